@@ -1,0 +1,73 @@
+// Test support: run the built quillmark binary as a user would, and build
+// small ports trees in temporary directories.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace qmtest {
+
+// The environment every run gets unless a test says otherwise: a PATH and
+// UNAME_r=15.0-RELEASE, so the INDEX is named INDEX-15 on any machine.
+std::vector<std::string> base_env();
+
+// What one run of the binary left behind.
+struct Result {
+	int status = -1;	// exit status, or 128 + signal number
+	std::string out;	// everything written to standard output
+	std::string err;	// everything written to standard error
+};
+
+struct RunOptions {
+	std::string cwd;			// working directory; empty: unchanged
+	std::vector<std::string> env = base_env();
+	long fsize_limit = -1;			// RLIMIT_FSIZE in bytes, SIGXFSZ ignored
+	bool as_nobody = false;			// drop to uid/gid 65534 before exec
+};
+
+// Runs the binary with argv[1..] = args, passed as they are (empty strings
+// included), and collects both output streams and the exit status.
+Result run_tool(const std::vector<std::string> &args, const RunOptions &opt = {});
+
+// A directory below /tmp, removed with everything in it when the object goes.
+class TempDir {
+public:
+	TempDir();
+	~TempDir();
+	TempDir(const TempDir &) = delete;
+	TempDir &operator=(const TempDir &) = delete;
+	const std::string &path() const { return path_; }
+	std::string operator/(const std::string &rel) const;	// path()/rel
+	// Writes text to path()/rel, creating parent directories.
+	void put(const std::string &rel, const std::string &text) const;
+	void mkdir(const std::string &rel) const;
+	// Contents of path()/rel, or "<missing>" when it cannot be read.
+	std::string get(const std::string &rel) const;
+	bool exists(const std::string &rel) const;
+
+private:
+	std::string path_;
+};
+
+std::string read_file(const std::string &path);	// "<missing>" when unreadable
+void write_file(const std::string &path, const std::string &text);
+bool running_as_root();
+
+// Three small templates below dir/rel that show every placeholder they use
+// between brackets, so that a test can compare whole files byte for byte:
+//   README.port:     "port [%%PKG%%] [%%PORT%%] [%%COMMENT%%] [%%DESCR%%]
+//                     [%%EMAIL%%] [%%BUILD_DEPENDS%%] [%%RUN_DEPENDS%%]
+//                     [%%WEBSITE%%] [%%TOP%%]\n"   (one line)
+//   README.category: "cat [%%CATEGORY%%] [%%COMMENT%%]\n%%SUBDIR%%end\n"
+//   README.top:      "top\n%%SUBDIR%%end\n"
+void put_simple_templates(const TempDir &dir, const std::string &rel);
+
+// A small well-formed tree below dir/rel: top Makefile listing archivers and
+// misc; archivers with port zip, misc with ports bar and foo (INDEX order:
+// archivers/zip, misc/bar, misc/foo); an INDEX-15 with 13-field lines.
+void put_small_tree(const TempDir &dir, const std::string &rel);
+
+std::string source_dir();	// the repository, for Templates/ and sample/
+std::string binary_path();	// the built quillmark
+
+}  // namespace qmtest
