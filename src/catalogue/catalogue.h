@@ -1,0 +1,46 @@
+// The ports tree catalogue: start-up, the category list, the INDEX and the
+// lookup of a port's INDEX line.
+#pragma once
+
+#include <string_view>
+
+// Prepares a run: priority, exit handler, the two directories, the category
+// list and the grouped INDEX. 0, or -1 after reporting why.
+[[nodiscard]] int start_up();
+
+// Frees the INDEX, the templates and the group array. Registered with
+// atexit; safe to run more than once.
+void clean_up();
+
+// Reads the "SUBDIR += " names of the top-level Makefile (required) and
+// Makefile.local (optional, merged in sorted position) into category_list.
+// 0, or -1 after reporting why.
+[[nodiscard]] int read_category_list();
+
+// The whole file as one allocated, NUL-terminated text, its length in
+// *size when size is not null. Null after a report on standard error.
+[[nodiscard]] char *load_file(const char *path, std::size_t *size = nullptr);
+
+// Loads <top_dir>/INDEX-<release digits> into index_text. 0, or -1.
+[[nodiscard]] int load_index();
+
+// Fills index_fields and field_text from one NUL-terminated line. Fields a
+// line lacks read as empty. Returns the number of fields, or -1 when the
+// line does not fit field_text or has more fields than index_fields holds.
+int split_index_line(const char *line);
+
+// Validates every INDEX line, cuts the text into lines in place and records
+// where each category group begins. 0, or -1 after the line's error.
+[[nodiscard]] int group_index();
+
+// Selects the INDEX group of the listed category name for find_port. 0, or
+// 1 after "No such category".
+[[nodiscard]] int select_category(const char *name);
+
+// Looks up the INDEX line of the port directory path in the selected group.
+// 1 when found: the line is split and the cursor stands behind it. 0 when
+// not: nothing changes and nothing is reported.
+[[nodiscard]] int find_port(const char *path);
+
+// The primary category of an INDEX line: the first word of field 7.
+std::string_view primary_category(const char *line);

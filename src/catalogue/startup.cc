@@ -1,0 +1,154 @@
+// Start-up, clean-up and the category list.
+//
+// The category list is a packed string list in a fixed buffer. The main
+// Makefile's names are appended in file order; Makefile.local's are each
+// inserted before the first listed name that sorts after them, which keeps
+// a sorted list sorted and puts a repeated name after its twin.
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string_view>
+
+#include "catalogue/catalogue.h"
+#include "cli/cli.h"
+#include "platform/platform.h"
+#include "state/state.h"
+
+static constexpr std::string_view subdir_prefix = "SUBDIR += ";
+
+void
+clean_up()
+{
+	char **owned[] = {&state.index_text, &state.top_template,
+	    &state.category_template, &state.port_template};
+	for (char **text : owned) {
+		std::free(*text);
+		*text = nullptr;
+	}
+	std::free(state.category_groups);
+	state.category_groups = nullptr;
+}
+
+// The end of category_list's names: the position of its final empty name.
+static char *
+list_end()
+{
+	char *name = state.category_list;
+	while (*name != '\0')
+		name = const_cast<char *>(list_next(name));
+	return name;
+}
+
+// Names that would lead a README out of the tree are never taken.
+static bool
+unsafe_name(const char *name)
+{
+	return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0 ||
+	    std::strchr(name, '/') != nullptr;
+}
+
+// Reads one Makefile's "SUBDIR += " names into the list: appended, or
+// inserted in sorted position when sorted is set. Returns 0; -1 after a
+// message when the list's buffer is full.
+static int
+read_names(FILE *f, const char *path, bool sorted)
+{
+	char line[line_size];
+	char *const limit = state.category_list + sizeof state.category_list;
+
+	while (std::fgets(line, sizeof line, f) != nullptr) {
+		char *name = skip_prefix(line, subdir_prefix);
+		if (name == line)
+			continue;
+		name[std::strcspn(name, "\n")] = '\0';
+		if (name[0] == '\0')
+			continue;
+		if (unsafe_name(name)) {
+			std::fprintf(stderr, "Skipping unsafe name \"%s\" in %s\n",
+			    name, path);
+			continue;
+		}
+		std::size_t need = std::strlen(name) + 1;
+		char *end = list_end();
+		// The names, the new one and the final empty name must fit.
+		if (need > static_cast<std::size_t>(limit - end - 1)) {
+			std::fprintf(stderr,
+			    "%s: too many categories for the category list (%zu bytes)\n",
+			    path, sizeof state.category_list);
+			return -1;
+		}
+		char *at = end;
+		if (sorted) {
+			for (char *listed = state.category_list; *listed != '\0';
+			     listed = const_cast<char *>(list_next(listed))) {
+				if (std::strcmp(name, listed) < 0) {
+					at = listed;
+					break;
+				}
+			}
+		}
+		std::memmove(at + need, at, static_cast<std::size_t>(end + 1 - at));
+		std::memcpy(at, name, need);
+		state.category_count++;
+	}
+	return 0;
+}
+
+int
+read_category_list()
+{
+	char path[path_size];
+	state.category_list[0] = '\0';
+
+	if (!join_text(path, sizeof path, {state.top_dir, "/Makefile"})) {
+		report_too_long({state.top_dir, "/Makefile"});
+		std::fputs("Unable to open top-level ports Makefile\n", stderr);
+		return -1;
+	}
+	FILE *f = std::fopen(path, "r");
+	if (f == nullptr) {
+		std::perror(path);
+		std::fputs("Unable to open top-level ports Makefile\n", stderr);
+		return -1;
+	}
+	int result = read_names(f, path, false);
+	std::fclose(f);
+	if (result != 0)
+		return -1;
+
+	if (!join_text(path, sizeof path, {state.top_dir, "/Makefile.local"})) {
+		report_too_long({state.top_dir, "/Makefile.local"});
+		return -1;
+	}
+	f = std::fopen(path, "r");
+	if (f == nullptr)
+		return 0;	// Makefile.local is optional
+	result = read_names(f, path, true);
+	std::fclose(f);
+	return result;
+}
+
+int
+start_up()
+{
+	if (getuid() == 0)
+		platform_raise_priority();
+
+	if (std::atexit(clean_up) != 0) {
+		std::perror("atexit() register of cleanup routine failed");
+		return -1;
+	}
+	if (state.top_dir[0] == '\0' && set_top_dir(nullptr) != 0)
+		return -1;
+	if (state.templates_dir[0] == '\0' && set_templates_dir(nullptr) != 0)
+		return -1;
+	if (read_category_list() != 0)
+		return -1;
+	if (load_index() != 0) {
+		std::fputs("Unable to load the index file!\n", stderr);
+		return -1;
+	}
+	return group_index();
+}

@@ -1,0 +1,184 @@
+// Directory settings and pathname resolution.
+//
+// -p and -t act while the options are still being read, so a relative
+// pathname given to them is joined with the settings of that moment: the
+// top set by an earlier -p, unless -n came first. The default top directory
+// is taken literally and never examined here; a missing one shows when its
+// Makefile cannot be opened.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string_view>
+
+#include "cli/cli.h"
+#include "state/pathnames.h"
+#include "state/state.h"
+
+char *
+resolve_dir(const char *pathname)
+{
+	char joined[path_size];
+	bool from_cwd = pathname[0] == '.' ||
+	    (pathname[0] != '/' && state.normal_paths != 0);
+	bool fits;
+	if (from_cwd) {
+		char cwd[path_size];
+		if (getcwd(cwd, sizeof cwd) == nullptr) {
+			std::perror("getcwd");
+			return nullptr;
+		}
+		fits = join_text(joined, sizeof joined, {cwd, "/", pathname});
+	} else if (pathname[0] == '/') {
+		fits = copy_text(joined, sizeof joined, pathname);
+	} else {
+		// While no top is set, top_dir_slash is empty and the system
+		// takes the pathname from the working directory.
+		fits = join_text(joined, sizeof joined, {state.top_dir_slash, pathname});
+	}
+	if (!fits) {
+		report_too_long({pathname});
+		return nullptr;
+	}
+
+	char *real = realpath(joined, nullptr);
+	if (real == nullptr) {
+		std::perror(joined);
+		return nullptr;
+	}
+	// Every use of a resolved path appends at least a "/" to it in a
+	// 1024-byte buffer, so a longer one could serve no request.
+	if (std::strlen(real) + 1 >= path_size) {
+		report_too_long({real});
+		std::free(real);
+		return nullptr;
+	}
+	struct stat st;
+	if (stat(real, &st) != 0) {
+		std::perror(real);
+		std::free(real);
+		return nullptr;
+	}
+	if (!S_ISDIR(st.st_mode)) {
+		std::fprintf(stderr, "%s is not a directory\n", real);
+		std::free(real);
+		return nullptr;
+	}
+	return real;
+}
+
+int
+check_dir(const char *path)
+{
+	struct stat st;
+	if (stat(path, &st) != 0) {
+		std::perror(path);
+		return -1;
+	}
+	if (!S_ISDIR(st.st_mode)) {
+		std::fprintf(stderr, "%s is not a directory\n", path);
+		return -1;
+	}
+	return 0;
+}
+
+// Takes a resolved path as the top: checks it, copies it and its slashed
+// form, frees it. 0, or -1 with the fields unchanged.
+static int
+take_top_dir(char *resolved)
+{
+	if (check_dir(resolved) != 0) {
+		std::free(resolved);
+		return -1;
+	}
+	// resolve_dir leaves room for the slash.
+	(void)copy_text(state.top_dir, sizeof state.top_dir, resolved);
+	std::free(resolved);
+	return 0;
+}
+
+static void
+set_top_dir_slash()
+{
+	(void)join_text(state.top_dir_slash, sizeof state.top_dir_slash,
+	    {state.top_dir, "/"});
+}
+
+int
+set_top_dir(const char *pathname)
+{
+	if (pathname != nullptr) {
+		if (state.top_dir[0] != '\0')
+			std::fprintf(stderr,
+			    "Changing top-level directory from \"%s\" to \"%s\"\n",
+			    state.top_dir, pathname);
+		char *resolved = resolve_dir(pathname);
+		if (resolved == nullptr) {
+			std::fprintf(stderr, "Invalid pathname argument: \"%s\"\n",
+			    pathname);
+			return -1;
+		}
+		if (take_top_dir(resolved) != 0)
+			return -1;
+		if (state.verbosity != 0)
+			std::fprintf(stderr, "Setting top-level directory to \"%s\"\n",
+			    state.top_dir);
+	} else if (const char *portsdir = std::getenv("PORTSDIR")) {
+		char *resolved = resolve_dir(portsdir);
+		if (resolved == nullptr) {
+			std::fprintf(stderr,
+			    "Invalid pathname in PORTSDIR environment variable: \"%s\"\n",
+			    portsdir);
+			return -1;
+		}
+		if (take_top_dir(resolved) != 0) {
+			std::fputs("Unusable PORTSDIR setting\n", stderr);
+			return -1;
+		}
+		if (state.verbosity != 0)
+			std::fprintf(stderr,
+			    "Using PORTSDIR (\"%s\") as top-level directory\n",
+			    state.top_dir);
+	} else {
+		(void)copy_text(state.top_dir, sizeof state.top_dir, path_default_top);
+		if (state.verbosity != 0)
+			std::fputs("Using default top-level directory \"/usr/ports\"\n",
+			    stderr);
+	}
+	set_top_dir_slash();
+	return 0;
+}
+
+int
+set_templates_dir(const char *pathname)
+{
+	if (pathname == nullptr) {
+		(void)join_text(state.templates_dir, sizeof state.templates_dir,
+		    {path_install_prefix, path_templates_below_prefix});
+		if (check_dir(state.templates_dir) != 0)
+			return -1;
+		if (state.verbosity != 0)
+			std::fprintf(stderr,
+			    "Using default templates directory \"%s\"\n",
+			    state.templates_dir);
+		return 0;
+	}
+	char *resolved = resolve_dir(pathname);
+	if (resolved == nullptr) {
+		std::fprintf(stderr, "Invalid pathname argument: \"%s\"\n", pathname);
+		return -1;
+	}
+	if (check_dir(resolved) != 0) {
+		std::free(resolved);
+		return -1;
+	}
+	(void)copy_text(state.templates_dir, sizeof state.templates_dir, resolved);
+	std::free(resolved);
+	if (state.verbosity != 0)
+		std::fprintf(stderr, "Setting templates directory to \"%s\"\n",
+		    state.templates_dir);
+	return 0;
+}

@@ -1,0 +1,166 @@
+// Options and the run driver.
+//
+// Options are acted on the moment getopt returns them, so their order
+// matters: -p and -t resolve their pathnames with the settings made so far,
+// and -v shows the messages only of the options after it. Every option error
+// is counted and reading goes on, so that one run reports them all.
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "catalogue/catalogue.h"
+#include "cli/cli.h"
+#include "platform/platform.h"
+#include "readme/readme.h"
+#include "state/state.h"
+
+static constexpr char help_text[] = R"(
+quillmark -- Make README.html files for the FreeBSD Ports Collection
+
+Usage: quillmark [options] [pathname-list]
+
+Options:
+-h             Display this help.
+-n             Use normal handling of relative paths, instead of making them
+               relative to ${PORTSDIR} (paths beginning with "." or ".."
+               are always treated normally).
+-p pathname    Use pathname as the top level of the ports tree.  Any relative
+               paths in pathname-list will be relative to this, unless "-n"
+               is used.  Defaults to "/usr/ports", or the setting of the
+               ${PORTSDIR} environment variable, if defined.
+-q             Quiet mode.  Don't display anything except error messages.
+-t pathname    Use the template files stored under pathname instead of the
+               default /usr/local/share/quillmark/Templates.
+-V             Display program version.
+-v             Increase verbosity.  May be repeated to display progressively
+               more detailed information about the program's progress.
+
+pathname-list is an optional whitespace-separated list of port and category
+pathnames.  If none is provided, the default is to make all of the README.html
+files for the entire ports tree (top-level, categories and ports).
+
+)";
+
+static constexpr char hint_text[] =
+    "Try \"quillmark -h\" or \"man quillmark\" for more information.\n";
+
+// Reads the options. Returns the number of option errors, or -2 when -h or
+// -V has ended the run (successfully) where it stood.
+static int
+read_options(int argc, char **argv)
+{
+	int errors = 0;
+	int ch;
+
+	platform_reset_getopt();
+	while ((ch = getopt(argc, argv, platform_optstring)) != -1) {
+		switch (ch) {
+		case 'h':
+			std::fputs(help_text, stdout);
+			return -2;
+		case 'n':
+			if (state.normal_paths == 0 && state.verbosity != 0)
+				std::fputs("Using normal handling of relative paths\n",
+				    stderr);
+			state.normal_paths++;
+			break;
+		case 'p':
+			if (set_top_dir(optarg) != 0)
+				errors++;
+			break;
+		case 'q':
+			if (state.verbosity != 0) {
+				std::fputs("option \"-q\" is incompatible with \"-v\"\n",
+				    stderr);
+				errors++;
+			} else {
+				state.quiet++;
+			}
+			break;
+		case 't':
+			if (set_templates_dir(optarg) != 0)
+				errors++;
+			break;
+		case 'V':
+			std::fputs("quillmark version 1.3\n", stdout);
+			return -2;
+		case 'v':
+			if (state.quiet != 0) {
+				std::fputs("option \"-v\" is incompatible with \"-q\"\n",
+				    stderr);
+				errors++;
+			} else {
+				if (state.verbosity == 0)
+					std::fputs("Increasing verbosity level\n", stderr);
+				state.verbosity++;
+			}
+			break;
+		case ':':
+			std::fprintf(stderr,
+			    "Missing pathname argument to option \"-%c\"\n", optopt);
+			std::fputs(hint_text, stderr);
+			errors++;
+			break;
+		case '?':
+			std::fprintf(stderr, "Unknown option: -%c\n", optopt);
+			std::fputs(hint_text, stderr);
+			errors++;
+			break;
+		default:
+			std::fprintf(stderr, "?? getopt returned character code %d ??\n",
+			    ch);
+			break;
+		}
+	}
+	return errors;
+}
+
+// Makes the README that one pathname argument asks for. Returns 0 when it
+// was made, 1 when it failed (the reason has been reported).
+static int
+request_pathname(const char *pathname)
+{
+	char *path = resolve_dir(pathname);
+	if (path == nullptr)
+		return 1;
+
+	int kind;
+	if (std::strcmp(path, state.top_dir) == 0) {
+		kind = kind_top;
+	} else {
+		const char *below = skip_prefix(path, state.top_dir_slash);
+		if (below == path) {
+			std::fprintf(stderr, "\"%s\" is not inside the ports tree\n",
+			    path);
+			std::free(path);
+			return 1;
+		}
+		// A directory below a port's is requested as a port too.
+		kind = std::strchr(below, '/') == nullptr ? kind_category : kind_port;
+	}
+	int result = make_readme(path, kind);
+	std::free(path);
+	return result != 0 ? 1 : 0;
+}
+
+int
+run(int argc, char **argv)
+{
+	int errors = read_options(argc, argv);
+	if (errors == -2)
+		return 0;
+	if (errors != 0)
+		return errors;
+
+	if (start_up() == -1)
+		return -1;
+
+	if (optind >= argc)
+		return make_readme(state.top_dir, kind_top);
+
+	for (int i = optind; i < argc; i++)
+		errors += request_pathname(argv[i]);
+	return errors;
+}

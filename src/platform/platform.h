@@ -1,0 +1,27 @@
+// The few calls that differ between FreeBSD, the tool's home, and Linux,
+// where it is built and tested. Every #ifdef of the tool lives behind this.
+#pragma once
+
+#include <cstddef>
+
+// Option string for getopt: on every system, options end at the first
+// non-option argument, as POSIX and FreeBSD's getopt have it.
+extern const char platform_optstring[];
+
+// Readies getopt for a fresh pass over an argument vector.
+void platform_reset_getopt();
+
+// Writes the running system's release name (the UNAME_r environment
+// variable when set, as FreeBSD's libc honours it, else uname's release)
+// into buf. Returns 0, or -1 after reporting the failure with perror.
+[[nodiscard]] int platform_release(char *buf, std::size_t size);
+
+// Extra open flags for reading a file whole and for writing a README:
+// O_DIRECT on FreeBSD, which keeps the data out of the buffer cache; none
+// on Linux, where direct I/O would demand aligned buffers and lengths.
+int platform_read_flags();
+int platform_write_flags();
+
+// Asks for the highest real-time scheduling priority for this process.
+// A refusal is ignored.
+void platform_raise_priority();

@@ -1,0 +1,166 @@
+// The README of one category, with the READMEs of all its ports.
+//
+// The category Makefile is read once, front to back: its first
+// "    COMMENT = " line gives the comment, and only the "    SUBDIR += "
+// lines after it name ports. The ports' READMEs are made when the expansion
+// reaches %%SUBDIR%%, each followed by its link line.
+#include <cstdio>
+#include <cstring>
+
+#include "catalogue/catalogue.h"
+#include "readme/readme.h"
+#include "state/state.h"
+
+namespace {
+
+constexpr std::string_view comment_prefix = "    COMMENT = ";
+constexpr std::string_view port_prefix = "    SUBDIR += ";
+
+struct category_context {
+	const char *path;	// the category directory
+	const char *ports;	// packed list of port names
+	int port_count;
+	int kind;
+};
+
+bool
+unsafe_name(const char *name)
+{
+	return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0 ||
+	    std::strchr(name, '/') != nullptr;
+}
+
+// Reads the Makefile's comment into category_comment and its port names into
+// list. Returns 0, or 1 after a message when the file cannot be opened or
+// the names overflow the list.
+int
+read_category_makefile(const char *path, char *list, std::size_t size, int *count)
+{
+	char makefile[path_size];
+	if (!join_text(makefile, sizeof makefile, {path, "/Makefile"})) {
+		report_too_long({path, "/Makefile"});
+		return 1;
+	}
+	FILE *f = std::fopen(makefile, "r");
+	if (f == nullptr) {
+		std::perror(makefile);
+		return 1;
+	}
+
+	char line[line_size];
+	bool have_comment = false;
+	while (!have_comment && std::fgets(line, sizeof line, f) != nullptr) {
+		char *value = skip_prefix(line, comment_prefix);
+		if (value == line)
+			continue;
+		value[std::strcspn(value, "\n")] = '\0';
+		(void)copy_text(state.category_comment,
+		    sizeof state.category_comment, value);
+		have_comment = true;
+	}
+
+	char *pos = list;
+	char *const end = list + size - 1;	// room for the final empty name
+	int result = 0;
+	while (have_comment && std::fgets(line, sizeof line, f) != nullptr) {
+		char *name = skip_prefix(line, port_prefix);
+		if (name == line)
+			continue;
+		name[std::strcspn(name, "\n")] = '\0';
+		if (name[0] == '\0')
+			continue;
+		if (unsafe_name(name)) {
+			std::fprintf(stderr, "Skipping unsafe name \"%s\" in %s\n",
+			    name, makefile);
+			continue;
+		}
+		pos = append(pos, end, std::string_view(name, std::strlen(name) + 1));
+		if (pos == nullptr) {
+			std::fprintf(stderr,
+			    "%s: port list exceeds its %zu-byte buffer\n", makefile,
+			    size);
+			result = 1;
+			break;
+		}
+		(*count)++;
+	}
+	std::fclose(f);
+	if (result == 0)
+		*pos = '\0';
+	return result;
+}
+
+// Makes each port's README and appends its link line.
+char *
+port_walk(const category_context &cat, char *pos, char *end)
+{
+	for (const char *name = cat.ports; *name != '\0'; name = list_next(name)) {
+		char port_path[path_size];
+		if (!join_text(port_path, sizeof port_path, {cat.path, "/", name})) {
+			report_too_long({cat.path, "/", name});
+			continue;
+		}
+		bool found = false;
+		(void)make_port_readme(port_path, cat.kind, &found);
+		// Without its INDEX line a port has nothing true to show.
+		if (!found)
+			continue;
+		pos = append(pos, end, "<a href=\"");
+		pos = append(pos, end, name);
+		pos = append(pos, end, "/README.html\">");
+		pos = append(pos, end, state.index_fields[0]);
+		pos = append(pos, end, "</a>: ");
+		pos = html_escape(pos, end, state.index_fields[3]);
+		pos = append(pos, end, "\n");
+	}
+	return pos;
+}
+
+char *
+category_substitution(int code, char *pos, char *end, void *context)
+{
+	auto *cat = static_cast<category_context *>(context);
+	switch (code) {
+	case ph_comment:
+		pos = append(pos, end, state.category_comment);
+		pos = append(pos, end, " (");
+		pos = append_number(pos, end, cat->port_count);
+		return append(pos, end, " ports)");
+	case ph_category:
+		return append(pos, end, skip_prefix(cat->path, state.top_dir_slash));
+	case ph_subdir:
+		return port_walk(*cat, pos, end);
+	default:
+		return pos;
+	}
+}
+
+}  // namespace
+
+int
+make_category_readme(const char *path, int kind)
+{
+	// Static: a category README nests inside the top-level one only, and
+	// never inside another category's.
+	static char out[category_readme_size];
+	static char ports[port_list_size];
+
+	// A category that yields no comment shows none, never the comment of
+	// the category made before it.
+	state.category_comment[0] = '\0';
+	const char *name = skip_prefix(path, state.top_dir_slash);
+	if (select_category(name) != 0)
+		return 1;
+
+	category_context cat = {path, ports, 0, kind};
+	if (read_category_makefile(path, ports, sizeof ports, &cat.port_count) != 0)
+		return 1;
+
+	if (state.quiet == 0)
+		std::printf("Making README.html for category %s (%d ports)\n", name,
+		    cat.port_count);
+
+	char *text_end = expand_template(state.category_template, out,
+	    out + sizeof out, category_substitution, &cat);
+	return finish_readme(path, out, text_end, sizeof out);
+}

@@ -1,0 +1,89 @@
+// README generation: templates, placeholders, output, and the builders.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <string_view>
+
+#include "state/state.h"
+
+inline constexpr std::array<std::string_view, 12> placeholders = {
+	"%%PKG%%",		// 0
+	"%%PORT%%",		// 1
+	"%%PREFIX%%",		// 2
+	"%%COMMENT%%",		// 3
+	"%%DESCR%%",		// 4
+	"%%EMAIL%%",		// 5
+	"%%CATEGORY%%",		// 6
+	"%%BUILD_DEPENDS%%",	// 7
+	"%%RUN_DEPENDS%%",	// 8
+	"%%WEBSITE%%",		// 9
+	"%%TOP%%",		// 10
+	"%%SUBDIR%%",		// 11
+};
+static_assert(std::size(placeholders) == 12);
+
+enum placeholder : int {
+	ph_pkg = 0,
+	ph_port,
+	ph_prefix,
+	ph_comment,
+	ph_descr,
+	ph_email,
+	ph_category,
+	ph_build_depends,
+	ph_run_depends,
+	ph_website,
+	ph_top,
+	ph_subdir,
+};
+static_assert(placeholders[kind_port] == "%%PORT%%");
+static_assert(placeholders[kind_category] == "%%CATEGORY%%");
+static_assert(placeholders[kind_top] == "%%TOP%%");
+static_assert(placeholders[ph_subdir] == "%%SUBDIR%%");
+
+// Output buffers of the builders. Static: the three nest (top, category,
+// port) and never re-enter, and static storage is touched only as far as a
+// README fills it. The busiest category of a real tree lists over 7,000
+// ports, close to a megabyte of link lines.
+inline constexpr std::size_t port_readme_size = 256 * 1024;
+inline constexpr std::size_t category_readme_size = 8 * 1024 * 1024;
+inline constexpr std::size_t top_readme_size = 64 * 1024;
+inline constexpr std::size_t port_list_size = 1024 * 1024;
+
+// The code (0 to 11) of the placeholder that begins at text, or -1.
+[[nodiscard]] int placeholder_code(const char *text);
+
+// A builder's substitution: appends the text of code at pos (bounded by end)
+// and returns the position after it, or null when it did not fit or pos
+// was null. It must still do its work (make the READMEs below) when pos is
+// null, so that one README too large for its buffer costs no other README.
+using substitution_fn = char *(*)(int code, char *pos, char *end, void *context);
+
+// Expands template into [out, end): bytes are copied, placeholders replaced
+// by the substitution. Returns the end of the text, or null when it did not
+// fit (the walk still runs to the template's end).
+[[nodiscard]] char *expand_template(const char *tmpl, char *out, char *end,
+    substitution_fn substitute, void *context);
+
+// Appends text with &, < and > escaped for HTML. Null when it does not fit.
+[[nodiscard]] char *html_escape(char *pos, char *end, const char *text);
+
+// Writes length bytes of text as dir/README.html. 0, or 1 after perror.
+[[nodiscard]] int write_readme(const char *dir, const char *text, std::size_t length);
+
+// Writes a finished builder's text, or reports that it did not fit (text_end
+// null). 0, or 1 after the report.
+[[nodiscard]] int finish_readme(const char *dir, const char *out,
+    const char *text_end, std::size_t buffer_size);
+
+// Loads the templates that kind needs and calls its builder. The builder's
+// 0 or 1, or -1 when a template cannot be loaded or kind is unknown.
+[[nodiscard]] int make_readme(const char *path, int kind);
+
+// The builders. 0 when their own README.html was written, 1 after a report.
+// found, when not null, tells the caller whether the port's INDEX line was
+// found (its fields are then in index_fields).
+[[nodiscard]] int make_port_readme(const char *path, int kind, bool *found = nullptr);
+[[nodiscard]] int make_category_readme(const char *path, int kind);
+[[nodiscard]] int make_top_readme(const char *path);

@@ -1,0 +1,58 @@
+// The top-level README, with the READMEs of every category and port.
+#include <cinttypes>
+#include <cstdio>
+#include <cstring>
+
+#include "readme/readme.h"
+#include "state/state.h"
+
+namespace {
+
+// Makes each category's README and appends its link line, also for a
+// category whose README failed.
+char *
+category_walk(char *pos, char *end)
+{
+	for (const char *name = state.category_list; *name != '\0';
+	     name = list_next(name)) {
+		char category_path[path_size];
+		if (join_text(category_path, sizeof category_path,
+		    {state.top_dir_slash, name})) {
+			(void)make_category_readme(category_path, kind_top);
+		} else {
+			state.category_comment[0] = '\0';
+			report_too_long({state.top_dir_slash, name});
+		}
+		pos = append(pos, end, "<a href=\"");
+		pos = append(pos, end, name);
+		pos = append(pos, end, "/README.html\">");
+		pos = append(pos, end, name);
+		pos = append(pos, end, "</a>: ");
+		pos = append(pos, end, state.category_comment);
+		pos = append(pos, end, "\n");
+	}
+	return pos;
+}
+
+char *
+top_substitution(int code, char *pos, char *end, void *)
+{
+	return code == ph_subdir ? category_walk(pos, end) : pos;
+}
+
+}  // namespace
+
+int
+make_top_readme(const char *path)
+{
+	// Static: there is only ever one top-level README in the making.
+	static char out[top_readme_size];
+
+	if (state.quiet == 0)
+		std::printf("Making top-level README.html in %s (%" PRIu64
+		    " categories)\n", state.top_dir, state.category_count);
+
+	char *text_end = expand_template(state.top_template, out, out + sizeof out,
+	    top_substitution, nullptr);
+	return finish_readme(path, out, text_end, sizeof out);
+}

@@ -1,0 +1,72 @@
+// The one run-state record and the small text routines everything shares.
+#include "state/state.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <initializer_list>
+
+run_state state;
+
+void
+reset_state()
+{
+	std::memset(&state, 0, sizeof state);
+}
+
+const char *
+skip_prefix(const char *text, std::string_view prefix)
+{
+	// strncmp stops at the end of a shorter text, so this never reads past it.
+	if (std::strncmp(text, prefix.data(), prefix.size()) == 0)
+		return text + prefix.size();
+	return text;
+}
+
+char *
+append(char *pos, char *end, std::string_view text)
+{
+	if (pos == nullptr || static_cast<std::size_t>(end - pos) < text.size())
+		return nullptr;
+	std::memcpy(pos, text.data(), text.size());
+	return pos + text.size();
+}
+
+char *
+append_number(char *pos, char *end, long long number)
+{
+	char digits[24];
+	int n = std::snprintf(digits, sizeof digits, "%lld", number);
+	return append(pos, end, std::string_view(digits, static_cast<std::size_t>(n)));
+}
+
+bool
+copy_text(char *dst, std::size_t size, std::string_view text)
+{
+	if (text.size() >= size)
+		return false;
+	std::memcpy(dst, text.data(), text.size());
+	dst[text.size()] = '\0';
+	return true;
+}
+
+bool
+join_text(char *dst, std::size_t size, std::initializer_list<std::string_view> parts)
+{
+	char *pos = dst;
+	char *end = dst + size - 1;	// room for the NUL
+	for (std::string_view part : parts)
+		pos = append(pos, end, part);
+	if (pos == nullptr)
+		return false;
+	*pos = '\0';
+	return true;
+}
+
+void
+report_too_long(std::initializer_list<std::string_view> parts)
+{
+	for (std::string_view part : parts)
+		std::fwrite(part.data(), 1, part.size(), stderr);
+	std::fprintf(stderr, ": %s\n", std::strerror(ENAMETOOLONG));
+}
