@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Builds quillmark and passes its tests: the normal build with warnings as
+# errors, the same suite under AddressSanitizer and UndefinedBehaviorSanitizer,
+# and a short run of every fuzz target over its corpus.
+set -euo pipefail
+repo=$(cd "$(dirname "$0")/.." && pwd)
+jobs=$(nproc)
+
+bash "$repo/.ci/install-deps.sh"
+
+echo "== build and test"
+cmake -S "$repo" -B "$repo/build-test" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	-DQUILLMARK_WERROR=ON >/dev/null
+cmake --build "$repo/build-test" -j"$jobs"
+ctest --test-dir "$repo/build-test" -j"$jobs" --output-on-failure
+
+echo "== build and test with AddressSanitizer and UndefinedBehaviorSanitizer"
+cmake -S "$repo" -B "$repo/build-asan" -G Ninja -DCMAKE_BUILD_TYPE=Debug \
+	-DCMAKE_CXX_COMPILER=clang++ -DQUILLMARK_WERROR=ON -DQUILLMARK_SANITIZE=ON >/dev/null
+cmake --build "$repo/build-asan" -j"$jobs"
+ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+	ctest --test-dir "$repo/build-asan" -j"$jobs" --output-on-failure
+
+if [ -f "$repo/fuzz/run.sh" ]; then
+	echo "== fuzz targets over their corpora"
+	bash "$repo/fuzz/run.sh" "${FUZZ_SECONDS:-5}"
+fi
+echo "All tests passed."
