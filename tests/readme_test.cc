@@ -1,0 +1,341 @@
+// README generation as a user meets it: whole-tree, category and port
+// requests on small trees, compared byte for byte.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "harness.h"
+
+using namespace qmtest;
+
+namespace {
+
+class Readme : public ::testing::Test {
+protected:
+	TempDir d;
+	std::string top = d / "ports";
+
+	void SetUp() override
+	{
+		put_small_tree(d, "ports");
+		put_simple_templates(d, "tpl");
+	}
+	Result run(std::vector<std::string> args, RunOptions o = {})
+	{
+		std::vector<std::string> all = {"-p", top, "-t", d / "tpl"};
+		all.insert(all.end(), args.begin(), args.end());
+		return run_tool(all, o);
+	}
+	std::string port_line(const std::string &pkg, const std::string &port,
+	    const std::string &comment, const std::string &descr,
+	    const std::string &email, const std::string &build = "",
+	    const std::string &run_deps = "", const std::string &web = "")
+	{
+		return "port [" + pkg + "] [" + port + "] [" + comment + "] [" +
+		    descr + "] [" + email + "] [" + build + "] [" + run_deps + "] [" +
+		    web + "] [" + top + "]\n";
+	}
+};
+
+TEST_F(Readme, WholeTreeWritesEveryPageAndProgressLines)
+{
+	Result r = run({});
+	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(r.err, "");
+	EXPECT_EQ(r.out, "Making top-level README.html in " + top + " (2 categories)\n"
+	    "Making README.html for category archivers (1 ports)\n"
+	    "Making README.html for category misc (2 ports)\n");
+	EXPECT_EQ(d.get("ports/README.html"), "top\n"
+	    "<a href=\"archivers/README.html\">archivers</a>: Archivers & compression\n"
+	    "<a href=\"misc/README.html\">misc</a>: Miscellaneous utilities\n"
+	    "end\n");
+	EXPECT_EQ(d.get("ports/misc/README.html"),
+	    "cat [misc] [Miscellaneous utilities (2 ports)]\n"
+	    "<a href=\"bar/README.html\">bar-2.3</a>: Bar &lt;beta&gt;\n"
+	    "<a href=\"foo/README.html\">foo-1.0</a>: Foo &amp; Bar tools\n"
+	    "end\n");
+	EXPECT_EQ(d.get("ports/archivers/zip/README.html"),
+	    port_line("zip-3.0", "archivers/zip", "Create zip archives",
+		top + "/archivers/zip/pkg-descr", "arch@example.org", "", "",
+		" or <a href=\"https://zip.example.org/\">visit the website</a>"));
+	EXPECT_EQ(d.get("ports/misc/bar/README.html"),
+	    port_line("bar-2.3", "misc/bar", "Bar &lt;beta&gt;",
+		top + "/misc/bar/pkg-descr", "misc@example.org",
+		"This port requires the following ports to build:<br><br>gmake-4.4",
+		"This port requires the following ports to run:<br><br>zip-3.0 foo-1.0"));
+
+	// "." from the top is a top request too, counted like any pathname.
+	RunOptions o;
+	o.cwd = top;
+	r = run({"-q", "."}, o);
+	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(r.out, "");
+}
+
+TEST_F(Readme, PortProgressLinesDependOnKindAndVerbosity)
+{
+	EXPECT_EQ(run({"misc/foo"}).out, "Making README.html for port misc/foo\n");
+	EXPECT_EQ(run({"-q", "misc/foo"}).out, "");
+	EXPECT_EQ(run({"-vv", "misc"}).out,
+	    "Making README.html for category misc (2 ports)\n");
+	EXPECT_EQ(run({"-vvv", "misc"}).out,
+	    "Making README.html for category misc (2 ports)\n"
+	    "Making README.html for port misc/bar\n"
+	    "Making README.html for port misc/foo\n");
+	EXPECT_EQ(run({"-vvv"}).out,
+	    "Making top-level README.html in " + top + " (2 categories)\n"
+	    "Making README.html for category archivers (1 ports)\n"
+	    "Making README.html for port archivers/zip\n"
+	    "Making README.html for category misc (2 ports)\n"
+	    "Making README.html for port misc/bar\n"
+	    "Making README.html for port misc/foo\n");
+	Result r = run({"-q"});
+	EXPECT_EQ(r.out, "");
+	EXPECT_EQ(r.status, 0);
+}
+
+TEST_F(Readme, PortFieldsAsTheIndexHoldsThem)
+{
+	// Descriptions outside /usr/ports get the top in front all the same;
+	// the test is a plain text prefix. Only the comment is escaped.
+	d.put("ports/INDEX-15",
+	    "a-1|/usr/ports/misc/a|/usr/local|A & <b>|/opt/x/pkg-descr|m&<@x|misc|"
+	    "x<y|%%TOP%%|http://a/?q=1&r=<2>\n"
+	    "b-1|/usr/ports/misc/b|/usr/local|B|/usr/ports2/x|m@x|misc\n");
+	d.put("ports/misc/Makefile", "    COMMENT = M\n    SUBDIR += a\n    SUBDIR += b\n");
+	d.mkdir("ports/misc/a");
+	d.mkdir("ports/misc/b");
+	Result r = run({"-q", "misc/a", "misc/b"});
+	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(d.get("ports/misc/a/README.html"),
+	    port_line("a-1", "misc/a", "A &amp; &lt;b&gt;", top + "/opt/x/pkg-descr",
+		"m&<@x", "This port requires the following ports to build:<br><br>x<y",
+		"This port requires the following ports to run:<br><br>%%TOP%%",
+		" or <a href=\"http://a/?q=1&r=<2>\">visit the website</a>"));
+	// Fields 8 to 10 are absent from b's line: they read as empty.
+	EXPECT_EQ(d.get("ports/misc/b/README.html"),
+	    port_line("b-1", "misc/b", "B", top + "2/x", "m@x"));
+}
+
+TEST_F(Readme, PortRequestFailuresTouchNothing)
+{
+	d.mkdir("ports/misc/gone");
+	d.put("ports/misc/gone/README.html", "old");
+	d.mkdir("ports/nocat/x");
+	Result r = run({"misc/gone", "nocat/x"});
+	EXPECT_EQ(r.status, 2);
+	EXPECT_EQ(r.out, "");
+	EXPECT_EQ(r.err, "Port misc/gone not found in INDEX\nNo such category: nocat\n");
+	EXPECT_EQ(d.get("ports/misc/gone/README.html"), "old");
+	EXPECT_FALSE(d.exists("ports/nocat/x/README.html"));
+}
+
+TEST_F(Readme, DeepPortPathIsLookedUpWhole)
+{
+	std::string index = d.get("ports/INDEX-15");
+	d.put("ports/INDEX-15", index +
+	    "deep-1|/usr/ports/misc/sub/deep|/usr/local|Deep|/usr/ports/misc/sub/deep/pkg-descr|d@x|misc\n");
+	d.mkdir("ports/misc/sub/deep");
+	Result r = run({"misc/sub/deep"});
+	EXPECT_EQ(r.status, 0) << r.err;
+	EXPECT_EQ(r.out, "Making README.html for port misc/sub/deep\n");
+	EXPECT_EQ(d.get("ports/misc/sub/deep/README.html"),
+	    port_line("deep-1", "misc/sub/deep", "Deep",
+		top + "/misc/sub/deep/pkg-descr", "d@x"));
+}
+
+TEST_F(Readme, CategoryMakefileLines)
+{
+	// Only "    SUBDIR += " lines after the first "    COMMENT = " count,
+	// indented by exactly four spaces; values keep every byte but the
+	// newline.
+	d.put("ports/misc/Makefile",
+	    "    SUBDIR += early\n"
+	    "\tCOMMENT = tabbed\n"
+	    "   COMMENT = three\n"
+	    "    COMMENT = Misc & more \r\n"
+	    "    COMMENT = second\n"
+	    "\tSUBDIR += tabbed\n"
+	    "     SUBDIR += five\n"
+	    "    SUBDIR += bar\n"
+	    "    SUBDIR += \n"
+	    "    SUBDIR += foo");
+	Result r = run({"misc"});
+	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(r.out, "Making README.html for category misc (2 ports)\n");
+	EXPECT_EQ(d.get("ports/misc/README.html"),
+	    "cat [misc] [Misc & more \r (2 ports)]\n"
+	    "<a href=\"bar/README.html\">bar-2.3</a>: Bar &lt;beta&gt;\n"
+	    "<a href=\"foo/README.html\">foo-1.0</a>: Foo &amp; Bar tools\n"
+	    "end\n");
+}
+
+TEST_F(Readme, CategoryWithoutCommentHasNoPortsAndNoBorrowedComment)
+{
+	d.put("ports/misc/Makefile", "    SUBDIR += bar\n    SUBDIR += foo\n");
+	Result r = run({});
+	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(r.out, "Making top-level README.html in " + top + " (2 categories)\n"
+	    "Making README.html for category archivers (1 ports)\n"
+	    "Making README.html for category misc (0 ports)\n");
+	EXPECT_EQ(d.get("ports/misc/README.html"), "cat [misc] [ (0 ports)]\nend\n");
+	EXPECT_EQ(d.get("ports/README.html"), "top\n"
+	    "<a href=\"archivers/README.html\">archivers</a>: Archivers & compression\n"
+	    "<a href=\"misc/README.html\">misc</a>: \n"
+	    "end\n");
+	EXPECT_FALSE(d.exists("ports/misc/foo/README.html"));
+}
+
+TEST_F(Readme, PortMissingFromIndexCountsButGetsNoLinkLine)
+{
+	d.put("ports/misc/Makefile",
+	    "    COMMENT = M\n    SUBDIR += gone\n    SUBDIR += foo\n    SUBDIR += bar\n");
+	d.mkdir("ports/misc/gone");
+	Result r = run({"misc"});
+	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(r.err, "Port misc/gone not found in INDEX\n");
+	// foo comes before bar here although its INDEX line comes after: both
+	// are found.
+	EXPECT_EQ(d.get("ports/misc/README.html"),
+	    "cat [misc] [M (3 ports)]\n"
+	    "<a href=\"foo/README.html\">foo-1.0</a>: Foo &amp; Bar tools\n"
+	    "<a href=\"bar/README.html\">bar-2.3</a>: Bar &lt;beta&gt;\n"
+	    "end\n");
+	EXPECT_FALSE(d.exists("ports/misc/gone/README.html"));
+	EXPECT_TRUE(d.exists("ports/misc/bar/README.html"));
+}
+
+TEST_F(Readme, CategoryFailuresStillGetTopLinkLines)
+{
+	std::remove((d / "ports/archivers/Makefile").c_str());
+	d.put("ports/Makefile", "SUBDIR += archivers\nSUBDIR += misc\nSUBDIR += empty\n");
+	d.mkdir("ports/empty");
+	Result r = run({"-q"});
+	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(r.err, d / "ports/archivers/Makefile: No such file or directory\n"
+	    "No such category: empty\n");
+	EXPECT_EQ(d.get("ports/README.html"), "top\n"
+	    "<a href=\"archivers/README.html\">archivers</a>: \n"
+	    "<a href=\"misc/README.html\">misc</a>: Miscellaneous utilities\n"
+	    "<a href=\"empty/README.html\">empty</a>: \n"
+	    "end\n");
+	EXPECT_FALSE(d.exists("ports/archivers/README.html"));
+	EXPECT_FALSE(d.exists("ports/empty/README.html"));
+	// A category request that fails counts one.
+	r = run({"-q", "archivers", "misc"});
+	EXPECT_EQ(r.status, 1);
+}
+
+TEST_F(Readme, TemplateExpansionEdgeCases)
+{
+	d.put("tpl/README.port",
+	    "100% %% %%PKG% %%pkg%% %%%PKG%% %%PREFIX%%%%CATEGORY%%%%SUBDIR%%|%%PKG%%");
+	d.put("tpl/README.category", "%%PKG%%%%PORT%%%%TOP%%%%PREFIX%%[%%CATEGORY%%]%%SUBDIR%%");
+	d.put("tpl/README.top", "%%SUBDIR%%");
+	Result r = run({"-q"});
+	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(r.err, "");
+	EXPECT_EQ(d.get("ports/misc/foo/README.html"),
+	    "100% %% %%PKG% %%pkg%% %foo-1.0 |foo-1.0");
+	EXPECT_EQ(d.get("ports/misc/README.html"), "[misc]"
+	    "<a href=\"bar/README.html\">bar-2.3</a>: Bar &lt;beta&gt;\n"
+	    "<a href=\"foo/README.html\">foo-1.0</a>: Foo &amp; Bar tools\n");
+	// An empty template makes an empty file.
+	d.put("tpl/README.top", "");
+	EXPECT_EQ(run({"-q"}).status, 0);
+	EXPECT_EQ(d.get("ports/README.html"), "");
+}
+
+TEST_F(Readme, TemplatesWithoutSubdirMakeNothingBelow)
+{
+	d.put("tpl/README.top", "%%TOP%%%%COMMENT%%%%CATEGORY%%only");
+	Result r = run({});
+	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(r.out, "Making top-level README.html in " + top + " (2 categories)\n");
+	EXPECT_EQ(d.get("ports/README.html"), "only");
+	EXPECT_FALSE(d.exists("ports/misc/README.html"));
+
+	d.put("tpl/README.category", "no ports");
+	r = run({"misc"});
+	EXPECT_EQ(d.get("ports/misc/README.html"), "no ports");
+	EXPECT_FALSE(d.exists("ports/misc/foo/README.html"));
+}
+
+TEST_F(Readme, SubdirTwiceMakesEverythingTwice)
+{
+	d.put("tpl/README.category", "%%SUBDIR%%--\n%%SUBDIR%%");
+	Result r = run({"-vvv", "archivers"});
+	EXPECT_EQ(r.out, "Making README.html for category archivers (1 ports)\n"
+	    "Making README.html for port archivers/zip\n"
+	    "Making README.html for port archivers/zip\n");
+	EXPECT_EQ(d.get("ports/archivers/README.html"),
+	    "<a href=\"zip/README.html\">zip-3.0</a>: Create zip archives\n--\n"
+	    "<a href=\"zip/README.html\">zip-3.0</a>: Create zip archives\n");
+}
+
+TEST_F(Readme, TemplatesLoadInEachKindsOrderAndReload)
+{
+	std::remove((d / "tpl/README.port").c_str());
+	// A port request needs README.port only; each request tries again.
+	Result r = run({"-vv", "misc/foo", "misc/bar"});
+	EXPECT_EQ(r.status, 2);
+	std::string port = d / "tpl/README.port";
+	std::string msg = port + ": No such file or directory\n";
+	EXPECT_EQ(r.err, "Increasing verbosity level\nLoading " + d / "ports/INDEX-15" +
+	    "\n" + msg + msg);
+
+	// A whole-tree request stops at README.port, before the others.
+	r = run({});
+	EXPECT_EQ(r.status, 255);
+	EXPECT_EQ(r.err, port + ": No such file or directory\n");
+	EXPECT_EQ(r.out, "");
+
+	// With README.port back, a port request needs nothing else.
+	put_simple_templates(d, "tpl");
+	std::remove((d / "tpl/README.category").c_str());
+	std::remove((d / "tpl/README.top").c_str());
+	EXPECT_EQ(run({"-q", "misc/foo"}).status, 0);
+	r = run({"-q", "misc"});
+	EXPECT_EQ(r.status, 1);
+	EXPECT_EQ(r.err, d / "tpl/README.category: No such file or directory\n");
+	r = run({"-q"});
+	EXPECT_EQ(r.status, 255);
+	EXPECT_EQ(r.err, d / "tpl/README.category: No such file or directory\n");
+}
+
+TEST_F(Readme, ExistingReadmeIsTruncatedKeepingItsMode)
+{
+	d.put("ports/misc/foo/README.html", std::string(10000, 'x'));
+	chmod((d / "ports/misc/foo/README.html").c_str(), 0600);
+	ASSERT_EQ(run({"-q", "misc/foo"}).status, 0);
+	struct stat st;
+	ASSERT_EQ(stat((d / "ports/misc/foo/README.html").c_str(), &st), 0);
+	EXPECT_EQ(st.st_mode & 0777, 0600u);
+	EXPECT_EQ(d.get("ports/misc/foo/README.html").size(),
+	    port_line("foo-1.0", "misc/foo", "Foo &amp; Bar tools",
+		top + "/misc/foo/pkg-descr", "misc@example.org").size());
+	ASSERT_EQ(stat((d / "ports/misc/bar").c_str(), &st), 0);
+	ASSERT_EQ(run({"-q", "misc/bar"}).status, 0);
+	ASSERT_EQ(stat((d / "ports/misc/bar/README.html").c_str(), &st), 0);
+	EXPECT_EQ(st.st_mode & 0777, 0644u & ~0022u);
+}
+
+TEST_F(Readme, ShippedTemplatesFillTheSampleTree)
+{
+	TempDir s;
+	std::string tree = s / "ports";
+	ASSERT_EQ(std::system(("cp -R '" + source_dir() + "/sample/ports' '" + tree +
+	    "'").c_str()), 0);
+	Result r = run_tool({"-q", "-p", tree, "-t", source_dir() + "/Templates"});
+	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(r.err, "");
+	std::string page = s.get("ports/README.html");
+	EXPECT_EQ(page.find("%%"), std::string::npos);
+	EXPECT_NE(page.find("<a href=\"www/README.html\">www</a>"), std::string::npos);
+}
+
+}  // namespace
