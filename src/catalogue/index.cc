@@ -31,7 +31,8 @@ load_file(const char *path, std::size_t *size_out)
 		return nullptr;
 	}
 	// Sizes are 32-bit counts; a file of 4 GiB or more is refused.
-	if (st.st_size < 0 || static_cast<std::uint64_t>(st.st_size) >= UINT32_MAX) {
+	if (st.st_size < 0 ||
+	    static_cast<std::uint64_t>(st.st_size) >= UINT32_MAX) {
 		errno = EFBIG;
 		std::perror(path);
 		return nullptr;
@@ -69,7 +70,8 @@ load_file(const char *path, std::size_t *size_out)
 	}
 	close(fd);
 	if (got != size) {
-		std::fprintf(stderr, "%s: file changed size while being read\n", path);
+		std::fprintf(
+		    stderr, "%s: file changed size while being read\n", path);
 		std::free(text);
 		return nullptr;
 	}
@@ -88,7 +90,8 @@ load_index()
 	release[std::strspn(release, "0123456789")] = '\0';
 
 	char path[path_size];
-	if (!join_text(path, sizeof path, {state.top_dir, "/INDEX-", release})) {
+	if (!join_text(
+		path, sizeof path, {state.top_dir, "/INDEX-", release})) {
 		report_too_long({state.top_dir, "/INDEX-", release});
 		return -1;
 	}
@@ -163,7 +166,7 @@ valid_line(const char *line)
 {
 	int count = split_index_line(line);
 	if (count <= 0)
-		return false;	// empty, too long or too many fields
+		return false; // empty, too long or too many fields
 	for (int k : required_fields) {
 		if (state.index_fields[k - 1][0] == '\0')
 			return false;
@@ -180,8 +183,10 @@ group_index()
 	// At most one group per line: count the lines for the array's bound,
 	// then give back what the groups did not use.
 	std::size_t lines = 1;
-	for (char *nl = text; (nl = static_cast<char *>(std::memchr(nl, '\n',
-	    static_cast<std::size_t>(end - nl)))) != nullptr; nl++)
+	for (char *nl = text;
+	     (nl = static_cast<char *>(std::memchr(
+		  nl, '\n', static_cast<std::size_t>(end - nl)))) != nullptr;
+	     nl++)
 		lines++;
 	state.category_groups =
 	    static_cast<char **>(std::calloc(lines + 1, sizeof(char *)));
@@ -197,13 +202,14 @@ group_index()
 	long number = 0;
 	for (char *line = text; line < end;) {
 		number++;
-		char *nl = static_cast<char *>(
-		    std::memchr(line, '\n', static_cast<std::size_t>(end - line)));
+		char *nl = static_cast<char *>(std::memchr(
+		    line, '\n', static_cast<std::size_t>(end - line)));
 		char *line_end = nl != nullptr ? nl : end;
 		*line_end = '\0';
 		// A NUL byte inside the line would split it in two for every
 		// later walk over the lines.
-		if (std::strlen(line) != static_cast<std::size_t>(line_end - line) ||
+		if (std::strlen(line) !=
+			static_cast<std::size_t>(line_end - line) ||
 		    !valid_line(line)) {
 			report_line(number, line);
 			return -1;
@@ -216,8 +222,8 @@ group_index()
 		line = line_end + 1;
 	}
 
-	char **shrunk = static_cast<char **>(std::realloc(state.category_groups,
-	    (state.group_count + 1) * sizeof(char *)));
+	char **shrunk = static_cast<char **>(std::realloc(
+	    state.category_groups, (state.group_count + 1) * sizeof(char *)));
 	if (shrunk != nullptr)
 		state.category_groups = shrunk;
 	return 0;

@@ -71,10 +71,11 @@ find_port(const char *path)
 {
 	char key[path_size];
 	if (!join_text(key, sizeof key,
-	    {path_index_ports, skip_prefix(path, state.top_dir)}))
+		{path_index_ports, skip_prefix(path, state.top_dir)}))
 		return 0;
 
-	char *window_end = state.scan_end != nullptr ? state.scan_end : state.index_end;
+	char *window_end =
+	    state.scan_end != nullptr ? state.scan_end : state.index_end;
 	char *line = scan(state.scan_cursor, window_end, key);
 	if (line == nullptr)
 		line = scan(state.scan_group, state.scan_cursor, key);

@@ -66,8 +66,8 @@ read_names(FILE *f, const char *path, bool sorted)
 		if (name[0] == '\0')
 			continue;
 		if (unsafe_name(name)) {
-			std::fprintf(stderr, "Skipping unsafe name \"%s\" in %s\n",
-			    name, path);
+			std::fprintf(stderr,
+			    "Skipping unsafe name \"%s\" in %s\n", name, path);
 			continue;
 		}
 		std::size_t need = std::strlen(name) + 1;
@@ -75,13 +75,15 @@ read_names(FILE *f, const char *path, bool sorted)
 		// The names, the new one and the final empty name must fit.
 		if (need > static_cast<std::size_t>(limit - end - 1)) {
 			std::fprintf(stderr,
-			    "%s: too many categories for the category list (%zu bytes)\n",
+			    "%s: too many categories for the category list "
+			    "(%zu bytes)\n",
 			    path, sizeof state.category_list);
 			return -1;
 		}
 		char *at = end;
 		if (sorted) {
-			for (char *listed = state.category_list; *listed != '\0';
+			for (char *listed = state.category_list;
+			     *listed != '\0';
 			     listed = const_cast<char *>(list_next(listed))) {
 				if (std::strcmp(name, listed) < 0) {
 					at = listed;
@@ -89,7 +91,8 @@ read_names(FILE *f, const char *path, bool sorted)
 				}
 			}
 		}
-		std::memmove(at + need, at, static_cast<std::size_t>(end + 1 - at));
+		std::memmove(
+		    at + need, at, static_cast<std::size_t>(end + 1 - at));
 		std::memcpy(at, name, need);
 		state.category_count++;
 	}
@@ -124,7 +127,7 @@ read_category_list()
 	}
 	f = std::fopen(path, "r");
 	if (f == nullptr)
-		return 0;	// Makefile.local is optional
+		return 0; // Makefile.local is optional
 	result = read_names(f, path, true);
 	std::fclose(f);
 	return result;

@@ -37,7 +37,8 @@ resolve_dir(const char *pathname)
 	} else {
 		// While no top is set, top_dir_slash is empty and the system
 		// takes the pathname from the working directory.
-		fits = join_text(joined, sizeof joined, {state.top_dir_slash, pathname});
+		fits = join_text(
+		    joined, sizeof joined, {state.top_dir_slash, pathname});
 	}
 	if (!fits) {
 		report_too_long({pathname});
@@ -113,24 +114,27 @@ set_top_dir(const char *pathname)
 	if (pathname != nullptr) {
 		if (state.top_dir[0] != '\0')
 			std::fprintf(stderr,
-			    "Changing top-level directory from \"%s\" to \"%s\"\n",
+			    "Changing top-level directory from \"%s\" to "
+			    "\"%s\"\n",
 			    state.top_dir, pathname);
 		char *resolved = resolve_dir(pathname);
 		if (resolved == nullptr) {
-			std::fprintf(stderr, "Invalid pathname argument: \"%s\"\n",
-			    pathname);
+			std::fprintf(stderr,
+			    "Invalid pathname argument: \"%s\"\n", pathname);
 			return -1;
 		}
 		if (take_top_dir(resolved) != 0)
 			return -1;
 		if (state.verbosity != 0)
-			std::fprintf(stderr, "Setting top-level directory to \"%s\"\n",
+			std::fprintf(stderr,
+			    "Setting top-level directory to \"%s\"\n",
 			    state.top_dir);
 	} else if (const char *portsdir = std::getenv("PORTSDIR")) {
 		char *resolved = resolve_dir(portsdir);
 		if (resolved == nullptr) {
 			std::fprintf(stderr,
-			    "Invalid pathname in PORTSDIR environment variable: \"%s\"\n",
+			    "Invalid pathname in PORTSDIR environment "
+			    "variable: \"%s\"\n",
 			    portsdir);
 			return -1;
 		}
@@ -143,9 +147,11 @@ set_top_dir(const char *pathname)
 			    "Using PORTSDIR (\"%s\") as top-level directory\n",
 			    state.top_dir);
 	} else {
-		(void)copy_text(state.top_dir, sizeof state.top_dir, path_default_top);
+		(void)copy_text(
+		    state.top_dir, sizeof state.top_dir, path_default_top);
 		if (state.verbosity != 0)
-			std::fputs("Using default top-level directory \"/usr/ports\"\n",
+			std::fputs("Using default top-level directory "
+				   "\"/usr/ports\"\n",
 			    stderr);
 	}
 	set_top_dir_slash();
@@ -168,14 +174,16 @@ set_templates_dir(const char *pathname)
 	}
 	char *resolved = resolve_dir(pathname);
 	if (resolved == nullptr) {
-		std::fprintf(stderr, "Invalid pathname argument: \"%s\"\n", pathname);
+		std::fprintf(
+		    stderr, "Invalid pathname argument: \"%s\"\n", pathname);
 		return -1;
 	}
 	if (check_dir(resolved) != 0) {
 		std::free(resolved);
 		return -1;
 	}
-	(void)copy_text(state.templates_dir, sizeof state.templates_dir, resolved);
+	(void)copy_text(
+	    state.templates_dir, sizeof state.templates_dir, resolved);
 	std::free(resolved);
 	if (state.verbosity != 0)
 		std::fprintf(stderr, "Setting templates directory to \"%s\"\n",

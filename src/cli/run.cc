@@ -62,7 +62,8 @@ read_options(int argc, char **argv)
 			return -2;
 		case 'n':
 			if (state.normal_paths == 0 && state.verbosity != 0)
-				std::fputs("Using normal handling of relative paths\n",
+				std::fputs(
+				    "Using normal handling of relative paths\n",
 				    stderr);
 			state.normal_paths++;
 			break;
@@ -72,7 +73,8 @@ read_options(int argc, char **argv)
 			break;
 		case 'q':
 			if (state.verbosity != 0) {
-				std::fputs("option \"-q\" is incompatible with \"-v\"\n",
+				std::fputs("option \"-q\" is incompatible with "
+					   "\"-v\"\n",
 				    stderr);
 				errors++;
 			} else {
@@ -88,18 +90,22 @@ read_options(int argc, char **argv)
 			return -2;
 		case 'v':
 			if (state.quiet != 0) {
-				std::fputs("option \"-v\" is incompatible with \"-q\"\n",
+				std::fputs("option \"-v\" is incompatible with "
+					   "\"-q\"\n",
 				    stderr);
 				errors++;
 			} else {
 				if (state.verbosity == 0)
-					std::fputs("Increasing verbosity level\n", stderr);
+					std::fputs(
+					    "Increasing verbosity level\n",
+					    stderr);
 				state.verbosity++;
 			}
 			break;
 		case ':':
 			std::fprintf(stderr,
-			    "Missing pathname argument to option \"-%c\"\n", optopt);
+			    "Missing pathname argument to option \"-%c\"\n",
+			    optopt);
 			std::fputs(hint_text, stderr);
 			errors++;
 			break;
@@ -109,8 +115,8 @@ read_options(int argc, char **argv)
 			errors++;
 			break;
 		default:
-			std::fprintf(stderr, "?? getopt returned character code %d ??\n",
-			    ch);
+			std::fprintf(stderr,
+			    "?? getopt returned character code %d ??\n", ch);
 			break;
 		}
 	}
@@ -132,13 +138,14 @@ request_pathname(const char *pathname)
 	} else {
 		const char *below = skip_prefix(path, state.top_dir_slash);
 		if (below == path) {
-			std::fprintf(stderr, "\"%s\" is not inside the ports tree\n",
-			    path);
+			std::fprintf(stderr,
+			    "\"%s\" is not inside the ports tree\n", path);
 			std::free(path);
 			return 1;
 		}
 		// A directory below a port's is requested as a port too.
-		kind = std::strchr(below, '/') == nullptr ? kind_category : kind_port;
+		kind = std::strchr(below, '/') == nullptr ? kind_category
+							  : kind_port;
 	}
 	int result = make_readme(path, kind);
 	std::free(path);

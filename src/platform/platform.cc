@@ -30,7 +30,7 @@ platform_reset_getopt()
 	optind = 1;
 	optreset = 1;
 #else
-	optind = 0;	// glibc: a full re-initialisation
+	optind = 0; // glibc: a full re-initialisation
 #endif
 }
 

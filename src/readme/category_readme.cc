@@ -17,8 +17,8 @@ constexpr std::string_view comment_prefix = "    COMMENT = ";
 constexpr std::string_view port_prefix = "    SUBDIR += ";
 
 struct category_context {
-	const char *path;	// the category directory
-	const char *ports;	// packed list of port names
+	const char *path;  // the category directory
+	const char *ports; // packed list of port names
 	int port_count;
 	int kind;
 };
@@ -34,7 +34,8 @@ unsafe_name(const char *name)
 // list. Returns 0, or 1 after a message when the file cannot be opened or
 // the names overflow the list.
 int
-read_category_makefile(const char *path, char *list, std::size_t size, int *count)
+read_category_makefile(
+    const char *path, char *list, std::size_t size, int *count)
 {
 	char makefile[path_size];
 	if (!join_text(makefile, sizeof makefile, {path, "/Makefile"})) {
@@ -60,7 +61,7 @@ read_category_makefile(const char *path, char *list, std::size_t size, int *coun
 	}
 
 	char *pos = list;
-	char *const end = list + size - 1;	// room for the final empty name
+	char *const end = list + size - 1; // room for the final empty name
 	int result = 0;
 	while (have_comment && std::fgets(line, sizeof line, f) != nullptr) {
 		char *name = skip_prefix(line, port_prefix);
@@ -70,15 +71,17 @@ read_category_makefile(const char *path, char *list, std::size_t size, int *coun
 		if (name[0] == '\0')
 			continue;
 		if (unsafe_name(name)) {
-			std::fprintf(stderr, "Skipping unsafe name \"%s\" in %s\n",
-			    name, makefile);
+			std::fprintf(stderr,
+			    "Skipping unsafe name \"%s\" in %s\n", name,
+			    makefile);
 			continue;
 		}
-		pos = append(pos, end, std::string_view(name, std::strlen(name) + 1));
+		pos = append(
+		    pos, end, std::string_view(name, std::strlen(name) + 1));
 		if (pos == nullptr) {
 			std::fprintf(stderr,
-			    "%s: port list exceeds its %zu-byte buffer\n", makefile,
-			    size);
+			    "%s: port list exceeds its %zu-byte buffer\n",
+			    makefile, size);
 			result = 1;
 			break;
 		}
@@ -94,9 +97,11 @@ read_category_makefile(const char *path, char *list, std::size_t size, int *coun
 char *
 port_walk(const category_context &cat, char *pos, char *end)
 {
-	for (const char *name = cat.ports; *name != '\0'; name = list_next(name)) {
+	for (const char *name = cat.ports; *name != '\0';
+	     name = list_next(name)) {
 		char port_path[path_size];
-		if (!join_text(port_path, sizeof port_path, {cat.path, "/", name})) {
+		if (!join_text(
+			port_path, sizeof port_path, {cat.path, "/", name})) {
 			report_too_long({cat.path, "/", name});
 			continue;
 		}
@@ -127,7 +132,8 @@ category_substitution(int code, char *pos, char *end, void *context)
 		pos = append_number(pos, end, cat->port_count);
 		return append(pos, end, " ports)");
 	case ph_category:
-		return append(pos, end, skip_prefix(cat->path, state.top_dir_slash));
+		return append(
+		    pos, end, skip_prefix(cat->path, state.top_dir_slash));
 	case ph_subdir:
 		return port_walk(*cat, pos, end);
 	default:
@@ -135,7 +141,7 @@ category_substitution(int code, char *pos, char *end, void *context)
 	}
 }
 
-}  // namespace
+} // namespace
 
 int
 make_category_readme(const char *path, int kind)
@@ -153,12 +159,13 @@ make_category_readme(const char *path, int kind)
 		return 1;
 
 	category_context cat = {path, ports, 0, kind};
-	if (read_category_makefile(path, ports, sizeof ports, &cat.port_count) != 0)
+	if (read_category_makefile(
+		path, ports, sizeof ports, &cat.port_count) != 0)
 		return 1;
 
 	if (state.quiet == 0)
-		std::printf("Making README.html for category %s (%d ports)\n", name,
-		    cat.port_count);
+		std::printf("Making README.html for category %s (%d ports)\n",
+		    name, cat.port_count);
 
 	char *text_end = expand_template(state.category_template, out,
 	    out + sizeof out, category_substitution, &cat);

@@ -15,7 +15,7 @@
 namespace {
 
 struct port_context {
-	const char *relative;	// the port path below the top, "www/foo"
+	const char *relative; // the port path below the top, "www/foo"
 };
 
 // INDEX field k (numbered from 1) of the port's line.
@@ -38,7 +38,8 @@ port_substitution(int code, char *pos, char *end, void *context)
 		return html_escape(pos, end, field(4));
 	case ph_descr:
 		pos = append(pos, end, state.top_dir);
-		return append(pos, end, skip_prefix(field(5), path_index_ports));
+		return append(
+		    pos, end, skip_prefix(field(5), path_index_ports));
 	case ph_email:
 		return append(pos, end, field(6));
 	case ph_build_depends:
@@ -62,11 +63,11 @@ port_substitution(int code, char *pos, char *end, void *context)
 	case ph_top:
 		return append(pos, end, state.top_dir);
 	default:
-		return pos;	// %%PREFIX%%, %%CATEGORY%%, %%SUBDIR%%
+		return pos; // %%PREFIX%%, %%CATEGORY%%, %%SUBDIR%%
 	}
 }
 
-}  // namespace
+} // namespace
 
 int
 make_port_readme(const char *path, int kind, bool *found)
@@ -83,12 +84,14 @@ make_port_readme(const char *path, int kind, bool *found)
 		// top, which fits a path buffer as the path itself does.
 		char category[path_size];
 		(void)copy_text(category, sizeof category,
-		    std::string_view(port.relative, std::strcspn(port.relative, "/")));
+		    std::string_view(
+			port.relative, std::strcspn(port.relative, "/")));
 		if (select_category(category) != 0)
 			return 1;
 	}
 	if (find_port(path) == 0) {
-		std::fprintf(stderr, "Port %s not found in INDEX\n", port.relative);
+		std::fprintf(
+		    stderr, "Port %s not found in INDEX\n", port.relative);
 		return 1;
 	}
 	if (found != nullptr)
@@ -97,7 +100,7 @@ make_port_readme(const char *path, int kind, bool *found)
 	if (state.verbosity > 2 || (kind == kind_port && state.quiet == 0))
 		std::printf("Making README.html for port %s\n", port.relative);
 
-	char *text_end = expand_template(state.port_template, out, out + sizeof out,
-	    port_substitution, &port);
+	char *text_end = expand_template(state.port_template, out,
+	    out + sizeof out, port_substitution, &port);
 	return finish_readme(path, out, text_end, sizeof out);
 }

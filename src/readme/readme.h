@@ -8,18 +8,18 @@
 #include "state/state.h"
 
 inline constexpr std::array<std::string_view, 12> placeholders = {
-	"%%PKG%%",		// 0
-	"%%PORT%%",		// 1
-	"%%PREFIX%%",		// 2
-	"%%COMMENT%%",		// 3
-	"%%DESCR%%",		// 4
-	"%%EMAIL%%",		// 5
-	"%%CATEGORY%%",		// 6
-	"%%BUILD_DEPENDS%%",	// 7
-	"%%RUN_DEPENDS%%",	// 8
-	"%%WEBSITE%%",		// 9
-	"%%TOP%%",		// 10
-	"%%SUBDIR%%",		// 11
+    "%%PKG%%",		 // 0
+    "%%PORT%%",		 // 1
+    "%%PREFIX%%",	 // 2
+    "%%COMMENT%%",	 // 3
+    "%%DESCR%%",	 // 4
+    "%%EMAIL%%",	 // 5
+    "%%CATEGORY%%",	 // 6
+    "%%BUILD_DEPENDS%%", // 7
+    "%%RUN_DEPENDS%%",	 // 8
+    "%%WEBSITE%%",	 // 9
+    "%%TOP%%",		 // 10
+    "%%SUBDIR%%",	 // 11
 };
 static_assert(std::size(placeholders) == 12);
 
@@ -58,7 +58,8 @@ inline constexpr std::size_t port_list_size = 1024 * 1024;
 // and returns the position after it, or null when it did not fit or pos
 // was null. It must still do its work (make the READMEs below) when pos is
 // null, so that one README too large for its buffer costs no other README.
-using substitution_fn = char *(*)(int code, char *pos, char *end, void *context);
+using substitution_fn = char *(*)(int code, char *pos, char *end,
+    void *context);
 
 // Expands template into [out, end): bytes are copied, placeholders replaced
 // by the substitution. Returns the end of the text, or null when it did not
@@ -70,7 +71,8 @@ using substitution_fn = char *(*)(int code, char *pos, char *end, void *context)
 [[nodiscard]] char *html_escape(char *pos, char *end, const char *text);
 
 // Writes length bytes of text as dir/README.html. 0, or 1 after perror.
-[[nodiscard]] int write_readme(const char *dir, const char *text, std::size_t length);
+[[nodiscard]] int write_readme(
+    const char *dir, const char *text, std::size_t length);
 
 // Writes a finished builder's text, or reports that it did not fit (text_end
 // null). 0, or 1 after the report.
@@ -84,6 +86,7 @@ using substitution_fn = char *(*)(int code, char *pos, char *end, void *context)
 // The builders. 0 when their own README.html was written, 1 after a report.
 // found, when not null, tells the caller whether the port's INDEX line was
 // found (its fields are then in index_fields).
-[[nodiscard]] int make_port_readme(const char *path, int kind, bool *found = nullptr);
+[[nodiscard]] int make_port_readme(
+    const char *path, int kind, bool *found = nullptr);
 [[nodiscard]] int make_category_readme(const char *path, int kind);
 [[nodiscard]] int make_top_readme(const char *path);

@@ -22,7 +22,7 @@ placeholder_code(const char *text)
 	for (std::size_t code = 0; code < placeholders.size(); code++) {
 		// strncmp stops at the first difference or the template's NUL.
 		if (std::strncmp(text, placeholders[code].data(),
-		    placeholders[code].size()) == 0)
+			placeholders[code].size()) == 0)
 			return static_cast<int>(code);
 	}
 	return -1;
@@ -47,7 +47,8 @@ expand_template(const char *tmpl, char *out, char *end,
 			walk++;
 		} else {
 			pos = substitute(code, pos, end, context);
-			walk += placeholders[static_cast<std::size_t>(code)].size();
+			walk +=
+			    placeholders[static_cast<std::size_t>(code)].size();
 		}
 	}
 }
@@ -85,8 +86,9 @@ write_readme(const char *dir, const char *text, std::size_t length)
 	}
 	// O_NOFOLLOW: a README.html planted as a symbolic link is refused, so
 	// a run by the superuser never writes through it.
-	int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW |
-	    platform_write_flags(), 0644);
+	int fd = open(path,
+	    O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | platform_write_flags(),
+	    0644);
 	if (fd < 0) {
 		std::perror(path);
 		return 1;
@@ -117,7 +119,8 @@ finish_readme(const char *dir, const char *out, const char *text_end,
 {
 	if (text_end == nullptr) {
 		std::fprintf(stderr,
-		    "%s/README.html: text would exceed its %zu-byte buffer; not written\n",
+		    "%s/README.html: text would exceed its %zu-byte buffer; "
+		    "not written\n",
 		    dir, buffer_size);
 		return 1;
 	}
@@ -132,7 +135,8 @@ need_template(char **field, const char *word)
 	if (*field != nullptr)
 		return 0;
 	char path[path_size];
-	if (!join_text(path, sizeof path, {state.templates_dir, "/README.", word})) {
+	if (!join_text(
+		path, sizeof path, {state.templates_dir, "/README.", word})) {
 		report_too_long({state.templates_dir, "/README.", word});
 		return -1;
 	}

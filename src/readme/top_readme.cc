@@ -17,7 +17,7 @@ category_walk(char *pos, char *end)
 	     name = list_next(name)) {
 		char category_path[path_size];
 		if (join_text(category_path, sizeof category_path,
-		    {state.top_dir_slash, name})) {
+			{state.top_dir_slash, name})) {
 			(void)make_category_readme(category_path, kind_top);
 		} else {
 			state.category_comment[0] = '\0';
@@ -40,7 +40,7 @@ top_substitution(int code, char *pos, char *end, void *)
 	return code == ph_subdir ? category_walk(pos, end) : pos;
 }
 
-}  // namespace
+} // namespace
 
 int
 make_top_readme(const char *path)
@@ -50,9 +50,10 @@ make_top_readme(const char *path)
 
 	if (state.quiet == 0)
 		std::printf("Making top-level README.html in %s (%" PRIu64
-		    " categories)\n", state.top_dir, state.category_count);
+			    " categories)\n",
+		    state.top_dir, state.category_count);
 
-	char *text_end = expand_template(state.top_template, out, out + sizeof out,
-	    top_substitution, nullptr);
+	char *text_end = expand_template(state.top_template, out,
+	    out + sizeof out, top_substitution, nullptr);
 	return finish_readme(path, out, text_end, sizeof out);
 }

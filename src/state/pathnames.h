@@ -8,6 +8,7 @@ inline constexpr char path_default_top[] = "/usr/ports";
 // Installation prefix that the default templates directory lies below.
 inline constexpr char path_install_prefix[] = "/usr/local";
 // Appended to the prefix to give the default templates directory.
-inline constexpr char path_templates_below_prefix[] = "/share/quillmark/Templates";
+inline constexpr char path_templates_below_prefix[] =
+    "/share/quillmark/Templates";
 // How the INDEX names every port directory, whatever the real top is.
 inline constexpr std::string_view path_index_ports = "/usr/ports";

@@ -17,7 +17,8 @@ reset_state()
 const char *
 skip_prefix(const char *text, std::string_view prefix)
 {
-	// strncmp stops at the end of a shorter text, so this never reads past it.
+	// strncmp stops at the end of a shorter text, so this never reads past
+	// it.
 	if (std::strncmp(text, prefix.data(), prefix.size()) == 0)
 		return text + prefix.size();
 	return text;
@@ -37,7 +38,8 @@ append_number(char *pos, char *end, long long number)
 {
 	char digits[24];
 	int n = std::snprintf(digits, sizeof digits, "%lld", number);
-	return append(pos, end, std::string_view(digits, static_cast<std::size_t>(n)));
+	return append(
+	    pos, end, std::string_view(digits, static_cast<std::size_t>(n)));
 }
 
 bool
@@ -51,10 +53,11 @@ copy_text(char *dst, std::size_t size, std::string_view text)
 }
 
 bool
-join_text(char *dst, std::size_t size, std::initializer_list<std::string_view> parts)
+join_text(
+    char *dst, std::size_t size, std::initializer_list<std::string_view> parts)
 {
 	char *pos = dst;
-	char *end = dst + size - 1;	// room for the NUL
+	char *end = dst + size - 1; // room for the NUL
 	for (std::string_view part : parts)
 		pos = append(pos, end, part);
 	if (pos == nullptr)

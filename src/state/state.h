@@ -9,8 +9,8 @@
 #include <string_view>
 
 // Sizes of the fixed buffers.
-inline constexpr std::size_t path_size = 1024;	       // any path
-inline constexpr std::size_t line_size = 2048;	       // a Makefile line
+inline constexpr std::size_t path_size = 1024; // any path
+inline constexpr std::size_t line_size = 2048; // a Makefile line
 inline constexpr std::size_t category_list_size = 2048;
 inline constexpr std::size_t category_comment_size = 2048;
 inline constexpr std::size_t index_field_count = 14;
@@ -29,28 +29,28 @@ enum readme_kind : int {
 };
 
 struct run_state {
-	int normal_paths;	// number of -n options
-	int quiet;		// number of -q options accepted
-	int verbosity;		// number of -v options accepted
+	int normal_paths; // number of -n options
+	int quiet;	  // number of -q options accepted
+	int verbosity;	  // number of -v options accepted
 
-	char top_dir[path_size];	// absolute top of the ports tree
-	char top_dir_slash[path_size];	// top_dir followed by "/"
-	char templates_dir[path_size];	// absolute templates directory
+	char top_dir[path_size];       // absolute top of the ports tree
+	char top_dir_slash[path_size]; // top_dir followed by "/"
+	char templates_dir[path_size]; // absolute templates directory
 
-	char category_list[category_list_size];	 // packed string list
+	char category_list[category_list_size]; // packed string list
 	std::uint64_t category_count;
 
-	char *index_text;	  // the whole INDEX, cut into lines in place
-	char *index_end;	  // the NUL that ends index_text's bytes
-	char **category_groups;	  // first line of each group, then null
+	char *index_text;	// the whole INDEX, cut into lines in place
+	char *index_end;	// the NUL that ends index_text's bytes
+	char **category_groups; // first line of each group, then null
 	std::size_t group_count;
 
-	const char *index_fields[index_field_count];  // fields of the last split
-	char field_text[field_text_size];	      // what they point into
+	const char *index_fields[index_field_count]; // fields of the last split
+	char field_text[field_text_size];	     // what they point into
 
-	char *scan_group;	// first line of the selected group
-	char *scan_cursor;	// next line of the group to examine
-	char *scan_end;		// first line after the group, null: text's end
+	char *scan_group;  // first line of the selected group
+	char *scan_cursor; // next line of the group to examine
+	char *scan_end;	   // first line after the group, null: text's end
 
 	char *top_template;
 	char *category_template;
@@ -67,11 +67,13 @@ void reset_state();
 
 // If text begins with all of prefix, the position just past it; otherwise
 // text itself. Callers learn of a mismatch by comparing the result to text.
-[[nodiscard]] const char *skip_prefix(const char *text, std::string_view prefix);
+[[nodiscard]] const char *skip_prefix(
+    const char *text, std::string_view prefix);
 [[nodiscard]] inline char *
 skip_prefix(char *text, std::string_view prefix)
 {
-	return const_cast<char *>(skip_prefix(static_cast<const char *>(text), prefix));
+	return const_cast<char *>(
+	    skip_prefix(static_cast<const char *>(text), prefix));
 }
 
 // Packed string lists: NUL-terminated names end to end, ended by an empty
@@ -93,12 +95,13 @@ list_next(const char *name)
 
 // Copies text with its NUL into dst of size bytes. Returns false, leaving
 // dst unchanged, when it does not fit.
-[[nodiscard]] bool copy_text(char *dst, std::size_t size, std::string_view text);
+[[nodiscard]] bool copy_text(
+    char *dst, std::size_t size, std::string_view text);
 
 // Joins the texts into dst of size bytes, NUL-terminated. Returns false when
 // they do not fit; dst then holds an unspecified prefix.
-[[nodiscard]] bool join_text(char *dst, std::size_t size,
-    std::initializer_list<std::string_view> parts);
+[[nodiscard]] bool join_text(
+    char *dst, std::size_t size, std::initializer_list<std::string_view> parts);
 
 // Prints the parts of a path that did not fit its buffer, then ": File name
 // too long", the way perror would.
