@@ -1,0 +1,55 @@
+#!/usr/bin/env bash
+# Makes docs/top.png, docs/category.png and docs/port.png: the top-level
+# page, one category page and one port page of the sample tree, as headless
+# chromium shows them in a 1000x700 window.
+# Usage: docs/screenshots.sh [QUILLMARK_BIN]
+# Without QUILLMARK_BIN the tool is built in build-docs/ first.
+set -euo pipefail
+repo=$(cd "$(dirname "$0")/.." && pwd)
+category=www
+port=www/firefox
+
+command -v chromium >/dev/null || {
+	echo "chromium is not installed (run .ci/install-deps.sh)" >&2
+	exit 1
+}
+if [ $# -ge 1 ]; then
+	bin=$1
+else
+	cmake -S "$repo" -B "$repo/build-docs" -DCMAKE_BUILD_TYPE=Release \
+		-DQUILLMARK_TESTS=OFF >/dev/null
+	cmake --build "$repo/build-docs" -j2 --target quillmark >/dev/null
+	bin=$repo/build-docs/quillmark
+fi
+
+# The port page shows the tree's path, so the tree stands at a short,
+# fixed place rather than at a random temporary one.
+work=/tmp/quillmark-screenshots
+rm -rf "$work"
+mkdir -p "$work"
+trap 'rm -rf "$work"' EXIT
+cp -R "$repo/sample/ports" "$work/ports"
+UNAME_r=15.0-RELEASE "$bin" -q -p "$work/ports" -t "$repo/Templates"
+
+shoot() { # page below the tree, PNG file
+	local profile
+	profile=$(mktemp -d "$work/profile.XXXXXX")
+	timeout 60 chromium --headless --no-sandbox --disable-gpu --disable-quic \
+		--no-first-run --disable-background-networking \
+		--disable-component-update --disable-sync --hide-scrollbars \
+		--force-device-scale-factor=1 --user-data-dir="$profile" \
+		--window-size=1000,700 --screenshot="$2" \
+		"file://$work/ports/$1" >/dev/null 2>"$work/chromium.err" || {
+		echo "chromium failed on $1:" >&2
+		tail -n 5 "$work/chromium.err" >&2
+		exit 1
+	}
+	[ -s "$2" ] || {
+		echo "chromium made no screenshot of $1" >&2
+		exit 1
+	}
+	echo "$2"
+}
+shoot README.html "$repo/docs/top.png"
+shoot "$category/README.html" "$repo/docs/category.png"
+shoot "$port/README.html" "$repo/docs/port.png"

@@ -1,0 +1,105 @@
+#!/usr/bin/env bash
+# The install rules put the tool, its templates and its manual page where
+# the tool and man(1) look for them, and the installed tool makes the pages
+# of the sample tree from the installed templates.
+# Usage: install_test.sh QUILLMARK_BIN SOURCE_DIR BUILD_DIR
+set -euo pipefail
+src=$2
+build=$3
+prefix=/usr/local
+
+fail() {
+	echo "FAIL: $*" >&2
+	exit 1
+}
+
+work=$(mktemp -d)
+cleanup() { rm -rf "$work"; }
+trap cleanup EXIT
+
+stage=$work/stage
+DESTDIR=$stage cmake --install "$build" --prefix "$prefix" >"$work/install.log" 2>&1 ||
+	fail "cmake --install into $stage failed: $(cat "$work/install.log")"
+
+status=0
+expect_file() { # staged path, source file it must equal (or none)
+	if [ ! -f "$stage$1" ]; then
+		echo "FAIL: $1 is not installed" >&2
+		status=1
+	elif [ -n "${2:-}" ] && ! cmp -s "$2" "$stage$1"; then
+		echo "FAIL: $1 differs from $2" >&2
+		status=1
+	fi
+}
+expect_file "$prefix/bin/quillmark"
+[ -x "$stage$prefix/bin/quillmark" ] || fail "$prefix/bin/quillmark is not executable"
+for kind in top category port; do
+	expect_file "$prefix/share/quillmark/Templates/README.$kind" "$src/Templates/README.$kind"
+done
+expect_file "$prefix/share/man/man1/quillmark.1" "$src/src/cli/quillmark.1"
+[ $status -eq 0 ] || exit $status
+
+# Runs the tool at $1 on a fresh copy of the sample tree, with the further
+# options that follow, checks that it made every page quietly, and keeps the
+# tree in $work/$2. Every run uses the same path, so that their pages compare.
+run_on_sample() {
+	local tool=$1 keep=$2
+	shift 2
+	local tree=$work/ports
+	cp -R "$src/sample/ports" "$tree"
+	local rc=0
+	UNAME_r=15.0-RELEASE "$tool" -q -p "$tree" "$@" >"$work/out" 2>"$work/err" || rc=$?
+	[ $rc -eq 0 ] || fail "$tool $* exited with status $rc: $(cat "$work/err")"
+	[ ! -s "$work/out" ] && [ ! -s "$work/err" ] ||
+		fail "$tool -q printed: $(cat "$work/out" "$work/err")"
+	local pages want
+	pages=$(find "$tree" -name README.html | wc -l)
+	want=$((1 + $(grep -c '^SUBDIR += ' "$tree/Makefile") + $(grep -c . "$tree"/INDEX-15)))
+	[ "$pages" -eq "$want" ] || fail "$tool wrote $pages README.html files, not $want"
+	mv "$tree" "$work/$keep"
+}
+
+run_on_sample "$stage$prefix/bin/quillmark" staged \
+	-t "$stage$prefix/share/quillmark/Templates"
+
+# With no -t the tool reads its templates from the installation prefix. That
+# holds only for a real install there, made here only by root and only where
+# no quillmark is installed: everything it adds is taken away afterwards.
+[ "$(id -u)" -eq 0 ] && [ ! -e "$prefix/share/quillmark" ] || exit 0
+command -v flock >/dev/null || exit 0
+exec 9>/tmp/quillmark-install-test.lock
+flock 9 # two test runs must not install and remove under each other
+
+installed=()
+while IFS= read -r -d '' file; do
+	installed+=("${file#"$stage"}")
+done < <(find "$stage" ! -type d -print0)
+for file in "${installed[@]}"; do
+	if [ -e "$file" ] || [ -L "$file" ]; then
+		echo "$file exists: skipping the check of a real install" >&2
+		exit 0
+	fi
+done
+new_dirs=()
+while IFS= read -r dir; do
+	dir=${dir#"$stage"}
+	if [ -n "$dir" ] && [ ! -d "$dir" ]; then
+		new_dirs+=("$dir")
+	fi
+done < <(find "$stage" -type d | sort -r) # deepest first
+
+uninstall() {
+	rm -f "${installed[@]}"
+	local dir
+	for dir in "${new_dirs[@]}"; do
+		rmdir "$dir" 2>/dev/null || true
+	done
+	cleanup
+}
+trap uninstall EXIT
+
+cmake --install "$build" --prefix "$prefix" >"$work/install.log" 2>&1 ||
+	fail "cmake --install to $prefix failed: $(cat "$work/install.log")"
+run_on_sample "$prefix/bin/quillmark" real
+diff -r "$work/staged" "$work/real" >&2 ||
+	fail "the pages made with the default templates differ from those made with -t"
