@@ -29,6 +29,9 @@ clean_up()
 	}
 	std::free(state.category_groups);
 	state.category_groups = nullptr;
+	if (state.top_fd_open)
+		close(state.top_fd);
+	state.top_fd_open = false;
 }
 
 // The end of category_list's names: the position of its final empty name.

@@ -12,8 +12,12 @@
 #ifdef __FreeBSD__
 #include <sys/rtprio.h>
 #else
+#include <linux/openat2.h>
 #include <sched.h>
+#include <sys/syscall.h>
 #endif
+
+#include <cerrno>
 
 #ifdef __FreeBSD__
 const char platform_optstring[] = ":hnp:qt:Vv";
@@ -81,5 +85,79 @@ platform_raise_priority()
 	param.sched_priority = sched_get_priority_max(SCHED_FIFO);
 	if (param.sched_priority >= 0)
 		(void)sched_setscheduler(0, SCHED_FIFO, &param);
+#endif
+}
+
+#ifndef __FreeBSD__
+// For kernels without openat2: walk the directories one by one, refusing
+// every symbolic link on the way, which is stricter than needed but never
+// leads out.
+static int
+open_walking(int dirfd, const char *rel, int flags, int mode)
+{
+	char part[1024];
+	int fd = dirfd;
+	const char *pos = rel;
+	for (;;) {
+		std::size_t n = std::strcspn(pos, "/");
+		if (pos[n] == '\0') {
+			int file = openat(fd, pos, flags, mode);
+			int saved = errno;
+			if (fd != dirfd)
+				close(fd);
+			errno = saved;
+			return file;
+		}
+		if (n >= sizeof part ||
+		    (n == 2 && pos[0] == '.' && pos[1] == '.')) {
+			errno = n >= sizeof part ? ENAMETOOLONG : EXDEV;
+			if (fd != dirfd)
+				close(fd);
+			return -1;
+		}
+		std::memcpy(part, pos, n);
+		part[n] = '\0';
+		int next =
+		    openat(fd, part, O_RDONLY | O_DIRECTORY | O_NOFOLLOW);
+		int saved = errno == ELOOP ? EXDEV : errno;
+		if (fd != dirfd)
+			close(fd);
+		if (next < 0) {
+			errno = saved;
+			return -1;
+		}
+		fd = next;
+		pos += n + 1;
+	}
+}
+#endif
+
+int
+platform_open_beneath(int dirfd, const char *rel, int flags, int mode)
+{
+#ifdef __FreeBSD__
+	return openat(dirfd, rel, flags | O_RESOLVE_BENEATH, mode);
+#else
+	struct open_how how = {};
+	how.flags = static_cast<unsigned long long>(flags);
+	how.mode =
+	    (flags & O_CREAT) != 0 ? static_cast<unsigned long long>(mode) : 0;
+	how.resolve = RESOLVE_BENEATH;
+	long fd = syscall(SYS_openat2, dirfd, rel, &how, sizeof how);
+	// Without openat2 (an old kernel, or a sandbox that filters it out,
+	// answering ENOSYS or EPERM), walk the path by hand.
+	if (fd < 0 && (errno == ENOSYS || errno == EPERM))
+		return open_walking(dirfd, rel, flags, mode);
+	return static_cast<int>(fd);
+#endif
+}
+
+bool
+platform_leads_out(int error)
+{
+#ifdef __FreeBSD__
+	return error == ENOTCAPABLE;
+#else
+	return error == EXDEV;
 #endif
 }

@@ -22,6 +22,14 @@ void platform_reset_getopt();
 int platform_read_flags();
 int platform_write_flags();
 
+// Opens rel, a relative path, below the directory dirfd, refusing a path
+// whose resolution would leave that directory (a ".." or a symbolic link
+// that leads out). Returns the descriptor, or -1 with errno set; when the
+// path leads out, platform_leads_out(errno) is true.
+[[nodiscard]] int platform_open_beneath(
+    int dirfd, const char *rel, int flags, int mode);
+[[nodiscard]] bool platform_leads_out(int error);
+
 // Asks for the highest real-time scheduling priority for this process.
 // A refusal is ignored.
 void platform_raise_priority();

@@ -76,6 +76,42 @@ html_escape(char *pos, char *end, const char *text)
 	}
 }
 
+// Opens dir/README.html (path) for writing, dir being the top or a
+// directory below it. The path is resolved below the top directory, so that
+// a category or port directory planted as a symbolic link out of the tree is
+// refused, and O_NOFOLLOW refuses a README.html planted as a link: a run by
+// the superuser never writes outside the tree. -1 after the report.
+static int
+open_readme(const char *dir, const char *path)
+{
+	if (!state.top_fd_open) {
+		state.top_fd = open(state.top_dir, O_RDONLY | O_DIRECTORY);
+		if (state.top_fd < 0) {
+			std::perror(state.top_dir);
+			return -1;
+		}
+		state.top_fd_open = true;
+	}
+	const char *below = std::strcmp(dir, state.top_dir) == 0
+	    ? "README.html"
+	    : skip_prefix(path, state.top_dir_slash);
+	int flags =
+	    O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | platform_write_flags();
+	int fd = below == path
+	    ? open(path, flags, 0644)
+	    : platform_open_beneath(state.top_fd, below, flags, 0644);
+	if (fd < 0) {
+		if (platform_leads_out(errno))
+			std::fprintf(stderr,
+			    "%s: not written: the path leads out of the ports "
+			    "tree\n",
+			    path);
+		else
+			std::perror(path);
+	}
+	return fd;
+}
+
 int
 write_readme(const char *dir, const char *text, std::size_t length)
 {
@@ -84,15 +120,9 @@ write_readme(const char *dir, const char *text, std::size_t length)
 		report_too_long({dir, "/README.html"});
 		return 1;
 	}
-	// O_NOFOLLOW: a README.html planted as a symbolic link is refused, so
-	// a run by the superuser never writes through it.
-	int fd = open(path,
-	    O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | platform_write_flags(),
-	    0644);
-	if (fd < 0) {
-		std::perror(path);
+	int fd = open_readme(dir, path);
+	if (fd < 0)
 		return 1;
-	}
 	while (length > 0) {
 		ssize_t n = write(fd, text, length);
 		if (n < 0 && errno == EINTR)

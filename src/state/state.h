@@ -57,6 +57,9 @@ struct run_state {
 	char *port_template;
 
 	char category_comment[category_comment_size];
+
+	int top_fd; // top_dir, opened for the first README written
+	bool top_fd_open;
 };
 
 extern run_state state;
