@@ -2,6 +2,7 @@
 #include "platform/platform.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/utsname.h>
 #include <unistd.h>
 
@@ -92,8 +93,8 @@ platform_raise_priority()
 // For kernels without openat2: walk the directories one by one, refusing
 // every symbolic link on the way, which is stricter than needed but never
 // leads out.
-static int
-open_walking(int dirfd, const char *rel, int flags, int mode)
+int
+platform_open_walking(int dirfd, const char *rel, int flags, int mode)
 {
 	char part[1024];
 	int fd = dirfd;
@@ -119,7 +120,12 @@ open_walking(int dirfd, const char *rel, int flags, int mode)
 		part[n] = '\0';
 		int next =
 		    openat(fd, part, O_RDONLY | O_DIRECTORY | O_NOFOLLOW);
-		int saved = errno == ELOOP ? EXDEV : errno;
+		int saved = errno;
+		struct stat st;
+		if (next < 0 && (saved == ELOOP || saved == ENOTDIR) &&
+		    fstatat(fd, part, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+		    S_ISLNK(st.st_mode))
+			saved = EXDEV; // a link on the way: never followed
 		if (fd != dirfd)
 			close(fd);
 		if (next < 0) {
@@ -147,7 +153,7 @@ platform_open_beneath(int dirfd, const char *rel, int flags, int mode)
 	// Without openat2 (an old kernel, or a sandbox that filters it out,
 	// answering ENOSYS or EPERM), walk the path by hand.
 	if (fd < 0 && (errno == ENOSYS || errno == EPERM))
-		return open_walking(dirfd, rel, flags, mode);
+		return platform_open_walking(dirfd, rel, flags, mode);
 	return static_cast<int>(fd);
 #endif
 }

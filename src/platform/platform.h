@@ -29,6 +29,12 @@ int platform_write_flags();
 [[nodiscard]] int platform_open_beneath(
     int dirfd, const char *rel, int flags, int mode);
 [[nodiscard]] bool platform_leads_out(int error);
+#ifndef __FreeBSD__
+// The same for kernels without openat2: stricter, as it refuses every
+// symbolic link among the directories on the way.
+[[nodiscard]] int platform_open_walking(
+    int dirfd, const char *rel, int flags, int mode);
+#endif
 
 // Asks for the highest real-time scheduling priority for this process.
 // A refusal is ignored.
