@@ -44,14 +44,6 @@ list_end()
 	return name;
 }
 
-// Names that would lead a README out of the tree are never taken.
-static bool
-unsafe_name(const char *name)
-{
-	return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0 ||
-	    std::strchr(name, '/') != nullptr;
-}
-
 // Reads one Makefile's "SUBDIR += " names into the list: appended, or
 // inserted in sorted position when sorted is set. Returns 0; -1 after a
 // message when the list's buffer is full.
@@ -62,17 +54,9 @@ read_names(FILE *f, const char *path, bool sorted)
 	char *const limit = state.category_list + sizeof state.category_list;
 
 	while (std::fgets(line, sizeof line, f) != nullptr) {
-		char *name = skip_prefix(line, subdir_prefix);
-		if (name == line)
+		const char *name = subdir_name(line, subdir_prefix, path);
+		if (name == nullptr)
 			continue;
-		name[std::strcspn(name, "\n")] = '\0';
-		if (name[0] == '\0')
-			continue;
-		if (unsafe_name(name)) {
-			std::fprintf(stderr,
-			    "Skipping unsafe name \"%s\" in %s\n", name, path);
-			continue;
-		}
 		std::size_t need = std::strlen(name) + 1;
 		char *end = list_end();
 		// The names, the new one and the final empty name must fit.

@@ -23,13 +23,6 @@ struct category_context {
 	int kind;
 };
 
-bool
-unsafe_name(const char *name)
-{
-	return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0 ||
-	    std::strchr(name, '/') != nullptr;
-}
-
 // Reads the Makefile's comment into category_comment and its port names into
 // list. Returns 0, or 1 after a message when the file cannot be opened or
 // the names overflow the list.
@@ -64,18 +57,9 @@ read_category_makefile(
 	char *const end = list + size - 1; // room for the final empty name
 	int result = 0;
 	while (have_comment && std::fgets(line, sizeof line, f) != nullptr) {
-		char *name = skip_prefix(line, port_prefix);
-		if (name == line)
+		const char *name = subdir_name(line, port_prefix, makefile);
+		if (name == nullptr)
 			continue;
-		name[std::strcspn(name, "\n")] = '\0';
-		if (name[0] == '\0')
-			continue;
-		if (unsafe_name(name)) {
-			std::fprintf(stderr,
-			    "Skipping unsafe name \"%s\" in %s\n", name,
-			    makefile);
-			continue;
-		}
 		pos = append(
 		    pos, end, std::string_view(name, std::strlen(name) + 1));
 		if (pos == nullptr) {

@@ -73,3 +73,21 @@ report_too_long(std::initializer_list<std::string_view> parts)
 		std::fwrite(part.data(), 1, part.size(), stderr);
 	std::fprintf(stderr, ": %s\n", std::strerror(ENAMETOOLONG));
 }
+
+const char *
+subdir_name(char *line, std::string_view prefix, const char *makefile)
+{
+	char *name = skip_prefix(line, prefix);
+	if (name == line)
+		return nullptr;
+	name[std::strcspn(name, "\n")] = '\0';
+	if (name[0] == '\0')
+		return nullptr;
+	if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0 ||
+	    std::strchr(name, '/') != nullptr) {
+		std::fprintf(stderr, "Skipping unsafe name \"%s\" in %s\n",
+		    name, makefile);
+		return nullptr;
+	}
+	return name;
+}

@@ -106,6 +106,13 @@ list_next(const char *name)
 [[nodiscard]] bool join_text(
     char *dst, std::size_t size, std::initializer_list<std::string_view> parts);
 
+// The name that a Makefile line gives after prefix ("SUBDIR += "), without
+// its newline; null when the line does not begin with prefix, when the name
+// is empty, or when it is ".", ".." or holds a "/" and so would lead out of
+// the tree (reported as skipped, with the Makefile's path). Cuts line.
+[[nodiscard]] const char *subdir_name(
+    char *line, std::string_view prefix, const char *makefile);
+
 // Prints the parts of a path that did not fit its buffer, then ": File name
 // too long", the way perror would.
 void report_too_long(std::initializer_list<std::string_view> parts);
