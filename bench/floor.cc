@@ -1,0 +1,342 @@
+// floor: the file system's own cost of writing a tree's README files.
+//
+// usage: floor --snapshot DIR SNAPFILE
+//        floor --write [-t] SNAPFILE
+//
+// --snapshot collects every README.html that a whole-tree run of quillmark
+// writes under DIR (each port's, each category's, the top one), in the order
+// the run writes them: a category's ports, then the category, and the top
+// last. It finds them the way the tool does, from the "SUBDIR += " lines of
+// the top-level Makefile and the "    SUBDIR += " lines after the COMMENT
+// line of each category Makefile, and stores their paths and bytes in one
+// file.
+//
+// --write loads that file with one read and then writes every README again
+// with exactly one open (O_WRONLY|O_CREAT|O_TRUNC, mode 0644), one write and
+// one close: the same files with the same bytes, and nothing else. The time
+// of that process is the floor that a whole-tree run is measured against.
+// With -t it reports on standard error how long the load and the writes took.
+// Run by root, it asks for the highest real-time priority first, as
+// quillmark itself does, so that both run under the same scheduling.
+//
+// The snapshot is mapped rather than read into fresh memory: on a virtual
+// machine, faulting in tens of megabytes of new anonymous pages costs up to
+// a fifth of the writes themselves, and that is no part of the file system's
+// cost. The mapping is populated in one call before the clock of the
+// writes starts, the way one read would fill a buffer.
+//
+// The snapshot is "QMSNAP1\n", a 64-bit entry count, then for each entry a
+// 32-bit path length (its NUL included), a 32-bit data length, the path and
+// the data, all in the byte order of the machine that wrote it.
+#include <fcntl.h>
+#include <sched.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace {
+
+constexpr std::string_view magic = "QMSNAP1\n";
+constexpr std::string_view top_prefix = "SUBDIR += ";
+constexpr std::string_view comment_prefix = "    COMMENT = ";
+constexpr std::string_view port_prefix = "    SUBDIR += ";
+
+int
+usage()
+{
+	std::fputs("usage: floor --snapshot DIR SNAPFILE\n"
+		   "       floor --write [-t] SNAPFILE\n",
+	    stderr);
+	return 2;
+}
+
+double
+now()
+{
+	struct timespec ts;
+	(void)clock_gettime(CLOCK_MONOTONIC, &ts);
+	return static_cast<double>(ts.tv_sec) +
+	    static_cast<double>(ts.tv_nsec) / 1e9;
+}
+
+// Reads a whole file into text. Returns false after reporting the failure.
+bool
+read_whole(const std::string &path, std::string &text)
+{
+	int fd = open(path.c_str(), O_RDONLY);
+	if (fd < 0) {
+		std::perror(path.c_str());
+		return false;
+	}
+	struct stat st;
+	if (fstat(fd, &st) != 0) {
+		std::perror(path.c_str());
+		(void)close(fd);
+		return false;
+	}
+	text.resize(static_cast<std::size_t>(st.st_size));
+	std::size_t done = 0;
+	while (done < text.size()) {
+		ssize_t n = read(fd, text.data() + done, text.size() - done);
+		if (n < 0 && errno == EINTR)
+			continue;
+		if (n <= 0) {
+			if (n == 0)
+				errno = EIO;
+			std::perror(path.c_str());
+			(void)close(fd);
+			return false;
+		}
+		done += static_cast<std::size_t>(n);
+	}
+	(void)close(fd);
+	return true;
+}
+
+// Writes all of text to fd; false after reporting the failure with path.
+bool
+write_all(int fd, const char *path, const char *text, std::size_t len)
+{
+	while (len > 0) {
+		ssize_t n = write(fd, text, len);
+		if (n < 0) {
+			if (errno == EINTR)
+				continue;
+			std::perror(path);
+			return false;
+		}
+		text += n;
+		len -= static_cast<std::size_t>(n);
+	}
+	return true;
+}
+
+// The values of the lines that begin with prefix; with after_comment, only
+// those that follow the first COMMENT line, as a category Makefile is read.
+std::vector<std::string>
+makefile_values(const std::string &text, std::string_view prefix,
+    bool after_comment)
+{
+	std::vector<std::string> values;
+	bool taking = !after_comment;
+	std::size_t pos = 0;
+	while (pos < text.size()) {
+		std::size_t end = text.find('\n', pos);
+		if (end == std::string::npos)
+			end = text.size();
+		std::string_view line(text.data() + pos, end - pos);
+		if (!taking) {
+			if (line.substr(0, comment_prefix.size()) == comment_prefix)
+				taking = true;
+		} else if (line.substr(0, prefix.size()) == prefix) {
+			values.emplace_back(line.substr(prefix.size()));
+		}
+		pos = end + 1;
+	}
+	return values;
+}
+
+void
+put32(std::string &out, std::uint32_t v)
+{
+	out.append(reinterpret_cast<const char *>(&v), sizeof v);
+}
+
+bool
+add_entry(std::string &snap, const std::string &path, std::uint64_t &count)
+{
+	std::string data;
+	if (!read_whole(path, data))
+		return false;
+	put32(snap, static_cast<std::uint32_t>(path.size() + 1));
+	put32(snap, static_cast<std::uint32_t>(data.size()));
+	snap.append(path.c_str(), path.size() + 1);
+	snap += data;
+	count++;
+	return true;
+}
+
+int
+snapshot(const char *dir, const char *snap_path)
+{
+	char *real = realpath(dir, nullptr);
+	if (real == nullptr) {
+		std::perror(dir);
+		return 1;
+	}
+	std::string top = real;
+	std::free(real);
+
+	std::string makefile;
+	if (!read_whole(top + "/Makefile", makefile))
+		return 1;
+	std::string snap(magic);
+	std::uint64_t count = 0;
+	snap.append(sizeof count, '\0');
+	for (const std::string &cat :
+	    makefile_values(makefile, top_prefix, false)) {
+		std::string cdir = top + "/" + cat;
+		std::string cat_makefile;
+		if (!read_whole(cdir + "/Makefile", cat_makefile))
+			return 1;
+		for (const std::string &p :
+		    makefile_values(cat_makefile, port_prefix, true)) {
+			if (!add_entry(snap, cdir + "/" + p + "/README.html",
+			    count))
+				return 1;
+		}
+		if (!add_entry(snap, cdir + "/README.html", count))
+			return 1;
+	}
+	if (!add_entry(snap, top + "/README.html", count))
+		return 1;
+	std::memcpy(snap.data() + magic.size(), &count, sizeof count);
+
+	int fd = open(snap_path, O_WRONLY | O_CREAT | O_TRUNC, 0644);
+	if (fd < 0) {
+		std::perror(snap_path);
+		return 1;
+	}
+	bool ok = write_all(fd, snap_path, snap.data(), snap.size());
+	if (close(fd) != 0 && ok) {
+		std::perror(snap_path);
+		ok = false;
+	}
+	if (!ok)
+		return 1;
+	std::printf("%s: %llu files, %zu bytes\n", snap_path,
+	    static_cast<unsigned long long>(count), snap.size());
+	return 0;
+}
+
+struct entry {
+	const char *path;
+	const char *data;
+	std::uint32_t len;
+};
+
+// Maps the snapshot and has the system read it in before the writes begin.
+// Returns false after reporting the failure.
+bool
+load_snapshot(const char *path, std::string_view &snap)
+{
+	int fd = open(path, O_RDONLY);
+	struct stat st;
+	if (fd < 0 || fstat(fd, &st) != 0) {
+		std::perror(path);
+		if (fd >= 0)
+			(void)close(fd);
+		return false;
+	}
+	std::size_t size = static_cast<std::size_t>(st.st_size);
+	int flags = MAP_PRIVATE;
+#ifdef MAP_POPULATE
+	flags |= MAP_POPULATE;
+#endif
+	void *map = mmap(nullptr, size, PROT_READ, flags, fd, 0);
+	(void)close(fd);
+	if (map == MAP_FAILED) {
+		std::perror(path);
+		return false;
+	}
+	// The mapping lives until the process exits.
+	snap = std::string_view(static_cast<const char *>(map), size);
+	return true;
+}
+
+// The same request as quillmark's start-up makes when run by root; a refusal
+// is ignored.
+void
+raise_priority()
+{
+	if (getuid() != 0)
+		return;
+	struct sched_param param = {};
+	param.sched_priority = sched_get_priority_max(SCHED_FIFO);
+	if (param.sched_priority >= 0)
+		(void)sched_setscheduler(0, SCHED_FIFO, &param);
+}
+
+int
+write_snapshot(const char *snap_path, bool timed)
+{
+	raise_priority();
+	double t0 = now();
+	std::string_view snap;
+	if (!load_snapshot(snap_path, snap))
+		return 1;
+	std::uint64_t count;
+	if (snap.size() < magic.size() + sizeof count ||
+	    snap.substr(0, magic.size()) != magic) {
+		std::fprintf(stderr, "%s: not a snapshot\n", snap_path);
+		return 1;
+	}
+	std::memcpy(&count, snap.data() + magic.size(), sizeof count);
+	std::vector<entry> entries;
+	entries.reserve(count);
+	std::size_t pos = magic.size() + sizeof count;
+	std::uint64_t bytes = 0;
+	for (std::uint64_t i = 0; i < count; i++) {
+		std::uint32_t plen, dlen;
+		if (snap.size() - pos < 2 * sizeof plen) {
+			std::fprintf(stderr, "%s: truncated\n", snap_path);
+			return 1;
+		}
+		std::memcpy(&plen, snap.data() + pos, sizeof plen);
+		std::memcpy(&dlen, snap.data() + pos + sizeof plen, sizeof dlen);
+		pos += 2 * sizeof plen;
+		if (plen == 0 || snap.size() - pos < std::uint64_t{plen} + dlen ||
+		    snap[pos + plen - 1] != '\0') {
+			std::fprintf(stderr, "%s: truncated\n", snap_path);
+			return 1;
+		}
+		entries.push_back({snap.data() + pos, snap.data() + pos + plen,
+		    dlen});
+		pos += plen + std::size_t{dlen};
+		bytes += dlen;
+	}
+
+	double t1 = now();
+	for (const entry &e : entries) {
+		int fd = open(e.path, O_WRONLY | O_CREAT | O_TRUNC, 0644);
+		if (fd < 0) {
+			std::perror(e.path);
+			return 1;
+		}
+		bool ok = write_all(fd, e.path, e.data, e.len);
+		(void)close(fd);
+		if (!ok)
+			return 1;
+	}
+	double t2 = now();
+	if (timed)
+		std::fprintf(stderr, "floor: load %.6f s, write %.6f s, "
+		    "%zu files, %llu bytes\n", t1 - t0, t2 - t1, entries.size(),
+		    static_cast<unsigned long long>(bytes));
+	return 0;
+}
+
+} // namespace
+
+int
+main(int argc, char **argv)
+{
+	if (argc == 4 && std::strcmp(argv[1], "--snapshot") == 0)
+		return snapshot(argv[2], argv[3]);
+	if (argc == 3 && std::strcmp(argv[1], "--write") == 0)
+		return write_snapshot(argv[2], false);
+	if (argc == 4 && std::strcmp(argv[1], "--write") == 0 &&
+	    std::strcmp(argv[2], "-t") == 0)
+		return write_snapshot(argv[3], true);
+	return usage();
+}

@@ -1,0 +1,720 @@
+// gen_tree: writes a synthetic ports tree for the benchmark.
+//
+// The tree is shaped like a real one as quillmark reads it: a top-level
+// Makefile with one "SUBDIR += " line per category in byte order, a Makefile
+// per category with its COMMENT line and one "    SUBDIR += " line per port,
+// an empty directory per port, and INDEX-15 with one 13-field line per port.
+// The INDEX lines are sorted by port directory the way the ports framework
+// sorts them, with '/' before every other byte, so the lines of "net" all
+// come before those of "net-im" and each category's lines form one run in
+// the order of the category list. The category Makefiles list their ports
+// in that same order, so one forward pass over a category's lines finds them.
+//
+// Everything comes from one splitmix64 stream seeded by --seed, so a seed and
+// a scale always give the same tree, byte for byte, on any system.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cinttypes>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <unordered_set>
+#include <vector>
+
+namespace {
+
+struct rng {
+	std::uint64_t state;
+
+	std::uint64_t
+	next()
+	{
+		std::uint64_t z = (state += 0x9e3779b97f4a7c15ULL);
+		z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ULL;
+		z = (z ^ (z >> 27)) * 0x94d049bb133111ebULL;
+		return z ^ (z >> 31);
+	}
+
+	// A number in [0, n), n > 0. The modulo bias is far below anything
+	// the benchmark could notice, and it is the same on every system.
+	std::uint64_t
+	below(std::uint64_t n)
+	{
+		return next() % n;
+	}
+
+	// A number in [lo, hi].
+	int
+	range(int lo, int hi)
+	{
+		return lo + static_cast<int>(below(
+		    static_cast<std::uint64_t>(hi - lo + 1)));
+	}
+
+	// True with a chance of per_mille in a thousand.
+	bool
+	chance(int per_mille)
+	{
+		return below(1000) < static_cast<std::uint64_t>(per_mille);
+	}
+
+	template <typename T, std::size_t N>
+	const T &
+	pick(const T (&table)[N])
+	{
+		return table[below(N)];
+	}
+};
+
+struct category_info {
+	const char *name;
+	int weight;	// share of the ports, relative to the others
+	const char *comment;
+};
+
+// Weights keep the largest category near 1,000 ports at scale 1, so that at
+// scale 4 its README (some 90 bytes of links per port) still fits the
+// category builder's 512 KiB buffer.
+constexpr category_info categories[] = {
+	{"accessibility", 3, "Tools that help people with disabilities"},
+	{"arabic", 2, "Software localised for Arabic"},
+	{"archivers", 5, "Programs for packing and unpacking archives"},
+	{"astro", 5, "Astronomy and space science software"},
+	{"audio", 7, "Sound players, editors and libraries"},
+	{"benchmarks", 5, "Programs that measure system performance"},
+	{"biology", 5, "Software for the life sciences"},
+	{"cad", 5, "Computer aided design tools"},
+	{"chinese", 3, "Software localised for Chinese"},
+	{"comms", 5, "Communications and serial line software"},
+	{"converters", 6, "Converters between character sets & file formats"},
+	{"databases", 8, "Database servers, clients and libraries"},
+	{"deskutils", 6, "Small desktop utilities"},
+	{"devel", 8, "Development tools and libraries"},
+	{"dns", 5, "Name server software and tools"},
+	{"editors", 6, "Text editors and word processors"},
+	{"education", 5, "Teaching and learning software"},
+	{"emulators", 5, "Emulators of other systems and machines"},
+	{"finance", 5, "Money management and accounting software"},
+	{"french", 2, "Software localised for French"},
+	{"ftp", 3, "File transfer clients and servers"},
+	{"games", 8, "Games and amusements"},
+	{"german", 2, "Software localised for German"},
+	{"graphics", 8, "Image viewers, editors and graphics libraries"},
+	{"hebrew", 2, "Software localised for Hebrew"},
+	{"hungarian", 2, "Software localised for Hungarian"},
+	{"irc", 3, "Internet Relay Chat clients and servers"},
+	{"japanese", 5, "Software localised for Japanese"},
+	{"java", 5, "Java language support and libraries"},
+	{"korean", 2, "Software localised for Korean"},
+	{"lang", 7, "Programming language compilers and interpreters"},
+	{"mail", 7, "Mail clients, servers and filters"},
+	{"math", 8, "Mathematical software and libraries"},
+	{"misc", 7, "Miscellaneous utilities"},
+	{"multimedia", 7, "Video players, editors and streaming tools"},
+	{"net", 8, "Networking tools and libraries"},
+	{"net-im", 5, "Instant messaging clients and servers"},
+	{"net-mgmt", 6, "Network management and monitoring"},
+	{"net-p2p", 3, "Peer to peer networking software"},
+	{"news", 3, "Usenet news readers and servers"},
+	{"polish", 2, "Software localised for Polish"},
+	{"ports-mgmt", 3, "Tools for managing ports and packages"},
+	{"portuguese", 2, "Software localised for Portuguese"},
+	{"print", 6, "Printing & typesetting tools, fonts and filters"},
+	{"russian", 2, "Software localised for Russian"},
+	{"science", 7, "Scientific software not covered elsewhere"},
+	{"security", 8, "Security tools and cryptography"},
+	{"shells", 3, "Command line shells"},
+	{"spanish", 2, "Software localised for Spanish"},
+	{"sysutils", 8, "System administration utilities"},
+	{"textproc", 8, "Text processing tools and libraries"},
+	{"ukrainian", 2, "Software localised for Ukrainian"},
+	{"vietnamese", 2, "Software localised for Vietnamese"},
+	{"www", 8, "Web browsers, servers and tools"},
+	{"x11", 7, "The X Window System and its core tools"},
+	{"x11-clocks", 3, "Clocks for the X Window System"},
+	{"x11-drivers", 3, "Drivers for the X server"},
+	{"x11-fm", 3, "File managers for the X Window System"},
+	{"x11-fonts", 6, "Fonts for the X Window System"},
+	{"x11-servers", 2, "X servers"},
+	{"x11-themes", 5, "Themes for X desktops and toolkits"},
+	{"x11-toolkits", 6, "Graphical toolkits for X"},
+	{"x11-wm", 5, "Window managers for X"},
+	{"zh-tools", 2, "Chinese input methods and fonts"},
+};
+constexpr std::size_t ncategories = std::size(categories);
+static_assert(ncategories >= 60);
+
+// Second categories: real ones and the virtual ones that real INDEX lines
+// carry after the first word.
+constexpr const char *extra_categories[] = {
+	"python", "perl5", "ruby", "gnome", "kde", "lang", "devel", "net",
+	"graphics", "textproc", "sysutils", "www", "x11", "java", "rust",
+};
+
+constexpr const char *syllables[] = {
+	"ab", "ax", "bel", "bin", "bo", "cal", "cat", "cor", "da", "del",
+	"dex", "dra", "el", "en", "fa", "fer", "flo", "fox", "ga", "gen",
+	"gi", "glo", "ha", "hex", "in", "io", "ja", "jet", "ka", "kin",
+	"la", "lex", "lib", "lo", "lu", "ma", "mar", "mo", "mu", "na",
+	"nex", "no", "nu", "o", "om", "pa", "pi", "plo", "qu", "ra",
+	"rex", "ri", "ro", "sa", "sel", "si", "so", "sta", "ta", "tek",
+	"ti", "to", "tra", "u", "ul", "va", "vex", "vi", "vo", "wa",
+	"wi", "xa", "xi", "yo", "za", "zen", "zi", "zo", "qt", "gtk",
+};
+
+constexpr const char *name_suffixes[] = {
+	"devel", "lite", "utils", "tools", "server", "client", "qt5", "gtk3",
+	"nox11", "static", "doc", "plugins", "legacy", "ng",
+};
+
+constexpr const char *adjectives[] = {
+	"Fast", "Small", "Simple", "Portable", "Lightweight", "Modern",
+	"Extensible", "Secure", "Flexible", "Minimal", "Powerful", "Tiny",
+	"Generic", "Cross-platform", "Multi-threaded", "Scriptable",
+};
+
+constexpr const char *things[] = {
+	"library", "tool", "toolkit", "framework", "daemon", "server",
+	"client", "viewer", "editor", "parser", "converter", "module",
+	"interface", "utility", "engine", "front end", "command line tool",
+};
+
+constexpr const char *purposes[] = {
+	"for parsing JSON documents", "for reading and writing images",
+	"for managing network interfaces", "to query DNS servers",
+	"for playing audio files", "for numerical linear algebra",
+	"to monitor system resources", "for encrypting files",
+	"for editing text files", "to convert between character sets",
+	"for building software", "to access SQL databases",
+	"for rendering fonts", "for sending mail", "to browse the web",
+	"for writing unit tests", "to compress data streams",
+	"for drawing charts", "to synchronise directories",
+	"for handling XML", "to manage packages", "for scientific plotting",
+	"for serial line communication", "to record desktop sessions",
+	"for regular expressions", "to schedule jobs", "for 3D modelling",
+	"to decode video streams", "for log file analysis",
+	"to benchmark disks", "for Python", "for Perl", "for Ruby",
+	"written in Rust", "written in Go", "based on GTK", "based on Qt",
+};
+
+// Comments that show the three characters a port comment can hold and the
+// README has to escape.
+constexpr const char *special_comments[] = {
+	"Client & server %s", "Bindings for lib%s >= 2.0",
+	"Parser for <%s> markup", "Tools for C & C++ projects (%s)",
+	"Converter from %s to <html> & back", "Filter for %s output > 80 columns",
+	"Reads <%s> tags & writes them back", "Library for %s & friends",
+};
+
+constexpr const char *mail_domains[] = {
+	"FreeBSD.org", "FreeBSD.org", "FreeBSD.org", "example.org",
+	"example.com", "example.net", "mail.example.de", "users.example.jp",
+};
+
+constexpr const char *web_hosts[] = {
+	"https://www.%s.org/", "https://%s.example.org/", "https://github.com/%s/%s/",
+	"https://gitlab.com/%s/%s", "https://%s.sourceforge.net/",
+	"http://www.%s.net/software/", "https://pypi.org/project/%s/",
+	"https://metacpan.org/release/%s",
+};
+
+struct port {
+	std::size_t category;
+	std::string name;
+	std::string dir;	// "CAT/PORT"
+	std::string package;	// name-version
+	std::string comment;
+	std::string maintainer;
+	std::string categories;
+	std::string www;
+	std::vector<std::size_t> build_deps;
+	std::vector<std::size_t> run_deps;
+	std::vector<std::size_t> extract_deps;
+	std::vector<std::size_t> patch_deps;
+	std::vector<std::size_t> fetch_deps;
+};
+
+// Byte order with '/' before every other byte: how the ports framework
+// orders port directories, so that "net/x" sorts before "net-im/x".
+bool
+dir_less(const std::string &a, const std::string &b)
+{
+	std::size_t n = std::min(a.size(), b.size());
+	for (std::size_t i = 0; i < n; i++) {
+		unsigned ca = static_cast<unsigned char>(a[i]);
+		unsigned cb = static_cast<unsigned char>(b[i]);
+		if (ca == cb)
+			continue;
+		unsigned ka = ca == '/' ? 0 : ca + 1;
+		unsigned kb = cb == '/' ? 0 : cb + 1;
+		return ka < kb;
+	}
+	return a.size() < b.size();
+}
+
+std::string
+syllable_word(rng &r, int lo, int hi)
+{
+	std::string w;
+	int n = r.range(lo, hi);
+	for (int i = 0; i < n; i++)
+		w += r.pick(syllables);
+	return w;
+}
+
+std::string
+capitalised(std::string w)
+{
+	if (!w.empty() && w[0] >= 'a' && w[0] <= 'z')
+		w[0] = static_cast<char>(w[0] - 'a' + 'A');
+	return w;
+}
+
+std::string
+port_name(rng &r)
+{
+	std::string name;
+	int kind = r.range(0, 99);
+	if (kind < 58) {
+		name = syllable_word(r, 2, 3);
+	} else if (kind < 68) {
+		name = "py-";
+		name += syllable_word(r, 2, 3);
+	} else if (kind < 73) {
+		name = "p5-";
+		name += capitalised(syllable_word(r, 1, 2));
+		name += '-';
+		name += capitalised(syllable_word(r, 1, 2));
+	} else if (kind < 77) {
+		name = "rubygem-";
+		name += syllable_word(r, 2, 3);
+	} else if (kind < 89) {
+		name = syllable_word(r, 1, 3);
+		name += '-';
+		name += r.pick(name_suffixes);
+	} else {
+		name = syllable_word(r, 2, 3);
+		name += std::to_string(r.range(0, 12));
+	}
+	return name;
+}
+
+std::string
+package_base(rng &r, const std::string &name)
+{
+	std::string base;
+	if (name.compare(0, 3, "py-") == 0) {
+		base = "py311-";
+		base.append(name, 3);
+	} else {
+		if (r.chance(30))
+			base = "lib";
+		base += name;
+	}
+	return base;
+}
+
+std::string
+version(rng &r)
+{
+	// Appended piece by piece: GCC 12 warns falsely (-Wrestrict) about
+	// "literal" + std::string temporaries.
+	std::string v;
+	int style = r.range(0, 9);
+	if (style == 0) {
+		v += std::to_string(r.range(2015, 2025));
+		v += '.';
+		v += std::to_string(r.range(1, 12));
+		v += '.';
+		v += std::to_string(r.range(1, 28));
+	} else {
+		v += std::to_string(r.range(0, 20));
+		v += '.';
+		v += std::to_string(r.range(0, 30));
+		if (style > 3) {
+			v += '.';
+			v += std::to_string(r.range(0, 15));
+		}
+	}
+	if (r.chance(250)) {
+		v += '_';
+		v += std::to_string(r.range(1, 9));
+	}
+	if (r.chance(40)) {
+		v += ',';
+		v += std::to_string(r.range(1, 3));
+	}
+	return v;
+}
+
+std::string
+format(const char *fmt, const std::string &a, const std::string &b)
+{
+	char buf[512];
+	// The formats here are the fixed tables above; each takes one or two
+	// strings and ignores a second it does not use.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat-nonliteral"
+#pragma GCC diagnostic ignored "-Wformat-extra-args"
+	std::snprintf(buf, sizeof buf, fmt, a.c_str(), b.c_str());
+#pragma GCC diagnostic pop
+	return buf;
+}
+
+std::string
+comment(rng &r, const std::string &name, bool special)
+{
+	if (special)
+		return format(r.pick(special_comments), name, "");
+	std::string c = r.pick(adjectives);
+	c += " ";
+	c += r.pick(things);
+	c += " ";
+	c += r.pick(purposes);
+	return c;
+}
+
+std::string
+maintainer(rng &r)
+{
+	if (r.chance(120))
+		return "ports@FreeBSD.org";
+	std::string user = syllable_word(r, 1, 3);
+	if (r.chance(200)) {
+		user += '.';
+		user += syllable_word(r, 1, 2);
+	}
+	user += '@';
+	user += r.pick(mail_domains);
+	return user;
+}
+
+std::string
+web_site(rng &r, const std::string &name)
+{
+	if (r.chance(150))
+		return "";
+	return format(r.pick(web_hosts), name, name);
+}
+
+// Picks n distinct other ports, most of them from a pool of popular ones
+// (the libraries and build tools that real ports share) and the rest from
+// anywhere.
+std::vector<std::size_t>
+pick_deps(rng &r, std::size_t self, int n, std::size_t nports,
+    const std::vector<std::size_t> &popular)
+{
+	std::vector<std::size_t> deps;
+	std::unordered_set<std::size_t> seen;
+	seen.insert(self);
+	int misses = 0;
+	while (static_cast<int>(deps.size()) < n && misses < 100000) {
+		std::size_t d = r.chance(600) ? popular[r.below(popular.size())] :
+		    static_cast<std::size_t>(r.below(nports));
+		if (!seen.insert(d).second) {
+			misses++;
+			continue;
+		}
+		deps.push_back(d);
+	}
+	return deps;
+}
+
+int
+dep_count(rng &r)
+{
+	if (r.chance(60))
+		return r.range(20, 60);
+	if (r.chance(300))
+		return 0;
+	return r.range(0, 15);
+}
+
+int
+usage()
+{
+	std::fputs("usage: gen_tree DIR [--scale N] [--seed S]\n", stderr);
+	return 2;
+}
+
+bool
+make_dir(const std::string &path)
+{
+	if (mkdir(path.c_str(), 0755) == 0 || errno == EEXIST)
+		return true;
+	std::perror(path.c_str());
+	return false;
+}
+
+bool
+write_file(const std::string &path, std::string_view text)
+{
+	int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+	if (fd < 0) {
+		std::perror(path.c_str());
+		return false;
+	}
+	const char *p = text.data();
+	std::size_t left = text.size();
+	while (left > 0) {
+		ssize_t n = write(fd, p, left);
+		if (n < 0) {
+			if (errno == EINTR)
+				continue;
+			std::perror(path.c_str());
+			(void)close(fd);
+			return false;
+		}
+		p += n;
+		left -= static_cast<std::size_t>(n);
+	}
+	if (close(fd) != 0) {
+		std::perror(path.c_str());
+		return false;
+	}
+	return true;
+}
+
+void
+append_deps(std::string &out, const std::vector<std::size_t> &deps,
+    const std::vector<port> &ports)
+{
+	for (std::size_t i = 0; i < deps.size(); i++) {
+		if (i > 0)
+			out += ' ';
+		out += ports[deps[i]].package;
+	}
+}
+
+bool
+parse_number(const char *text, std::uint64_t &value)
+{
+	char *end;
+	errno = 0;
+	unsigned long long v = std::strtoull(text, &end, 10);
+	if (errno != 0 || end == text || *end != '\0')
+		return false;
+	value = v;
+	return true;
+}
+
+} // namespace
+
+int
+main(int argc, char **argv)
+{
+	const char *dir = nullptr;
+	std::uint64_t scale = 1, seed = 1;
+
+	for (int i = 1; i < argc; i++) {
+		std::string_view arg = argv[i];
+		if (arg == "--scale" && i + 1 < argc) {
+			if (!parse_number(argv[++i], scale) || scale == 0 ||
+			    scale > 64)
+				return usage();
+		} else if (arg == "--seed" && i + 1 < argc) {
+			if (!parse_number(argv[++i], seed))
+				return usage();
+		} else if (arg.size() > 0 && arg[0] != '-' && dir == nullptr) {
+			dir = argv[i];
+		} else {
+			return usage();
+		}
+	}
+	if (dir == nullptr)
+		return usage();
+
+	for (std::size_t c = 1; c < ncategories; c++) {
+		if (std::strcmp(categories[c - 1].name, categories[c].name) >= 0) {
+			std::fputs("gen_tree: category table not sorted\n", stderr);
+			return 1;
+		}
+	}
+
+	rng r{seed};
+	const std::size_t nports = 35000 * scale;
+
+	// Ports per category: the weights with a little noise, then the
+	// rounding remainder handed out from the first category on.
+	std::vector<double> share(ncategories);
+	double total = 0;
+	for (std::size_t c = 0; c < ncategories; c++) {
+		share[c] = categories[c].weight * (0.85 + r.range(0, 30) / 100.0);
+		total += share[c];
+	}
+	std::vector<std::size_t> count(ncategories);
+	std::size_t assigned = 0;
+	for (std::size_t c = 0; c < ncategories; c++) {
+		count[c] = static_cast<std::size_t>(nports * share[c] / total);
+		if (count[c] == 0)
+			count[c] = 1;
+		assigned += count[c];
+	}
+	for (std::size_t c = 0; assigned < nports; c = (c + 1) % ncategories) {
+		count[c]++;
+		assigned++;
+	}
+
+	std::vector<port> ports;
+	ports.reserve(nports);
+	for (std::size_t c = 0; c < ncategories; c++) {
+		std::unordered_set<std::string> names;
+		for (std::size_t i = 0; i < count[c]; i++) {
+			std::string name = port_name(r);
+			for (int tries = 0; names.count(name) != 0; tries++) {
+				name = port_name(r);
+				if (tries >= 8)
+					name += std::to_string(tries);
+			}
+			names.insert(name);
+			port p;
+			p.category = c;
+			p.name = name;
+			p.dir = std::string(categories[c].name) + "/" + name;
+			ports.push_back(std::move(p));
+		}
+	}
+	std::sort(ports.begin(), ports.end(),
+	    [](const port &a, const port &b) { return dir_less(a.dir, b.dir); });
+	for (std::size_t i = 1; i < ports.size(); i++) {
+		if (ports[i].category < ports[i - 1].category) {
+			std::fputs("gen_tree: category order broken\n", stderr);
+			return 1;
+		}
+	}
+
+	std::vector<std::size_t> popular;
+	for (int i = 0; i < 300; i++)
+		popular.push_back(static_cast<std::size_t>(r.below(nports)));
+	std::unordered_set<std::size_t> giants;
+	while (giants.size() < 10 * scale)
+		giants.insert(static_cast<std::size_t>(r.below(nports)));
+
+	std::size_t specials = 0;
+	for (std::size_t i = 0; i < ports.size(); i++) {
+		port &p = ports[i];
+		p.package = package_base(r, p.name);
+		p.package += '-';
+		p.package += version(r);
+		bool special = r.chance(30);
+		specials += special;
+		p.comment = comment(r, p.name, special);
+		p.maintainer = maintainer(r);
+		p.categories = categories[p.category].name;
+		if (r.chance(250)) {
+			p.categories += " ";
+			p.categories += r.pick(extra_categories);
+		}
+		p.www = web_site(r, p.name);
+		int nb, nr;
+		if (giants.count(i) != 0) {
+			nb = r.range(200, 400);
+			nr = r.range(200, 400);
+		} else {
+			nb = dep_count(r);
+			nr = dep_count(r);
+		}
+		p.build_deps = pick_deps(r, i, nb, nports, popular);
+		p.run_deps = pick_deps(r, i, nr, nports, popular);
+		if (r.chance(100))
+			p.extract_deps = pick_deps(r, i, r.range(1, 2), nports,
+			    popular);
+		if (r.chance(20))
+			p.patch_deps = pick_deps(r, i, 1, nports, popular);
+		if (r.chance(10))
+			p.fetch_deps = pick_deps(r, i, 1, nports, popular);
+	}
+
+	std::string top = dir;
+	if (!make_dir(top))
+		return 1;
+
+	std::string index;
+	for (const port &p : ports) {
+		index += p.package;
+		index += "|/usr/ports/";
+		index += p.dir;
+		index += "|/usr/local|";
+		index += p.comment;
+		index += "|/usr/ports/";
+		index += p.dir;
+		index += "/pkg-descr|";
+		index += p.maintainer;
+		index += '|';
+		index += p.categories;
+		index += '|';
+		append_deps(index, p.build_deps, ports);
+		index += '|';
+		append_deps(index, p.run_deps, ports);
+		index += '|';
+		index += p.www;
+		index += '|';
+		append_deps(index, p.extract_deps, ports);
+		index += '|';
+		append_deps(index, p.patch_deps, ports);
+		index += '|';
+		append_deps(index, p.fetch_deps, ports);
+		index += '\n';
+	}
+	if (!write_file(top + "/INDEX-15", index))
+		return 1;
+
+	std::string makefile = "# Top-level Makefile of a generated ports tree.\n"
+	    "#\n\n";
+	for (const category_info &c : categories) {
+		makefile += "SUBDIR += ";
+		makefile += c.name;
+		makefile += '\n';
+	}
+	makefile += "\nPORTSTOP=\tyes\n\n.include <bsd.port.subdir.mk>\n";
+	if (!write_file(top + "/Makefile", makefile))
+		return 1;
+
+	std::size_t next = 0, largest = 0, largest_link_bytes = 0;
+	for (std::size_t c = 0; c < ncategories; c++) {
+		std::string cdir = top + "/" + categories[c].name;
+		if (!make_dir(cdir))
+			return 1;
+		std::string mk = "# Makefile for the ";
+		mk += categories[c].name;
+		mk += " category.\n#\n\n    COMMENT = ";
+		mk += categories[c].comment;
+		mk += "\n\n";
+		std::size_t n = 0, link_bytes = 0;
+		for (; next < ports.size() && ports[next].category == c; next++) {
+			const port &p = ports[next];
+			mk += "    SUBDIR += ";
+			mk += p.name;
+			mk += '\n';
+			if (!make_dir(cdir + "/" + p.name))
+				return 1;
+			n++;
+			// The category README's link line of this port; the
+			// comment is counted as if every byte were escaped
+			// to "&amp;" only where it holds & < or >.
+			link_bytes += 30 + p.name.size() + p.package.size() +
+			    p.comment.size();
+			for (char ch : p.comment)
+				link_bytes += ch == '&' ? 4 : ch == '<' || ch == '>' ? 3 : 0;
+		}
+		mk += "\n.include <bsd.port.subdir.mk>\n";
+		if (!write_file(cdir + "/Makefile", mk))
+			return 1;
+		largest = std::max(largest, n);
+		largest_link_bytes = std::max(largest_link_bytes, link_bytes);
+	}
+
+	std::printf("%s: %zu ports, %zu categories, INDEX-15 %zu bytes, "
+	    "largest category %zu ports (%zu bytes of links), "
+	    "%zu comments with & < >\n",
+	    dir, ports.size(), ncategories, index.size(), largest,
+	    largest_link_bytes, specials);
+	return 0;
+}

@@ -1,0 +1,301 @@
+#!/usr/bin/env bash
+# Benchmark of quillmark's whole-tree run.
+#
+# Builds a Release quillmark and the bench programs in build-bench, generates
+# synthetic ports trees at 1x (35,000 ports), 2x and 4x, and on each tree
+# alternates the whole-tree run with the floor (the same README files written
+# by a program that does nothing else), then prints the median wall times and
+# their ratio, CPU times, peak resident memory against the INDEX size, time
+# per port, and the instruction count of one run under callgrind.
+#
+# Settings, all from the environment:
+#   BENCH_DIR          scratch directory (default /tmp/quillmark-bench);
+#                      its file system is what is measured
+#   BENCH_RUNS         paired runs at 1x after the warm-up (default 9)
+#   BENCH_SCALED_RUNS  paired runs at the larger scales (default 3)
+#   BENCH_SCALES       scales to run (default "1 2 4")
+#   BENCH_SEED         generator seed (default 1)
+#   BENCH_SYNC         1: sync before every timed run, so that no run pays
+#                      for the writeback of the one before it (default 1)
+#   BENCH_CALLGRIND    1: count instructions at 1x under callgrind (default 1)
+#   BENCH_CLEAN        1: delete the trees afterwards (default 0: keep them)
+#   BENCH_QUICK        1: scale 1 only, 3 runs; for trying the plumbing
+#
+# The trees are kept in the scratch directory and used again by the next run
+# with the same seed and the same generator: on a disk-backed file system,
+# deleting 140,000 directories can take longer than the whole benchmark.
+set -euo pipefail
+
+repo=$(cd "$(dirname "$0")/.." && pwd)
+build="$repo/build-bench"
+templates="$repo/Templates"
+scratch=${BENCH_DIR:-/tmp/quillmark-bench}
+runs=${BENCH_RUNS:-9}
+scaled_runs=${BENCH_SCALED_RUNS:-3}
+scales=${BENCH_SCALES:-"1 2 4"}
+seed=${BENCH_SEED:-1}
+do_sync=${BENCH_SYNC:-1}
+do_callgrind=${BENCH_CALLGRIND:-1}
+clean=${BENCH_CLEAN:-0}
+if [ "${BENCH_QUICK:-0}" = 1 ]; then
+	runs=${BENCH_RUNS:-3}
+	scales=${BENCH_SCALES:-1}
+fi
+
+echo "== build (Release) in $build"
+cmake -S "$repo" -B "$build" -DCMAKE_BUILD_TYPE=Release \
+	-DQUILLMARK_BENCH=ON -DQUILLMARK_TESTS=OFF >/dev/null
+cmake --build "$build" -j2 --target quillmark gen_tree floor measure >/dev/null
+qm="$build/quillmark"
+gen="$build/bench/gen_tree"
+floor="$build/bench/floor"
+measure="$build/bench/measure"
+
+mkdir -p "$scratch"
+raw="$scratch/raw"
+rm -rf "$raw"
+mkdir -p "$raw"
+report="$scratch/report.txt"
+exec > >(tee "$report")
+
+fstype=$(df -T "$scratch" | awk 'NR == 2 { print $2 }')
+echo "== machine"
+echo "date:        $(date -u '+%Y-%m-%d %H:%M UTC')"
+echo "cpus:        $(nproc) ($(lscpu | sed -n 's/^Model name: *//p' | head -1))"
+echo "memory:      $(free -h | awk '/^Mem:/ {print $2}')"
+echo "kernel:      $(uname -sr)"
+echo "scratch:     $scratch ($fstype, $(df -h "$scratch" | awk 'NR==2 {print $1}'))"
+commit=$(git -C "$repo" rev-parse --short HEAD 2>/dev/null || echo unknown)
+if ! git -C "$repo" --no-optional-locks diff --quiet HEAD -- src Templates 2>/dev/null; then
+	commit="$commit, with uncommitted changes in src/ or Templates/"
+fi
+echo "tool:        commit $commit"
+echo "load before: $(cut -d' ' -f1-3 /proc/loadavg)"
+echo "settings:    runs $runs at 1x, $scaled_runs at larger scales, scales $scales, seed $seed, sync $do_sync"
+
+# Values of key=... from measure's lines.
+values() {
+	sed -n "s/.* *\\b$2=\\([^ ]*\\).*/\\1/p" "$1"
+}
+
+median() {
+	sort -g | awk '{ v[NR] = $1 }
+		END {
+			if (NR == 0) { print "nan"; exit }
+			if (NR % 2) print v[(NR + 1) / 2];
+			else print (v[NR / 2] + v[NR / 2 + 1]) / 2
+		}'
+}
+
+calc() {
+	awk "BEGIN { printf \"$1\", $2 }"
+}
+
+run_quillmark() { # tree, measure output file
+	UNAME_r=15.0-RELEASE "$measure" -o "$2" "$qm" -q -p "$1" -t "$templates" \
+		2>>"$raw/quillmark.stderr"
+}
+
+run_floor() { # snapshot, measure output file
+	"$measure" -o "$2" "$floor" --write -t "$1" 2>>"$raw/floor.phases"
+}
+
+maybe_sync() {
+	if [ "$do_sync" = 1 ]; then sync; fi
+}
+
+check_status() { # measure output file, label
+	if values "$1" status | grep -qv '^0$'; then
+		echo "FAILED: $2 exited with status $(values "$1" status | grep -v '^0$' | head -1)" >&2
+		exit 1
+	fi
+}
+
+summary="$raw/summary.txt"
+: >"$summary"
+gen_sum=$(cksum <"$gen" | cut -d' ' -f1)
+started=$SECONDS
+stage() {
+	echo "             [$((SECONDS - started)) s] $1"
+}
+
+for scale in $scales; do
+	tree="$scratch/tree-${scale}x"
+	snap="$scratch/snap-${scale}x"
+	n=$runs
+	[ "$scale" = 1 ] || n=$scaled_runs
+
+	echo
+	echo "== scale ${scale}x"
+	# A tree is generated again only when the generator or the seed changed.
+	stamp="$tree/.generated"
+	want="gen_tree $gen_sum --scale $scale --seed $seed"
+	if [ -f "$stamp" ] && [ "$(head -1 "$stamp")" = "$want" ]; then
+		gen_line=$(sed -n 2p "$stamp")
+		stage "tree kept from an earlier run"
+	else
+		rm -rf "$tree"
+		gen_line=$("$gen" "$tree" --scale "$scale" --seed "$seed")
+		printf '%s\n%s\n' "$want" "$gen_line" >"$stamp"
+		stage "tree generated"
+	fi
+	echo "tree:        $gen_line"
+	ports=$(echo "$gen_line" | sed -n 's/.*: \([0-9]*\) ports.*/\1/p')
+	cats=$(echo "$gen_line" | sed -n 's/.* \([0-9]*\) categories.*/\1/p')
+	index_bytes=$(stat -c %s "$tree/INDEX-15")
+
+	# The first run writes the README files, and must be clean: exit status
+	# 0, nothing on standard error, one README per port and category and
+	# the top one, each written by this run.
+	: >"$raw/quillmark.stderr"
+	first="$raw/first-${scale}x.txt"
+	maybe_sync
+	touch "$raw/before-first"
+	sleep 0.01
+	run_quillmark "$tree" "$first" || true
+	check_status "$first" "first whole-tree run at ${scale}x"
+	if [ -s "$raw/quillmark.stderr" ]; then
+		echo "FAILED: the first run at ${scale}x wrote to standard error:" >&2
+		head -5 "$raw/quillmark.stderr" >&2
+		exit 1
+	fi
+	written=$(find "$tree" -name README.html -newer "$raw/before-first" | wc -l)
+	expected=$((ports + cats + 1))
+	if [ "$written" -ne "$expected" ]; then
+		echo "FAILED: $written README.html files written, $expected expected" >&2
+		exit 1
+	fi
+	echo "first run:   $(cat "$first")"
+	echo "             exit status 0, no standard error, $written README files written"
+	"$floor" --snapshot "$tree" "$snap" >/dev/null
+	stage "snapshot taken"
+
+	# Warm-up: one more whole-tree run, which rewrites every README as all
+	# the measured runs do. Then the measured pairs.
+	maybe_sync
+	run_quillmark "$tree" "$raw/warm-q-${scale}x.txt" || true
+	check_status "$raw/warm-q-${scale}x.txt" "the warm-up run at ${scale}x"
+	q="$raw/q-${scale}x.txt"
+	f="$raw/f-${scale}x.txt"
+	: >"$q"
+	: >"$f"
+	: >"$raw/floor.phases"
+	# The two programs alternate, and each pair runs them in the opposite
+	# order to the pair before (quillmark first, then the floor first), so
+	# that a drift of the disk's speed or an after-effect of the previous
+	# run weighs on both alike.
+	for i in $(seq "$n"); do
+		for who in $( ((i % 2)) && echo q f || echo f q); do
+			maybe_sync
+			if [ "$who" = q ]; then
+				run_quillmark "$tree" "$q" || true
+				check_status "$q" "quillmark at ${scale}x"
+			else
+				run_floor "$snap" "$f" || true
+				check_status "$f" "floor at ${scale}x"
+			fi
+		done
+		printf '  pair %d: quillmark %.3f s, floor %.3f s\n' "$i" \
+			"$(values "$q" wall | tail -1)" "$(values "$f" wall | tail -1)"
+	done
+	stage "paired runs done"
+	if [ -s "$raw/quillmark.stderr" ]; then
+		echo "FAILED: quillmark wrote to standard error at ${scale}x" >&2
+		exit 1
+	fi
+
+	qw=$(values "$q" wall | median)
+	fw=$(values "$f" wall | median)
+	qu=$(values "$q" user | median)
+	qs=$(values "$q" sys | median)
+	fu=$(values "$f" user | median)
+	fs=$(values "$f" sys | median)
+	fwrite=$(sed -n 's/.*write \([0-9.]*\) s.*/\1/p' "$raw/floor.phases" | median)
+	pair_ratio=$(paste <(values "$q" wall) <(values "$f" wall) |
+		awk '{ print $1 / $2 }' | median)
+	rss=$(values "$q" maxrss_kib | sort -n | tail -1)
+	rss_limit=$((index_bytes / 1024 + 8192))
+	us_port=$(calc '%.1f' "$qw * 1e6 / $ports")
+	cpu_port=$(calc '%.1f' "($qu + $qs) * 1e6 / $ports")
+	floor_us_port=$(calc '%.1f' "$fw * 1e6 / $ports")
+
+	echo "wall:        quillmark $qw s, floor $fw s (medians of $n);" \
+		"ratio of medians $(calc '%.3f' "$qw / $fw"), median of paired ratios $(calc '%.3f' "$pair_ratio")"
+	echo "             floor's write phase alone: $fwrite s"
+	echo "cpu:         quillmark user $qu s, sys $qs s; floor user $fu s, sys $fs s;" \
+		"ratio of cpu medians $(calc '%.3f' "($qu + $qs) / ($fu + $fs)")"
+	echo "waits:       voluntary context switches, median: quillmark" \
+		"$(values "$q" nvcsw | median), floor $(values "$f" nvcsw | median)" \
+		"(about one per file means every file waited for the disk)"
+	echo "peak rss:    quillmark $rss KiB; INDEX $index_bytes bytes;" \
+		"limit INDEX + 8 MiB = $rss_limit KiB; headroom $((rss_limit - rss)) KiB"
+	echo "per port:    wall $us_port us, cpu $cpu_port us (floor wall $floor_us_port us)"
+	echo "$scale $ports $qw $fw $pair_ratio $rss $rss_limit $us_port $cpu_port $floor_us_port" >>"$summary"
+
+	if [ "$scale" = 1 ] && [ "$do_callgrind" = 1 ]; then
+		if command -v valgrind >/dev/null; then
+			cg="$scratch/callgrind.out"
+			maybe_sync
+			UNAME_r=15.0-RELEASE valgrind --tool=callgrind \
+				--callgrind-out-file="$cg" "$qm" -q -p "$tree" \
+				-t "$templates" 2>"$raw/callgrind.log"
+			ir=$(sed -n 's/^summary: *\([0-9]*\).*/\1/p' "$cg" | head -1)
+			[ -n "$ir" ] || ir=$(sed -n 's/^totals: *\([0-9]*\).*/\1/p' "$cg" | head -1)
+			echo "callgrind:   $ir instructions (Ir), $(calc '%.0f' "$ir / $ports") per port"
+			if grep -q 'unhandled .*syscall: 437' "$raw/callgrind.log"; then
+				echo "             (valgrind does not know openat2, syscall 437: the count" \
+					"includes the tool's fallback for systems without it)"
+			fi
+			callgrind_annotate "$cg" >"$scratch/callgrind-annotate.txt" 2>/dev/null || true
+			echo "             hottest functions (full list in $scratch/callgrind-annotate.txt):"
+			# Lines "Ir (pct)  file:function [object]" after the totals.
+			sed -n '/PROGRAM TOTALS/,$ s/^ *\([0-9,][0-9,]*\) *( *\([0-9.]*%\)) *\(.*\)$/\1 \2 \3/p' \
+				"$scratch/callgrind-annotate.txt" | sed '1d; s/ \[[^]]*\]$//; s/ [^ :]*:/ /' |
+				head -10 | awk '{ ir = $1; pct = $2; $1 = $2 = ""; sub(/^ +/, "");
+					printf "             %14s %7s  %s\n", ir, pct, $0 }'
+			echo "ir $ir $ports" >>"$summary"
+			stage "callgrind done"
+		else
+			echo "callgrind:   valgrind is not installed (apt-get install valgrind)"
+		fi
+	fi
+
+	rm -f "$snap"
+	if [ "$clean" = 1 ]; then
+		rm -rf "$tree"
+	fi
+done
+
+echo
+echo "== goals"
+awk -v scales="$scales" '
+	$1 == "ir" { ir = $2; irports = $3; next }
+	{ ratio[$1] = $5; rss[$1] = $6; lim[$1] = $7; wall[$1] = $8; cpu[$1] = $9; fl[$1] = $10 }
+	END {
+		if (1 in ratio)
+			printf "time vs floor at 1x:   %.3f, median of paired ratios (goal <= 1.10): %s\n",
+			    ratio[1], ratio[1] <= 1.10 ? "met" : "NOT met";
+		ns = split(scales, order, " ");
+		for (i = 1; i <= ns; i++) {
+			s = order[i];
+			if (!(s in rss))
+				continue;
+			printf "peak rss at %sx:        %d KiB of %d KiB allowed: %s\n",
+			    s, rss[s], lim[s], rss[s] <= lim[s] ? "met" : "NOT met";
+		}
+		if ((1 in wall) && (4 in wall)) {
+			d = wall[4] / wall[1] - 1; c = cpu[4] / cpu[1] - 1;
+			printf "per port 4x vs 1x:     wall %+.1f%%, cpu %+.1f%% (goal within 10%%): %s\n",
+			    100 * d, 100 * c, (d <= 0.10 && d >= -0.10) ? "met" : "NOT met";
+			printf "                       (the floor per port: %+.1f%%)\n",
+			    100 * (fl[4] / fl[1] - 1);
+		}
+		if (ir != "")
+			printf "instructions per port: %.0f\n", ir / irports;
+	}' "$summary"
+echo "load after:  $(cut -d' ' -f1-3 /proc/loadavg)"
+echo "elapsed:     $((SECONDS - started)) s"
+if [ "$clean" != 1 ]; then
+	echo "trees:       kept in $scratch for the next run (BENCH_CLEAN=1 deletes them)"
+fi
+echo "report:      $report"
