@@ -161,17 +161,38 @@ report_line(long number, const char *line)
 }
 
 // Splits one line and checks its fields. True when it is a valid port line.
+// Checks one line of length bytes in place, finding its fields as
+// split_index_line does without copying them. True when it is a valid port
+// line, with its primary category in *category.
 static bool
-valid_line(const char *line)
+valid_line(const char *line, std::size_t length, std::string_view *category)
 {
-	int count = split_index_line(line);
-	if (count <= 0)
-		return false; // empty, too long or too many fields
+	if (length == 0 || length >= sizeof state.field_text)
+		return false;
+	const char *start[index_field_count];
+	std::size_t size[index_field_count];
+	const char *pos = line;
+	const char *const end = line + length;
+	std::size_t count = 0;
+	for (;;) {
+		const char *bar = static_cast<const char *>(
+		    std::memchr(pos, '|', static_cast<std::size_t>(end - pos)));
+		const char *field_end = bar != nullptr ? bar : end;
+		if (count == index_field_count)
+			return false;
+		start[count] = pos;
+		size[count++] = static_cast<std::size_t>(field_end - pos);
+		if (bar == nullptr || bar + 1 == end)
+			break;
+		pos = bar + 1;
+	}
 	for (int k : required_fields) {
-		if (state.index_fields[k - 1][0] == '\0')
+		if (static_cast<std::size_t>(k) > count || size[k - 1] == 0)
 			return false;
 	}
-	return primary_category(line).size() <= primary_category_max;
+	std::string_view categories(start[6], size[6]);
+	*category = categories.substr(0, categories.find(' '));
+	return category->size() <= primary_category_max;
 }
 
 int
@@ -198,7 +219,12 @@ group_index()
 	if (text == end)
 		return 0;
 
+	// A NUL byte inside a line would split it in two for every later walk
+	// over the lines; one scan finds the first.
+	const char *nul = static_cast<const char *>(
+	    std::memchr(text, '\0', static_cast<std::size_t>(end - text)));
 	std::string_view group_name;
+	char *last = text;
 	long number = 0;
 	for (char *line = text; line < end;) {
 		number++;
@@ -206,21 +232,22 @@ group_index()
 		    line, '\n', static_cast<std::size_t>(end - line)));
 		char *line_end = nl != nullptr ? nl : end;
 		*line_end = '\0';
-		// A NUL byte inside the line would split it in two for every
-		// later walk over the lines.
-		if (std::strlen(line) !=
-			static_cast<std::size_t>(line_end - line) ||
-		    !valid_line(line)) {
+		std::string_view name;
+		if ((nul != nullptr && nul < line_end) ||
+		    !valid_line(line, static_cast<std::size_t>(line_end - line),
+			&name)) {
 			report_line(number, line);
 			return -1;
 		}
-		std::string_view name = primary_category(line);
 		if (state.group_count == 0 || name != group_name) {
 			state.category_groups[state.group_count++] = line;
 			group_name = name;
 		}
+		last = line;
 		line = line_end + 1;
 	}
+	// The fields of the last line stay split, as after any lookup.
+	(void)split_index_line(last);
 
 	char **shrunk = static_cast<char **>(std::realloc(
 	    state.category_groups, (state.group_count + 1) * sizeof(char *)));

@@ -19,7 +19,13 @@
 int
 placeholder_code(const char *text)
 {
+	// Every placeholder begins "%%", and their third bytes tell most of
+	// them apart, so a '%' costs at most a few comparisons.
+	if (text[1] != '%')
+		return -1;
 	for (std::size_t code = 0; code < placeholders.size(); code++) {
+		if (placeholders[code][2] != text[2])
+			continue;
 		// strncmp stops at the first difference or the template's NUL.
 		if (std::strncmp(text, placeholders[code].data(),
 			placeholders[code].size()) == 0)
@@ -36,7 +42,10 @@ expand_template(const char *tmpl, char *out, char *end,
 	const char *walk = tmpl;
 	for (;;) {
 		// Copy the run of plain bytes up to the next '%' or the NUL.
-		std::size_t run = std::strcspn(walk, "%");
+		const char *sign = std::strchr(walk, '%');
+		std::size_t run = sign != nullptr
+		    ? static_cast<std::size_t>(sign - walk)
+		    : std::strlen(walk);
 		pos = append(pos, end, std::string_view(walk, run));
 		walk += run;
 		if (*walk == '\0')
