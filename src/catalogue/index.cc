@@ -38,7 +38,7 @@ load_file(const char *path, std::size_t *size_out)
 		return nullptr;
 	}
 	std::size_t size = static_cast<std::size_t>(st.st_size);
-	char *text = static_cast<char *>(std::malloc(size + 1));
+	char *text = static_cast<char *>(platform_alloc_text(size + 1));
 	if (text == nullptr) {
 		std::perror("malloc failure");
 		return nullptr;

@@ -2,6 +2,7 @@
 #include "platform/platform.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/utsname.h>
 #include <unistd.h>
@@ -166,4 +167,20 @@ platform_leads_out(int error)
 #else
 	return error == EXDEV;
 #endif
+}
+
+void *
+platform_alloc_text(std::size_t size)
+{
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+	constexpr std::size_t huge = std::size_t{2} << 20;
+	if (size >= huge) {
+		std::size_t rounded = (size + huge - 1) / huge * huge;
+		void *text = std::aligned_alloc(huge, rounded);
+		if (text != nullptr)
+			(void)madvise(text, rounded, MADV_HUGEPAGE);
+		return text;
+	}
+#endif
+	return std::malloc(size);
 }

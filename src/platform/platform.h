@@ -36,6 +36,11 @@ int platform_write_flags();
     int dirfd, const char *rel, int flags, int mode);
 #endif
 
+// Allocates size bytes for a file read whole; freed with free(). On Linux a
+// large buffer is aligned for transparent huge pages, so that filling it
+// takes a few page faults instead of one per 4 KiB. Null on failure.
+[[nodiscard]] void *platform_alloc_text(std::size_t size);
+
 // Asks for the highest real-time scheduling priority for this process.
 // A refusal is ignored.
 void platform_raise_priority();
