@@ -25,6 +25,18 @@ field(int k)
 	return state.index_fields[k - 1];
 }
 
+// Field k between before and after, or nothing at all when it is empty.
+char *
+append_field(char *pos, char *end, int k, std::string_view before,
+    std::string_view after = {})
+{
+	if (field(k)[0] == '\0')
+		return pos;
+	pos = append(pos, end, before);
+	pos = append(pos, end, field(k));
+	return append(pos, end, after);
+}
+
 char *
 port_substitution(int code, char *pos, char *end, void *context)
 {
@@ -43,23 +55,14 @@ port_substitution(int code, char *pos, char *end, void *context)
 	case ph_email:
 		return append(pos, end, field(6));
 	case ph_build_depends:
-		if (field(8)[0] == '\0')
-			return pos;
-		pos = append(pos, end,
+		return append_field(pos, end, 8,
 		    "This port requires the following ports to build:<br><br>");
-		return append(pos, end, field(8));
 	case ph_run_depends:
-		if (field(9)[0] == '\0')
-			return pos;
-		pos = append(pos, end,
+		return append_field(pos, end, 9,
 		    "This port requires the following ports to run:<br><br>");
-		return append(pos, end, field(9));
 	case ph_website:
-		if (field(10)[0] == '\0')
-			return pos;
-		pos = append(pos, end, " or <a href=\"");
-		pos = append(pos, end, field(10));
-		return append(pos, end, "\">visit the website</a>");
+		return append_field(
+		    pos, end, 10, " or <a href=\"", "\">visit the website</a>");
 	case ph_top:
 		return append(pos, end, state.top_dir);
 	default:
