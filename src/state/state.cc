@@ -29,7 +29,10 @@ append(char *pos, char *end, std::string_view text)
 {
 	if (pos == nullptr || static_cast<std::size_t>(end - pos) < text.size())
 		return nullptr;
-	std::memcpy(pos, text.data(), text.size());
+	// An empty view may carry no data pointer at all, which memcpy must
+	// not be given even for zero bytes.
+	if (!text.empty())
+		std::memcpy(pos, text.data(), text.size());
 	return pos + text.size();
 }
 
@@ -47,7 +50,8 @@ copy_text(char *dst, std::size_t size, std::string_view text)
 {
 	if (text.size() >= size)
 		return false;
-	std::memcpy(dst, text.data(), text.size());
+	if (!text.empty())
+		std::memcpy(dst, text.data(), text.size());
 	dst[text.size()] = '\0';
 	return true;
 }
