@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <map>
 #include <sstream>
 #include <string>
@@ -1023,6 +1024,15 @@ TEST_F(BadOutput, DirectoryWithoutWritePermission)
 	EXPECT_EQ(r.err, denied);
 	EXPECT_EQ(d.get("ports/misc/foo/README.html"), foo_page());
 
+	// Writing below a directory needs no permission to list it.
+	std::remove((top + "/misc/foo/README.html").c_str());
+	chmod(top.c_str(), 0333);
+	r = run({"-q", "misc/foo"}, o);
+	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(r.err, "");
+	EXPECT_EQ(d.get("ports/misc/foo/README.html"), foo_page());
+	chmod(top.c_str(), 0777);
+
 	// The port's link line is still written.
 	r = run({"-q"}, o);
 	EXPECT_EQ(r.status, 0);
@@ -1184,6 +1194,27 @@ TEST_F(BadPath, WalkNeverFollowsALinkOutOfTheTree)
 	expect_files(pages);
 	EXPECT_TRUE(d.exists("ports/README.html"));
 	EXPECT_TRUE(d.exists("ports/misc/README.html"));
+}
+
+TEST_F(BadPath, AbsoluteLinksThatStayInsideTheTreeAreFollowed)
+{
+	// A category and a port moved aside and reached through absolute
+	// links, as a tree assembled from several places may have them.
+	std::filesystem::rename(top + "/archivers", top + "/archivers.d");
+	std::filesystem::rename(top + "/misc/foo", top + "/misc/foo.d");
+	ASSERT_EQ(symlink((top + "/archivers.d").c_str(),
+		      (top + "/archivers").c_str()),
+	    0);
+	ASSERT_EQ(symlink((top + "/misc/foo.d").c_str(),
+		      (top + "/misc/foo").c_str()),
+	    0);
+
+	Result r = run({"-q"});
+	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(r.err, "");
+	expect_files(clean_pages());
+	EXPECT_EQ(d.get("ports/archivers.d/zip/README.html"), zip_page());
+	EXPECT_EQ(d.get("ports/misc/foo.d/README.html"), foo_page());
 }
 
 TEST_F(BadPath, PathLongerThanThePathBufferIsRefused)

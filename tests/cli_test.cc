@@ -69,6 +69,12 @@ too_long(const std::string &path)
 }
 
 std::string
+outside(const std::string &path)
+{
+	return "\"" + path + "\" is not inside the ports tree\n";
+}
+
+std::string
 not_dir(const std::string &path)
 {
 	return path + " is not a directory\n";
@@ -740,7 +746,8 @@ TEST_F(Dirs, FilesAreRefusedAndLinksFollowed)
 TEST_F(Dirs, OverlongPathnamesAreRefused)
 {
 	// A canonical path of 1022 characters leaves room for the slash of
-	// top_dir_slash; one of 1023 does not.
+	// top_dir_slash; one of 1023 does not, though it serves as the
+	// templates directory or a pathname argument.
 	const std::string fits = make_dir_of_length(D, 1022, 'a');
 	const std::string over = make_dir_of_length(D, 1023, 'b');
 
@@ -762,10 +769,11 @@ TEST_F(Dirs, OverlongPathnamesAreRefused)
 	EXPECT_EQ(r.err, too_long(over) + invalid(D + "/short"));
 	EXPECT_EQ(r.status, 1);
 
+	// No template path fits below it, which fails the first request.
 	r = run({"-p", top, "-t", D + "/short"});
 	EXPECT_EQ(r.out, "");
-	EXPECT_EQ(r.err, too_long(over) + invalid(D + "/short"));
-	EXPECT_EQ(r.status, 1);
+	EXPECT_EQ(r.err, too_long(over + "/README.port"));
+	EXPECT_EQ(r.status, 255);
 
 	// A pathname that cannot be held in 1024 bytes is refused before it
 	// is looked up.
@@ -784,7 +792,7 @@ TEST_F(Dirs, OverlongPathnamesAreRefused)
 	// Pathname arguments meet the same limits and count as failures.
 	r = run_in_tree({typed, over, D + "/short", "misc/foo"});
 	EXPECT_EQ(r.out, port_progress("misc/foo"));
-	EXPECT_EQ(r.err, too_long(typed) + too_long(over) + too_long(over));
+	EXPECT_EQ(r.err, too_long(typed) + outside(over) + outside(over));
 	EXPECT_EQ(r.status, 3);
 }
 

@@ -126,12 +126,18 @@ TEST_F(Readme, PortRequestFailuresTouchNothing)
 	d.mkdir("ports/misc/gone");
 	d.put("ports/misc/gone/README.html", "old");
 	d.mkdir("ports/nocat/x");
-	Result r = run({"misc/gone", "nocat/x"});
-	EXPECT_EQ(r.status, 2);
+	// Field 2 ends at its '|': the line of misc/a is no line of "a|b".
+	d.put("ports/INDEX-15", d.get("ports/INDEX-15") +
+	    "a-1|/usr/ports/misc/a|b|A|/usr/ports/misc/a/pkg-descr|a@x|misc\n");
+	d.mkdir("ports/misc/a|b");
+	Result r = run({"misc/gone", "nocat/x", "misc/a|b"});
+	EXPECT_EQ(r.status, 3);
 	EXPECT_EQ(r.out, "");
-	EXPECT_EQ(r.err, "Port misc/gone not found in INDEX\nNo such category: nocat\n");
+	EXPECT_EQ(r.err, "Port misc/gone not found in INDEX\nNo such category: nocat\n"
+	    "Port misc/a|b not found in INDEX\n");
 	EXPECT_EQ(d.get("ports/misc/gone/README.html"), "old");
 	EXPECT_FALSE(d.exists("ports/nocat/x/README.html"));
+	EXPECT_FALSE(d.exists("ports/misc/a|b/README.html"));
 }
 
 TEST_F(Readme, DeepPortPathIsLookedUpWhole)

@@ -73,6 +73,10 @@ find_port(const char *path)
 	if (!join_text(key, sizeof key,
 		{path_index_ports, skip_prefix(path, state.top_dir)}))
 		return 0;
+	// Field 2 ends at the next '|', so a directory name holding one
+	// matches no line (not field 2 and the start of field 3).
+	if (std::strchr(key, '|') != nullptr)
+		return 0;
 
 	char *window_end =
 	    state.scan_end != nullptr ? state.scan_end : state.index_end;

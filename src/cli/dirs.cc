@@ -50,9 +50,9 @@ resolve_dir(const char *pathname)
 		std::perror(joined);
 		return nullptr;
 	}
-	// Every use of a resolved path appends at least a "/" to it in a
-	// 1024-byte buffer, so a longer one could serve no request.
-	if (std::strlen(real) + 1 >= path_size) {
+	// realpath may give up to PATH_MAX characters; a path setting holds
+	// at most 1023.
+	if (std::strlen(real) >= path_size) {
 		report_too_long({real});
 		std::free(real);
 		return nullptr;
@@ -86,6 +86,20 @@ check_dir(const char *path)
 	return 0;
 }
 
+// A resolved path that leaves no room for the slash of top_dir_slash is
+// refused like any path resolve_dir refuses: null after a message.
+static char *
+resolve_top_dir(const char *pathname)
+{
+	char *resolved = resolve_dir(pathname);
+	if (resolved != nullptr && std::strlen(resolved) + 1 >= path_size) {
+		report_too_long({resolved});
+		std::free(resolved);
+		return nullptr;
+	}
+	return resolved;
+}
+
 // Takes a resolved path as the top: checks it, copies it and its slashed
 // form, frees it. 0, or -1 with the fields unchanged.
 static int
@@ -95,7 +109,7 @@ take_top_dir(char *resolved)
 		std::free(resolved);
 		return -1;
 	}
-	// resolve_dir leaves room for the slash.
+	// resolve_top_dir left room for the slash.
 	(void)copy_text(state.top_dir, sizeof state.top_dir, resolved);
 	std::free(resolved);
 	return 0;
@@ -117,7 +131,7 @@ set_top_dir(const char *pathname)
 			    "Changing top-level directory from \"%s\" to "
 			    "\"%s\"\n",
 			    state.top_dir, pathname);
-		char *resolved = resolve_dir(pathname);
+		char *resolved = resolve_top_dir(pathname);
 		if (resolved == nullptr) {
 			std::fprintf(stderr,
 			    "Invalid pathname argument: \"%s\"\n", pathname);
@@ -130,7 +144,7 @@ set_top_dir(const char *pathname)
 			    "Setting top-level directory to \"%s\"\n",
 			    state.top_dir);
 	} else if (const char *portsdir = std::getenv("PORTSDIR")) {
-		char *resolved = resolve_dir(portsdir);
+		char *resolved = resolve_top_dir(portsdir);
 		if (resolved == nullptr) {
 			std::fprintf(stderr,
 			    "Invalid pathname in PORTSDIR environment "

@@ -76,6 +76,18 @@ platform_write_flags()
 #endif
 }
 
+int
+platform_dir_flags()
+{
+#if defined(O_PATH)
+	return O_PATH | O_DIRECTORY;
+#elif defined(O_SEARCH)
+	return O_SEARCH | O_DIRECTORY;
+#else
+	return O_RDONLY | O_DIRECTORY;
+#endif
+}
+
 void
 platform_raise_priority()
 {

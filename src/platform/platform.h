@@ -22,6 +22,10 @@ void platform_reset_getopt();
 int platform_read_flags();
 int platform_write_flags();
 
+// Open flags for a directory that serves only as the start of openat
+// calls: it then needs search permission alone, not read permission.
+int platform_dir_flags();
+
 // Opens rel, a relative path, below the directory dirfd, refusing a path
 // whose resolution would leave that directory (a ".." or a symbolic link
 // that leads out). Returns the descriptor, or -1 with errno set; when the

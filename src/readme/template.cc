@@ -8,7 +8,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "catalogue/catalogue.h"
@@ -85,6 +87,34 @@ html_escape(char *pos, char *end, const char *text)
 	}
 }
 
+// A directory below the top reached through an absolute symbolic link is
+// refused by the resolution below the top even when the link stays inside
+// the tree. Such a directory is made canonical; when it then lies below
+// the top, README.html is opened there by its canonical path, again below
+// the top, so a link swapped in meanwhile is still refused. -1 with errno
+// as the first refusal left it when the directory lies outside.
+static int
+open_canonical(const char *dir, int flags)
+{
+	int refused = errno;
+	char top[PATH_MAX];
+	char real[PATH_MAX];
+	char below[path_size];
+	if (realpath(state.top_dir, top) == nullptr ||
+	    realpath(dir, real) == nullptr) {
+		errno = refused;
+		return -1;
+	}
+	std::size_t n = std::strlen(top);
+	const char *rel = real + n;
+	if (std::strncmp(real, top, n) != 0 || rel[0] != '/' ||
+	    !join_text(below, sizeof below, {rel + 1, "/README.html"})) {
+		errno = refused;
+		return -1;
+	}
+	return platform_open_beneath(state.top_fd, below, flags, 0644);
+}
+
 // Opens dir/README.html (path) for writing, dir being the top or a
 // directory below it. The path is resolved below the top directory, so that
 // a category or port directory planted as a symbolic link out of the tree is
@@ -94,9 +124,9 @@ static int
 open_readme(const char *dir, const char *path)
 {
 	if (!state.top_fd_open) {
-		state.top_fd = open(state.top_dir, O_RDONLY | O_DIRECTORY);
+		state.top_fd = open(state.top_dir, platform_dir_flags());
 		if (state.top_fd < 0) {
-			std::perror(state.top_dir);
+			std::perror(path);
 			return -1;
 		}
 		state.top_fd_open = true;
@@ -109,6 +139,8 @@ open_readme(const char *dir, const char *path)
 	int fd = below == path
 	    ? open(path, flags, 0644)
 	    : platform_open_beneath(state.top_fd, below, flags, 0644);
+	if (fd < 0 && below != path && platform_leads_out(errno))
+		fd = open_canonical(dir, flags);
 	if (fd < 0) {
 		if (platform_leads_out(errno))
 			std::fprintf(stderr,
