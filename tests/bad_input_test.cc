@@ -323,7 +323,6 @@ class BadIndex : public SmallTree {};
 class BadMakefile : public SmallTree {};
 class BadTemplate : public SmallTree {};
 class BadOutput : public SmallTree {};
-class BadPath : public SmallTree {};
 
 // INDEX files.
 
@@ -1132,21 +1131,35 @@ TEST_F(BadOutput, PortDirectoryPathOverTheReadmePathBuffer)
 
 // Pathnames.
 
+// A port directory misc/evil and a category directory evilcat (with its port
+// p) that are symbolic links out of the tree, each with its INDEX line, and
+// evilcat listed in the top-level Makefile.
+class BadPath : public SmallTree {
+      protected:
+	void plant_links_out()
+	{
+		d.mkdir("outside/port");
+		d.put("outside/cat/Makefile",
+		    "    COMMENT = Out\n    SUBDIR += p\n");
+		d.mkdir("outside/cat/p");
+		ASSERT_EQ(symlink((d / "outside/port").c_str(),
+			      (top + "/misc/evil").c_str()),
+		    0);
+		ASSERT_EQ(
+		    symlink("../outside/cat", (top + "/evilcat").c_str()), 0);
+		const std::string tail =
+		    "|/usr/local|Evil|/usr/ports/e/pkg-descr|e@x|";
+		put_index({zip_line, bar_line, foo_line,
+		    "evil-1|/usr/ports/misc/evil" + tail + "misc",
+		    "p-1|/usr/ports/evilcat/p" + tail + "evilcat"});
+		d.put("ports/Makefile",
+		    d.get("ports/Makefile") + "SUBDIR += evilcat\n");
+	}
+};
+
 TEST_F(BadPath, SymbolicLinkOutOfTheTreeIsNotInsideIt)
 {
-	d.mkdir("outside/port");
-	d.put("outside/cat/Makefile", "    COMMENT = Out\n    SUBDIR += p\n");
-	d.mkdir("outside/cat/p");
-	ASSERT_EQ(
-	    symlink((d / "outside/port").c_str(), (top + "/misc/evil").c_str()),
-	    0);
-	ASSERT_EQ(symlink("../outside/cat", (top + "/evilcat").c_str()), 0);
-	const std::string tail = "|/usr/local|Evil|/usr/ports/e/pkg-descr|e@x|";
-	put_index({zip_line, bar_line, foo_line,
-	    "evil-1|/usr/ports/misc/evil" + tail + "misc",
-	    "p-1|/usr/ports/evilcat/p" + tail + "evilcat"});
-	d.put(
-	    "ports/Makefile", d.get("ports/Makefile") + "SUBDIR += evilcat\n");
+	plant_links_out();
 	const std::string outside = snapshot(d / "outside", {});
 
 	Result r = run({"-q", "misc/evil", "evilcat", "evilcat/p", "misc/foo"});
@@ -1166,19 +1179,7 @@ TEST_F(BadPath, SymbolicLinkOutOfTheTreeIsNotInsideIt)
 TEST_F(BadPath, WalkNeverFollowsALinkOutOfTheTree)
 {
 	// The same links met by a whole-tree run, through the Makefiles.
-	d.mkdir("outside/port");
-	d.put("outside/cat/Makefile", "    COMMENT = Out\n    SUBDIR += p\n");
-	d.mkdir("outside/cat/p");
-	ASSERT_EQ(
-	    symlink((d / "outside/port").c_str(), (top + "/misc/evil").c_str()),
-	    0);
-	ASSERT_EQ(symlink("../outside/cat", (top + "/evilcat").c_str()), 0);
-	const std::string tail = "|/usr/local|Evil|/usr/ports/e/pkg-descr|e@x|";
-	put_index({zip_line, bar_line, foo_line,
-	    "evil-1|/usr/ports/misc/evil" + tail + "misc",
-	    "p-1|/usr/ports/evilcat/p" + tail + "evilcat"});
-	d.put(
-	    "ports/Makefile", d.get("ports/Makefile") + "SUBDIR += evilcat\n");
+	plant_links_out();
 	d.put("ports/misc/Makefile",
 	    d.get("ports/misc/Makefile") + "    SUBDIR += evil\n");
 	const std::string outside = snapshot(d / "outside", {});

@@ -45,7 +45,7 @@ load_file(const char *path, std::size_t *size_out)
 	}
 	if (state.verbosity >= 2)
 		std::fprintf(stderr, "Loading %s\n", path);
-	int fd = open(path, O_RDONLY | platform_read_flags());
+	int fd = open(path, O_RDONLY | platform_direct_flag());
 	if (fd < 0) {
 		std::perror(path);
 		std::free(text);

@@ -57,17 +57,7 @@ platform_release(char *buf, std::size_t size)
 }
 
 int
-platform_read_flags()
-{
-#ifdef __FreeBSD__
-	return O_DIRECT;
-#else
-	return 0;
-#endif
-}
-
-int
-platform_write_flags()
+platform_direct_flag()
 {
 #ifdef __FreeBSD__
 	return O_DIRECT;

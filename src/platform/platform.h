@@ -16,11 +16,10 @@ void platform_reset_getopt();
 // into buf. Returns 0, or -1 after reporting the failure with perror.
 [[nodiscard]] int platform_release(char *buf, std::size_t size);
 
-// Extra open flags for reading a file whole and for writing a README:
+// Extra open flag for reading a file whole and for writing a README:
 // O_DIRECT on FreeBSD, which keeps the data out of the buffer cache; none
 // on Linux, where direct I/O would demand aligned buffers and lengths.
-int platform_read_flags();
-int platform_write_flags();
+int platform_direct_flag();
 
 // Open flags for a directory that serves only as the start of openat
 // calls: it then needs search permission alone, not read permission.

@@ -135,7 +135,7 @@ open_readme(const char *dir, const char *path)
 	    ? "README.html"
 	    : skip_prefix(path, state.top_dir_slash);
 	int flags =
-	    O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | platform_write_flags();
+	    O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | platform_direct_flag();
 	int fd = below == path
 	    ? open(path, flags, 0644)
 	    : platform_open_beneath(state.top_fd, below, flags, 0644);
