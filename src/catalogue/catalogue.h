@@ -2,6 +2,9 @@
 // lookup of a port's INDEX line.
 #pragma once
 
+#include <sys/types.h>
+
+#include <cstdio>
 #include <string_view>
 
 // Prepares a run: priority, exit handler, the two directories, the category
@@ -17,9 +20,48 @@ void clean_up();
 // 0, or -1 after reporting why.
 [[nodiscard]] int read_category_list();
 
+// The descriptor of the top directory that every file of the tree is opened
+// beneath: opened on first use (start-up), kept until clean_up. -1 with
+// errno set when the top cannot be opened.
+[[nodiscard]] int tree_fd();
+
+// Opens path, the top directory followed by "/" and a path below it,
+// beneath the top directory: a path whose resolution would leave the tree
+// (a "..", a symbolic link that leads out) is refused, so that
+// platform_leads_out(errno) is true. Links that stay inside are followed.
+// A path not below the top is opened as it is. -1 with errno set.
+[[nodiscard]] int open_in_tree(const char *path, int flags, int mode);
+
+// Reports a failed open of path: the refusal of a path that leads out of
+// the tree ("PATH: not VERB: the path leads out of the ports tree"), or
+// perror.
+void report_open_failure(const char *path, const char *verb);
+
+// Opens an input file for reading, never blocking (flags are added to
+// O_RDONLY): beneath the top when in_tree, else as it is. A FIFO, device
+// or socket is refused with "PATH: not a regular file"; a directory is
+// left to fail at its first read. -1 after the report.
+[[nodiscard]] int open_input(const char *path, bool in_tree, int flags);
+
+// pread that retries once without direct I/O when the file system refuses
+// it (EINVAL) and after EINTR.
+[[nodiscard]] ssize_t read_direct(
+    int fd, void *buf, std::size_t size, off_t offset);
+
 // The whole file as one allocated, NUL-terminated text, its length in
-// *size when size is not null. Null after a report on standard error.
-[[nodiscard]] char *load_file(const char *path, std::size_t *size = nullptr);
+// *size when size is not null; opened beneath the top when in_tree. Null
+// after a report on standard error.
+[[nodiscard]] char *load_file(
+    const char *path, std::size_t *size = nullptr, bool in_tree = false);
+
+// Opens a Makefile of the tree as a stream (see open_input). Null after
+// the report; an optional Makefile that cannot be opened is not reported,
+// unless its path leads out of the tree.
+[[nodiscard]] FILE *open_makefile(const char *path, bool optional = false);
+
+// Closes a Makefile stream. False, after perror with the path, when a read
+// failed: the file then counts as unreadable.
+[[nodiscard]] bool close_makefile(FILE *f, const char *path);
 
 // Loads <top_dir>/INDEX-<release digits> into index_text. 0, or -1.
 [[nodiscard]] int load_index();

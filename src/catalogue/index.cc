@@ -5,11 +5,6 @@
 // text, never copies. Only the line being examined is copied, field by
 // field, into field_text. Every line is validated before any README is
 // made, so a bad INDEX ends the run before it touches the tree.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -21,65 +16,6 @@
 
 // Fields 1, 2, 4, 5, 6 and 7 must be present and not empty.
 static constexpr int required_fields[] = {1, 2, 4, 5, 6, 7};
-
-char *
-load_file(const char *path, std::size_t *size_out)
-{
-	struct stat st;
-	if (stat(path, &st) != 0) {
-		std::perror(path);
-		return nullptr;
-	}
-	// Sizes are 32-bit counts; a file of 4 GiB or more is refused.
-	if (st.st_size < 0 ||
-	    static_cast<std::uint64_t>(st.st_size) >= UINT32_MAX) {
-		errno = EFBIG;
-		std::perror(path);
-		return nullptr;
-	}
-	std::size_t size = static_cast<std::size_t>(st.st_size);
-	char *text = static_cast<char *>(platform_alloc_text(size + 1));
-	if (text == nullptr) {
-		std::perror("malloc failure");
-		return nullptr;
-	}
-	if (state.verbosity >= 2)
-		std::fprintf(stderr, "Loading %s\n", path);
-	int fd = open(path, O_RDONLY | platform_direct_flag());
-	if (fd < 0) {
-		std::perror(path);
-		std::free(text);
-		return nullptr;
-	}
-	// One read brings in a regular file whole. Linux caps a single read
-	// near 2 GiB, so keep reading while a read brings anything.
-	std::size_t got = 0;
-	while (got < size) {
-		ssize_t n = read(fd, text + got, size - got);
-		if (n < 0 && errno == EINTR)
-			continue;
-		if (n < 0) {
-			std::perror(path);
-			close(fd);
-			std::free(text);
-			return nullptr;
-		}
-		if (n == 0)
-			break;
-		got += static_cast<std::size_t>(n);
-	}
-	close(fd);
-	if (got != size) {
-		std::fprintf(
-		    stderr, "%s: file changed size while being read\n", path);
-		std::free(text);
-		return nullptr;
-	}
-	text[size] = '\0';
-	if (size_out != nullptr)
-		*size_out = size;
-	return text;
-}
 
 int
 load_index()
@@ -96,7 +32,7 @@ load_index()
 		return -1;
 	}
 	std::size_t size = 0;
-	state.index_text = load_file(path, &size);
+	state.index_text = load_file(path, &size, true);
 	if (state.index_text == nullptr)
 		return -1;
 	state.index_end = state.index_text + size;

@@ -6,6 +6,7 @@
 // a sorted list sorted and puts a repeated name after its twin.
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -97,14 +98,12 @@ read_category_list()
 		std::fputs("Unable to open top-level ports Makefile\n", stderr);
 		return -1;
 	}
-	FILE *f = std::fopen(path, "r");
-	if (f == nullptr) {
-		std::perror(path);
+	FILE *f = open_makefile(path);
+	int result = f != nullptr ? read_names(f, path, false) : -1;
+	if (f == nullptr || !close_makefile(f, path)) {
 		std::fputs("Unable to open top-level ports Makefile\n", stderr);
 		return -1;
 	}
-	int result = read_names(f, path, false);
-	std::fclose(f);
 	if (result != 0)
 		return -1;
 
@@ -112,11 +111,19 @@ read_category_list()
 		report_too_long({state.top_dir, "/Makefile.local"});
 		return -1;
 	}
-	f = std::fopen(path, "r");
+	f = open_makefile(path, true);
 	if (f == nullptr)
 		return 0; // Makefile.local is optional
+	// A Makefile.local that fails to read counts as one that could not
+	// be opened: none of its names are taken.
+	char before[sizeof state.category_list];
+	std::uint64_t count_before = state.category_count;
+	std::memcpy(before, state.category_list, sizeof before);
 	result = read_names(f, path, true);
-	std::fclose(f);
+	if (!close_makefile(f, path)) {
+		std::memcpy(state.category_list, before, sizeof before);
+		state.category_count = count_before;
+	}
 	return result;
 }
 
@@ -134,6 +141,10 @@ start_up()
 		return -1;
 	if (state.templates_dir[0] == '\0' && set_templates_dir(nullptr) != 0)
 		return -1;
+	// Every file of the tree is read and written beneath the top as it is
+	// now: a top swapped for a link later is not followed. A top that
+	// cannot be opened shows when its Makefile cannot be.
+	(void)tree_fd();
 	if (read_category_list() != 0)
 		return -1;
 	if (load_index() != 0) {

@@ -59,11 +59,23 @@ platform_release(char *buf, std::size_t size)
 int
 platform_direct_flag()
 {
-#ifdef __FreeBSD__
+#if defined(__FreeBSD__) || defined(QUILLMARK_DIRECT_IO)
 	return O_DIRECT;
 #else
 	return 0;
 #endif
+}
+
+bool
+platform_drop_direct(int fd)
+{
+	int direct = platform_direct_flag();
+	if (direct == 0)
+		return false;
+	int flags = fcntl(fd, F_GETFL);
+	if (flags < 0 || (flags & direct) == 0)
+		return false;
+	return fcntl(fd, F_SETFL, flags & ~direct) == 0;
 }
 
 int

@@ -18,8 +18,17 @@ void platform_reset_getopt();
 
 // Extra open flag for reading a file whole and for writing a README:
 // O_DIRECT on FreeBSD, which keeps the data out of the buffer cache; none
-// on Linux, where direct I/O would demand aligned buffers and lengths.
+// on Linux, where direct I/O would demand aligned buffers and lengths,
+// unless the build asks for it (QUILLMARK_DIRECT_IO) to test the retry
+// below.
 int platform_direct_flag();
+
+// Some file systems refuse direct I/O with EINVAL: ZFS with Direct I/O
+// support refuses a read or write whose buffer, offset or length is not
+// page-aligned, Linux's ext4 one that is not block-aligned, and tmpfs the
+// flag itself at open. Clears the direct-I/O flag on fd so that the caller
+// can retry once. True when the flag was set and is now cleared.
+[[nodiscard]] bool platform_drop_direct(int fd);
 
 // Open flags for a directory that serves only as the start of openat
 // calls: it then needs search permission alone, not read permission.

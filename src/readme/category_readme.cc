@@ -25,7 +25,7 @@ struct category_context {
 
 // Reads the Makefile's comment into category_comment and its port names into
 // list. Returns 0, or 1 after a message when the file cannot be opened or
-// the names overflow the list.
+// read, or the names overflow the list.
 int
 read_category_makefile(
     const char *path, char *list, std::size_t size, int *count)
@@ -35,11 +35,9 @@ read_category_makefile(
 		report_too_long({path, "/Makefile"});
 		return 1;
 	}
-	FILE *f = std::fopen(makefile, "r");
-	if (f == nullptr) {
-		std::perror(makefile);
+	FILE *f = open_makefile(makefile);
+	if (f == nullptr)
 		return 1;
-	}
 
 	char line[line_size];
 	bool have_comment = false;
@@ -71,7 +69,12 @@ read_category_makefile(
 		}
 		(*count)++;
 	}
-	std::fclose(f);
+	if (!close_makefile(f, makefile)) {
+		// A Makefile that fails to read gives nothing, as one that
+		// cannot be opened.
+		state.category_comment[0] = '\0';
+		return 1;
+	}
 	if (result == 0)
 		*pos = '\0';
 	return result;

@@ -70,7 +70,9 @@ using substitution_fn = char *(*)(int code, char *pos, char *end,
 // Appends text with &, < and > escaped for HTML. Null when it does not fit.
 [[nodiscard]] char *html_escape(char *pos, char *end, const char *text);
 
-// Writes length bytes of text as dir/README.html. 0, or 1 after perror.
+// Writes length bytes of text as dir/README.html, unless it holds them
+// already; refuses what is not a regular file of its own. 0, or 1 after the
+// report.
 [[nodiscard]] int write_readme(
     const char *dir, const char *text, std::size_t length);
 

@@ -1,6 +1,8 @@
 // The one run-state record and the small text routines everything shares.
 #include "state/state.h"
 
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -11,6 +13,8 @@ run_state state;
 void
 reset_state()
 {
+	if (state.top_fd_open)
+		close(state.top_fd);
 	std::memset(&state, 0, sizeof state);
 }
 

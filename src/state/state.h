@@ -58,14 +58,15 @@ struct run_state {
 
 	char category_comment[category_comment_size];
 
-	int top_fd; // top_dir, opened for the first README written
+	int top_fd; // top_dir, that the tree's files are opened beneath
 	bool top_fd_open;
 };
 
 extern run_state state;
 
 // Clears every field, as at the start of a process. For tests that run the
-// tool more than once in one process; frees nothing.
+// tool more than once in one process; frees nothing, but closes the top
+// directory's descriptor.
 void reset_state();
 
 // If text begins with all of prefix, the position just past it; otherwise
