@@ -6,7 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -15,6 +17,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <sstream>
 #include <string>
@@ -553,6 +556,73 @@ TEST_F(BadIndex, UnreadableIndexIsReportedToTheUser)
 }
 
 // Makefiles.
+
+TEST_F(BadMakefile, InputsThatCannotBeReadSafelyAreRefusedAtOnce)
+{
+	// A FIFO in place of any input must not hang the run; a read error
+	// counts as a failed open; and nothing outside the tree is read.
+	auto fifo = [this](const std::string &path) {
+		std::remove(path.c_str());
+		ASSERT_EQ(mkfifo(path.c_str(), 0644), 0);
+	};
+	const std::string no_misc_err = top + "/misc/Makefile: ";
+	struct Case {
+		std::function<void()> sabotage;
+		int status;
+		std::string err;
+		bool misc_fails; // else every page or none is written
+	} cases[] = {
+	    {[&] { fifo(top + "/INDEX-15"); }, 255,
+		top + "/INDEX-15: not a regular file\n"
+		      "Unable to load the index file!\n", false},
+	    {[&] { fifo(top + "/Makefile"); }, 255,
+		top + "/Makefile: not a regular file\n"
+		      "Unable to open top-level ports Makefile\n", false},
+	    {[&] { fifo(tpl + "/README.port"); }, 255,
+		tpl + "/README.port: not a regular file\n", false},
+	    {[&] { fifo(top + "/Makefile.local"); }, 0,
+		top + "/Makefile.local: not a regular file\n", false},
+	    {[&] { fifo(top + "/misc/Makefile"); }, 0,
+		no_misc_err + "not a regular file\n", true},
+	    {[&] {
+		     std::remove((top + "/misc/Makefile").c_str());
+		     d.mkdir("ports/misc/Makefile");
+	     },
+		0, no_misc_err + std::strerror(EISDIR) + "\n", true},
+	    {[&] {
+		     d.put("outside/Makefile",
+			 "    COMMENT = Outside secret\n    SUBDIR += bar\n");
+		     std::filesystem::remove_all(top + "/misc");
+		     ASSERT_EQ(symlink((d / "outside").c_str(),
+				   (top + "/misc").c_str()),
+			 0);
+	     },
+		0,
+		no_misc_err + "not read: the path leads out of the ports tree\n",
+		true},
+	};
+	for (const Case &c : cases) {
+		SCOPED_TRACE(c.err);
+		std::filesystem::remove_all(top);
+		std::filesystem::remove_all(tpl);
+		put_small_tree(d, "ports");
+		put_simple_templates(d, "tpl");
+		c.sabotage();
+		Result r = run({"-q"});
+		EXPECT_EQ(r.status, c.status);
+		EXPECT_EQ(r.err, c.err);
+		EXPECT_EQ(r.out, "");
+		std::map<std::string, std::string> pages =
+		    c.status == 0 ? clean_pages() : no_pages();
+		if (c.misc_fails) {
+			pages["ports/README.html"] = top_page("");
+			pages["ports/misc/README.html"] = missing;
+			pages["ports/misc/bar/README.html"] = missing;
+			pages["ports/misc/foo/README.html"] = missing;
+		}
+		expect_files(pages);
+	}
+}
 
 TEST_F(BadMakefile, LongLinesAreReadInPieces)
 {
@@ -1098,6 +1168,101 @@ TEST_F(BadOutput, FailedWriteIsReportedAndCounted)
 	pages.erase("ports/misc/bar/README.html");
 	pages.erase("ports/misc/foo/README.html");
 	expect_files(pages);
+}
+
+TEST_F(BadOutput, OnlyARegularFileOfItsOwnIsWrittenAndInPlace)
+{
+	// A FIFO must not hang the run, a hard link must not carry the page
+	// to a file outside the tree, and a device must not receive it.
+	d.put("victim", "precious\n");
+	ASSERT_EQ(mkfifo((top + "/misc/foo/README.html").c_str(), 0644), 0);
+	ASSERT_EQ(link((d / "victim").c_str(),
+		      (top + "/misc/bar/README.html").c_str()),
+	    0);
+	const bool device = running_as_root();
+	if (device) {
+		ASSERT_EQ(mknod((top + "/archivers/zip/README.html").c_str(),
+			      S_IFCHR | 0644, makedev(1, 3)),
+		    0);
+	}
+	// An old page longer than the new one is cut to the new length.
+	d.put("ports/archivers/README.html", std::string(5000, 'x'));
+
+	const std::string linked =
+	    top + "/misc/bar/README.html: not written: the file has other "
+		  "hard links\n";
+	const std::string fifo =
+	    top + "/misc/foo/README.html: not written: not a regular file\n";
+	Result r = run({"-q"});
+	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(r.err,
+	    (device ? top + "/archivers/zip/README.html: not written: not a "
+			    "regular file\n"
+		    : "") +
+		linked + fifo);
+	std::map<std::string, std::string> pages = clean_pages();
+	pages.erase("ports/misc/foo/README.html");
+	pages.erase("ports/misc/bar/README.html");
+	if (device)
+		pages.erase("ports/archivers/zip/README.html");
+	expect_files(pages);
+
+	r = run({"misc/bar", "misc/foo"});
+	EXPECT_EQ(r.status, 2);
+	EXPECT_EQ(r.err, linked + fifo);
+	EXPECT_EQ(d.get("victim"), "precious\n");
+	struct stat st;
+	ASSERT_EQ(lstat((top + "/misc/foo/README.html").c_str(), &st), 0);
+	EXPECT_TRUE(S_ISFIFO(st.st_mode));
+	ASSERT_EQ(lstat((top + "/archivers/zip/README.html").c_str(), &st), 0);
+	EXPECT_EQ(S_ISCHR(st.st_mode), device);
+}
+
+TEST_F(BadOutput, AnUnchangedPageIsLeftUntouched)
+{
+	Result r = run({"-q"});
+	ASSERT_EQ(r.status, 0);
+	// Old times, so that any write would show.
+	std::map<std::string, ino_t> inode;
+	for (const auto &page : clean_pages()) {
+		const struct timespec old[2] = {{1000000000, 5}, {1000000000, 5}};
+		ASSERT_EQ(utimensat(AT_FDCWD, (d / page.first).c_str(), old, 0), 0);
+		struct stat st;
+		ASSERT_EQ(stat((d / page.first).c_str(), &st), 0);
+		inode[page.first] = st.st_ino;
+	}
+	auto rewritten = [&](const std::string &rel) {
+		struct stat st;
+		EXPECT_EQ(stat((d / rel).c_str(), &st), 0);
+		EXPECT_EQ(st.st_ino, inode[rel]) << rel << " was replaced";
+		return st.st_mtim.tv_sec != 1000000000 ||
+		    st.st_mtim.tv_nsec != 5;
+	};
+
+	r = run({"-q"});
+	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(r.err, "");
+	for (const auto &page : clean_pages())
+		EXPECT_FALSE(rewritten(page.first)) << page.first;
+
+	// A changed comment changes the port's page and its category's.
+	std::string changed = foo_line;
+	changed.replace(changed.find("Foo & Bar tools"), 15, "Foo tools");
+	put_index({zip_line, bar_line, changed});
+	r = run({"-q"});
+	EXPECT_EQ(r.status, 0);
+	std::map<std::string, std::string> pages = clean_pages();
+	pages["ports/misc/foo/README.html"] = port_page("foo-1.0", "misc/foo",
+	    "Foo tools", top + "/misc/foo/pkg-descr", "misc@example.org");
+	std::string misc = misc_page();
+	misc.replace(misc.find("Foo &amp; Bar tools"), 19, "Foo tools");
+	pages["ports/misc/README.html"] = misc;
+	expect_files(pages);
+	for (const auto &page : pages)
+		EXPECT_EQ(rewritten(page.first),
+		    page.first == "ports/misc/foo/README.html" ||
+			page.first == "ports/misc/README.html")
+		    << page.first;
 }
 
 TEST_F(BadOutput, PortDirectoryPathOverTheReadmePathBuffer)

@@ -13,7 +13,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <gtest/gtest.h>
+
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -100,8 +103,21 @@ run_tool(const std::vector<std::string> &args, const RunOptions &opt)
 	std::string *sinks[2] = {&r.out, &r.err};
 	int open_fds = 2;
 	char buf[65536];
+	auto deadline = std::chrono::steady_clock::now() +
+	    std::chrono::seconds(opt.timeout_seconds);
+	bool killed = false;
 	while (open_fds > 0) {
-		if (poll(fds, 2, -1) < 0) {
+		auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+		    deadline - std::chrono::steady_clock::now()).count();
+		if (left <= 0 && !killed) {
+			// A tool that hangs must fail its test, not stall the suite.
+			kill(pid, SIGKILL);
+			killed = true;
+			ADD_FAILURE() << "quillmark did not finish within "
+				      << opt.timeout_seconds << " s and was killed";
+		}
+		int ready = poll(fds, 2, killed ? -1 : static_cast<int>(left));
+		if (ready < 0) {
 			if (errno == EINTR)
 				continue;
 			break;

@@ -23,10 +23,12 @@ struct RunOptions {
 	std::vector<std::string> env = base_env();
 	long fsize_limit = -1;			// RLIMIT_FSIZE in bytes, SIGXFSZ ignored
 	bool as_nobody = false;			// drop to uid/gid 65534 before exec
+	int timeout_seconds = 60;		// then the tool is killed as hung
 };
 
 // Runs the binary with argv[1..] = args, passed as they are (empty strings
-// included), and collects both output streams and the exit status.
+// included), and collects both output streams and the exit status. A run
+// that outlasts its timeout is killed and fails the current test.
 Result run_tool(const std::vector<std::string> &args, const RunOptions &opt = {});
 
 // A directory below /tmp, removed with everything in it when the object goes.
