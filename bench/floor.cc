@@ -1,7 +1,7 @@
 // floor: the file system's own cost of writing a tree's README files.
 //
 // usage: floor --snapshot DIR SNAPFILE
-//        floor --write [-t] SNAPFILE
+//        floor --write [-t] [--overwrite | --compare] SNAPFILE
 //
 // --snapshot collects every README.html that a whole-tree run of quillmark
 // writes under DIR (each port's, each category's, the top one), in the order
@@ -15,6 +15,10 @@
 // with exactly one open (O_WRONLY|O_CREAT|O_TRUNC, mode 0644), one write and
 // one close: the same files with the same bytes, and nothing else. The time
 // of that process is the floor that a whole-tree run is measured against.
+// Two more floors: with --overwrite each file is opened without truncating
+// it, looked at with fstat, written from its start and cut only when it
+// was longer; with --compare each file is opened, read whole and compared
+// with the snapshot's bytes, and nothing is written.
 // With -t it reports on standard error how long the load and the writes took.
 // Run by root, it asks for the highest real-time priority first, as
 // quillmark itself does, so that both run under the same scheduling.
@@ -55,7 +59,8 @@ int
 usage()
 {
 	std::fputs("usage: floor --snapshot DIR SNAPFILE\n"
-		   "       floor --write [-t] SNAPFILE\n",
+		   "       floor --write [-t] [--overwrite | --compare] "
+		   "SNAPFILE\n",
 	    stderr);
 	return 2;
 }
@@ -267,8 +272,66 @@ raise_priority()
 		(void)sched_setscheduler(0, SCHED_FIFO, &param);
 }
 
+enum class mode { truncate, overwrite, compare };
+
+// One file of the floor, the way the mode says.
+bool
+floor_one(mode m, const entry &e)
+{
+	static std::vector<char> old;
+	if (m == mode::truncate) {
+		int fd = open(e.path, O_WRONLY | O_CREAT | O_TRUNC, 0644);
+		if (fd < 0) {
+			std::perror(e.path);
+			return false;
+		}
+		bool ok = write_all(fd, e.path, e.data, e.len);
+		(void)close(fd);
+		return ok;
+	}
+	if (m == mode::overwrite) {
+		int fd = open(e.path, O_RDWR | O_CREAT, 0644);
+		struct stat st;
+		if (fd < 0 || fstat(fd, &st) != 0) {
+			std::perror(e.path);
+			return false;
+		}
+		bool ok = write_all(fd, e.path, e.data, e.len);
+		if (ok && st.st_size > static_cast<off_t>(e.len) &&
+		    ftruncate(fd, static_cast<off_t>(e.len)) != 0) {
+			std::perror(e.path);
+			ok = false;
+		}
+		(void)close(fd);
+		return ok;
+	}
+	// compare: read the whole file and compare it with the data; the
+	// answer is not used, but the comparison is made.
+	int fd = open(e.path, O_RDONLY);
+	if (fd < 0) {
+		std::perror(e.path);
+		return false;
+	}
+	old.resize(std::size_t{e.len} + 1);
+	std::size_t got = 0;
+	for (;;) {
+		ssize_t n = read(fd, old.data() + got, old.size() - got);
+		if (n < 0 && errno == EINTR)
+			continue;
+		if (n <= 0)
+			break;
+		got += static_cast<std::size_t>(n);
+		if (got == old.size())
+			break;
+	}
+	(void)close(fd);
+	static volatile bool same;
+	same = got == e.len && std::memcmp(old.data(), e.data, e.len) == 0;
+	return true;
+}
+
 int
-write_snapshot(const char *snap_path, bool timed)
+write_snapshot(const char *snap_path, bool timed, mode m)
 {
 	raise_priority();
 	double t0 = now();
@@ -308,14 +371,7 @@ write_snapshot(const char *snap_path, bool timed)
 
 	double t1 = now();
 	for (const entry &e : entries) {
-		int fd = open(e.path, O_WRONLY | O_CREAT | O_TRUNC, 0644);
-		if (fd < 0) {
-			std::perror(e.path);
-			return 1;
-		}
-		bool ok = write_all(fd, e.path, e.data, e.len);
-		(void)close(fd);
-		if (!ok)
+		if (!floor_one(m, e))
 			return 1;
 	}
 	double t2 = now();
@@ -333,10 +389,20 @@ main(int argc, char **argv)
 {
 	if (argc == 4 && std::strcmp(argv[1], "--snapshot") == 0)
 		return snapshot(argv[2], argv[3]);
-	if (argc == 3 && std::strcmp(argv[1], "--write") == 0)
-		return write_snapshot(argv[2], false);
-	if (argc == 4 && std::strcmp(argv[1], "--write") == 0 &&
-	    std::strcmp(argv[2], "-t") == 0)
-		return write_snapshot(argv[3], true);
-	return usage();
+	if (argc < 3 || std::strcmp(argv[1], "--write") != 0)
+		return usage();
+	bool timed = false;
+	mode m = mode::truncate;
+	int i = 2;
+	for (; i < argc - 1; i++) {
+		if (std::strcmp(argv[i], "-t") == 0)
+			timed = true;
+		else if (std::strcmp(argv[i], "--overwrite") == 0)
+			m = mode::overwrite;
+		else if (std::strcmp(argv[i], "--compare") == 0)
+			m = mode::compare;
+		else
+			return usage();
+	}
+	return write_snapshot(argv[i], timed, m);
 }

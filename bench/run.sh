@@ -3,10 +3,14 @@
 #
 # Builds a Release quillmark and the bench programs in build-bench, generates
 # synthetic ports trees at 1x (35,000 ports), 2x and 4x, and on each tree
-# alternates the whole-tree run with the floor (the same README files written
-# by a program that does nothing else), then prints the median wall times and
-# their ratio, CPU times, peak resident memory against the INDEX size, time
-# per port, and the instruction count of one run under callgrind.
+# takes turns between the whole-tree run and three floors (programs that do
+# nothing but open, write or read the same README files): truncating each
+# file and writing it, writing it in place, and reading and comparing it.
+# It does so (a) with every page changed by each run, alternating two
+# template sets, and (b) with nothing changed, counting the pages whose
+# modification time a run changed. Then it prints the median times and
+# ratios, CPU times, peak resident memory against the INDEX size, time per
+# port, and the instruction count of one run under callgrind.
 #
 # Settings, all from the environment:
 #   BENCH_DIR          scratch directory (default /tmp/quillmark-bench);
@@ -52,6 +56,20 @@ floor="$build/bench/floor"
 measure="$build/bench/measure"
 
 mkdir -p "$scratch"
+# A second template set, each template differing from the shipped one in one
+# line of the same length near its end: a page of the other set has the
+# same size, so it is read and compared before it is written, which is the
+# most that a changed page can cost.
+templates_b="$scratch/templates-b"
+rm -rf "$templates_b"
+cp -R "$templates" "$templates_b"
+for t in "$templates_b"/README.*; do
+	sed -i 's|^</html>$|</HTML>|' "$t"
+	if cmp -s "$t" "$templates/$(basename "$t")"; then
+		echo "FAILED: $t has no line </html> to change" >&2
+		exit 1
+	fi
+done
 raw="$scratch/raw"
 rm -rf "$raw"
 mkdir -p "$raw"
@@ -91,13 +109,19 @@ calc() {
 	awk "BEGIN { printf \"$1\", $2 }"
 }
 
-run_quillmark() { # tree, measure output file
-	UNAME_r=15.0-RELEASE "$measure" -o "$2" "$qm" -q -p "$1" -t "$templates" \
+run_quillmark() { # tree, measure output file[, templates]
+	UNAME_r=15.0-RELEASE "$measure" -o "$2" "$qm" -q -p "$1" -t "${3:-$templates}" \
 		2>>"$raw/quillmark.stderr"
 }
 
-run_floor() { # snapshot, measure output file
-	"$measure" -o "$2" "$floor" --write -t "$1" 2>>"$raw/floor.phases"
+run_floor() { # snapshot, measure output file[, floor mode]
+	"$measure" -o "$2" "$floor" --write -t ${3:-} "$1" 2>>"$raw/floor.phases"
+}
+
+# Every README.html below a tree with its modification time, nanoseconds
+# included.
+mtimes() {
+	find "$1" -name README.html -printf '%T@ %p\n' | sort -k2
 }
 
 maybe_sync() {
@@ -148,6 +172,7 @@ for scale in $scales; do
 	# 0, nothing on standard error, one README per port and category and
 	# the top one, each written by this run.
 	: >"$raw/quillmark.stderr"
+	find "$tree" -name README.html -delete
 	first="$raw/first-${scale}x.txt"
 	maybe_sync
 	touch "$raw/before-first"
@@ -170,67 +195,104 @@ for scale in $scales; do
 	"$floor" --snapshot "$tree" "$snap" >/dev/null
 	stage "snapshot taken"
 
-	# Warm-up: one more whole-tree run, which rewrites every README as all
-	# the measured runs do. Then the measured pairs.
-	maybe_sync
-	run_quillmark "$tree" "$raw/warm-q-${scale}x.txt" || true
-	check_status "$raw/warm-q-${scale}x.txt" "the warm-up run at ${scale}x"
-	q="$raw/q-${scale}x.txt"
-	f="$raw/f-${scale}x.txt"
-	: >"$q"
-	: >"$f"
-	: >"$raw/floor.phases"
-	# The two programs alternate, and each pair runs them in the opposite
-	# order to the pair before (quillmark first, then the floor first), so
-	# that a drift of the disk's speed or an after-effect of the previous
-	# run weighs on both alike.
-	for i in $(seq "$n"); do
-		for who in $( ((i % 2)) && echo q f || echo f q); do
-			maybe_sync
-			if [ "$who" = q ]; then
-				run_quillmark "$tree" "$q" || true
-				check_status "$q" "quillmark at ${scale}x"
-			else
-				run_floor "$snap" "$f" || true
-				check_status "$f" "floor at ${scale}x"
-			fi
+	# The second template set differs from the first in one line of each
+	# template, so that switching sets changes every page. Its snapshot is
+	# taken after a run with it; the tree then holds set B.
+	"$floor" --snapshot "$tree" "$snap-a" >/dev/null
+	run_quillmark "$tree" "$raw/switch-${scale}x.txt" "$templates_b" || true
+	check_status "$raw/switch-${scale}x.txt" "the run with the second template set at ${scale}x"
+	"$floor" --snapshot "$tree" "$snap-b" >/dev/null
+	on_disk=b
+	stage "snapshots of both template sets taken"
+
+	# (a) Every page changes: each writing run writes the set that is not
+	# on disk. (b) Nothing changes: each run writes the set on disk. In
+	# each round the four programs take turns in a rotating order, so that
+	# a drift of the disk's speed or an after-effect of the previous run
+	# weighs on all alike. The compare floor only reads.
+	for phase in a b; do
+		for who in q t o c; do : >"$raw/$phase-$who-${scale}x.txt"; done
+		: >"$raw/$phase-mtimes-${scale}x.txt"
+		for i in $(seq "$n"); do
+			order="q t o c"
+			for _ in $(seq $((i % 4))); do
+				order="${order#* } ${order%% *}"
+			done
+			for who in $order; do
+				want=$on_disk
+				if [ "$phase" = a ] && [ "$who" != c ]; then
+					want=$([ "$on_disk" = a ] && echo b || echo a)
+				fi
+				out="$raw/$phase-$who-${scale}x.txt"
+				maybe_sync
+				case $who in
+				q)
+					[ "$phase" = b ] && mtimes "$tree" >"$raw/mtimes-before"
+					tset=$templates
+					[ "$want" = b ] && tset=$templates_b
+					run_quillmark "$tree" "$out" "$tset" || true
+					if [ "$phase" = b ]; then
+						mtimes "$tree" >"$raw/mtimes-after"
+						diff "$raw/mtimes-before" "$raw/mtimes-after" |
+							grep -c '^>' >>"$raw/$phase-mtimes-${scale}x.txt" || true
+					fi ;;
+				t) run_floor "$snap-$want" "$out" ;;
+				o) run_floor "$snap-$want" "$out" --overwrite ;;
+				c) run_floor "$snap-$want" "$out" --compare ;;
+				esac
+				check_status "$out" "$who in phase $phase at ${scale}x"
+				on_disk=$want
+			done
+			printf '  %s round %d: quillmark %.3f s, floors: truncate %.3f s, overwrite %.3f s, compare %.3f s\n' \
+				"$phase" "$i" "$(values "$raw/$phase-q-${scale}x.txt" wall | tail -1)" \
+				"$(values "$raw/$phase-t-${scale}x.txt" wall | tail -1)" \
+				"$(values "$raw/$phase-o-${scale}x.txt" wall | tail -1)" \
+				"$(values "$raw/$phase-c-${scale}x.txt" wall | tail -1)"
 		done
-		printf '  pair %d: quillmark %.3f s, floor %.3f s\n' "$i" \
-			"$(values "$q" wall | tail -1)" "$(values "$f" wall | tail -1)"
 	done
-	stage "paired runs done"
+	stage "rounds done"
 	if [ -s "$raw/quillmark.stderr" ]; then
 		echo "FAILED: quillmark wrote to standard error at ${scale}x" >&2
 		exit 1
 	fi
 
+	# Medians of quillmark's time over each floor's, paired by round.
+	ratio_to() { # phase, floor letter
+		paste <(values "$raw/$1-q-${scale}x.txt" wall) <(values "$raw/$1-$2-${scale}x.txt" wall) |
+			awk '{ print $1 / $2 }' | median
+	}
+	for phase in a b; do
+		label="every page changes"
+		[ "$phase" = b ] && label="nothing changes  "
+		echo "($phase) $label: medians of $n: quillmark $(values "$raw/$phase-q-${scale}x.txt" wall | median) s;" \
+			"floors: truncate $(values "$raw/$phase-t-${scale}x.txt" wall | median) s," \
+			"overwrite $(values "$raw/$phase-o-${scale}x.txt" wall | median) s," \
+			"compare $(values "$raw/$phase-c-${scale}x.txt" wall | median) s"
+		echo "             quillmark over floor, median of paired ratios:" \
+			"truncate $(calc '%.3f' "$(ratio_to "$phase" t)")," \
+			"overwrite $(calc '%.3f' "$(ratio_to "$phase" o)")," \
+			"compare $(calc '%.3f' "$(ratio_to "$phase" c)")"
+		echo "             cpu: quillmark user $(values "$raw/$phase-q-${scale}x.txt" user | median) s," \
+			"sys $(values "$raw/$phase-q-${scale}x.txt" sys | median) s;" \
+			"voluntary context switches $(values "$raw/$phase-q-${scale}x.txt" nvcsw | median)"
+	done
+	changed=$(awk '{ s += $1 } END { print s + 0 }' "$raw/b-mtimes-${scale}x.txt")
+	echo "unchanged:   README.html files whose modification time changed in the $n runs of (b): $changed"
+
+	q="$raw/a-q-${scale}x.txt"
 	qw=$(values "$q" wall | median)
-	fw=$(values "$f" wall | median)
 	qu=$(values "$q" user | median)
 	qs=$(values "$q" sys | median)
-	fu=$(values "$f" user | median)
-	fs=$(values "$f" sys | median)
-	fwrite=$(sed -n 's/.*write \([0-9.]*\) s.*/\1/p' "$raw/floor.phases" | median)
-	pair_ratio=$(paste <(values "$q" wall) <(values "$f" wall) |
-		awk '{ print $1 / $2 }' | median)
-	rss=$(values "$q" maxrss_kib | sort -n | tail -1)
+	fw=$(values "$raw/a-t-${scale}x.txt" wall | median)
+	rss=$(cat "$raw"/[ab]-q-"${scale}"x.txt | values /dev/stdin maxrss_kib | sort -n | tail -1)
 	rss_limit=$((index_bytes / 1024 + 8192))
 	us_port=$(calc '%.1f' "$qw * 1e6 / $ports")
 	cpu_port=$(calc '%.1f' "($qu + $qs) * 1e6 / $ports")
 	floor_us_port=$(calc '%.1f' "$fw * 1e6 / $ports")
-
-	echo "wall:        quillmark $qw s, floor $fw s (medians of $n);" \
-		"ratio of medians $(calc '%.3f' "$qw / $fw"), median of paired ratios $(calc '%.3f' "$pair_ratio")"
-	echo "             floor's write phase alone: $fwrite s"
-	echo "cpu:         quillmark user $qu s, sys $qs s; floor user $fu s, sys $fs s;" \
-		"ratio of cpu medians $(calc '%.3f' "($qu + $qs) / ($fu + $fs)")"
-	echo "waits:       voluntary context switches, median: quillmark" \
-		"$(values "$q" nvcsw | median), floor $(values "$f" nvcsw | median)" \
-		"(about one per file means every file waited for the disk)"
 	echo "peak rss:    quillmark $rss KiB; INDEX $index_bytes bytes;" \
 		"limit INDEX + 8 MiB = $rss_limit KiB; headroom $((rss_limit - rss)) KiB"
-	echo "per port:    wall $us_port us, cpu $cpu_port us (floor wall $floor_us_port us)"
-	echo "$scale $ports $qw $fw $pair_ratio $rss $rss_limit $us_port $cpu_port $floor_us_port" >>"$summary"
+	echo "per port:    (a) wall $us_port us, cpu $cpu_port us (truncate floor wall $floor_us_port us)"
+	echo "$scale $ports $(ratio_to a o) $(ratio_to b c) $changed $rss $rss_limit $us_port $cpu_port $floor_us_port $(ratio_to a t)" >>"$summary"
 
 	if [ "$scale" = 1 ] && [ "$do_callgrind" = 1 ]; then
 		if command -v valgrind >/dev/null; then
@@ -260,7 +322,7 @@ for scale in $scales; do
 		fi
 	fi
 
-	rm -f "$snap"
+	rm -f "$snap" "$snap-a" "$snap-b"
 	if [ "$clean" = 1 ]; then
 		rm -rf "$tree"
 	fi
@@ -270,24 +332,26 @@ echo
 echo "== goals"
 awk -v scales="$scales" '
 	$1 == "ir" { ir = $2; irports = $3; next }
-	{ ratio[$1] = $5; rss[$1] = $6; lim[$1] = $7; wall[$1] = $8; cpu[$1] = $9; fl[$1] = $10 }
+	{ over[$1] = $3; cmp[$1] = $4; changed[$1] = $5; rss[$1] = $6; lim[$1] = $7;
+	  wall[$1] = $8; cpu[$1] = $9; fl[$1] = $10; trunc[$1] = $11 }
 	END {
-		if (1 in ratio)
-			printf "time vs floor at 1x:   %.3f, median of paired ratios (goal <= 1.10): %s\n",
-			    ratio[1], ratio[1] <= 1.10 ? "met" : "NOT met";
 		ns = split(scales, order, " ");
 		for (i = 1; i <= ns; i++) {
 			s = order[i];
 			if (!(s in rss))
 				continue;
-			printf "peak rss at %sx:        %d KiB of %d KiB allowed: %s\n",
-			    s, rss[s], lim[s], rss[s] <= lim[s] ? "met" : "NOT met";
+			printf "at %sx: (a) every page changes: %.3f of the overwrite floor (goal <= 1.3): %s; %.3f of the truncate floor\n",
+			    s, over[s], over[s] <= 1.3 ? "met" : "NOT met", trunc[s];
+			printf "       (b) nothing changes: %.3f of the compare floor (goal <= 1.5): %s; %d modification times changed (goal 0): %s\n",
+			    cmp[s], cmp[s] <= 1.5 ? "met" : "NOT met", changed[s], changed[s] == 0 ? "met" : "NOT met";
+			printf "       peak rss %d KiB of %d KiB allowed: %s\n",
+			    rss[s], lim[s], rss[s] <= lim[s] ? "met" : "NOT met";
 		}
 		if ((1 in wall) && (4 in wall)) {
 			d = wall[4] / wall[1] - 1; c = cpu[4] / cpu[1] - 1;
 			printf "per port 4x vs 1x:     wall %+.1f%%, cpu %+.1f%% (goal within 10%%): %s\n",
 			    100 * d, 100 * c, (d <= 0.10 && d >= -0.10) ? "met" : "NOT met";
-			printf "                       (the floor per port: %+.1f%%)\n",
+			printf "                       (the truncate floor per port: %+.1f%%)\n",
 			    100 * (fl[4] / fl[1] - 1);
 		}
 		if (ir != "")
