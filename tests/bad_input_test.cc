@@ -561,7 +561,7 @@ TEST_F(BadMakefile, InputsThatCannotBeReadSafelyAreRefusedAtOnce)
 {
 	// A FIFO in place of any input must not hang the run; a read error
 	// counts as a failed open; and nothing outside the tree is read.
-	auto fifo = [this](const std::string &path) {
+	auto fifo = [](const std::string &path) {
 		std::remove(path.c_str());
 		ASSERT_EQ(mkfifo(path.c_str(), 0644), 0);
 	};
