@@ -43,10 +43,12 @@ void report_open_failure(const char *path, const char *verb);
 // left to fail at its first read. -1 after the report.
 [[nodiscard]] int open_input(const char *path, bool in_tree, int flags);
 
-// pread that retries once without direct I/O when the file system refuses
-// it (EINVAL) and after EINTR.
+// pread and pwrite, retried after EINTR, and once without direct I/O when
+// the file system refuses it (EINVAL).
 [[nodiscard]] ssize_t read_direct(
-    int fd, void *buf, std::size_t size, off_t offset);
+    int fd, char *buf, std::size_t size, off_t offset);
+[[nodiscard]] ssize_t write_direct(
+    int fd, const char *buf, std::size_t size, off_t offset);
 
 // The whole file as one allocated, NUL-terminated text, its length in
 // *size when size is not null; opened beneath the top when in_tree. Null

@@ -155,11 +155,14 @@ open_input(const char *path, bool in_tree, int flags)
 	return open_checked(path, in_tree, flags, false);
 }
 
-ssize_t
-read_direct(int fd, void *buf, std::size_t size, off_t offset)
+// One pread or pwrite, retried after EINTR, and once without direct I/O
+// when the file system refuses it (EINVAL).
+static ssize_t
+transfer(int fd, bool writing, char *buf, std::size_t size, off_t offset)
 {
 	for (bool retried = false;;) {
-		ssize_t n = pread(fd, buf, size, offset);
+		ssize_t n = writing ? pwrite(fd, buf, size, offset)
+				    : pread(fd, buf, size, offset);
 		if (n < 0 && errno == EINTR)
 			continue;
 		if (n < 0 && errno == EINVAL && !retried &&
@@ -169,6 +172,19 @@ read_direct(int fd, void *buf, std::size_t size, off_t offset)
 		}
 		return n;
 	}
+}
+
+ssize_t
+read_direct(int fd, char *buf, std::size_t size, off_t offset)
+{
+	return transfer(fd, false, buf, size, offset);
+}
+
+ssize_t
+write_direct(int fd, const char *buf, std::size_t size, off_t offset)
+{
+	// pwrite only reads the buffer.
+	return transfer(fd, true, const_cast<char *>(buf), size, offset);
 }
 
 char *

@@ -52,17 +52,9 @@ bool
 write_from_start(int fd, const char *text, std::size_t length)
 {
 	std::size_t done = 0;
-	bool retried = false;
 	while (done < length) {
-		ssize_t n = pwrite(
+		ssize_t n = write_direct(
 		    fd, text + done, length - done, static_cast<off_t>(done));
-		if (n < 0 && errno == EINTR)
-			continue;
-		if (n < 0 && errno == EINVAL && !retried &&
-		    platform_drop_direct(fd)) {
-			retried = true;
-			continue;
-		}
 		if (n < 0)
 			return false;
 		done += static_cast<std::size_t>(n);
