@@ -1,13 +1,25 @@
 #!/usr/bin/env bash
-# Builds quillmark and passes its tests: the normal build with warnings as
-# errors, the same suite under AddressSanitizer and UndefinedBehaviorSanitizer,
-# the end-to-end tests again with direct I/O forced on, and a short run of
-# every fuzz target over its corpus.
+# Builds quillmark and passes its tests: a compile check of the FreeBSD build
+# (when the FreeBSD header sysroot lies beside the checkout, in
+# ../shared/freebsd-sysroot), the normal build with warnings as errors, the
+# same suite under AddressSanitizer and UndefinedBehaviorSanitizer, the
+# end-to-end tests again with direct I/O forced on, and a short run of every
+# fuzz target over its corpus.
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
 jobs=$(nproc)
 
 bash "$repo/.ci/install-deps.sh"
+
+# Nothing is linked or run for FreeBSD: every source file is compiled for it,
+# warnings as errors, against its headers.
+sysroot=$(dirname "$repo")/shared/freebsd-sysroot
+if [ -d "$sysroot" ]; then
+	echo "== FreeBSD compile check"
+	bash "$sysroot/check.sh" "$repo"
+else
+	echo "== FreeBSD compile check skipped: no $sysroot"
+fi
 
 echo "== build and test"
 cmake -S "$repo" -B "$repo/build-test" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \

@@ -51,40 +51,72 @@ running_as_root()
 	return geteuid() == 0;
 }
 
+// The binary that uid 65534 runs: a copy in a directory of /tmp open to all,
+// made once per test program and removed when it ends. The built one may lie
+// below a directory that user cannot enter, such as a checkout in /root.
+static const std::string &
+binary_for_others()
+{
+	static TempDir dir;
+	static const std::string copy = [] {
+		std::string path = dir / "quillmark";
+		fs::copy_file(binary_path(), path);
+		chmod(path.c_str(), 0755);
+		return path;
+	}();
+	return copy;
+}
+
+// What the child tells the parent, through a pipe closed by a successful
+// exec, when it could not start the tool.
+struct StartFailure {
+	int step;	// index into start_steps
+	int error;	// errno
+};
+static const char *const start_steps[] = {"chdir to the working directory",
+    "setrlimit(RLIMIT_FSIZE)", "switch to uid/gid 65534", "execve"};
+
 Result
 run_tool(const std::vector<std::string> &args, const RunOptions &opt)
 {
-	int out_pipe[2], err_pipe[2];
-	if (pipe(out_pipe) != 0 || pipe(err_pipe) != 0)
+	int out_pipe[2], err_pipe[2], fail_pipe[2];
+	if (pipe(out_pipe) != 0 || pipe(err_pipe) != 0 ||
+	    pipe2(fail_pipe, O_CLOEXEC) != 0)
 		throw std::runtime_error("pipe");
+	std::string bin = opt.as_nobody ? binary_for_others() : binary_path();
 	pid_t pid = fork();
 	if (pid < 0)
 		throw std::runtime_error("fork");
 	if (pid == 0) {
+		auto fail = [&](int step) {
+			StartFailure f = {step, errno};
+			(void)!write(fail_pipe[1], &f, sizeof f);
+			_exit(127);
+		};
 		dup2(out_pipe[1], 1);
 		dup2(err_pipe[1], 2);
 		close(out_pipe[0]);
 		close(out_pipe[1]);
 		close(err_pipe[0]);
 		close(err_pipe[1]);
+		close(fail_pipe[0]);
 		int devnull = open("/dev/null", O_RDONLY);
 		if (devnull >= 0)
 			dup2(devnull, 0);
 		if (!opt.cwd.empty() && chdir(opt.cwd.c_str()) != 0)
-			_exit(120);
+			fail(0);
 		if (opt.fsize_limit >= 0) {
 			signal(SIGXFSZ, SIG_IGN);
 			struct rlimit rl = {(rlim_t)opt.fsize_limit, (rlim_t)opt.fsize_limit};
 			if (setrlimit(RLIMIT_FSIZE, &rl) != 0)
-				_exit(121);
+				fail(1);
 		}
 		if (opt.as_nobody) {
 			if (setgroups(0, nullptr) != 0 || setgid(65534) != 0 ||
 			    setuid(65534) != 0)
-				_exit(122);
+				fail(2);
 		}
 		std::vector<char *> argv, envp;
-		std::string bin = binary_path();
 		argv.push_back(bin.data());
 		std::vector<std::string> a = args, e = opt.env;
 		for (auto &s : a)
@@ -94,10 +126,11 @@ run_tool(const std::vector<std::string> &args, const RunOptions &opt)
 			envp.push_back(s.data());
 		envp.push_back(nullptr);
 		execve(bin.c_str(), argv.data(), envp.data());
-		_exit(127);
+		fail(3);
 	}
 	close(out_pipe[1]);
 	close(err_pipe[1]);
+	close(fail_pipe[1]);
 	Result r;
 	struct pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
 	std::string *sinks[2] = {&r.out, &r.err};
@@ -138,6 +171,14 @@ run_tool(const std::vector<std::string> &args, const RunOptions &opt)
 	int status = 0;
 	while (waitpid(pid, &status, 0) < 0 && errno == EINTR)
 		;
+	StartFailure f;
+	ssize_t got = read(fail_pipe[0], &f, sizeof f);
+	close(fail_pipe[0]);
+	if (got == (ssize_t)sizeof f)
+		throw std::runtime_error("the tool was not run: " +
+		    std::string(start_steps[f.step]) + " failed for " + bin +
+		    (opt.as_nobody ? " as uid 65534" : "") + ": " +
+		    std::strerror(f.error));
 	if (WIFEXITED(status))
 		r.status = WEXITSTATUS(status);
 	else if (WIFSIGNALED(status))

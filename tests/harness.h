@@ -23,12 +23,16 @@ struct RunOptions {
 	std::vector<std::string> env = base_env();
 	long fsize_limit = -1;			// RLIMIT_FSIZE in bytes, SIGXFSZ ignored
 	bool as_nobody = false;			// drop to uid/gid 65534 before exec
+						// (and run a copy that it can reach)
 	int timeout_seconds = 60;		// then the tool is killed as hung
 };
 
 // Runs the binary with argv[1..] = args, passed as they are (empty strings
 // included), and collects both output streams and the exit status. A run
-// that outlasts its timeout is killed and fails the current test.
+// that outlasts its timeout is killed and fails the current test. Throws,
+// failing the test with the reason, when the tool could not be started at
+// all (working directory, limit, user switch or exec), so that this never
+// shows as a wrong exit status.
 Result run_tool(const std::vector<std::string> &args, const RunOptions &opt = {});
 
 // A directory below /tmp, removed with everything in it when the object goes.

@@ -39,6 +39,18 @@ done
 expect_file "$prefix/share/man/man1/quillmark.1" "$src/src/cli/quillmark.1"
 [ $status -eq 0 ] || exit $status
 
+# The FreeBSD port lists exactly what the install puts below the prefix, its
+# manual pages as the ports framework installs them (gzipped), and packages
+# the version that the tool reports.
+port=$src/packaging/freebsd
+listed=$(sed 's|^%%DATADIR%%/|share/quillmark/|' "$port/pkg-plist" | sort)
+staged=$(cd "$stage$prefix" && find . ! -type d | sed 's|^\./||; s|^share/man/man[1-9]/.*|&.gz|' | sort)
+[ "$listed" = "$staged" ] || fail "packaging/freebsd/pkg-plist (<) and the install (>) differ:
+$(diff <(echo "$listed") <(echo "$staged"))"
+version=$(sed -n 's/^DISTVERSION=[[:space:]]*//p' "$port/Makefile")
+[ "$("$stage$prefix/bin/quillmark" -V)" = "quillmark version $version" ] ||
+	fail "the port's DISTVERSION $version is not the version of the tool"
+
 # Runs the tool at $1 on a fresh copy of the sample tree, with the further
 # options that follow, checks that it made every page quietly, and keeps the
 # tree in $work/$2. Every run uses the same path, so that their pages compare.

@@ -176,8 +176,8 @@ int
 set_templates_dir(const char *pathname)
 {
 	if (pathname == nullptr) {
-		(void)join_text(state.templates_dir, sizeof state.templates_dir,
-		    {path_install_prefix, path_templates_below_prefix});
+		(void)copy_text(state.templates_dir, sizeof state.templates_dir,
+		    path_default_templates);
 		if (check_dir(state.templates_dir) != 0)
 			return -1;
 		if (state.verbosity != 0)

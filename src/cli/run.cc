@@ -14,6 +14,7 @@
 #include "cli/cli.h"
 #include "platform/platform.h"
 #include "readme/readme.h"
+#include "state/pathnames.h"
 #include "state/state.h"
 
 static constexpr char help_text[] = R"(
@@ -32,7 +33,7 @@ Options:
                ${PORTSDIR} environment variable, if defined.
 -q             Quiet mode.  Don't display anything except error messages.
 -t pathname    Use the template files stored under pathname instead of the
-               default /usr/local/share/quillmark/Templates.
+               default )" QUILLMARK_TEMPLATES_DIR R"(.
 -V             Display program version.
 -v             Increase verbosity.  May be repeated to display progressively
                more detailed information about the program's progress.

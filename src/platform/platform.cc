@@ -12,6 +12,7 @@
 #include <cstring>
 
 #ifdef __FreeBSD__
+#include <sys/types.h> // rtprio(2) asks for it first
 #include <sys/rtprio.h>
 #else
 #include <linux/openat2.h>
