@@ -3,6 +3,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <initializer_list>
 
@@ -11,6 +12,7 @@ run_state state;
 void
 reset_state()
 {
+	std::free(state.lookup.block);
 	std::memset(&state, 0, sizeof state);
 }
 
