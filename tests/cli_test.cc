@@ -329,6 +329,51 @@ TEST_F(Cli, OptionErrorsBeforeHelpOrVersionAreReportedYetTheRunSucceeds)
 	EXPECT_EQ(r.status, 0);
 }
 
+TEST_F(Cli, StandardOutputIsLineBufferedAndChecked)
+{
+	// Progress lines and messages in one pipe keep their order.
+	d.mkdir("ports/misc/baz");
+	RunOptions o;
+	o.cwd = top;
+	o.err_to_out = true;
+	Result r = run_tool({"-p", top, "-t", tpl, "misc/baz", "misc/foo",
+	    "games", "misc/bar"}, o);
+	EXPECT_EQ(r.out, "Port misc/baz not found in INDEX\n" +
+	    port_progress("misc/foo") + no_such(top + "/games") +
+	    port_progress("misc/bar"));
+	EXPECT_EQ(r.status, 2);
+
+	// Output lost on a full device fails the run; a failure already
+	// counted keeps its status.
+	const std::string lost = "standard output: write error\n";
+	struct Case {
+		Strings args;
+		std::string err;
+		int status;
+	};
+	const std::vector<Case> cases = {
+		{{"-V"}, lost, 1},
+		{{"-h"}, lost, 1},
+		{{"-x", "-V"}, unknown('x') + lost, 1},
+		{{"-p", top, "-t", tpl}, lost, 1},
+		{{"-p", top, "-t", tpl, "misc/foo", "none"},
+		    no_such(top + "/none") + lost, 1},
+		{{"-p", top, "-t", tpl, "-q", "misc"}, "", 0},
+	};
+	remove_readmes();
+	o.err_to_out = false;
+	o.out_path = "/dev/full";
+	for (const auto &c : cases) {
+		r = run_tool(c.args, o);
+		EXPECT_EQ(r.out, "") << join_args(c.args);
+		EXPECT_EQ(r.err, c.err) << join_args(c.args);
+		EXPECT_EQ(r.status, c.status) << join_args(c.args);
+	}
+	// The pages themselves were written.
+	EXPECT_EQ(readmes(), all_readmes);
+	EXPECT_EQ(d.get("ports/misc/foo/README.html"), foo_page(top));
+}
+
 // ---------------------------------------------------------------------
 // Options
 
@@ -384,6 +429,15 @@ TEST_F(Options, UnknownOptionsAreEachReportedAndCounted)
 	EXPECT_EQ(r.err, unknown('x'));
 	EXPECT_EQ(r.status, 1);
 	EXPECT_EQ(readmes(), no_readmes);
+
+	// The status never wraps: 300 errors are reported as 254.
+	r = run_in_tree(Strings(300, "-x"));
+	EXPECT_EQ(r.out, "");
+	std::string each;
+	for (int i = 0; i < 300; i++)
+		each += unknown('x');
+	EXPECT_EQ(r.err, each);
+	EXPECT_EQ(r.status, 254);
 }
 
 TEST_F(Options, QuietAndVerboseExcludeEachOther)
@@ -865,6 +919,45 @@ TEST_F(Portsdir, UnsetMeansTheDefaultTopTakenLiterally)
 	EXPECT_EQ(r.status, 255);
 }
 
+// The tool built with its default top below the build tree stands in for
+// one whose /usr/ports is a symbolic link.
+TEST_F(Portsdir, DefaultTopThatIsALinkIsMadeCanonical)
+{
+	const std::string link = default_top_path();
+	struct Remove {
+		std::string path;
+		~Remove() { fs::remove(path); }
+	} remove_link{link};
+	fs::remove(link);
+	RunOptions o;
+	o.binary = default_top_binary_path();
+	o.cwd = D;
+
+	// Missing, it is taken as written.
+	Result r = run_tool({"-v", "-t", tpl, "misc"}, o);
+	EXPECT_EQ(r.out, "");
+	EXPECT_EQ(r.err, more_verbose + setting_templates(tpl) +
+	    "Using default top-level directory \"/usr/ports\"\n" +
+	    no_such(link + "/Makefile") +
+	    "Unable to open top-level ports Makefile\n");
+	EXPECT_EQ(r.status, 255);
+
+	// A link: pathnames through it or to its target lie inside, and
+	// messages and pages show the target.
+	fs::create_directory_symlink(top, link);
+	r = run_tool({"-v", "-t", tpl, "misc/foo", link + "/misc/bar",
+	    top + "/archivers", D}, o);
+	EXPECT_EQ(r.out, port_progress("misc/foo") + port_progress("misc/bar") +
+	    "Making README.html for category archivers (1 ports)\n");
+	EXPECT_EQ(r.err, more_verbose + setting_templates(tpl) +
+	    "Using default top-level directory \"/usr/ports\"\n" + outside(D));
+	EXPECT_EQ(r.status, 1);
+	EXPECT_EQ(readmes(), (Strings{"ports/archivers/README.html",
+	    "ports/archivers/zip/README.html", "ports/misc/bar/README.html",
+	    "ports/misc/foo/README.html"}));
+	EXPECT_EQ(d.get("ports/misc/foo/README.html"), foo_page(top));
+}
+
 TEST_F(Portsdir, NamesTheTopAndIsReportedWhenVerbose)
 {
 	Result r = run({"-t", tpl, "misc/foo"}, D, {"PORTSDIR=" + top});
@@ -1122,6 +1215,20 @@ TEST_F(Pathname, ExitStatusCountsEveryFailedPathname)
 	EXPECT_EQ(r.status, 2);
 	EXPECT_EQ(readmes(), (Strings{"ports/misc/bar/README.html",
 	    "ports/misc/foo/README.html"}));
+
+	// A count above 254 is reported as 254: 256 would be 0 and 300 44.
+	for (int count : {254, 255, 256, 300}) {
+		Strings args = {"misc/foo"};
+		std::string err;
+		for (int i = 0; i < count; i++) {
+			args.push_back("none" + std::to_string(i));
+			err += no_such(top + "/none" + std::to_string(i));
+		}
+		r = run_in_tree(args);
+		EXPECT_EQ(r.out, port_progress("misc/foo")) << count;
+		EXPECT_EQ(r.err, err) << count;
+		EXPECT_EQ(r.status, std::min(count, 254)) << count;
+	}
 }
 
 TEST_F(Pathname, NormalPathsResolvesFromTheWorkingDirectory)

@@ -42,6 +42,18 @@ binary_path()
 	return QUILLMARK_BIN;
 }
 
+std::string
+default_top_binary_path()
+{
+	return QUILLMARK_DEFAULT_TOP_BIN;
+}
+
+std::string
+default_top_path()
+{
+	return QUILLMARK_DEFAULT_TOP_PATH;
+}
+
 bool
 running_as_root()
 {
@@ -59,7 +71,13 @@ run_tool(const std::vector<std::string> &args, const RunOptions &opt)
 		throw std::runtime_error("fork");
 	if (pid == 0) {
 		dup2(out_pipe[1], 1);
-		dup2(err_pipe[1], 2);
+		dup2(opt.err_to_out ? out_pipe[1] : err_pipe[1], 2);
+		if (!opt.out_path.empty()) {
+			int out = open(opt.out_path.c_str(), O_WRONLY);
+			if (out < 0 || dup2(out, 1) < 0)
+				_exit(123);
+			close(out);
+		}
 		close(out_pipe[0]);
 		close(out_pipe[1]);
 		close(err_pipe[0]);
@@ -81,7 +99,7 @@ run_tool(const std::vector<std::string> &args, const RunOptions &opt)
 				_exit(122);
 		}
 		std::vector<char *> argv, envp;
-		std::string bin = binary_path();
+		std::string bin = opt.binary.empty() ? binary_path() : opt.binary;
 		argv.push_back(bin.data());
 		std::vector<std::string> a = args, e = opt.env;
 		for (auto &s : a)

@@ -23,6 +23,9 @@ struct RunOptions {
 	std::vector<std::string> env = base_env();
 	long fsize_limit = -1;			// RLIMIT_FSIZE in bytes, SIGXFSZ ignored
 	bool as_nobody = false;			// drop to uid/gid 65534 before exec
+	std::string binary;			// program to run; empty: the built quillmark
+	std::string out_path;			// standard output to this file, not collected
+	bool err_to_out = false;		// standard error into out, as 2>&1 does
 };
 
 // Runs the binary with argv[1..] = args, passed as they are (empty strings
@@ -69,5 +72,9 @@ void put_small_tree(const TempDir &dir, const std::string &rel);
 
 std::string source_dir();	// the repository, for Templates/ and sample/
 std::string binary_path();	// the built quillmark
+// The quillmark built with its default top-level directory at
+// default_top_path() instead of /usr/ports.
+std::string default_top_binary_path();
+std::string default_top_path();
 
 }  // namespace qmtest

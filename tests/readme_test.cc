@@ -213,6 +213,34 @@ TEST_F(Readme, PortMissingFromIndexCountsButGetsNoLinkLine)
 	    "end\n");
 	EXPECT_FALSE(d.exists("ports/misc/gone/README.html"));
 	EXPECT_TRUE(d.exists("ports/misc/bar/README.html"));
+
+	// Each lookup takes the first line from behind the last one found to
+	// the group's end, else the first from its head: in any order, with a
+	// port listed twice or twice in the INDEX.
+	std::string index;
+	for (std::string pkg : {"a-1", "b-1", "c-1", "b-2", "d-1"})
+		index += pkg + "|/usr/ports/misc/" + pkg.substr(0, 1) +
+		    "|/usr/local|C|/usr/ports/misc/" + pkg.substr(0, 1) +
+		    "/pkg-descr|E|misc|||||||\n";
+	d.put("ports/INDEX-15", index);
+	d.put("ports/misc/Makefile", "    COMMENT = M\n"
+	    "    SUBDIR += d\n    SUBDIR += c\n    SUBDIR += b\n"
+	    "    SUBDIR += x\n    SUBDIR += b\n    SUBDIR += a\n"
+	    "    SUBDIR += b\n");
+	for (std::string port : {"a", "b", "c", "d", "x"})
+		d.mkdir("ports/misc/" + port);
+	d.put("tpl/README.category", "%%SUBDIR%%");
+	r = run({"misc"});
+	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(r.err, "Port misc/x not found in INDEX\n");
+	std::string links;
+	for (std::string pkg : {"d-1", "c-1", "b-2", "b-1", "a-1", "b-1"})
+		links += "<a href=\"" + pkg.substr(0, 1) + "/README.html\">" +
+		    pkg + "</a>: C\n";
+	EXPECT_EQ(d.get("ports/misc/README.html"), links);
+	EXPECT_EQ(d.get("ports/misc/b/README.html"),
+	    port_line("b-1", "misc/b", "C", top + "/misc/b/pkg-descr", "E"));
+	EXPECT_FALSE(d.exists("ports/misc/x/README.html"));
 }
 
 TEST_F(Readme, CategoryFailuresStillGetTopLinkLines)
