@@ -42,18 +42,6 @@ binary_path()
 	return QUILLMARK_BIN;
 }
 
-std::string
-default_top_binary_path()
-{
-	return QUILLMARK_DEFAULT_TOP_BIN;
-}
-
-std::string
-default_top_path()
-{
-	return QUILLMARK_DEFAULT_TOP_PATH;
-}
-
 bool
 running_as_root()
 {
@@ -72,12 +60,8 @@ run_tool(const std::vector<std::string> &args, const RunOptions &opt)
 	if (pid == 0) {
 		dup2(out_pipe[1], 1);
 		dup2(opt.err_to_out ? out_pipe[1] : err_pipe[1], 2);
-		if (!opt.out_path.empty()) {
-			int out = open(opt.out_path.c_str(), O_WRONLY);
-			if (out < 0 || dup2(out, 1) < 0)
-				_exit(123);
-			close(out);
-		}
+		if (!opt.out_path.empty())
+			dup2(open(opt.out_path.c_str(), O_WRONLY), 1);
 		close(out_pipe[0]);
 		close(out_pipe[1]);
 		close(err_pipe[0]);

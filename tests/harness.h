@@ -72,9 +72,5 @@ void put_small_tree(const TempDir &dir, const std::string &rel);
 
 std::string source_dir();	// the repository, for Templates/ and sample/
 std::string binary_path();	// the built quillmark
-// The quillmark built with its default top-level directory at
-// default_top_path() instead of /usr/ports.
-std::string default_top_binary_path();
-std::string default_top_path();
 
 }  // namespace qmtest
