@@ -44,8 +44,10 @@ qm=${LOOKUP_QM:-$build/quillmark}
 measure="$build/bench/measure"
 echo "tool:        $qm"
 
-# The tree is kept for the next run with the same number of ports.
-if [ ! -f "$tree/.generated" ]; then
+# The tree is kept for the next run with the same number of ports and the
+# same version of this script.
+want="lookup.sh $(cksum <"$0" | cut -d' ' -f1) $ports"
+if [ ! -f "$tree/.generated" ] || [ "$(cat "$tree/.generated")" != "$want" ]; then
 	rm -rf "$tree"
 	mkdir -p "$tree/big"
 	printf 'SUBDIR += big\n' >"$tree/Makefile"
@@ -74,7 +76,7 @@ if [ ! -f "$tree/.generated" ]; then
 		grep '^    SUBDIR' "$tree/big/Makefile.in-order" | tac
 	} >"$tree/big/Makefile.reversed"
 	(cd "$tree/big" && seq -f 'port%05g' 1 "$ports" | xargs mkdir)
-	touch "$tree/.generated"
+	echo "$want" >"$tree/.generated"
 fi
 echo "tree:        $tree, INDEX-15 $(stat -c %s "$tree/INDEX-15") bytes"
 
