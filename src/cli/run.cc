@@ -197,8 +197,9 @@ check_stdout(int status)
 	if (std::fflush(stdout) != 0) {
 		std::perror("standard output");
 	} else if (std::ferror(stdout)) {
-		// The stream dropped the lines that it could not write, and
-		// with them the reason.
+		// glibc drops what it could not write, so the flush had
+		// nothing left to try and the reason is lost; FreeBSD's libc
+		// keeps it and the flush above reports why.
 		std::fputs("standard output: write error\n", stderr);
 	} else {
 		return status;
