@@ -24,6 +24,8 @@
 #   BENCH_CALLGRIND    1: count instructions at 1x under callgrind (default 1)
 #   BENCH_CLEAN        1: delete the trees afterwards (default 0: keep them)
 #   BENCH_QUICK        1: scale 1 only, 3 runs; for trying the plumbing
+#   BENCH_LOOKUP       1: also run bench/lookup.sh, one large category listed
+#                      in INDEX order and reversed (default 1)
 #
 # The trees are kept in the scratch directory and used again by the next run
 # with the same seed and the same generator: on a disk-backed file system,
@@ -327,6 +329,11 @@ for scale in $scales; do
 		rm -rf "$tree"
 	fi
 done
+
+if [ "${BENCH_LOOKUP:-1}" = 1 ]; then
+	echo
+	BENCH_DIR="$scratch" bash "$repo/bench/lookup.sh"
+fi
 
 echo
 echo "== goals"

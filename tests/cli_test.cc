@@ -12,6 +12,7 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "harness.h"
@@ -327,6 +328,35 @@ TEST_F(Cli, OptionErrorsBeforeHelpOrVersionAreReportedYetTheRunSucceeds)
 	EXPECT_EQ(r.out, version_text);
 	EXPECT_EQ(r.err, unknown('x'));
 	EXPECT_EQ(r.status, 0);
+}
+
+TEST_F(Cli, StandardOutputIsLineBufferedAndChecked)
+{
+	// Progress lines and messages in one pipe keep their order.
+	RunOptions o;
+	o.err_to_out = true;
+	Result r = run_tool({"-p", top, "-t", tpl, "misc/foo", "none", "."}, o);
+	EXPECT_EQ(r.out, port_progress("misc/foo") + no_such(top + "/none") +
+	    outside(fs::current_path().string()));
+	EXPECT_EQ(r.status, 2);
+
+	// Output lost on a full device fails a run that would succeed.
+	const std::string lost = "standard output: write error\n";
+	o = {};
+	o.out_path = "/dev/full";
+	const std::vector<std::tuple<Strings, std::string, int>> cases = {
+		{{"-V"}, lost, 1}, {{"-x", "-h"}, unknown('x') + lost, 1},
+		{{"-p", top, "-t", tpl}, lost, 1},
+		{{"-p", top, "-t", tpl, "-q", "misc"}, "", 0},
+		{{"-p", top, "-t", tpl, "misc/foo", "x", "y"},
+		    no_such(top + "/x") + no_such(top + "/y") + lost, 2},
+	};
+	for (const auto &[args, err, status] : cases) {
+		r = run_tool(args, o);
+		EXPECT_EQ(r.err, err) << join_args(args);
+		EXPECT_EQ(r.status, status) << join_args(args);
+	}
+	EXPECT_EQ(readmes(), all_readmes);
 }
 
 // ---------------------------------------------------------------------
@@ -865,6 +895,31 @@ TEST_F(Portsdir, UnsetMeansTheDefaultTopTakenLiterally)
 	EXPECT_EQ(r.status, 255);
 }
 
+// The tool built with its default top below the build tree stands in for
+// one whose /usr/ports is a symbolic link.
+TEST_F(Portsdir, DefaultTopIsMadeCanonicalWhenItExists)
+{
+	const std::string link = QUILLMARK_DEFAULT_TOP_PATH;
+	const std::string said = more_verbose + setting_templates(tpl) +
+	    "Using default top-level directory \"/usr/ports\"\n";
+	RunOptions o;
+	o.binary = QUILLMARK_DEFAULT_TOP_BIN;
+	o.cwd = D;
+	fs::remove(link);
+	Result r = run_tool({"-v", "-t", tpl, "misc"}, o);
+	EXPECT_EQ(r.err, said + no_such(link + "/Makefile") +
+	    "Unable to open top-level ports Makefile\n");
+	EXPECT_EQ(r.status, 255);
+
+	fs::create_directory_symlink(top, link);
+	r = run_tool({"-v", "-t", tpl, "misc/foo", link + "/misc/bar", D}, o);
+	fs::remove(link);
+	EXPECT_EQ(r.out, port_progress("misc/foo") + port_progress("misc/bar"));
+	EXPECT_EQ(r.err, said + outside(D));
+	EXPECT_EQ(r.status, 1);
+	EXPECT_EQ(d.get("ports/misc/foo/README.html"), foo_page(top));
+}
+
 TEST_F(Portsdir, NamesTheTopAndIsReportedWhenVerbose)
 {
 	Result r = run({"-t", tpl, "misc/foo"}, D, {"PORTSDIR=" + top});
@@ -1122,6 +1177,22 @@ TEST_F(Pathname, ExitStatusCountsEveryFailedPathname)
 	EXPECT_EQ(r.status, 2);
 	EXPECT_EQ(readmes(), (Strings{"ports/misc/bar/README.html",
 	    "ports/misc/foo/README.html"}));
+
+	// Counts never wrap (256 to 0, 300 to 44): above 254 they are 254.
+	for (int count : {254, 256, 300}) {
+		Strings args;
+		std::string err;
+		for (int i = 0; i < count; i++) {
+			args.push_back("none" + std::to_string(i));
+			err += no_such(top + "/none" + std::to_string(i));
+		}
+		r = run_in_tree(args);
+		EXPECT_EQ(r.err, err);
+		EXPECT_EQ(r.status, std::min(count, 254));
+		r = run(Strings(count, "-x"));
+		EXPECT_EQ(r.err.size(), count * unknown('x').size());
+		EXPECT_EQ(r.status, std::min(count, 254));
+	}
 }
 
 TEST_F(Pathname, NormalPathsResolvesFromTheWorkingDirectory)

@@ -83,7 +83,9 @@ run_tool(const std::vector<std::string> &args, const RunOptions &opt)
 	if (pipe(out_pipe) != 0 || pipe(err_pipe) != 0 ||
 	    pipe2(fail_pipe, O_CLOEXEC) != 0)
 		throw std::runtime_error("pipe");
-	std::string bin = opt.as_nobody ? binary_for_others() : binary_path();
+	std::string bin = !opt.binary.empty() ? opt.binary
+	    : opt.as_nobody		      ? binary_for_others()
+					      : binary_path();
 	pid_t pid = fork();
 	if (pid < 0)
 		throw std::runtime_error("fork");
@@ -94,7 +96,9 @@ run_tool(const std::vector<std::string> &args, const RunOptions &opt)
 			_exit(127);
 		};
 		dup2(out_pipe[1], 1);
-		dup2(err_pipe[1], 2);
+		dup2(opt.err_to_out ? out_pipe[1] : err_pipe[1], 2);
+		if (!opt.out_path.empty())
+			dup2(open(opt.out_path.c_str(), O_WRONLY), 1);
 		close(out_pipe[0]);
 		close(out_pipe[1]);
 		close(err_pipe[0]);

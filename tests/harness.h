@@ -25,6 +25,9 @@ struct RunOptions {
 	bool as_nobody = false;			// drop to uid/gid 65534 before exec
 						// (and run a copy that it can reach)
 	int timeout_seconds = 60;		// then the tool is killed as hung
+	std::string binary;			// program to run; empty: the built quillmark
+	std::string out_path;			// standard output to this file, not collected
+	bool err_to_out = false;		// standard error into out, as 2>&1 does
 };
 
 // Runs the binary with argv[1..] = args, passed as they are (empty strings

@@ -213,6 +213,28 @@ TEST_F(Readme, PortMissingFromIndexCountsButGetsNoLinkLine)
 	    "end\n");
 	EXPECT_FALSE(d.exists("ports/misc/gone/README.html"));
 	EXPECT_TRUE(d.exists("ports/misc/bar/README.html"));
+
+	// Each lookup takes the first line from behind the last one found to
+	// the group's end, else the first from its head, in any order.
+	std::string index;
+	for (std::string p : {"a-1", "b-1", "c-1", "b-2", "d-1"})
+		index += p + "|/usr/ports/misc/" + p[0] + "|/|C|D|E|misc\n";
+	d.put("ports/INDEX-15", index);
+	d.put("ports/misc/Makefile", "    COMMENT = M\n");
+	std::string links;
+	for (std::string p :
+	    {"b-1", "b-2", "d-1", "c-1", "x", "b-2", "a-1", "b-1"}) {
+		d.put("ports/misc/Makefile", d.get("ports/misc/Makefile") +
+		    "    SUBDIR += " + p[0] + "\n");
+		d.mkdir("ports/misc/" + p.substr(0, 1));
+		if (p != "x")
+			links += "<a href=\"" + p.substr(0, 1) + "/README.html\">" +
+			    p + "</a>: C\n";
+	}
+	d.put("tpl/README.category", "%%SUBDIR%%");
+	r = run({"misc"});
+	EXPECT_EQ(r.err, "Port misc/x not found in INDEX\n");
+	EXPECT_EQ(d.get("ports/misc/README.html"), links);
 }
 
 TEST_F(Readme, CategoryFailuresStillGetTopLinkLines)

@@ -1,11 +1,21 @@
 // Port lookup.
 //
 // A category's group is found by its name, so a listed category without
-// INDEX lines shifts no other category onto the wrong group. Category
-// Makefiles list their ports in INDEX order, so each lookup starts where the
-// previous one stopped and a category costs one forward pass; a port listed
-// out of order is still found by a second pass over the group's head.
+// INDEX lines shifts no other category onto the wrong group. A lookup finds
+// the first line of the port from the cursor to the group's end, else the
+// first from the group's head, and the cursor then stands behind it.
+//
+// Category Makefiles list their ports in INDEX order, so the line at the
+// cursor is nearly always the one sought, and that one comparison is the
+// whole cost. The first lookup in a group that misses there indexes the
+// group's lines by field 2 in a hash table, in one pass, and every later
+// miss in that group asks the table: a Makefile in another order, or one
+// naming ports the INDEX lacks, costs time linear in the group's size, not
+// a scan of the group per port. A key's lines are kept in text order, so
+// the first one at or after the cursor is found by a binary search.
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string_view>
 
@@ -48,22 +58,182 @@ next_line(char *line)
 	return line + std::strlen(line) + 1;
 }
 
+// Field 2 of line: the text after its first '|' up to the next '|' or the
+// line's end. Null for a line without a '|'.
+static const char *
+field_2(const char *line, std::size_t *length)
+{
+	const char *bar = std::strchr(line, '|');
+	if (bar == nullptr)
+		return nullptr;
+	*length = std::strcspn(bar + 1, "|");
+	return bar + 1;
+}
+
+// True when line's field 2 is key, whole.
+static bool
+has_key(const char *line, std::string_view key)
+{
+	const char *bar = std::strchr(line, '|');
+	if (bar == nullptr)
+		return false;
+	const char *field = bar + 1;
+	// strncmp stops at the line's NUL, so a short line is never read
+	// past.
+	return std::strncmp(field, key.data(), key.size()) == 0 &&
+	    (field[key.size()] == '|' || field[key.size()] == '\0');
+}
+
 // The first line from `from` up to `to` whose field 2 is key, or null.
 static char *
 scan(char *from, char *to, std::string_view key)
 {
 	for (char *line = from; line < to; line = next_line(line)) {
-		const char *bar = std::strchr(line, '|');
-		if (bar == nullptr)
-			continue;
-		const char *field = bar + 1;
-		// strncmp stops at the line's NUL, so a short line is never
-		// read past.
-		if (std::strncmp(field, key.data(), key.size()) == 0 &&
-		    (field[key.size()] == '|' || field[key.size()] == '\0'))
+		if (has_key(line, key))
 			return line;
 	}
 	return nullptr;
+}
+
+static std::uint64_t
+hash_key(const char *text, std::size_t length)
+{
+	std::uint64_t h = 0xcbf29ce484222325ULL; // FNV-1a
+	for (std::size_t i = 0; i < length; i++) {
+		h ^= static_cast<unsigned char>(text[i]);
+		h *= 0x100000001b3ULL;
+	}
+	return h ^ (h >> 29);
+}
+
+static constexpr std::uint32_t no_key = UINT32_MAX;
+
+// Makes room in the index for lines lines; its slots then number twice
+// that, rounded up to a power of two. False when memory runs out.
+static bool
+make_room(std::size_t lines)
+{
+	lookup_index &lk = state.lookup;
+	if (lines <= lk.room && lk.block != nullptr)
+		return true;
+	std::size_t room = 64;
+	while (room < lines)
+		room *= 2;
+	std::size_t bytes = room * sizeof(char *) +
+	    (2 * room + 3 * room) * sizeof(std::uint32_t);
+	void *block = std::malloc(bytes);
+	if (block == nullptr)
+		return false;
+	std::free(lk.block);
+	lk.block = block;
+	lk.room = room;
+	lk.group = nullptr;
+	lk.lines = static_cast<char **>(block);
+	lk.slots = reinterpret_cast<std::uint32_t *>(lk.lines + room);
+	lk.key_start = lk.slots + 2 * room;
+	lk.key_count = lk.key_start + room;
+	lk.line_key = lk.key_count + room;
+	return true;
+}
+
+// The slot of key: the one that holds it, or the free one where it goes.
+static std::size_t
+find_slot(const char *key, std::size_t length, std::uint64_t hash)
+{
+	const lookup_index &lk = state.lookup;
+	for (std::size_t s = hash & lk.mask;; s = (s + 1) & lk.mask) {
+		std::uint32_t k = lk.slots[s];
+		if (k == 0 ||
+		    has_key(lk.lines[lk.key_start[k - 1]],
+			std::string_view(key, length)))
+			return s;
+	}
+}
+
+// Indexes the lines of the group from group up to end. False, with no
+// index, when memory runs out.
+static bool
+index_group(char *group, char *end)
+{
+	lookup_index &lk = state.lookup;
+	lk.group = nullptr;
+	std::size_t n = 0;
+	for (char *line = group; line < end; line = next_line(line))
+		n++;
+	// An INDEX is under 4 GiB, so its line numbers fit 32 bits.
+	if (n >= no_key || !make_room(n))
+		return false;
+	std::size_t slot_count = 8;
+	while (slot_count < 2 * n)
+		slot_count *= 2;
+	lk.mask = slot_count - 1;
+	std::memset(lk.slots, 0, slot_count * sizeof *lk.slots);
+
+	// First pass: number the keys and count their lines. Until the
+	// second pass, lines holds the lines in text order and key_start a
+	// key's first line, which find_slot compares with.
+	std::uint32_t keys = 0;
+	std::uint32_t i = 0;
+	for (char *line = group; line < end; line = next_line(line), i++) {
+		lk.lines[i] = line;
+		std::size_t length;
+		const char *field = field_2(line, &length);
+		if (field == nullptr) {
+			lk.line_key[i] = no_key;
+			continue;
+		}
+		std::size_t s =
+		    find_slot(field, length, hash_key(field, length));
+		if (lk.slots[s] == 0) {
+			lk.slots[s] = keys + 1;
+			lk.key_start[keys] = i;
+			lk.key_count[keys] = 0;
+			keys++;
+		}
+		std::uint32_t k = lk.slots[s] - 1;
+		lk.line_key[i] = k;
+		lk.key_count[k]++;
+	}
+
+	// Second pass: each key's lines together, in text order.
+	std::uint32_t place = 0;
+	for (std::uint32_t k = 0; k < keys; k++) {
+		lk.key_start[k] = place;
+		place += lk.key_count[k];
+	}
+	i = 0;
+	for (char *line = group; line < end; line = next_line(line), i++) {
+		std::uint32_t k = lk.line_key[i];
+		if (k != no_key)
+			lk.lines[lk.key_start[k]++] = line;
+	}
+	for (std::uint32_t k = 0; k < keys; k++)
+		lk.key_start[k] -= lk.key_count[k];
+	lk.group = group;
+	return true;
+}
+
+// The indexed line of key at or after cursor, else its first; null when the
+// group holds no line of key.
+static char *
+indexed_line(std::string_view key, const char *cursor)
+{
+	const lookup_index &lk = state.lookup;
+	std::size_t s =
+	    find_slot(key.data(), key.size(), hash_key(key.data(), key.size()));
+	if (lk.slots[s] == 0)
+		return nullptr;
+	std::uint32_t k = lk.slots[s] - 1;
+	char *const *first = lk.lines + lk.key_start[k];
+	std::size_t low = 0, high = lk.key_count[k];
+	while (low < high) {
+		std::size_t mid = low + (high - low) / 2;
+		if (first[mid] < cursor)
+			low = mid + 1;
+		else
+			high = mid;
+	}
+	return low < lk.key_count[k] ? first[low] : first[0];
 }
 
 int
@@ -80,9 +250,19 @@ find_port(const char *path)
 
 	char *window_end =
 	    state.scan_end != nullptr ? state.scan_end : state.index_end;
-	char *line = scan(state.scan_cursor, window_end, key);
-	if (line == nullptr)
-		line = scan(state.scan_group, state.scan_cursor, key);
+	char *line = nullptr;
+	if (state.scan_cursor < window_end && has_key(state.scan_cursor, key)) {
+		line = state.scan_cursor;
+	} else if ((state.lookup.group != nullptr &&
+		       state.lookup.group == state.scan_group) ||
+	    index_group(state.scan_group, window_end)) {
+		line = indexed_line(key, state.scan_cursor);
+	} else {
+		// Without memory for the index, the same answer by scanning.
+		line = scan(state.scan_cursor, window_end, key);
+		if (line == nullptr)
+			line = scan(state.scan_group, state.scan_cursor, key);
+	}
 	if (line == nullptr)
 		return 0;
 	(void)split_index_line(line);

@@ -30,6 +30,8 @@ clean_up()
 	}
 	std::free(state.category_groups);
 	state.category_groups = nullptr;
+	std::free(state.lookup.block);
+	state.lookup = {};
 	if (state.top_fd_open)
 		close(state.top_fd);
 	state.top_fd_open = false;

@@ -3,8 +3,9 @@
 
 // The entry point: reads the options, starts up and makes the READMEs that
 // the pathname arguments ask for. Returns the exit status: 0, the number of
-// option errors or of failed pathnames, or -1 (255) when start-up or a
-// whole-tree request fails fatally. Only main exits.
+// option errors or of failed pathnames (254 for any number above), or -1
+// (255) when start-up or a whole-tree request fails fatally; 1 in place of
+// a 0 when writing to standard output failed. Only main exits.
 [[nodiscard]] int run(int argc, char **argv);
 
 // The canonical absolute path of the existing directory that pathname names,

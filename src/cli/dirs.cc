@@ -3,7 +3,9 @@
 // -p and -t act while the options are still being read, so a relative
 // pathname given to them is joined with the settings of that moment: the
 // top set by an earlier -p, unless -n came first. The default top directory
-// is taken literally and never examined here; a missing one shows when its
+// is made canonical like the others when it exists, so that pathname
+// arguments, which are made canonical too, lie inside it even when it is a
+// symbolic link; a missing one is taken literally and shows when its
 // Makefile cannot be opened.
 #include <sys/stat.h>
 #include <unistd.h>
@@ -122,6 +124,19 @@ set_top_dir_slash()
 	    {state.top_dir, "/"});
 }
 
+// Sets top_dir to the default: its canonical path when it has one that
+// leaves room for the slash, else the default as written, so that whatever
+// is wrong with it is reported, as ever, when its Makefile is opened.
+static void
+take_default_top()
+{
+	char *real = realpath(path_default_top, nullptr);
+	bool fits = real != nullptr && std::strlen(real) + 1 < path_size;
+	(void)copy_text(state.top_dir, sizeof state.top_dir,
+	    fits ? real : path_default_top);
+	std::free(real);
+}
+
 int
 set_top_dir(const char *pathname)
 {
@@ -161,8 +176,7 @@ set_top_dir(const char *pathname)
 			    "Using PORTSDIR (\"%s\") as top-level directory\n",
 			    state.top_dir);
 	} else {
-		(void)copy_text(
-		    state.top_dir, sizeof state.top_dir, path_default_top);
+		take_default_top();
 		if (state.verbosity != 0)
 			std::fputs("Using default top-level directory "
 				   "\"/usr/ports\"\n",

@@ -4,6 +4,12 @@
 // matters: -p and -t resolve their pathnames with the settings made so far,
 // and -v shows the messages only of the options after it. Every option error
 // is counted and reading goes on, so that one run reports them all.
+//
+// The exit status is a count, and the system keeps only its low 8 bits, so
+// a count is capped below 255, the status of a failed start-up. Standard
+// output is line-buffered, so that progress lines and messages keep their
+// order in one file or pipe, and its error state is checked at the end: a
+// page of progress lost on a full disk is a failure like any other.
 #include <unistd.h>
 
 #include <cstdio>
@@ -153,14 +159,25 @@ request_pathname(const char *pathname)
 	return result != 0 ? 1 : 0;
 }
 
-int
-run(int argc, char **argv)
+// The highest count that the exit status reports as it is.
+static constexpr int max_count_status = 254;
+
+static int
+count_status(int count)
+{
+	return count < max_count_status ? count : max_count_status;
+}
+
+// The run itself; its result is the exit status before the check of
+// standard output.
+static int
+run_requests(int argc, char **argv)
 {
 	int errors = read_options(argc, argv);
 	if (errors == -2)
 		return 0;
 	if (errors != 0)
-		return errors;
+		return count_status(errors);
 
 	if (start_up() == -1)
 		return -1;
@@ -170,5 +187,30 @@ run(int argc, char **argv)
 
 	for (int i = optind; i < argc; i++)
 		errors += request_pathname(argv[i]);
-	return errors;
+	return count_status(errors);
+}
+
+// Flushes standard output and reports a failure of any write to it. Returns
+// status, or 1 in place of a 0 when output was lost.
+static int
+check_stdout(int status)
+{
+	if (std::fflush(stdout) != 0) {
+		std::perror("standard output");
+	} else if (std::ferror(stdout)) {
+		// glibc drops what it could not write, so the flush had
+		// nothing left to try and the reason is lost; FreeBSD's libc
+		// keeps it and the flush above reports why.
+		std::fputs("standard output: write error\n", stderr);
+	} else {
+		return status;
+	}
+	return status == 0 ? 1 : status;
+}
+
+int
+run(int argc, char **argv)
+{
+	(void)std::setvbuf(stdout, nullptr, _IOLBF, 0);
+	return check_stdout(run_requests(argc, argv));
 }

@@ -3,8 +3,14 @@
 
 #include <string_view>
 
-// Top level of the ports tree when neither -p nor PORTSDIR names one.
+// Top level of the ports tree when neither -p nor PORTSDIR names one. The
+// test build moves it below its build tree, where a test may make it a
+// symbolic link.
+#ifdef QUILLMARK_DEFAULT_TOP
+inline constexpr char path_default_top[] = QUILLMARK_DEFAULT_TOP;
+#else
 inline constexpr char path_default_top[] = "/usr/ports";
+#endif
 // The templates directory when -t names none: where the build installs the
 // templates, share/quillmark/Templates below the installation prefix it was
 // configured with. The build passes it in; a compiler run without it (such as

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <initializer_list>
 
@@ -15,6 +16,7 @@ reset_state()
 {
 	if (state.top_fd_open)
 		close(state.top_fd);
+	std::free(state.lookup.block);
 	std::memset(&state, 0, sizeof state);
 }
 

@@ -28,6 +28,21 @@ enum readme_kind : int {
 	kind_top = 10,
 };
 
+// A hash index of one category group's lines by their field 2, which the
+// lookup builds when a port is not at the cursor (lookup.cc). Its arrays
+// share one allocation, kept for the next group that needs an index.
+struct lookup_index {
+	void *block;		  // the one allocation, or null
+	std::size_t room;	  // lines that block has room for
+	char *group;		  // the group indexed; null: none
+	std::size_t mask;	  // slot count less one (a power of two)
+	std::uint32_t *slots;	  // a key's number + 1, or 0 when free
+	std::uint32_t *key_start; // per key: its first place in lines
+	std::uint32_t *key_count; // per key: its number of lines
+	std::uint32_t *line_key;  // per line in text order: its key
+	char **lines;		  // the lines, by key, in text order
+};
+
 struct run_state {
 	int normal_paths; // number of -n options
 	int quiet;	  // number of -q options accepted
@@ -51,6 +66,7 @@ struct run_state {
 	char *scan_group;  // first line of the selected group
 	char *scan_cursor; // next line of the group to examine
 	char *scan_end;	   // first line after the group, null: text's end
+	lookup_index lookup;
 
 	char *top_template;
 	char *category_template;
@@ -65,8 +81,8 @@ struct run_state {
 extern run_state state;
 
 // Clears every field, as at the start of a process. For tests that run the
-// tool more than once in one process; frees nothing, but closes the top
-// directory's descriptor.
+// tool more than once in one process; frees only the lookup index, and
+// closes the top directory's descriptor.
 void reset_state();
 
 // If text begins with all of prefix, the position just past it; otherwise
