@@ -29,6 +29,7 @@ clean_up()
 	}
 	std::free(state.category_groups);
 	state.category_groups = nullptr;
+	drop_packages();
 	if (state.top_fd_open)
 		close(state.top_fd);
 	state.top_fd_open = false;
