@@ -75,6 +75,9 @@ run_tool(const std::vector<std::string> &args, const RunOptions &opt)
 			if (setrlimit(RLIMIT_FSIZE, &rl) != 0)
 				_exit(121);
 		}
+		// A tool that hangs is ended rather than waited for forever.
+		if (opt.time_limit > 0)
+			alarm(opt.time_limit);
 		if (opt.as_nobody) {
 			if (setgroups(0, nullptr) != 0 || setgid(65534) != 0 ||
 			    setuid(65534) != 0)

@@ -23,6 +23,7 @@ struct RunOptions {
 	std::vector<std::string> env = base_env();
 	long fsize_limit = -1;			// RLIMIT_FSIZE in bytes, SIGXFSZ ignored
 	bool as_nobody = false;			// drop to uid/gid 65534 before exec
+	unsigned time_limit = 0;		// seconds before SIGALRM ends the tool; 0: none
 };
 
 // Runs the binary with argv[1..] = args, passed as they are (empty strings
