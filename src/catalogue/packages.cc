@@ -18,16 +18,24 @@
 
 namespace {
 
-// FNV-1a: short names, no need for more.
+// Names are read eight bytes at a time, each word mixed in by a multiply;
+// the high half of the last product spreads every byte over the slot bits.
 std::uint32_t
 name_hash(std::string_view name)
 {
-	std::uint32_t h = 2166136261u;
-	for (char c : name) {
-		h ^= static_cast<unsigned char>(c);
-		h *= 16777619u;
+	constexpr std::uint64_t k = 0x9e3779b97f4a7c15ULL;
+	std::uint64_t h = name.size() * k;
+	std::size_t i = 0;
+	for (; i + 8 <= name.size(); i += 8) {
+		std::uint64_t word;
+		std::memcpy(&word, name.data() + i, 8);
+		h = (h ^ word) * k;
 	}
-	return h;
+	std::uint64_t tail = 0;
+	if (i < name.size())
+		std::memcpy(&tail, name.data() + i, name.size() - i);
+	h = (h ^ tail) * k;
+	return static_cast<std::uint32_t>(h >> 32);
 }
 
 const char *
@@ -67,7 +75,8 @@ void
 free_arrays()
 {
 	std::uint32_t **owned[] = {&state.package_lines, &state.package_slots,
-	    &state.dependent_start, &state.dependent_lines};
+	    &state.dependent_start, &state.dependent_lines,
+	    &state.link_directories};
 	for (std::uint32_t **array : owned) {
 		std::free(*array);
 		*array = nullptr;

@@ -12,8 +12,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "catalogue/catalogue.h"
@@ -110,69 +112,127 @@ read_description(int fd, const char *path, char *text)
 	return true;
 }
 
+// Bytes that escape_text replaces, and bytes that no port directory in a
+// link may hold: blanks and controls, and what a URL or an HTML attribute
+// would take for something else.
+constexpr auto byte_table = [](auto wanted) {
+	std::array<bool, 256> table{};
+	for (int c = 0; c < 256; c++)
+		table[static_cast<std::size_t>(c)] = wanted(c);
+	return table;
+};
+constexpr std::array<bool, 256> escaped =
+    byte_table([](int c) { return c == '&' || c == '<' || c == '>'; });
+constexpr std::array<bool, 256> unsafe_in_link = byte_table([](int c) {
+	return c <= ' ' || c == 0x7f || c == '"' || c == '\'' || c == '<' ||
+	    c == '>' || c == '&' || c == '%' || c == '?' || c == '#' ||
+	    c == '\\';
+});
+
+bool
+is(const std::array<bool, 256> &table, char c)
+{
+	return table[static_cast<unsigned char>(c)];
+}
+
+// html_escape for a text that is no NUL-terminated string.
 char *
 escape_text(char *pos, char *end, std::string_view text)
 {
-	for (;;) {
-		std::size_t run = text.find_first_of("&<>");
-		pos = append(pos, end, text.substr(0, run));
-		if (run == std::string_view::npos)
-			return pos;
+	std::size_t run = 0;
+	for (std::size_t i = 0; i < text.size(); i++) {
+		if (!is(escaped, text[i]))
+			continue;
+		pos = append(pos, end, text.substr(run, i - run));
 		pos = append(pos, end,
-		    text[run] == '&'	   ? "&amp;"
-			: text[run] == '<' ? "&lt;"
-					   : "&gt;");
-		text.remove_prefix(run + 1);
+		    text[i] == '&'	 ? "&amp;"
+			: text[i] == '<' ? "&lt;"
+					 : "&gt;");
+		run = i + 1;
 	}
+	return append(pos, end, text.substr(run));
 }
 
 // The directory of a line's port below the top ("devel/gmake"), or nothing
 // when field 2 names no port directory that a link can point to as it
 // stands: at least two names, none of them empty, "." or "..", and no byte
-// that a URL or an HTML attribute would take for something else.
+// that a URL or an HTML attribute would take for something else. name: the
+// line's package name, which field 2 follows.
 std::string_view
-port_directory(const char *line)
+port_directory(const char *line, std::string_view name)
 {
-	std::string_view dir = index_line_field(line, 2);
-	if (!dir.starts_with(path_index_ports) ||
-	    dir.substr(path_index_ports.size(), 1) != "/")
+	const char *dir = line + name.size() + 1;
+	if (std::strncmp(
+		dir, path_index_ports.data(), path_index_ports.size()) != 0 ||
+	    dir[path_index_ports.size()] != '/')
 		return {};
-	dir.remove_prefix(path_index_ports.size() + 1);
+	dir += path_index_ports.size() + 1;
+	// Names begin at the start and after each '/'; the field ends at a
+	// '|' or the line's end.
 	int names = 0;
-	for (std::string_view rest = dir;;) {
-		std::size_t slash = rest.find('/');
-		std::string_view name = rest.substr(0, slash);
-		if (name.empty() || name == "." || name == "..")
-			return {};
-		for (char c : name) {
-			auto byte = static_cast<unsigned char>(c);
-			if (byte <= ' ' || byte == 0x7f ||
-			    std::strchr("\"'<>&%?#\\", c) != nullptr)
+	const char *begin = dir;
+	const char *pos = dir;
+	for (;; pos++) {
+		char c = *pos;
+		if (c != '/' && c != '|' && c != '\0') {
+			if (is(unsafe_in_link, c))
 				return {};
+			continue;
 		}
+		std::string_view part(
+		    begin, static_cast<std::size_t>(pos - begin));
+		if (part.empty() || part == "." || part == "..")
+			return {};
 		names++;
-		if (slash == std::string_view::npos)
+		if (c != '/')
 			break;
-		rest.remove_prefix(slash + 1);
+		begin = pos + 1;
 	}
-	return names >= 2 ? dir : std::string_view();
+	return names >= 2
+	    ? std::string_view(dir, static_cast<std::size_t>(pos - dir))
+	    : std::string_view();
 }
 
-// A link to the page of line's port with text as its words, from a page
-// depth directories below the top; the text alone when there is no page.
+// port_directory of line n, worked out once per line: popular ports are
+// linked from thousands of pages.
+std::string_view
+linked_directory(std::size_t n, const char *line, std::string_view name)
+{
+	std::uint32_t *known = state.link_directories;
+	if (known == nullptr) {
+		// Without room for what is known, each link works it out.
+		known = static_cast<std::uint32_t *>(
+		    std::calloc(state.package_count, sizeof(std::uint32_t)));
+		if (known == nullptr)
+			return port_directory(line, name);
+		state.link_directories = known;
+	}
+	if (known[n] == 0)
+		known[n] = static_cast<std::uint32_t>(
+		    port_directory(line, name).size() + 1);
+	return std::string_view(
+	    line + name.size() + path_index_ports.size() + 2, known[n] - 1);
+}
+
+// A link to the page of the port of INDEX line n, whose package name is
+// name, with the name as its text, from a page depth directories below the
+// top; the name alone when there is no page.
 char *
 append_link(
-    char *pos, char *end, const char *line, std::string_view text, int depth)
+    char *pos, char *end, std::size_t n, std::string_view name, int depth)
 {
-	std::string_view dir = port_directory(line);
+	std::string_view dir = linked_directory(n, package_line(n), name);
 	if (dir.empty())
-		return escape_text(pos, end, text);
+		return escape_text(pos, end, name);
+	constexpr std::string_view up = "../../../../../../../../";
 	pos = append(pos, end, "<a href=\"");
-	for (int i = 0; i < depth; i++)
-		pos = append(pos, end, "../");
+	for (int left = depth; left > 0; left -= 8)
+		pos = append(pos, end,
+		    up.substr(
+			0, 3 * static_cast<std::size_t>(std::min(left, 8))));
 	pos = append(pos, end, dir);
 	pos = append(pos, end, "/README.html\">");
-	pos = escape_text(pos, end, text);
+	pos = escape_text(pos, end, name);
 	return append(pos, end, "</a>");
 }
 
@@ -255,9 +315,8 @@ append_depends_links(char *pos, char *end, const char *deps,
 		rest.remove_prefix(name.size());
 		long line = find_package(name);
 		pos = line >= 0
-		    ? append_link(pos, end,
-			  package_line(static_cast<std::size_t>(line)), name,
-			  depth)
+		    ? append_link(
+			  pos, end, static_cast<std::size_t>(line), name, depth)
 		    : escape_text(pos, end, name);
 	}
 	return pos;
@@ -278,8 +337,8 @@ append_required_by(char *pos, char *end, const char *package, int depth)
 	for (std::uint32_t n : dependents) {
 		const char *text = package_line(n);
 		pos = append(pos, end, separator);
-		pos = append_link(
-		    pos, end, text, index_line_field(text, 1), depth);
+		pos = append_link(pos, end, n,
+		    std::string_view(text, std::strcspn(text, "|")), depth);
 		separator = " ";
 	}
 	return pos;

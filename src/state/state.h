@@ -76,6 +76,9 @@ struct run_state {
 	std::size_t package_slot_mask;	// slots - 1, slots a power of two
 	std::uint32_t *dependent_start; // line n's dependents: [n], [n + 1]
 	std::uint32_t *dependent_lines; // in INDEX order for each line
+	// Per line, the length of its port directory as a link shows it, plus
+	// one (1: no link), or 0 while not yet known (depends.cc).
+	std::uint32_t *link_directories;
 };
 
 extern run_state state;
