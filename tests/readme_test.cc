@@ -388,6 +388,9 @@ TEST_F(Readme, ExtensionsShowDescriptionsDependencyLinksAndDependents)
 	r = run({"-q", "misc/foo"}, o);
 	EXPECT_EQ(r.err, "");
 	EXPECT_EQ(run({"-v", "misc/foo"}, o).err, "Increasing verbosity level\n");
+	d.put("ports/misc/foo/pkg-descr", std::string(65537, 'x'));
+	EXPECT_EQ(run({"-v", "misc/foo"}, o).err, "Increasing verbosity level\n" + top +
+	    "/misc/foo/pkg-descr: description not read: larger than 65536 bytes\n");
 	EXPECT_EQ(d.get("ports/misc/foo/README.html").substr(0, 3), "[][");
 	// A port page with an extension has more room than the classic one.
 	d.put("tpl/README.port", std::string(300 * 1024, 'x') + "%%REQUIRED_BY%%");

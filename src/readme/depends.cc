@@ -75,9 +75,6 @@ bool
 read_description(int fd, const char *path, char *text)
 {
 	struct stat st;
-	char too_large[64];
-	std::snprintf(too_large, sizeof too_large, "larger than %zu bytes",
-	    description_max);
 	if (fstat(fd, &st) != 0) {
 		not_read(path, std::strerror(errno));
 		return false;
@@ -87,13 +84,18 @@ read_description(int fd, const char *path, char *text)
 		return false;
 	}
 	if (st.st_size > static_cast<off_t>(description_max)) {
+		char too_large[64];
+		std::snprintf(too_large, sizeof too_large,
+		    "larger than %zu bytes", description_max);
 		not_read(path, too_large);
 		return false;
 	}
-	// Reading up to one byte past the bound catches a file that grew.
+	// The size fstat gave is read, no more: one read for a regular
+	// file, and a file that grows meanwhile still stays in its bound.
+	auto size = static_cast<std::size_t>(st.st_size);
 	std::size_t got = 0;
-	while (got <= description_max) {
-		ssize_t n = read(fd, text + got, description_max + 1 - got);
+	while (got < size) {
+		ssize_t n = read(fd, text + got, size - got);
 		if (n < 0 && errno == EINTR)
 			continue;
 		if (n < 0) {
@@ -103,10 +105,6 @@ read_description(int fd, const char *path, char *text)
 		if (n == 0)
 			break;
 		got += static_cast<std::size_t>(n);
-	}
-	if (got > description_max) {
-		not_read(path, too_large);
-		return false;
 	}
 	text[got] = '\0';
 	return true;
@@ -257,8 +255,7 @@ port_template_extended()
 char *
 append_description(char *pos, char *end, const char *descr)
 {
-	// Static: port READMEs never nest inside one another. One byte past
-	// the bound shows a file that grew.
+	// Static: port READMEs never nest inside one another.
 	static char text[description_max + 1];
 
 	const char *rest = skip_prefix(descr, path_index_ports);
