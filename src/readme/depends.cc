@@ -133,7 +133,7 @@ is(const std::array<bool, 256> &table, char c)
 	return table[static_cast<unsigned char>(c)];
 }
 
-// html_escape for a text that is no NUL-terminated string.
+// html_escape for a text that is not NUL-terminated.
 char *
 escape_text(char *pos, char *end, std::string_view text)
 {
@@ -208,6 +208,9 @@ linked_directory(std::size_t n, const char *line, std::string_view name)
 	if (known[n] == 0)
 		known[n] = static_cast<std::uint32_t>(
 		    port_directory(line, name).size() + 1);
+	if (known[n] == 1)
+		return {};
+	// port_directory's view: past the name, its '|' and "/usr/ports/".
 	return std::string_view(
 	    line + name.size() + path_index_ports.size() + 2, known[n] - 1);
 }
