@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs with apt-get what building and testing quillmark needs beyond a
 # shell: the build tools, GoogleTest, and the programs the script tests run
-# (mandoc for the manual page, tidy and chromium for the generated pages).
+# (mandoc for the manual page, tidy and chromium for the generated pages,
+# python3 to serve them over HTTP).
 # Silent and quick when everything is present; apt-get update runs only when
 # something has to be installed.
 set -euo pipefail
@@ -11,7 +12,7 @@ have_package() {
 	[ "$(dpkg-query -W -f='${db:Status-Status}' "$1" 2>/dev/null)" = installed ]
 }
 
-wanted=(cmake ninja-build make g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev mandoc tidy chromium)
+wanted=(cmake ninja-build make g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev mandoc tidy chromium python3)
 missing=()
 for package in "${wanted[@]}"; do
 	have_package "$package" || missing+=("$package")

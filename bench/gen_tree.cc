@@ -3,15 +3,23 @@
 // The tree is shaped like a real one as quillmark reads it: a top-level
 // Makefile with one "SUBDIR += " line per category in byte order, a Makefile
 // per category with its COMMENT line and one "    SUBDIR += " line per port,
-// an empty directory per port, and INDEX-15 with one 13-field line per port.
+// a directory per port holding its description, pkg-descr, and INDEX-15 with
+// one 13-field line per port.
 // The INDEX lines are sorted by port directory the way the ports framework
 // sorts them, with '/' before every other byte, so the lines of "net" all
 // come before those of "net-im" and each category's lines form one run in
 // the order of the category list. The category Makefiles list their ports
 // in that same order, so one forward pass over a category's lines finds them.
 //
-// Everything comes from one splitmix64 stream seeded by --seed, so a seed and
-// a scale always give the same tree, byte for byte, on any system.
+// Dependencies are shaped like a real tree's: most ports need a handful of
+// others, some a few dozen, a few hundreds; a pool of popular ports is
+// needed by about a thousand each, and a few core ports (the pkgconf, gmake
+// and gettext of a real tree) by thousands, the first by some ten thousand.
+//
+// Everything comes from splitmix64 streams seeded by --seed, so a seed and
+// a scale always give the same tree, byte for byte, on any system. The core
+// dependencies and the descriptions have streams of their own, so that
+// adding them changed nothing else of a tree.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -224,6 +232,37 @@ constexpr const char *web_hosts[] = {
 	"http://www.%s.net/software/", "https://pypi.org/project/%s/",
 	"https://metacpan.org/release/%s",
 };
+
+// Sentences of the descriptions after the first, which names the port.
+constexpr const char *description_sentences[] = {
+	"It is small, has no dependencies of its own beyond the base system and "
+	"builds in a few seconds.",
+	"The library offers a C interface and bindings for several scripting "
+	"languages.",
+	"Configuration lives in a single file whose format is documented in the "
+	"manual pages that come with the port.",
+	"It reads its input from files or standard input & writes the result to "
+	"standard output, so it fits in pipelines.",
+	"Version 2 rewrote the core for speed; the old command line options are "
+	"still accepted.",
+	"Output can be plain text, HTML or <JSON>, chosen by a command line "
+	"switch.",
+	"A test suite runs with the build when the TEST option is set.",
+	"The port installs a daemon, an rc.d script and a command line client "
+	"that talks to it.",
+	"Plugins extend it with new formats; a few of them are packaged as "
+	"separate ports.",
+	"It was written for research use and is maintained by a small group of "
+	"volunteers.",
+	"Unicode text is handled throughout, and messages are translated into "
+	"a dozen languages.",
+	"The graphical front end is optional and can be left out with the X11 "
+	"option.",
+};
+
+// The chance, in a thousand, that a port with dependencies needs each core
+// port.
+constexpr int core_per_mille[] = {350, 250, 180, 120, 80, 50};
 
 struct port {
 	std::size_t category;
@@ -440,7 +479,8 @@ dep_count(rng &r)
 int
 usage()
 {
-	std::fputs("usage: gen_tree DIR [--scale N] [--seed S]\n", stderr);
+	std::fputs("usage: gen_tree DIR [--scale N] [--seed S] [--ports N]\n",
+	    stderr);
 	return 2;
 }
 
@@ -493,6 +533,52 @@ append_deps(std::string &out, const std::vector<std::size_t> &deps,
 	}
 }
 
+// The description of a port: a first sentence that names it, a few more,
+// wrapped at 72 columns, and its web site.
+std::string
+description(rng &r, const port &p)
+{
+	std::string text = capitalised(p.name);
+	text += " is a ";
+	std::string adjective = r.pick(adjectives);
+	if (!adjective.empty() && adjective[0] >= 'A' && adjective[0] <= 'Z')
+		adjective[0] = static_cast<char>(adjective[0] - 'A' + 'a');
+	text += adjective;
+	text += ' ';
+	text += r.pick(things);
+	text += ' ';
+	text += r.pick(purposes);
+	text += '.';
+	int n = r.range(1, 6);
+	for (int i = 0; i < n; i++) {
+		text += ' ';
+		text += r.pick(description_sentences);
+	}
+	std::string out;
+	std::size_t column = 0;
+	for (std::size_t pos = 0; pos < text.size();) {
+		std::size_t end = std::min(text.find(' ', pos), text.size());
+		std::size_t length = end - pos;
+		if (column > 0 && column + 1 + length > 72) {
+			out += '\n';
+			column = 0;
+		} else if (column > 0) {
+			out += ' ';
+			column++;
+		}
+		out.append(text, pos, length);
+		column += length;
+		pos = end + 1;
+	}
+	out += '\n';
+	if (!p.www.empty()) {
+		out += "\nWWW: ";
+		out += p.www;
+		out += '\n';
+	}
+	return out;
+}
+
 bool
 parse_number(const char *text, std::uint64_t &value)
 {
@@ -511,7 +597,7 @@ int
 main(int argc, char **argv)
 {
 	const char *dir = nullptr;
-	std::uint64_t scale = 1, seed = 1;
+	std::uint64_t scale = 1, seed = 1, port_count = 0;
 
 	for (int i = 1; i < argc; i++) {
 		std::string_view arg = argv[i];
@@ -521,6 +607,11 @@ main(int argc, char **argv)
 				return usage();
 		} else if (arg == "--seed" && i + 1 < argc) {
 			if (!parse_number(argv[++i], seed))
+				return usage();
+		} else if (arg == "--ports" && i + 1 < argc) {
+			// A smaller tree of the same shape, for trying things.
+			if (!parse_number(argv[++i], port_count) ||
+			    port_count < 1000 || port_count > 35000 * 64)
 				return usage();
 		} else if (arg.size() > 0 && arg[0] != '-' && dir == nullptr) {
 			dir = argv[i];
@@ -539,7 +630,8 @@ main(int argc, char **argv)
 	}
 
 	rng r{seed};
-	const std::size_t nports = 35000 * scale;
+	const std::size_t nports =
+	    port_count != 0 ? port_count : 35000 * scale;
 
 	// Ports per category: the weights with a little noise, then the
 	// rounding remainder handed out from the first category on.
@@ -594,7 +686,7 @@ main(int argc, char **argv)
 	for (int i = 0; i < 300; i++)
 		popular.push_back(static_cast<std::size_t>(r.below(nports)));
 	std::unordered_set<std::size_t> giants;
-	while (giants.size() < 10 * scale)
+	while (giants.size() < (nports + 3499) / 3500)
 		giants.insert(static_cast<std::size_t>(r.below(nports)));
 
 	std::size_t specials = 0;
@@ -631,6 +723,48 @@ main(int argc, char **argv)
 		if (r.chance(10))
 			p.fetch_deps = pick_deps(r, i, 1, nports, popular);
 	}
+
+	// The core ports, from a stream of their own.
+	rng core_rng{seed ^ 0xc0de5eedULL};
+	std::vector<std::size_t> core;
+	while (core.size() < std::size(core_per_mille)) {
+		std::size_t c = static_cast<std::size_t>(core_rng.below(nports));
+		if (std::find(core.begin(), core.end(), c) == core.end())
+			core.push_back(c);
+	}
+	for (std::size_t i = 0; i < ports.size(); i++) {
+		port &p = ports[i];
+		if (p.build_deps.empty() && p.run_deps.empty())
+			continue;
+		for (std::size_t k = 0; k < core.size(); k++) {
+			if (core[k] == i || !core_rng.chance(core_per_mille[k]))
+				continue;
+			bool to_run = core_rng.chance(400);
+			for (auto *deps : {&p.build_deps, &p.run_deps}) {
+				if (deps == &p.run_deps && !to_run)
+					continue;
+				if (std::find(deps->begin(), deps->end(),
+					core[k]) == deps->end())
+					deps->push_back(core[k]);
+			}
+		}
+	}
+	// What the port pages will show: the longest dependency field and the
+	// most dependents of one port.
+	std::vector<std::size_t> dependents(nports);
+	std::size_t most_deps = 0;
+	for (std::size_t i = 0; i < ports.size(); i++) {
+		const port &p = ports[i];
+		most_deps = std::max(
+		    {most_deps, p.build_deps.size(), p.run_deps.size()});
+		std::unordered_set<std::size_t> named(
+		    p.build_deps.begin(), p.build_deps.end());
+		named.insert(p.run_deps.begin(), p.run_deps.end());
+		for (std::size_t d : named)
+			dependents[d]++;
+	}
+	std::size_t most_dependents =
+	    *std::max_element(dependents.begin(), dependents.end());
 
 	std::string top = dir;
 	if (!make_dir(top))
@@ -677,6 +811,8 @@ main(int argc, char **argv)
 	if (!write_file(top + "/Makefile", makefile))
 		return 1;
 
+	rng text_rng{seed ^ 0xde5c0000ULL};
+	std::size_t descriptions = 0;
 	std::size_t next = 0, largest = 0, largest_link_bytes = 0;
 	for (std::size_t c = 0; c < ncategories; c++) {
 		std::string cdir = top + "/" + categories[c].name;
@@ -693,7 +829,10 @@ main(int argc, char **argv)
 			mk += "    SUBDIR += ";
 			mk += p.name;
 			mk += '\n';
-			if (!make_dir(cdir + "/" + p.name))
+			std::string text = description(text_rng, p);
+			descriptions += text.size();
+			if (!make_dir(cdir + "/" + p.name) ||
+			    !write_file(cdir + "/" + p.name + "/pkg-descr", text))
 				return 1;
 			n++;
 			// The category README's link line of this port; the
@@ -713,8 +852,10 @@ main(int argc, char **argv)
 
 	std::printf("%s: %zu ports, %zu categories, INDEX-15 %zu bytes, "
 	    "largest category %zu ports (%zu bytes of links), "
-	    "%zu comments with & < >\n",
+	    "%zu comments with & < >, most dependencies in one field %zu, "
+	    "most dependents of one port %zu, descriptions %zu bytes\n",
 	    dir, ports.size(), ncategories, index.size(), largest,
-	    largest_link_bytes, specials);
+	    largest_link_bytes, specials, most_deps, most_dependents,
+	    descriptions);
 	return 0;
 }

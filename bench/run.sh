@@ -26,6 +26,11 @@
 #   BENCH_QUICK        1: scale 1 only, 3 runs; for trying the plumbing
 #   BENCH_LOOKUP       1: also run bench/lookup.sh, one large category listed
 #                      in INDEX order and reversed (default 1)
+#   BENCH_PORTS        N: trees of N ports instead of 35,000 per scale; for
+#                      trying the plumbing on a small tree
+#   BENCH_EXTENSIONS   1: at 1x, compare the shipped templates with the same
+#                      templates without the port page extensions (default 1)
+#   BENCH_EXT_RUNS     paired runs of that comparison (default 5)
 #
 # The trees are kept in the scratch directory and used again by the next run
 # with the same seed and the same generator: on a disk-backed file system,
@@ -43,6 +48,9 @@ seed=${BENCH_SEED:-1}
 do_sync=${BENCH_SYNC:-1}
 do_callgrind=${BENCH_CALLGRIND:-1}
 clean=${BENCH_CLEAN:-0}
+port_count=${BENCH_PORTS:-}
+do_extensions=${BENCH_EXTENSIONS:-1}
+ext_runs=${BENCH_EXT_RUNS:-5}
 if [ "${BENCH_QUICK:-0}" = 1 ]; then
 	runs=${BENCH_RUNS:-3}
 	scales=${BENCH_SCALES:-1}
@@ -58,16 +66,34 @@ floor="$build/bench/floor"
 measure="$build/bench/measure"
 
 mkdir -p "$scratch"
-# A second template set, each template differing from the shipped one in one
+# The shipped templates without the port page extensions: the description
+# text left out, the dependency lists plain again, the dependents left out.
+# The write path is measured with these, as each page then costs the tool
+# what it costs the floors, one file; the extensions, which read one more
+# file per port, are measured against them on their own.
+plain="$scratch/templates-plain"
+rm -rf "$plain"
+mkdir -p "$plain"
+cp "$templates/README.top" "$templates/README.category" "$plain/"
+sed -e 's/%%DESCR_TEXT%%//g' -e 's/%%REQUIRED_BY%%//g' \
+	-e 's/%%BUILD_DEPENDS_LINKS%%/%%BUILD_DEPENDS%%/g' \
+	-e 's/%%RUN_DEPENDS_LINKS%%/%%RUN_DEPENDS%%/g' \
+	"$templates/README.port" >"$plain/README.port"
+if cmp -s "$plain/README.port" "$templates/README.port"; then
+	echo "FAILED: the shipped README.port uses no extension to compare" >&2
+	exit 1
+fi
+
+# A second template set, each template differing from the first in one
 # line of the same length near its end: a page of the other set has the
 # same size, so it is read and compared before it is written, which is the
 # most that a changed page can cost.
 templates_b="$scratch/templates-b"
 rm -rf "$templates_b"
-cp -R "$templates" "$templates_b"
+cp -R "$plain" "$templates_b"
 for t in "$templates_b"/README.*; do
 	sed -i 's|^</html>$|</HTML>|' "$t"
-	if cmp -s "$t" "$templates/$(basename "$t")"; then
+	if cmp -s "$t" "$plain/$(basename "$t")"; then
 		echo "FAILED: $t has no line </html> to change" >&2
 		exit 1
 	fi
@@ -112,7 +138,7 @@ calc() {
 }
 
 run_quillmark() { # tree, measure output file[, templates]
-	UNAME_r=15.0-RELEASE "$measure" -o "$2" "$qm" -q -p "$1" -t "${3:-$templates}" \
+	UNAME_r=15.0-RELEASE "$measure" -o "$2" "$qm" -q -p "$1" -t "${3:-$plain}" \
 		2>>"$raw/quillmark.stderr"
 }
 
@@ -137,6 +163,70 @@ check_status() { # measure output file, label
 	fi
 }
 
+# == Port page extensions ==
+# The shipped templates against the same templates without the extension
+# placeholders: the description text left out, the dependency lists plain
+# again, the dependents left out. Pairs alternate their order as the floor
+# pairs do. Goals: the shipped templates take at most 1.5 times as long,
+# and their peak resident set stays within the INDEX size plus 16 MiB.
+run_with_templates() { # tree, templates, measure output file
+	UNAME_r=15.0-RELEASE "$measure" -o "$3" "$qm" -q -p "$1" -t "$2" \
+		2>>"$raw/extensions.stderr"
+}
+
+compare_extensions() { # tree, INDEX bytes
+	local tree=$1 index_bytes=$2
+	local e="$raw/ext-shipped.txt" p="$raw/ext-plain.txt" i who
+	echo
+	echo "== port page extensions: shipped templates vs the same without them"
+	: >"$e"
+	: >"$p"
+	: >"$raw/extensions.stderr"
+	for i in $(seq "$ext_runs"); do
+		for who in $( ((i % 2)) && echo e p || echo p e); do
+			maybe_sync
+			if [ "$who" = e ]; then
+				run_with_templates "$tree" "$templates" "$e" || true
+				check_status "$e" "quillmark with the shipped templates"
+			else
+				run_with_templates "$tree" "$plain" "$p" || true
+				check_status "$p" "quillmark without the extensions"
+			fi
+		done
+		printf '  pair %d: shipped %.3f s, without extensions %.3f s\n' "$i" \
+			"$(values "$e" wall | tail -1)" "$(values "$p" wall | tail -1)"
+	done
+	if [ -s "$raw/extensions.stderr" ]; then
+		echo "FAILED: quillmark wrote to standard error:" >&2
+		head -5 "$raw/extensions.stderr" >&2
+		exit 1
+	fi
+	local ew pw eu es pu ps ratio erss prss limit
+	ew=$(values "$e" wall | median)
+	pw=$(values "$p" wall | median)
+	eu=$(values "$e" user | median)
+	es=$(values "$e" sys | median)
+	pu=$(values "$p" user | median)
+	ps=$(values "$p" sys | median)
+	ratio=$(paste <(values "$e" wall) <(values "$p" wall) |
+		awk '{ print $1 / $2 }' | median)
+	erss=$(values "$e" maxrss_kib | sort -n | tail -1)
+	prss=$(values "$p" maxrss_kib | sort -n | tail -1)
+	limit=$((index_bytes / 1024 + 16384))
+	echo "wall:        shipped $ew s, without extensions $pw s (medians of $ext_runs);" \
+		"median of paired ratios $(calc '%.3f' "$ratio")"
+	echo "cpu:         shipped user $eu s, sys $es s; without user $pu s, sys $ps s"
+	echo "peak rss:    shipped $erss KiB, without $prss KiB; INDEX $index_bytes bytes;" \
+		"limit INDEX + 16 MiB = $limit KiB"
+	{
+		printf 'extensions time:       %.3f, median of paired ratios (goal <= 1.50): %s\n' \
+			"$ratio" "$(awk "BEGIN { print ($ratio <= 1.5) ? \"met\" : \"NOT met\" }")"
+		printf 'extensions peak rss:   %d KiB of %d KiB allowed: %s\n' "$erss" "$limit" \
+			"$( [ "$erss" -le "$limit" ] && echo met || echo "NOT met")"
+	} >"$raw/extensions-goals.txt"
+	stage "extensions compared"
+}
+
 summary="$raw/summary.txt"
 : >"$summary"
 gen_sum=$(cksum <"$gen" | cut -d' ' -f1)
@@ -146,7 +236,7 @@ stage() {
 }
 
 for scale in $scales; do
-	tree="$scratch/tree-${scale}x"
+	tree="$scratch/tree-${scale}x${port_count:+-${port_count}p}"
 	snap="$scratch/snap-${scale}x"
 	n=$runs
 	[ "$scale" = 1 ] || n=$scaled_runs
@@ -155,13 +245,17 @@ for scale in $scales; do
 	echo "== scale ${scale}x"
 	# A tree is generated again only when the generator or the seed changed.
 	stamp="$tree/.generated"
-	want="gen_tree $gen_sum --scale $scale --seed $seed"
+	gen_args=(--scale "$scale" --seed "$seed")
+	if [ -n "$port_count" ]; then
+		gen_args+=(--ports "$((port_count * scale))")
+	fi
+	want="gen_tree $gen_sum ${gen_args[*]}"
 	if [ -f "$stamp" ] && [ "$(head -1 "$stamp")" = "$want" ]; then
 		gen_line=$(sed -n 2p "$stamp")
 		stage "tree kept from an earlier run"
 	else
 		rm -rf "$tree"
-		gen_line=$("$gen" "$tree" --scale "$scale" --seed "$seed")
+		gen_line=$("$gen" "$tree" "${gen_args[@]}")
 		printf '%s\n%s\n' "$want" "$gen_line" >"$stamp"
 		stage "tree generated"
 	fi
@@ -230,7 +324,7 @@ for scale in $scales; do
 				case $who in
 				q)
 					[ "$phase" = b ] && mtimes "$tree" >"$raw/mtimes-before"
-					tset=$templates
+					tset=$plain
 					[ "$want" = b ] && tset=$templates_b
 					run_quillmark "$tree" "$out" "$tset" || true
 					if [ "$phase" = b ]; then
@@ -324,6 +418,10 @@ for scale in $scales; do
 		fi
 	fi
 
+	if [ "$scale" = 1 ] && [ "$do_extensions" = 1 ]; then
+		compare_extensions "$tree" "$index_bytes"
+	fi
+
 	rm -f "$snap" "$snap-a" "$snap-b"
 	if [ "$clean" = 1 ]; then
 		rm -rf "$tree"
@@ -364,6 +462,7 @@ awk -v scales="$scales" '
 		if (ir != "")
 			printf "instructions per port: %.0f\n", ir / irports;
 	}' "$summary"
+cat "$raw/extensions-goals.txt" 2>/dev/null || true
 echo "load after:  $(cut -d' ' -f1-3 /proc/loadavg)"
 echo "elapsed:     $((SECONDS - started)) s"
 if [ "$clean" != 1 ]; then

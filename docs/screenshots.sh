@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
 # Makes docs/top.png, docs/category.png and docs/port.png: the top-level
 # page, one category page and one port page of the sample tree, as headless
-# chromium shows them in a 1000x700 window.
+# chromium shows them in a 1000x700 window (the port page in a 1000x900
+# one), and docs/port-phone.png: the port page in a phone-sized 390x844
+# window.
 # Usage: docs/screenshots.sh [QUILLMARK_BIN]
 # Without QUILLMARK_BIN the tool is built in build-docs/ first.
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
 category=www
-port=www/firefox
+port=archivers/zstd
 
 command -v chromium >/dev/null || {
 	echo "chromium is not installed (run .ci/install-deps.sh)" >&2
@@ -31,14 +33,14 @@ trap 'rm -rf "$work"' EXIT
 cp -R "$repo/sample/ports" "$work/ports"
 UNAME_r=15.0-RELEASE "$bin" -q -p "$work/ports" -t "$repo/Templates"
 
-shoot() { # page below the tree, PNG file
+shoot() { # page below the tree, PNG file[, window size]
 	local profile
 	profile=$(mktemp -d "$work/profile.XXXXXX")
 	timeout 60 chromium --headless --no-sandbox --disable-gpu --disable-quic \
 		--no-first-run --disable-background-networking \
 		--disable-component-update --disable-sync --hide-scrollbars \
 		--force-device-scale-factor=1 --user-data-dir="$profile" \
-		--window-size=1000,700 --screenshot="$2" \
+		--window-size="${3:-1000,700}" --screenshot="$2" \
 		"file://$work/ports/$1" >/dev/null 2>"$work/chromium.err" || {
 		echo "chromium failed on $1:" >&2
 		tail -n 5 "$work/chromium.err" >&2
@@ -52,4 +54,5 @@ shoot() { # page below the tree, PNG file
 }
 shoot README.html "$repo/docs/top.png"
 shoot "$category/README.html" "$repo/docs/category.png"
-shoot "$port/README.html" "$repo/docs/port.png"
+shoot "$port/README.html" "$repo/docs/port.png" 1000,900
+shoot "$port/README.html" "$repo/docs/port-phone.png" 390,844

@@ -9,6 +9,10 @@
 //   4  the category's comment
 //   5  one byte b: the port's comment and dependency fields are repeated
 //      2^(b % 12) times, so that small inputs reach the buffer limits
+//   6  the port's description file, misc/foo/pkg-descr
+// A second INDEX line, of a port bar that no Makefile lists, depends on the
+// fuzzed port's package, on itself and on a package missing from the INDEX,
+// so that the dependency links and dependents have something to show.
 // A tiny tree (top Makefile, one category, one port, an INDEX) lives in a
 // private scratch directory; each input rewrites its INDEX and category
 // Makefile, and the builders write their README.html files there. Every
@@ -50,6 +54,9 @@ constexpr std::string_view default_fields =
     "/usr/ports/misc/foo/pkg-descr|me@example.org|misc devel|"
     "libx-1.0 liby-2.0|libz-3.1|https://example.org/foo/";
 constexpr std::string_view default_comment = "Miscellaneous utilities & <more>";
+constexpr std::string_view default_description =
+    "Foo makes <bar> & baz.\n\nWWW: https://example.org/foo/\n";
+constexpr std::size_t description_max = 64 * 1024;
 // Repeated fields stop growing at this length of their INDEX line: a few
 // placeholders then outgrow the port README's buffer, a few dozen link lines
 // the category README's, and every input stays cheap.
@@ -120,6 +127,11 @@ port_fields(std::string_view text, unsigned amplify)
 	}
 	fields.resize(std::max<std::size_t>(fields.size(), 10));
 	fields[1] = "/usr/ports/misc/foo";
+	// Paths that climb, or name a README that the run itself rewrites,
+	// would make the description a moving target.
+	if (fields[4].find("..") != std::string::npos ||
+	    fields[4].find("README") != std::string::npos)
+		fields[4] = "/usr/ports/misc/foo/pkg-descr";
 	fields[6] = fields[6].empty() ? "misc" : "misc " + fields[6];
 	for (int k : {1, 4, 5, 6}) {
 		if (fields[k - 1].empty())
@@ -143,15 +155,53 @@ using pieces = std::array<std::string, placeholders.size()>;
 
 struct model {
 	std::vector<std::string> fields; // from 1, at index 0
+	std::vector<std::string> bar;	 // the second line's fields
 	std::string comment;		 // what the Makefile yields
 	pieces port, category, top;
 };
 
+std::vector<std::string_view>
+words(std::string_view field)
+{
+	std::vector<std::string_view> out;
+	while (!field.empty()) {
+		std::size_t n = std::min(field.find(' '), field.size());
+		if (n > 0)
+			out.push_back(field.substr(0, n));
+		field.remove_prefix(std::min(n + 1, field.size()));
+	}
+	return out;
+}
+
+// The description as the port README shows it: the file that field 5 names
+// below the top, when it is a regular file of at most description_max
+// bytes, up to its first NUL and escaped.
+std::string
+description(const std::string &field5)
+{
+	std::string rest = field5.compare(0, path_index_ports.size(),
+				path_index_ports) == 0
+	    ? field5.substr(path_index_ports.size())
+	    : field5;
+	if (rest.empty() || rest[0] != '/' ||
+	    top.size() + rest.size() >= path_size)
+		return "";
+	struct stat st;
+	std::string text;
+	if (stat((top + rest).c_str(), &st) != 0 || !S_ISREG(st.st_mode) ||
+	    st.st_size > static_cast<off_t>(description_max) ||
+	    !get_file(top + rest, &text))
+		return "";
+	return escape(text.substr(0, text.find('\0')));
+}
+
 model
-make_model(std::vector<std::string> fields, const std::string &comment)
+make_model(std::vector<std::string> fields, std::vector<std::string> bar,
+    const std::string &comment)
 {
 	model m;
 	m.fields = std::move(fields);
+	m.bar = std::move(bar);
 	m.comment = comment;
 	auto field = [&](int k) -> const std::string & {
 		return m.fields[k - 1];
@@ -177,6 +227,58 @@ make_model(std::vector<std::string> fields, const std::string &comment)
 		m.port[ph_website] =
 		    " or <a href=\"" + field(10) + "\">visit the website</a>";
 	m.port[ph_top] = top;
+
+	// Dependencies: each name resolves to the first line that bears it.
+	std::vector<const std::vector<std::string> *> lines = {&m.fields, &m.bar};
+	auto line_of = [&](std::string_view name) -> int {
+		for (std::size_t i = 0; i < lines.size(); i++) {
+			if ((*lines[i])[0] == name)
+				return static_cast<int>(i);
+		}
+		return -1;
+	};
+	auto link = [&](int line, std::string_view text) {
+		const std::string &dir = (*lines[static_cast<std::size_t>(line)])[1];
+		return "<a href=\"../.." + dir.substr(path_index_ports.size()) +
+		    "/README.html\">" + escape(text) + "</a>";
+	};
+	auto links = [&](const std::string &deps, const char *sentence) {
+		if (deps.empty())
+			return std::string();
+		std::string out = sentence;
+		for (std::size_t i = 0; i < deps.size();) {
+			std::size_t n = deps[i] == ' '
+			    ? deps.find_first_not_of(' ', i)
+			    : deps.find(' ', i);
+			n = std::min(n, deps.size()) - i;
+			std::string_view piece(deps.data() + i, n);
+			int line = piece[0] == ' ' ? -1 : line_of(piece);
+			out += line >= 0 ? link(line, piece) : escape(piece);
+			i += n;
+		}
+		return out;
+	};
+	m.port[ph_descr_text] = description(field(5));
+	m.port[ph_build_depends_links] = links(field(8),
+	    "This port requires the following ports to build:<br><br>");
+	m.port[ph_run_depends_links] = links(
+	    field(9), "This port requires the following ports to run:<br><br>");
+	int self = line_of(field(1));
+	std::string required;
+	for (std::size_t i = 0; i < lines.size(); i++) {
+		bool names = false;
+		for (int k : {8, 9}) {
+			for (std::string_view w : words((*lines[i])[k - 1]))
+				names = names || line_of(w) == self;
+		}
+		if (names)
+			required += (required.empty() ? "" : " ") +
+			    link(static_cast<int>(i), (*lines[i])[0]);
+	}
+	if (!required.empty())
+		m.port[ph_required_by] =
+		    "This port is required by the following ports:<br><br>" +
+		    required;
 
 	m.category[ph_comment] = m.comment + " (1 ports)";
 	m.category[ph_category] = "misc";
@@ -224,7 +326,8 @@ char *
 direct_substitution(int code, char *pos, char *end, void *context)
 {
 	auto *c = static_cast<direct_context *>(context);
-	check(code >= 0 && code < 12, "a placeholder code");
+	check(code >= 0 && code < static_cast<int>(placeholders.size()),
+	    "a placeholder code");
 	check(end == c->end, "the substitution gets the buffer's end");
 	check(pos == nullptr || (pos >= c->out && pos <= c->end),
 	    "the substitution gets a position in the buffer");
@@ -341,17 +444,26 @@ LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 	std::replace(comment.begin(), comment.end(), '\n', ' ');
 	comment.resize(std::min(
 	    comment.size(), line_size - 1 - std::strlen("    COMMENT = ")));
-	model m = make_model(port_fields(chunk(3, default_fields), times),
-	    comment.substr(0, comment.find('\0')));
+	std::vector<std::string> fields =
+	    port_fields(chunk(3, default_fields), times);
+	std::vector<std::string> bar = {"bar-2.0", "/usr/ports/misc/bar",
+	    "/usr/local", "Bar", "/usr/ports/misc/bar/pkg-descr", "b@x", "misc",
+	    fields[0] + " missing-1.0", "bar-2.0", ""};
 
-	std::string line;
-	for (const std::string &f : m.fields)
-		line += f + "|";
-	line.back() = '\n';
-	put_file(top + "/INDEX-15", line);
+	std::string index;
+	for (const auto *line : {&fields, &bar}) {
+		for (const std::string &f : *line)
+			index += f + "|";
+		index.back() = '\n';
+	}
+	put_file(top + "/INDEX-15", index);
+	put_file(port_dir + "/pkg-descr", chunk(6, default_description));
 	put_file(category_dir + "/Makefile",
 	    "# Fuzzed category\n    COMMENT = " + comment +
 		"\n\n    SUBDIR += foo\n");
+	// After the files: a description may name any of them.
+	model m = make_model(std::move(fields), std::move(bar),
+	    comment.substr(0, comment.find('\0')));
 
 	reset_state();
 	state.quiet = 1;
@@ -363,18 +475,28 @@ LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 	state.category_template = owned(category_tmpl);
 	state.top_template = owned(top_tmpl);
 
-	// A port request.
+	// A port request. A port template with an extension has more room.
+	bool extended = false;
+	(void)expand(
+	    port_tmpl,
+	    [&](int code) {
+		    extended = extended || code >= ph_descr_text;
+		    return std::string_view();
+	    },
+	    0);
+	std::size_t port_readme_limit =
+	    extended ? port_readme_extended_size : port_readme_size;
 	remove_readmes();
-	expansion port = fill(port_tmpl, m.port, port_readme_size);
+	expansion port = fill(port_tmpl, m.port, port_readme_limit);
 	int result = make_readme(port_dir.c_str(), kind_port);
-	check(result == (port.length > port_readme_size ? 1 : 0),
+	check(result == (port.length > port_readme_limit ? 1 : 0),
 	    "port README result");
-	check_readme(port_dir, port, port_readme_size, "port README");
+	check_readme(port_dir, port, port_readme_limit, "port README");
 
 	// A category request, which makes the port's README at each %%SUBDIR%%,
 	// unless that would write tens of megabytes.
 	std::size_t category_subdirs = count_subdirs(category_tmpl);
-	if (category_subdirs * std::min(port.length + 1, port_readme_size) <=
+	if (category_subdirs * std::min(port.length + 1, port_readme_limit) <=
 	    32 * 1024 * 1024) {
 		remove_readmes();
 		expansion category =
@@ -386,7 +508,7 @@ LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 		check_readme(category_dir, category, category_readme_size,
 		    "category README");
 		if (category_subdirs > 0)
-			check_readme(port_dir, port, port_readme_size,
+			check_readme(port_dir, port, port_readme_limit,
 			    "port README made by its category");
 		else
 			check(access(readme(port_dir).c_str(), F_OK) != 0,

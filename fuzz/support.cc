@@ -24,7 +24,7 @@ namespace {
 
 int report_fd = 2;
 
-constexpr std::array<std::string_view, 12> placeholder_texts = {
+constexpr std::array<std::string_view, 16> placeholder_texts = {
     "%%PKG%%",
     "%%PORT%%",
     "%%PREFIX%%",
@@ -37,6 +37,10 @@ constexpr std::array<std::string_view, 12> placeholder_texts = {
     "%%WEBSITE%%",
     "%%TOP%%",
     "%%SUBDIR%%",
+    "%%DESCR_TEXT%%",
+    "%%BUILD_DEPENDS_LINKS%%",
+    "%%RUN_DEPENDS_LINKS%%",
+    "%%REQUIRED_BY%%",
 };
 
 std::string scratch;

@@ -3,7 +3,10 @@
 # top-level README.html, every link is followed down to the category and
 # port pages and back up; every target exists, every page reached has a
 # title, and every README.html written is reached. tidy then finds no error
-# in any of them.
+# in any of them. Then the tree is served over HTTP below a URL path unlike
+# its file-system path, as a mirror would publish it: every page reached
+# from the top renders, and every link on it that stays on the server
+# answers 200.
 # Usage: browser_test.sh QUILLMARK_BIN SOURCE_DIR BUILD_DIR
 set -euo pipefail
 bin=$1
@@ -16,9 +19,17 @@ fail() {
 
 command -v chromium >/dev/null || fail "chromium is not installed (run .ci/install-deps.sh)"
 command -v tidy >/dev/null || fail "tidy is not installed (run .ci/install-deps.sh)"
+command -v python3 >/dev/null || fail "python3 is not installed (run .ci/install-deps.sh)"
 
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+server=
+stop_server() {
+	if [ -n "$server" ]; then
+		kill "$server" 2>/dev/null || true
+		wait "$server" 2>/dev/null || true
+	fi
+}
+trap 'stop_server; rm -rf "$work"' EXIT
 cp -R "$src/sample/ports" "$work/ports"
 top=$work/ports
 
@@ -26,7 +37,7 @@ UNAME_r=15.0-RELEASE "$bin" -q -p "$top" -t "$src/Templates" 2>"$work/run.err" |
 	fail "whole-tree run exited with status $?: $(cat "$work/run.err")"
 [ ! -s "$work/run.err" ] || fail "whole-tree run wrote to standard error: $(cat "$work/run.err")"
 
-# Writes the DOM of the page at path $1, as headless chromium renders it, to
+# Writes the DOM of the page at URL $1, as headless chromium renders it, to
 # $2. Each call has a profile of its own, so that calls can run side by side.
 dump_page() {
 	local profile
@@ -34,7 +45,7 @@ dump_page() {
 	timeout 60 chromium --headless --no-sandbox --disable-gpu --disable-quic \
 		--no-first-run --disable-background-networking \
 		--disable-component-update --disable-sync \
-		--user-data-dir="$profile" --dump-dom "file://$1" >"$2" 2>"$2.err" ||
+		--user-data-dir="$profile" --dump-dom "$1" >"$2" 2>"$2.err" ||
 		echo "chromium exited with status $?" >>"$2.err"
 	rm -rf "$profile"
 }
@@ -57,7 +68,7 @@ seen[$top/README.html]=1
 status=0
 while [ ${#frontier[@]} -gt 0 ]; do
 	for page in "${frontier[@]}"; do
-		printf '%s\0%s\0' "$page" "$(dom_of "$page")"
+		printf '%s\0%s\0' "file://$page" "$(dom_of "$page")"
 	done | xargs -0 -n 2 -P "$jobs" bash -c 'dump_page "$1" "$2"' _ || true
 
 	next=()
@@ -137,6 +148,88 @@ ports=$(grep -c . "$top"/INDEX-15)
 	fail "the run wrote $written README.html files, not 1 + $categories + $ports"
 [ ${#seen[@]} -eq $written ] || {
 	echo "FAIL: ${#seen[@]} pages reached, $written written" >&2
+	status=1
+}
+
+# Over HTTP: a copy of the generated tree is served as /mirror/ports/ by a
+# server on a free port of the loopback address.
+mkdir -p "$work/http/mirror"
+cp -R "$top" "$work/http/mirror/ports"
+python3 -u -m http.server 0 --bind 127.0.0.1 --directory "$work/http" \
+	>"$work/http.log" 2>&1 &
+server=$!
+port=
+for _ in $(seq 100); do
+	port=$(sed -n 's/^Serving HTTP on .* port \([0-9]*\) .*/\1/p' "$work/http.log")
+	[ -n "$port" ] && break
+	sleep 0.1
+done
+[ -n "$port" ] || fail "the HTTP server did not start: $(cat "$work/http.log")"
+base=http://127.0.0.1:$port/mirror/ports
+
+# Reads lines "page-URL dump-file" and prints "status page target" for every
+# link of each page that stays on the server, resolved against the page's
+# URL and requested once.
+check_links() {
+	python3 -c '
+import html, re, sys, urllib.error, urllib.parse, urllib.request
+answers = {}
+for entry in sys.stdin.read().splitlines():
+    page, dump = entry.split(" ", 1)
+    text = open(dump, encoding="utf-8", errors="replace").read()
+    for href in re.findall(r"href=\"([^\"]*)\"", text):
+        href = html.unescape(href).split("#")[0]
+        if href == "" or re.match(r"[a-zA-Z][a-zA-Z0-9+.-]*:", href):
+            continue
+        target = urllib.parse.urljoin(page, href)
+        if target not in answers:
+            try:
+                with urllib.request.urlopen(target, timeout=10) as reply:
+                    answers[target] = reply.status
+            except urllib.error.HTTPError as error:
+                answers[target] = error.code
+            except OSError as error:
+                answers[target] = "unreachable"
+        print(answers[target], page, target)
+'
+}
+
+mkdir "$work/http-dom"
+declare -A served=()
+frontier=("$base/README.html")
+served[$base/README.html]=1
+while [ ${#frontier[@]} -gt 0 ]; do
+	for url in "${frontier[@]}"; do
+		rel=${url#"$base"/}
+		printf '%s\0%s\0' "$url" "$work/http-dom/${rel//\//%}"
+	done | xargs -0 -n 2 -P "$jobs" bash -c 'dump_page "$1" "$2"' _ || true
+
+	pages=()
+	for url in "${frontier[@]}"; do
+		rel=${url#"$base"/}
+		dom=$work/http-dom/${rel//\//%}
+		grep -q '<html' "$dom" ||
+			fail "chromium rendered nothing for $url: $(tail -n 5 "$dom.err")"
+		grep -q '<title>[^<]*[^<[:space:]]' "$dom" || {
+			echo "FAIL: $url has no title" >&2
+			status=1
+		}
+		pages+=("$url $dom")
+	done
+	next=()
+	while read -r answer page target; do
+		if [ "$answer" != 200 ]; then
+			echo "FAIL: $page links to $target, which answers $answer" >&2
+			status=1
+		elif [[ $target == */README.html && -z ${served[$target]:-} ]]; then
+			served[$target]=1
+			next+=("$target")
+		fi
+	done < <(printf '%s\n' "${pages[@]}" | check_links)
+	frontier=("${next[@]}")
+done
+[ ${#served[@]} -eq $written ] || {
+	echo "FAIL: ${#served[@]} pages reached over HTTP, $written written" >&2
 	status=1
 }
 exit $status

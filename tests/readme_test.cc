@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <string>
@@ -350,6 +351,83 @@ TEST_F(Readme, ExistingReadmeIsTruncatedKeepingItsMode)
 	ASSERT_EQ(run({"-q", "misc/bar"}).status, 0);
 	ASSERT_EQ(stat((d / "ports/misc/bar/README.html").c_str(), &st), 0);
 	EXPECT_EQ(st.st_mode & 0777, 0644u & ~0022u);
+}
+
+TEST_F(Readme, ExtensionsShowDescriptionsDependencyLinksAndDependents)
+{
+	// zip is required by three ports, bar by none; gmake and x<y are not
+	// in the INDEX. zip's description is a FIFO, bar's and deep's lead
+	// out of the tree, the first by "..", the second by a link.
+	d.put("ports/INDEX-15", d.get("ports/INDEX-15") +
+	    "deep-1|/usr/ports/misc/sub/deep|/usr/local|Deep|"
+	    "/usr/ports/misc/sub/deep/pkg-descr|d@x|misc|zip-3.0  foo-1.0\n");
+	std::string index = d.get("ports/INDEX-15");
+	index.replace(index.find("/usr/ports/misc/bar/pkg-descr"), 29, "/usr/ports/../secret");
+	index.replace(index.find("gmake-4.4"), 9, "gmake-4.4 x<y");
+	index.replace(index.find("sysutils||"), 10, "sysutils|zip-3.0|");
+	d.put("ports/INDEX-15", index);
+	d.put("secret", "SECRET");
+	d.put("ports/misc/foo/pkg-descr", "Foo & <more>\n\n  line three\n");
+	ASSERT_EQ(mkfifo((d / "ports/archivers/zip/pkg-descr").c_str(), 0644), 0);
+	d.mkdir("ports/misc/sub/deep");
+	ASSERT_EQ(symlink("../../../../secret", (d / "ports/misc/sub/deep/pkg-descr").c_str()), 0);
+	d.put("tpl/README.port", "[%%DESCR_TEXT%%][%%BUILD_DEPENDS_LINKS%%]"
+	    "[%%RUN_DEPENDS_LINKS%%][%%REQUIRED_BY%%]");
+
+	Result r = run({"-v"});
+	Result deep = run({"-v", "misc/sub/deep"});
+	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(r.err, "Increasing verbosity level\n" + top +
+	    "/archivers/zip/pkg-descr: description not read: not a regular file\n" +
+	    top + "/../secret: description not read: the path leads out of the ports tree\n");
+	EXPECT_EQ(deep.status, 0);
+	EXPECT_EQ(deep.err, "Increasing verbosity level\n" + top +
+	    "/misc/sub/deep/pkg-descr: description not read: the path leads out of the ports tree\n");
+	const std::string build = "This port requires the following ports to build:<br><br>";
+	const std::string run_deps = "This port requires the following ports to run:<br><br>";
+	const std::string by = "This port is required by the following ports:<br><br>";
+	auto link = [](const std::string &up, const std::string &dir, const std::string &pkg) {
+		return "<a href=\"" + up + dir + "/README.html\">" + pkg + "</a>";
+	};
+	const std::string zip_by = by + link("../../", "misc/bar", "bar-2.3") + " " +
+	    link("../../", "misc/foo", "foo-1.0") + " " + link("../../", "misc/sub/deep", "deep-1");
+	EXPECT_EQ(d.get("ports/archivers/zip/README.html"), "[][][][" + zip_by + "]");
+	EXPECT_EQ(d.get("ports/misc/bar/README.html"), "[][" + build + "gmake-4.4 x&lt;y][" +
+	    run_deps + link("../../", "archivers/zip", "zip-3.0") + " " +
+	    link("../../", "misc/foo", "foo-1.0") + "][]");
+	EXPECT_EQ(d.get("ports/misc/foo/README.html"), "[Foo &amp; &lt;more&gt;\n\n  line three\n]"
+	    "[" + build + link("../../", "archivers/zip", "zip-3.0") + "][][" + by +
+	    link("../../", "misc/bar", "bar-2.3") + " " + link("../../", "misc/sub/deep", "deep-1") + "]");
+	EXPECT_EQ(d.get("ports/misc/sub/deep/README.html"), "[][" + build +
+	    link("../../../", "archivers/zip", "zip-3.0") + "  " +
+	    link("../../../", "misc/foo", "foo-1.0") + "][][]");
+
+	// Nothing is said without -v; a missing description is not worth a
+	// word even with it.
+	std::remove((d / "ports/misc/foo/pkg-descr").c_str());
+	r = run({"-q", "misc/foo"});
+	EXPECT_EQ(r.err, "");
+	EXPECT_EQ(run({"-v", "misc/foo"}).err, "Increasing verbosity level\n");
+	d.put("ports/misc/foo/pkg-descr", std::string(65537, 'x'));
+	EXPECT_EQ(run({"-v", "misc/foo"}).err, "Increasing verbosity level\n" + top +
+	    "/misc/foo/pkg-descr: description not read: larger than 65536 bytes\n");
+	EXPECT_EQ(d.get("ports/misc/foo/README.html").substr(0, 3), "[][");
+	// A port page with an extension has more room than the classic one.
+	d.put("tpl/README.port", std::string(300 * 1024, 'x') + "%%REQUIRED_BY%%");
+	EXPECT_EQ(run({"-q", "archivers/zip"}).status, 0);
+	EXPECT_EQ(d.get("ports/archivers/zip/README.html"), std::string(300 * 1024, 'x') + zip_by);
+
+	// Without the extensions the same tree gives the classic pages.
+	put_simple_templates(d, "tpl");
+	r = run({"-q"});
+	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(r.err, "");
+	EXPECT_EQ(d.get("ports/misc/bar/README.html"),
+	    port_line("bar-2.3", "misc/bar", "Bar &lt;beta&gt;", top + "/../secret",
+		"misc@example.org", build + "gmake-4.4 x<y", run_deps + "zip-3.0 foo-1.0"));
+	for (const char *page : {"archivers/zip", "misc/bar", "misc/foo", "misc/sub/deep", "misc", ""})
+		EXPECT_EQ(d.get("ports/" + std::string(page) + "/README.html").find("SECRET"),
+		    std::string::npos) << page;
 }
 
 TEST_F(Readme, ShippedTemplatesFillTheSampleTree)

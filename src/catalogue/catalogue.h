@@ -4,15 +4,18 @@
 
 #include <sys/types.h>
 
+#include <cstddef>
+#include <cstdint>
 #include <cstdio>
+#include <span>
 #include <string_view>
 
 // Prepares a run: priority, exit handler, the two directories, the category
 // list and the grouped INDEX. 0, or -1 after reporting why.
 [[nodiscard]] int start_up();
 
-// Frees the INDEX, the templates and the group array. Registered with
-// atexit; safe to run more than once.
+// Frees the INDEX, the templates, the group array and the package index.
+// Registered with atexit; safe to run more than once.
 void clean_up();
 
 // Reads the "SUBDIR += " names of the top-level Makefile (required) and
@@ -88,3 +91,27 @@ int split_index_line(const char *line);
 
 // The primary category of an INDEX line: the first word of field 7.
 std::string_view primary_category(const char *line);
+
+// Field k (numbered from 1) of an INDEX line, read in place; empty when the
+// line has fewer fields.
+std::string_view index_line_field(const char *line, int k);
+
+// Builds the package index from the grouped INDEX: the line of every
+// package name and the dependents of every line. Once per run; 0, or -1
+// after "calloc() failure" (later calls give -1 without a message).
+[[nodiscard]] int build_packages();
+
+// Frees the package index and forgets the examined port template. Safe to
+// run more than once.
+void drop_packages();
+
+// The number of the first INDEX line whose package name (field 1) is name,
+// or -1 (also while no index is built).
+[[nodiscard]] long find_package(std::string_view name);
+
+// INDEX line n, counted from 0 in INDEX order.
+[[nodiscard]] const char *package_line(std::size_t n);
+
+// The lines whose build or run dependencies name the package of line n,
+// each once, in INDEX order.
+[[nodiscard]] std::span<const std::uint32_t> package_dependents(std::size_t n);

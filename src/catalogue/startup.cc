@@ -32,6 +32,7 @@ clean_up()
 	state.category_groups = nullptr;
 	std::free(state.lookup.block);
 	state.lookup = {};
+	drop_packages();
 	if (state.top_fd_open)
 		close(state.top_fd);
 	state.top_fd_open = false;

@@ -118,8 +118,16 @@ platform_open_walking(int dirfd, const char *rel, int flags, int mode)
 	for (;;) {
 		std::size_t n = std::strcspn(pos, "/");
 		if (pos[n] == '\0') {
-			int file = openat(fd, pos, flags, mode);
+			// The last name is not followed either: a link there
+			// could lead anywhere.
+			int file = openat(fd, pos, flags | O_NOFOLLOW, mode);
 			int saved = errno;
+			struct stat st;
+			if (file < 0 && (flags & O_NOFOLLOW) == 0 &&
+			    saved == ELOOP &&
+			    fstatat(fd, pos, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+			    S_ISLNK(st.st_mode))
+				saved = EXDEV;
 			if (fd != dirfd)
 				close(fd);
 			errno = saved;

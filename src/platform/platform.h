@@ -43,7 +43,8 @@ int platform_dir_flags();
 [[nodiscard]] bool platform_leads_out(int error);
 #ifndef __FreeBSD__
 // The same for kernels without openat2: stricter, as it refuses every
-// symbolic link among the directories on the way.
+// symbolic link on the way, the last name's included (as leading out, or
+// as O_NOFOLLOW has it when the caller asked for that).
 [[nodiscard]] int platform_open_walking(
     int dirfd, const char *rel, int flags, int mode);
 #endif

@@ -16,7 +16,13 @@ namespace {
 
 struct port_context {
 	const char *relative; // the port path below the top, "www/foo"
+	int depth;	      // its number of directories, 2 there
 };
+
+constexpr std::string_view build_sentence =
+    "This port requires the following ports to build:<br><br>";
+constexpr std::string_view run_sentence =
+    "This port requires the following ports to run:<br><br>";
 
 // INDEX field k (numbered from 1) of the port's line.
 const char *
@@ -55,16 +61,24 @@ port_substitution(int code, char *pos, char *end, void *context)
 	case ph_email:
 		return append(pos, end, field(6));
 	case ph_build_depends:
-		return append_field(pos, end, 8,
-		    "This port requires the following ports to build:<br><br>");
+		return append_field(pos, end, 8, build_sentence);
 	case ph_run_depends:
-		return append_field(pos, end, 9,
-		    "This port requires the following ports to run:<br><br>");
+		return append_field(pos, end, 9, run_sentence);
 	case ph_website:
 		return append_field(
 		    pos, end, 10, " or <a href=\"", "\">visit the website</a>");
 	case ph_top:
 		return append(pos, end, state.top_dir);
+	case ph_descr_text:
+		return append_description(pos, end, field(5));
+	case ph_build_depends_links:
+		return append_depends_links(
+		    pos, end, field(8), build_sentence, port->depth);
+	case ph_run_depends_links:
+		return append_depends_links(
+		    pos, end, field(9), run_sentence, port->depth);
+	case ph_required_by:
+		return append_required_by(pos, end, field(1), port->depth);
 	default:
 		return pos; // %%PREFIX%%, %%CATEGORY%%, %%SUBDIR%%
 	}
@@ -75,12 +89,15 @@ port_substitution(int code, char *pos, char *end, void *context)
 int
 make_port_readme(const char *path, int kind, bool *found)
 {
-	// Static: port READMEs never nest inside one another.
-	static char out[port_readme_size];
+	// Static: port READMEs never nest inside one another. A template
+	// without extensions has the classic room only.
+	static char out[port_readme_extended_size];
 
 	if (found != nullptr)
 		*found = false;
-	port_context port = {skip_prefix(path, state.top_dir_slash)};
+	port_context port = {skip_prefix(path, state.top_dir_slash), 1};
+	for (const char *c = port.relative; *c != '\0'; c++)
+		port.depth += *c == '/';
 
 	if (kind == kind_port) {
 		// The category is the first component of the path below the
@@ -103,7 +120,9 @@ make_port_readme(const char *path, int kind, bool *found)
 	if (state.verbosity > 2 || (kind == kind_port && state.quiet == 0))
 		std::printf("Making README.html for port %s\n", port.relative);
 
-	char *text_end = expand_template(state.port_template, out,
-	    out + sizeof out, port_substitution, &port);
-	return finish_readme(path, out, text_end, sizeof out);
+	std::size_t size =
+	    port_template_extended() ? sizeof out : port_readme_size;
+	char *text_end = expand_template(
+	    state.port_template, out, out + size, port_substitution, &port);
+	return finish_readme(path, out, text_end, size);
 }

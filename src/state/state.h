@@ -1,6 +1,7 @@
 // The run state: one process-wide record that every part of the tool reads
 // and writes, zero at start. Texts live in fixed buffers; only the INDEX,
-// the templates and the category group array are allocated, once each.
+// the templates, the category group array and the package index are
+// allocated, once each.
 #pragma once
 
 #include <cstddef>
@@ -76,6 +77,24 @@ struct run_state {
 
 	int top_fd; // top_dir, that the tree's files are opened beneath
 	bool top_fd_open;
+
+	// The port template that port_template_extended examined, and what it
+	// found.
+	const char *examined_port_template;
+	bool port_template_extended;
+
+	// The package index (packages.cc), built only for a port template that
+	// links dependencies. Arrays of INDEX line numbers, allocated once.
+	int packages_built;		// 0 not yet, 1 built, -1 failed
+	std::uint32_t *package_lines;	// offset of each line in index_text
+	std::size_t package_count;	// INDEX lines
+	std::uint32_t *package_slots;	// hash table: line number + 1, or 0
+	std::size_t package_slot_mask;	// slots - 1, slots a power of two
+	std::uint32_t *dependent_start; // line n's dependents: [n], [n + 1]
+	std::uint32_t *dependent_lines; // in INDEX order for each line
+	// Per line, the length of its port directory as a link shows it, plus
+	// one (1: no link), or 0 while not yet known (depends.cc).
+	std::uint32_t *link_directories;
 };
 
 extern run_state state;
