@@ -112,6 +112,14 @@ void drop_packages();
 // INDEX line n, counted from 0 in INDEX order.
 [[nodiscard]] const char *package_line(std::size_t n);
 
+// What each word of the dependency fields 8 and 9 of line n names, in the
+// order of the words: the line of that package, or no_package.
+inline constexpr std::uint32_t no_package = UINT32_MAX;
+[[nodiscard]] std::span<const std::uint32_t> package_depends(std::size_t n);
+
+// The number of the INDEX line that begins at line, or -1.
+[[nodiscard]] long package_number(const char *line);
+
 // The lines whose build or run dependencies name the package of line n,
 // each once, in INDEX order.
 [[nodiscard]] std::span<const std::uint32_t> package_dependents(std::size_t n);

@@ -266,6 +266,7 @@ find_port(const char *path)
 	if (line == nullptr)
 		return 0;
 	(void)split_index_line(line);
+	state.found_line = line;
 	char *after = next_line(line);
 	state.scan_cursor = after < window_end ? after : window_end;
 	return 1;

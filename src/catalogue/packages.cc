@@ -8,6 +8,7 @@
 // dependency fields counts each line's dependents, the counts give every
 // group its place, and a second pass, from the last line back to the first,
 // fills each group from its end, which leaves every group in INDEX order.
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -44,12 +45,11 @@ line_at(std::size_t n)
 	return state.index_text + state.package_lines[n];
 }
 
-// Calls visit(n) once for each line n whose package a dependency of line
-// names: a package named in both fields, or twice, counts once. seen holds
-// the last line that visited each line, plus one.
+// Calls visit(word) for each word of a dependency field (8 or 9) of line,
+// in order: the words are the runs of characters between blanks.
 template <typename Visit>
 void
-each_dependency(std::uint32_t line, std::uint32_t *seen, Visit visit)
+each_word(std::uint32_t line, Visit visit)
 {
 	const char *text = line_at(line);
 	for (int k : {8, 9}) {
@@ -60,14 +60,27 @@ each_dependency(std::uint32_t line, std::uint32_t *seen, Visit visit)
 				break;
 			deps.remove_prefix(skip);
 			std::size_t n = deps.find(' ');
-			long found = find_package(deps.substr(0, n));
+			visit(deps.substr(0, n));
 			deps.remove_prefix(
 			    n == std::string_view::npos ? deps.size() : n);
-			if (found < 0 || seen[found] == line + 1)
-				continue;
-			seen[found] = line + 1;
-			visit(static_cast<std::uint32_t>(found));
 		}
+	}
+}
+
+// Calls visit(n) once for each line n whose package a dependency of line
+// names: a package named in both fields, or twice, counts once. seen holds
+// the last line that visited each line, plus one.
+template <typename Visit>
+void
+each_dependency(std::uint32_t line, std::uint32_t *seen, Visit visit)
+{
+	for (std::uint32_t k = state.depends_start[line];
+	     k < state.depends_start[line + 1]; k++) {
+		std::uint32_t found = state.depends_lines[k];
+		if (found == no_package || seen[found] == line + 1)
+			continue;
+		seen[found] = line + 1;
+		visit(found);
 	}
 }
 
@@ -75,12 +88,15 @@ void
 free_arrays()
 {
 	std::uint32_t **owned[] = {&state.package_lines, &state.package_slots,
-	    &state.dependent_start, &state.dependent_lines,
-	    &state.link_directories};
+	    &state.depends_start, &state.depends_lines, &state.dependent_start,
+	    &state.dependent_lines, &state.link_directories};
 	for (std::uint32_t **array : owned) {
 		std::free(*array);
 		*array = nullptr;
 	}
+	std::free(state.link_text);
+	state.link_text = nullptr;
+	state.link_text_failed = false;
 	state.package_count = 0;
 	state.package_slot_mask = 0;
 }
@@ -116,11 +132,16 @@ find_package(std::string_view name)
 {
 	if (state.packages_built != 1)
 		return -1;
-	std::size_t slot = name_hash(name) & state.package_slot_mask;
+	std::uint32_t hash = name_hash(name);
+	std::size_t slot = hash & state.package_slot_mask;
 	for (;; slot = (slot + 1) & state.package_slot_mask) {
-		std::uint32_t entry = state.package_slots[slot];
+		std::uint32_t entry = state.package_slots[2 * slot];
 		if (entry == 0)
 			return -1;
+		// The hash beside the line spares a visit to a line of another
+		// name, most likely far away in the INDEX and out of the cache.
+		if (state.package_slots[2 * slot + 1] != hash)
+			continue;
 		const char *line = line_at(entry - 1);
 		// The line's package name ends at its first '|'.
 		if (std::strncmp(line, name.data(), name.size()) == 0 &&
@@ -154,7 +175,7 @@ build_packages()
 	    std::calloc(lines + 1, sizeof(std::uint32_t)));
 	state.package_lines = offsets;
 	state.package_slots = static_cast<std::uint32_t *>(
-	    std::calloc(slots, sizeof(std::uint32_t)));
+	    std::calloc(2 * slots, sizeof(std::uint32_t)));
 	state.dependent_start = static_cast<std::uint32_t *>(
 	    std::calloc(lines + 1, sizeof(std::uint32_t)));
 	auto *seen = static_cast<std::uint32_t *>(
@@ -178,11 +199,37 @@ build_packages()
 		std::string_view name = index_line_field(line_at(line), 1);
 		if (find_package(name) >= 0)
 			continue;
-		std::size_t slot = name_hash(name) & state.package_slot_mask;
-		while (state.package_slots[slot] != 0)
+		std::uint32_t hash = name_hash(name);
+		std::size_t slot = hash & state.package_slot_mask;
+		while (state.package_slots[2 * slot] != 0)
 			slot = (slot + 1) & state.package_slot_mask;
-		state.package_slots[slot] = line + 1;
+		state.package_slots[2 * slot] = line + 1;
+		state.package_slots[2 * slot + 1] = hash;
 	}
+
+	// Every word of the dependency fields is looked up once, here; the
+	// pages and the dependents take the lines from depends_lines.
+	state.depends_start = static_cast<std::uint32_t *>(
+	    std::calloc(lines + 1, sizeof(std::uint32_t)));
+	if (state.depends_start == nullptr)
+		return fail(seen);
+	std::size_t words = 0;
+	for (std::uint32_t line = 0; line < lines; line++) {
+		state.depends_start[line] = static_cast<std::uint32_t>(words);
+		each_word(line, [&](std::string_view) { words++; });
+	}
+	state.depends_start[lines] = static_cast<std::uint32_t>(words);
+	state.depends_lines = static_cast<std::uint32_t *>(
+	    std::calloc(words + 1, sizeof(std::uint32_t)));
+	if (state.depends_lines == nullptr)
+		return fail(seen);
+	std::uint32_t *word = state.depends_lines;
+	for (std::uint32_t line = 0; line < lines; line++)
+		each_word(line, [&](std::string_view name) {
+			long found = find_package(name);
+			*word++ = found < 0 ? no_package
+					    : static_cast<std::uint32_t>(found);
+		});
 
 	// Counted, each count then becomes the end of its group.
 	std::uint32_t *start = state.dependent_start;
@@ -207,6 +254,28 @@ build_packages()
 		});
 	std::free(seen);
 	return 0;
+}
+
+std::span<const std::uint32_t>
+package_depends(std::size_t n)
+{
+	if (state.packages_built != 1)
+		return {};
+	return {state.depends_lines + state.depends_start[n],
+	    state.depends_lines + state.depends_start[n + 1]};
+}
+
+long
+package_number(const char *line)
+{
+	if (state.packages_built != 1 || line < state.index_text ||
+	    line >= state.index_end)
+		return -1;
+	auto offset = static_cast<std::uint32_t>(line - state.index_text);
+	const std::uint32_t *first = state.package_lines;
+	const std::uint32_t *last = first + state.package_count;
+	const std::uint32_t *at = std::lower_bound(first, last, offset);
+	return at != last && *at == offset ? at - first : -1;
 }
 
 std::span<const std::uint32_t>

@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <span>
 
 #include "catalogue/catalogue.h"
 #include "platform/platform.h"
@@ -177,38 +178,73 @@ port_directory(const char *line, std::string_view name)
 	    : std::string_view();
 }
 
-// port_directory of line n, worked out once per line: popular ports are
-// linked from thousands of pages.
-std::string_view
-linked_directory(std::size_t n, const char *line, std::string_view name)
+// The package name of line n and the directory of its page ("devel/gmake",
+// empty when it has none). Popular ports are linked from thousands of
+// pages, and their lines lie all over the INDEX: both texts of every line
+// are copied side by side, once, into one small text, which the links then
+// read instead of the lines.
+void
+link_parts(std::size_t n, std::string_view *name, std::string_view *dir)
 {
-	std::uint32_t *known = state.link_directories;
-	if (known == nullptr) {
-		// Without room for what is known, each link works it out.
-		known = static_cast<std::uint32_t *>(
-		    std::calloc(state.package_count, sizeof(std::uint32_t)));
-		if (known == nullptr)
-			return port_directory(line, name);
-		state.link_directories = known;
+	std::uint32_t *parts = state.link_directories;
+	if (parts == nullptr && !state.link_text_failed) {
+		std::size_t lines = state.package_count;
+		parts = static_cast<std::uint32_t *>(
+		    std::malloc(3 * lines * sizeof(std::uint32_t)));
+		std::size_t total = 0;
+		for (std::size_t i = 0; parts != nullptr && i < lines; i++) {
+			const char *line = package_line(i);
+			std::string_view named(line, std::strcspn(line, "|"));
+			parts[3 * i + 1] =
+			    static_cast<std::uint32_t>(named.size());
+			parts[3 * i + 2] = static_cast<std::uint32_t>(
+			    port_directory(line, named).size());
+			parts[3 * i] = static_cast<std::uint32_t>(total);
+			total += named.size() + parts[3 * i + 2];
+		}
+		char *text = parts != nullptr
+		    ? static_cast<char *>(std::malloc(total + 1))
+		    : nullptr;
+		if (text == nullptr) {
+			// Without the room, each link reads its line.
+			std::free(parts);
+			parts = nullptr;
+			state.link_text_failed = true;
+		} else {
+			for (std::size_t i = 0; i < lines; i++) {
+				const char *line = package_line(i);
+				std::size_t name_size = parts[3 * i + 1];
+				std::memcpy(
+				    text + parts[3 * i], line, name_size);
+				std::memcpy(text + parts[3 * i] + name_size,
+				    line + name_size + path_index_ports.size() +
+					2,
+				    parts[3 * i + 2]);
+			}
+			state.link_text = text;
+			state.link_directories = parts;
+		}
 	}
-	if (known[n] == 0)
-		known[n] = static_cast<std::uint32_t>(
-		    port_directory(line, name).size() + 1);
-	if (known[n] == 1)
-		return {};
-	// port_directory's view: past the name, its '|' and "/usr/ports/".
-	return std::string_view(
-	    line + name.size() + path_index_ports.size() + 2, known[n] - 1);
+	if (parts == nullptr) {
+		const char *line = package_line(n);
+		*name = std::string_view(line, std::strcspn(line, "|"));
+		*dir = port_directory(line, *name);
+		return;
+	}
+	const char *text = state.link_text + parts[3 * n];
+	*name = std::string_view(text, parts[3 * n + 1]);
+	*dir = std::string_view(text + name->size(), parts[3 * n + 2]);
 }
 
-// A link to the page of the port of INDEX line n, whose package name is
-// name, with the name as its text, from a page depth directories below the
-// top; the name alone when there is no page.
+// A link to the page of the port of INDEX line n, with its package name as
+// its text, from a page depth directories below the top; the name alone
+// when there is no page.
 char *
-append_link(
-    char *pos, char *end, std::size_t n, std::string_view name, int depth)
+append_link(char *pos, char *end, std::size_t n, int depth)
 {
-	std::string_view dir = linked_directory(n, package_line(n), name);
+	std::string_view name;
+	std::string_view dir;
+	link_parts(n, &name, &dir);
 	if (dir.empty())
 		return escape_text(pos, end, name);
 	constexpr std::string_view up = "../../../../../../../../";
@@ -275,12 +311,32 @@ append_description(char *pos, char *end, const char *descr)
 	return read ? html_escape(pos, end, text) : pos;
 }
 
+// The number of words (runs of characters between blanks) of text.
+std::size_t
+word_count(std::string_view text)
+{
+	std::size_t words = 0;
+	for (std::size_t i = 0; i < text.size(); i++)
+		words += text[i] != ' ' && (i == 0 || text[i - 1] == ' ');
+	return words;
+}
+
 char *
 append_depends_links(char *pos, char *end, const char *deps,
-    std::string_view sentence, int depth)
+    std::string_view sentence, int depth, bool run)
 {
 	if (*deps == '\0')
 		return pos;
+	// The packages that the words name were looked up once for the
+	// whole INDEX: the build field's words come first, then the run
+	// field's.
+	std::span<const std::uint32_t> named;
+	long self = package_number(state.found_line);
+	if (self >= 0) {
+		named = package_depends(static_cast<std::size_t>(self));
+		std::size_t skip = run ? word_count(state.index_fields[7]) : 0;
+		named = named.subspan(std::min(skip, named.size()));
+	}
 	pos = append(pos, end, sentence);
 	std::string_view rest = deps;
 	while (!rest.empty()) {
@@ -292,11 +348,18 @@ append_depends_links(char *pos, char *end, const char *deps,
 			break;
 		std::string_view name = rest.substr(0, rest.find(' '));
 		rest.remove_prefix(name.size());
-		long line = find_package(name);
-		pos = line >= 0
-		    ? append_link(
-			  pos, end, static_cast<std::size_t>(line), name, depth)
-		    : escape_text(pos, end, name);
+		long line;
+		if (!named.empty()) {
+			line = named.front() == no_package
+			    ? -1
+			    : static_cast<long>(named.front());
+			named = named.subspan(1);
+		} else {
+			line = find_package(name);
+		}
+		pos = line >= 0 ? append_link(pos, end,
+				      static_cast<std::size_t>(line), depth)
+				: escape_text(pos, end, name);
 	}
 	return pos;
 }
@@ -314,10 +377,8 @@ append_required_by(char *pos, char *end, const char *package, int depth)
 	pos = append(pos, end, required_by_sentence);
 	const char *separator = "";
 	for (std::uint32_t n : dependents) {
-		const char *text = package_line(n);
 		pos = append(pos, end, separator);
-		pos = append_link(pos, end, n,
-		    std::string_view(text, std::strcspn(text, "|")), depth);
+		pos = append_link(pos, end, n, depth);
 		separator = " ";
 	}
 	return pos;

@@ -73,10 +73,10 @@ port_substitution(int code, char *pos, char *end, void *context)
 		return append_description(pos, end, field(5));
 	case ph_build_depends_links:
 		return append_depends_links(
-		    pos, end, field(8), build_sentence, port->depth);
+		    pos, end, field(8), build_sentence, port->depth, false);
 	case ph_run_depends_links:
 		return append_depends_links(
-		    pos, end, field(9), run_sentence, port->depth);
+		    pos, end, field(9), run_sentence, port->depth, true);
 	case ph_required_by:
 		return append_required_by(pos, end, field(1), port->depth);
 	default:

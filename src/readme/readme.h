@@ -131,9 +131,10 @@ using substitution_fn = char *(*)(int code, char *pos, char *end,
 
 // A dependency field (8 or 9) after sentence, each package name that the
 // INDEX holds a link to its port's page; nothing when the field is empty.
-// depth: the number of directories of the page below the top.
+// depth: the number of directories of the page below the top; run: deps
+// is field 9 of the port found last, else field 8.
 [[nodiscard]] char *append_depends_links(char *pos, char *end, const char *deps,
-    std::string_view sentence, int depth);
+    std::string_view sentence, int depth, bool run);
 
 // The ports whose dependencies name package, as links after a sentence, in
 // INDEX order; nothing when there are none.

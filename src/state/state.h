@@ -67,6 +67,7 @@ struct run_state {
 	char *scan_group;  // first line of the selected group
 	char *scan_cursor; // next line of the group to examine
 	char *scan_end;	   // first line after the group, null: text's end
+	const char *found_line; // the line that find_port found last
 	lookup_index lookup;
 
 	char *top_template;
@@ -88,13 +89,18 @@ struct run_state {
 	int packages_built;		// 0 not yet, 1 built, -1 failed
 	std::uint32_t *package_lines;	// offset of each line in index_text
 	std::size_t package_count;	// INDEX lines
-	std::uint32_t *package_slots;	// hash table: line number + 1, or 0
+	std::uint32_t *package_slots;	// hash table: line + 1 (or 0), hash
 	std::size_t package_slot_mask;	// slots - 1, slots a power of two
+	std::uint32_t *depends_start;	// line n's dependencies: [n], [n + 1]
+	std::uint32_t *depends_lines;	// each word of fields 8, 9: its line, or
+					// no_package
 	std::uint32_t *dependent_start; // line n's dependents: [n], [n + 1]
 	std::uint32_t *dependent_lines; // in INDEX order for each line
-	// Per line, the length of its port directory as a link shows it, plus
-	// one (1: no link), or 0 while not yet known (depends.cc).
+	// Per line, where its package name and its page's directory stand in
+	// link_text, and their lengths: three numbers (depends.cc).
 	std::uint32_t *link_directories;
+	char *link_text;
+	bool link_text_failed; // no room for them: links read the lines
 };
 
 extern run_state state;
