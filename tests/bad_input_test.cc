@@ -1118,6 +1118,17 @@ TEST_F(BadOutput, DirectoryWithoutWritePermission)
 	    denied + top + "/README.html: " + std::strerror(EACCES) + "\n");
 	pages["ports/README.html"] = missing;
 	expect_files(pages);
+
+	// A page that may be written but not read is written without being
+	// compared, and cut to its length.
+	const std::string foo_readme = top + "/misc/foo/README.html";
+	d.put("ports/misc/foo/README.html", std::string(9000, 'x'));
+	ASSERT_EQ(chown(foo_readme.c_str(), 65534, 65534), 0);
+	chmod(foo_readme.c_str(), 0200);
+	r = run({"-q", "misc/foo"}, o);
+	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(r.err, "");
+	EXPECT_EQ(d.get("ports/misc/foo/README.html"), foo_page());
 }
 
 TEST_F(BadOutput, FailedWriteIsReportedAndCounted)
