@@ -178,73 +178,13 @@ port_directory(const char *line, std::string_view name)
 	    : std::string_view();
 }
 
-// The package name of line n and the directory of its page ("devel/gmake",
-// empty when it has none). Popular ports are linked from thousands of
-// pages, and their lines lie all over the INDEX: both texts of every line
-// are copied side by side, once, into one small text, which the links then
-// read instead of the lines.
-void
-link_parts(std::size_t n, std::string_view *name, std::string_view *dir)
-{
-	std::uint32_t *parts = state.link_directories;
-	if (parts == nullptr && !state.link_text_failed) {
-		std::size_t lines = state.package_count;
-		parts = static_cast<std::uint32_t *>(
-		    std::malloc(3 * lines * sizeof(std::uint32_t)));
-		std::size_t total = 0;
-		for (std::size_t i = 0; parts != nullptr && i < lines; i++) {
-			const char *line = package_line(i);
-			std::string_view named(line, std::strcspn(line, "|"));
-			parts[3 * i + 1] =
-			    static_cast<std::uint32_t>(named.size());
-			parts[3 * i + 2] = static_cast<std::uint32_t>(
-			    port_directory(line, named).size());
-			parts[3 * i] = static_cast<std::uint32_t>(total);
-			total += named.size() + parts[3 * i + 2];
-		}
-		char *text = parts != nullptr
-		    ? static_cast<char *>(std::malloc(total + 1))
-		    : nullptr;
-		if (text == nullptr) {
-			// Without the room, each link reads its line.
-			std::free(parts);
-			parts = nullptr;
-			state.link_text_failed = true;
-		} else {
-			for (std::size_t i = 0; i < lines; i++) {
-				const char *line = package_line(i);
-				std::size_t name_size = parts[3 * i + 1];
-				std::memcpy(
-				    text + parts[3 * i], line, name_size);
-				std::memcpy(text + parts[3 * i] + name_size,
-				    line + name_size + path_index_ports.size() +
-					2,
-				    parts[3 * i + 2]);
-			}
-			state.link_text = text;
-			state.link_directories = parts;
-		}
-	}
-	if (parts == nullptr) {
-		const char *line = package_line(n);
-		*name = std::string_view(line, std::strcspn(line, "|"));
-		*dir = port_directory(line, *name);
-		return;
-	}
-	const char *text = state.link_text + parts[3 * n];
-	*name = std::string_view(text, parts[3 * n + 1]);
-	*dir = std::string_view(text + name->size(), parts[3 * n + 2]);
-}
-
-// A link to the page of the port of INDEX line n, with its package name as
-// its text, from a page depth directories below the top; the name alone
-// when there is no page.
+// A link to the page in dir (empty: there is none, and the name stands
+// alone), with name as its text, from a page depth directories below the
+// top.
 char *
-append_link(char *pos, char *end, std::size_t n, int depth)
+compose_link(char *pos, char *end, std::string_view name, std::string_view dir,
+    int depth)
 {
-	std::string_view name;
-	std::string_view dir;
-	link_parts(n, &name, &dir);
 	if (dir.empty())
 		return escape_text(pos, end, name);
 	constexpr std::string_view up = "../../../../../../../../";
@@ -257,6 +197,90 @@ append_link(char *pos, char *end, std::size_t n, int depth)
 	pos = append(pos, end, "/README.html\">");
 	pos = escape_text(pos, end, name);
 	return append(pos, end, "</a>");
+}
+
+// The package name of line n and the directory of its page ("devel/gmake",
+// empty when it has none).
+void
+link_parts(std::size_t n, std::string_view *name, std::string_view *dir)
+{
+	const char *line = package_line(n);
+	*name = std::string_view(line, std::strcspn(line, "|"));
+	*dir = port_directory(line, *name);
+}
+
+// Port pages lie two directories below the top, and popular ports are
+// linked from thousands of them, from lines all over the INDEX: the link of
+// every line as such a page shows it is made once, into one small text.
+constexpr int usual_depth = 2;
+
+bool
+make_usual_links()
+{
+	std::size_t lines = state.package_count;
+	auto *at = static_cast<std::uint32_t *>(
+	    std::malloc((lines + 1) * sizeof(std::uint32_t)));
+	if (at == nullptr)
+		return false;
+	std::size_t total = 0;
+	for (std::size_t i = 0; i < lines; i++) {
+		std::string_view name;
+		std::string_view dir;
+		link_parts(i, &name, &dir);
+		at[i] = static_cast<std::uint32_t>(total);
+		std::size_t size = name.size();
+		for (char c : name)
+			size += c == '&' ? 4 : c == '<' || c == '>' ? 3 : 0;
+		if (!dir.empty())
+			size += std::string_view("<a href=\"../../").size() +
+			    dir.size() +
+			    std::string_view("/README.html\"></a>").size();
+		total += size;
+		// Offsets are 32-bit, as the INDEX's are.
+		if (total >= UINT32_MAX) {
+			std::free(at);
+			return false;
+		}
+	}
+	at[lines] = static_cast<std::uint32_t>(total);
+	char *text = static_cast<char *>(std::malloc(total + 1));
+	if (text == nullptr) {
+		std::free(at);
+		return false;
+	}
+	for (std::size_t i = 0; i < lines; i++) {
+		std::string_view name;
+		std::string_view dir;
+		link_parts(i, &name, &dir);
+		(void)compose_link(
+		    text + at[i], text + at[i + 1], name, dir, usual_depth);
+	}
+	state.link_text = text;
+	state.link_directories = at;
+	return true;
+}
+
+// The link to the page of the port of INDEX line n, with its package name
+// as its text, from a page depth directories below the top; the name alone
+// when there is no page.
+char *
+append_link(char *pos, char *end, std::size_t n, int depth)
+{
+	if (depth == usual_depth && state.link_directories == nullptr &&
+	    !state.link_text_failed)
+		state.link_text_failed = !make_usual_links();
+	if (depth == usual_depth && state.link_directories != nullptr) {
+		const std::uint32_t *at = state.link_directories;
+		return append(pos, end,
+		    std::string_view(
+			state.link_text + at[n], at[n + 1] - at[n]));
+	}
+	// Without the room for them, and for pages at other depths, each
+	// link reads its line.
+	std::string_view name;
+	std::string_view dir;
+	link_parts(n, &name, &dir);
+	return compose_link(pos, end, name, dir, depth);
 }
 
 } // namespace

@@ -96,8 +96,8 @@ struct run_state {
 					// no_package
 	std::uint32_t *dependent_start; // line n's dependents: [n], [n + 1]
 	std::uint32_t *dependent_lines; // in INDEX order for each line
-	// Per line, where its package name and its page's directory stand in
-	// link_text, and their lengths: three numbers (depends.cc).
+	// Where the link to each line's page, as a port page shows it, begins
+	// in link_text; one more number, the text's end (depends.cc).
 	std::uint32_t *link_directories;
 	char *link_text;
 	bool link_text_failed; // no room for them: links read the lines
