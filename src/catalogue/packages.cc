@@ -89,7 +89,7 @@ free_arrays()
 {
 	std::uint32_t **owned[] = {&state.package_lines, &state.package_slots,
 	    &state.depends_start, &state.depends_lines, &state.dependent_start,
-	    &state.dependent_lines, &state.link_directories};
+	    &state.dependent_lines, &state.link_offsets};
 	for (std::uint32_t **array : owned) {
 		std::free(*array);
 		*array = nullptr;

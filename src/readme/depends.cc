@@ -82,9 +82,8 @@ read_description(int fd, const char *path, char *text)
 	auto size = static_cast<std::size_t>(st.st_size);
 	std::size_t got = 0;
 	while (got < size) {
-		ssize_t n = read(fd, text + got, size - got);
-		if (n < 0 && errno == EINTR)
-			continue;
+		ssize_t n = read_direct(
+		    fd, text + got, size - got, static_cast<off_t>(got));
 		if (n < 0) {
 			not_read(path, std::strerror(errno));
 			return false;
@@ -97,46 +96,16 @@ read_description(int fd, const char *path, char *text)
 	return true;
 }
 
-// Bytes that escape_text replaces, and bytes that no port directory in a
-// link may hold: blanks and controls, and what a URL or an HTML attribute
-// would take for something else.
-constexpr auto byte_table = [](auto wanted) {
+// Bytes that no port directory in a link may hold: blanks and controls, and
+// what a URL or an HTML attribute would take for something else.
+constexpr std::array<bool, 256> unsafe_in_link = [] {
 	std::array<bool, 256> table{};
 	for (int c = 0; c < 256; c++)
-		table[static_cast<std::size_t>(c)] = wanted(c);
+		table[static_cast<std::size_t>(c)] = c <= ' ' || c == 0x7f ||
+		    c == '"' || c == '\'' || c == '<' || c == '>' || c == '&' ||
+		    c == '%' || c == '?' || c == '#' || c == '\\';
 	return table;
-};
-constexpr std::array<bool, 256> escaped =
-    byte_table([](int c) { return c == '&' || c == '<' || c == '>'; });
-constexpr std::array<bool, 256> unsafe_in_link = byte_table([](int c) {
-	return c <= ' ' || c == 0x7f || c == '"' || c == '\'' || c == '<' ||
-	    c == '>' || c == '&' || c == '%' || c == '?' || c == '#' ||
-	    c == '\\';
-});
-
-bool
-is(const std::array<bool, 256> &table, char c)
-{
-	return table[static_cast<unsigned char>(c)];
-}
-
-// html_escape for a text that is not NUL-terminated.
-char *
-escape_text(char *pos, char *end, std::string_view text)
-{
-	std::size_t run = 0;
-	for (std::size_t i = 0; i < text.size(); i++) {
-		if (!is(escaped, text[i]))
-			continue;
-		pos = append(pos, end, text.substr(run, i - run));
-		pos = append(pos, end,
-		    text[i] == '&'	 ? "&amp;"
-			: text[i] == '<' ? "&lt;"
-					 : "&gt;");
-		run = i + 1;
-	}
-	return append(pos, end, text.substr(run));
-}
+}();
 
 // The directory of a line's port below the top ("devel/gmake"), or nothing
 // when field 2 names no port directory that a link can point to as it
@@ -160,7 +129,7 @@ port_directory(const char *line, std::string_view name)
 	for (;; pos++) {
 		char c = *pos;
 		if (c != '/' && c != '|' && c != '\0') {
-			if (is(unsafe_in_link, c))
+			if (unsafe_in_link[static_cast<unsigned char>(c)])
 				return {};
 			continue;
 		}
@@ -186,7 +155,7 @@ compose_link(char *pos, char *end, std::string_view name, std::string_view dir,
     int depth)
 {
 	if (dir.empty())
-		return escape_text(pos, end, name);
+		return html_escape(pos, end, name);
 	constexpr std::string_view up = "../../../../../../../../";
 	pos = append(pos, end, "<a href=\"");
 	for (int left = depth; left > 0; left -= 8)
@@ -195,7 +164,7 @@ compose_link(char *pos, char *end, std::string_view name, std::string_view dir,
 			0, 3 * static_cast<std::size_t>(std::min(left, 8))));
 	pos = append(pos, end, dir);
 	pos = append(pos, end, "/README.html\">");
-	pos = escape_text(pos, end, name);
+	pos = html_escape(pos, end, name);
 	return append(pos, end, "</a>");
 }
 
@@ -228,15 +197,13 @@ make_usual_links()
 		std::string_view dir;
 		link_parts(i, &name, &dir);
 		at[i] = static_cast<std::uint32_t>(total);
-		std::size_t size = name.size();
-		for (char c : name)
-			size += c == '&' ? 4 : c == '<' || c == '>' ? 3 : 0;
-		if (!dir.empty())
-			size += std::string_view("<a href=\"../../").size() +
-			    dir.size() +
-			    std::string_view("/README.html\"></a>").size();
-		total += size;
-		// Offsets are 32-bit, as the INDEX's are.
+		// Made once to learn its size; a link too long for the
+		// scratch (or for 32-bit offsets) leaves every link to be
+		// made from its line.
+		static char scratch[64 * 1024];
+		char *made = compose_link(
+		    scratch, scratch + sizeof scratch, name, dir, usual_depth);
+		total += made != nullptr ? made - scratch : UINT32_MAX;
 		if (total >= UINT32_MAX) {
 			std::free(at);
 			return false;
@@ -256,7 +223,7 @@ make_usual_links()
 		    text + at[i], text + at[i + 1], name, dir, usual_depth);
 	}
 	state.link_text = text;
-	state.link_directories = at;
+	state.link_offsets = at;
 	return true;
 }
 
@@ -266,11 +233,11 @@ make_usual_links()
 char *
 append_link(char *pos, char *end, std::size_t n, int depth)
 {
-	if (depth == usual_depth && state.link_directories == nullptr &&
+	if (depth == usual_depth && state.link_offsets == nullptr &&
 	    !state.link_text_failed)
 		state.link_text_failed = !make_usual_links();
-	if (depth == usual_depth && state.link_directories != nullptr) {
-		const std::uint32_t *at = state.link_directories;
+	if (depth == usual_depth && state.link_offsets != nullptr) {
+		const std::uint32_t *at = state.link_offsets;
 		return append(pos, end,
 		    std::string_view(
 			state.link_text + at[n], at[n + 1] - at[n]));
@@ -383,7 +350,7 @@ append_depends_links(char *pos, char *end, const char *deps,
 		}
 		pos = line >= 0 ? append_link(pos, end,
 				      static_cast<std::size_t>(line), depth)
-				: escape_text(pos, end, name);
+				: html_escape(pos, end, name);
 	}
 	return pos;
 }

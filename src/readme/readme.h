@@ -101,7 +101,7 @@ using substitution_fn = char *(*)(int code, char *pos, char *end,
     substitution_fn substitute, void *context);
 
 // Appends text with &, < and > escaped for HTML. Null when it does not fit.
-[[nodiscard]] char *html_escape(char *pos, char *end, const char *text);
+[[nodiscard]] char *html_escape(char *pos, char *end, std::string_view text);
 
 // Writes length bytes of text as dir/README.html, unless it holds them
 // already; refuses what is not a regular file of its own. 0, or 1 after the

@@ -4,6 +4,7 @@
 // written. Templates are loaded on first need, all that a request's kind can
 // need before any building starts, since the builders nest without coming
 // back here.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -59,25 +60,26 @@ expand_template(const char *tmpl, char *out, char *end,
 }
 
 char *
-html_escape(char *pos, char *end, const char *text)
+html_escape(char *pos, char *end, std::string_view text)
 {
 	for (;;) {
-		std::size_t run = std::strcspn(text, "&<>");
-		pos = append(pos, end, std::string_view(text, run));
-		text += run;
-		switch (*text++) {
+		std::size_t run =
+		    std::min(text.find_first_of("&<>"), text.size());
+		pos = append(pos, end, text.substr(0, run));
+		if (run == text.size())
+			return pos;
+		switch (text[run]) {
 		case '&':
 			pos = append(pos, end, "&amp;");
 			break;
 		case '<':
 			pos = append(pos, end, "&lt;");
 			break;
-		case '>':
+		default:
 			pos = append(pos, end, "&gt;");
 			break;
-		default:
-			return pos;
 		}
+		text.remove_prefix(run + 1);
 	}
 }
 

@@ -98,7 +98,7 @@ struct run_state {
 	std::uint32_t *dependent_lines; // in INDEX order for each line
 	// Where the link to each line's page, as a port page shows it, begins
 	// in link_text; one more number, the text's end (depends.cc).
-	std::uint32_t *link_directories;
+	std::uint32_t *link_offsets;
 	char *link_text;
 	bool link_text_failed; // no room for them: links read the lines
 };
