@@ -206,7 +206,7 @@ LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 		index += index_line("misc", name);
 	index += index_line("www", "httpd");
 
-	reset_state();
+	clean_up();
 	state.quiet = 1;
 	set_top(top);
 	set_category_list({"archivers", "misc", "www"});
@@ -216,14 +216,15 @@ LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 	state.category_template = owned(tmpl);
 	state.port_template = owned(port_template);
 
-	int result = make_readme(category_dir.c_str(), kind_category);
+	char comment[category_comment_size];
+	int result = make_category_readme(
+	    category_dir.c_str(), kind_category, comment, sizeof comment);
 
 	std::string readme;
 	bool written = get_file(category_dir + "/README.html", &readme);
 	if (indexed.empty()) {
 		check(result == 1 && !written, "a category without a group");
-		check(state.category_comment[0] == '\0',
-		    "no comment without a group");
+		check(comment[0] == '\0', "no comment without a group");
 		clean_up();
 		return 0;
 	}
@@ -232,7 +233,7 @@ LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 		clean_up();
 		return 0;
 	}
-	check(state.category_comment == m.comment, "the category comment");
+	check(comment == m.comment, "the category comment");
 
 	std::string links;
 	for (const std::string &name : m.ports) {

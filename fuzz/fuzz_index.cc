@@ -8,7 +8,7 @@
 // the text (plus names that have no group, and names taken from field 1) is
 // selected, and ports are looked up in and against the INDEX's order, along
 // with paths outside the tree and keys too long for the lookup's buffer.
-// Each answer, the scan cursor and the fields left behind are checked.
+// Each answer, the scan cursor and the record found are checked.
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
@@ -30,7 +30,7 @@ namespace {
 // user's own tree.
 const std::string top = "/home/me/ports";
 
-constexpr std::size_t longest_line = field_text_size - 1;
+constexpr std::size_t longest_line = index_line_max;
 
 struct line_model {
 	std::size_t start;     // offset in the text
@@ -108,39 +108,53 @@ model_lines(std::string_view text)
 }
 
 bool
-fields_are(const std::vector<std::string_view> &fields)
+fields_are(
+    const index_record &record, const std::vector<std::string_view> &fields)
 {
 	for (std::size_t k = 0; k < index_field_count; k++) {
-		const char *f = state.index_fields[k];
-		if (f == nullptr)
-			return false;
 		std::string_view want = k < fields.size() ? fields[k] : "";
-		if (want != f)
+		if (want != record.fields[k])
 			return false;
 	}
 	return true;
 }
 
-// Splits one line on its own, as find_port and group_index do.
+// Splits one line on its own, as find_port and group_index do, in full and
+// up to each field.
 void
 check_split(std::string_view line)
 {
 	std::string copy(line.substr(0, line.find('\0')));
 	std::vector<std::string_view> fields = model_fields(copy);
-	int count = split_index_line(copy.c_str());
-	if (copy.size() > longest_line || fields.size() > index_field_count) {
-		check(count == -1, "split refuses a line too long or too wide");
+	index_record record;
+	bool split = split_index_line(copy.c_str(), &record);
+	if (fields.size() > index_field_count) {
+		check(!split, "split refuses a line too wide");
 		return;
 	}
-	check(count == static_cast<int>(fields.size()),
-	    "split counts the fields");
-	check(fields_are(fields), "split gives the fields, the rest empty");
+	check(split, "split takes a line that is not too wide");
+	check(record.count == fields.size(), "split counts the fields");
+	check(fields_are(record, fields),
+	    "split gives the fields, the rest empty");
+	for (std::size_t last = 0; last + 1 < index_field_count; last++) {
+		index_record part;
+		(void)split_index_line(
+		    copy.c_str(), &part, static_cast<index_field>(last));
+		std::vector<std::string_view> wanted(fields.begin(),
+		    fields.begin() +
+			static_cast<std::ptrdiff_t>(
+			    std::min(fields.size(), last + 1)));
+		check(fields_are(part, wanted),
+		    "a partial split gives the fields up to its last");
+	}
 }
 
 struct lookup_model {
 	const std::vector<line_model> *lines;
 	std::size_t first, last; // the group's lines: [first, last)
 	std::size_t cursor;	 // a line number in [first, last]
+	category_scan scan;	 // what select_category gave
+	index_record found;	 // what the last lookup found
 };
 
 // The key find_port builds for path, or empty when it does not fit.
@@ -172,29 +186,29 @@ check_find(lookup_model &m, char *text, const std::string &path)
 				found = i;
 		}
 	}
-	const char *before[index_field_count];
-	std::memcpy(before, state.index_fields, sizeof before);
-	char *cursor_before = state.scan_cursor;
+	index_record before = m.found;
+	char *cursor_before = m.scan.cursor;
 
-	int result = find_port(path.c_str());
+	bool result = find_port(&m.scan, path.c_str(), &m.found);
 
 	if (found == m.last) {
-		check(result == 0, "find_port misses a port not in the group");
-		check(state.scan_cursor == cursor_before,
-		    "a miss leaves the cursor");
+		check(!result, "find_port misses a port not in the group");
 		check(
-		    std::memcmp(before, state.index_fields, sizeof before) == 0,
-		    "a miss leaves the fields");
+		    m.scan.cursor == cursor_before, "a miss leaves the cursor");
+		check(m.found.line == before.line &&
+			m.found.fields == before.fields,
+		    "a miss leaves the record");
 		return;
 	}
-	check(result == 1, "find_port finds a port in the group");
+	check(result, "find_port finds a port in the group");
 	m.cursor = found + 1;
-	char *want = m.cursor < m.last	? text + lines[m.cursor].start
-	    : state.scan_end != nullptr ? state.scan_end
-					: state.index_end;
-	check(state.scan_cursor == want,
-	    "the cursor stands behind the line found");
-	check(fields_are(lines[found].fields), "the line found is split");
+	char *want = m.cursor < m.last ? text + lines[m.cursor].start
+	    : m.scan.end != nullptr    ? m.scan.end
+				       : state.index_end;
+	check(m.scan.cursor == want, "the cursor stands behind the line found");
+	check(m.found.line == text + lines[found].start &&
+		fields_are(m.found, lines[found].fields),
+	    "the line found is split");
 }
 
 std::vector<std::string>
@@ -255,24 +269,25 @@ check_lookups(const std::vector<line_model> &lines,
 		std::size_t g = 0;
 		while (g < groups.size() && lines[groups[g]].primary != name)
 			g++;
-		char *end_before = state.scan_end;
+		category_scan scan;
+		char marker = 0;
+		scan.end = &marker;
 
-		int result = select_category(name.c_str());
+		int result = select_category(name.c_str(), &scan);
 
 		if (!listed || g == groups.size()) {
 			check(result == 1,
 			    "select_category refuses a name without a group");
-			check(state.scan_end == end_before,
-			    "a refusal leaves scan_end");
+			check(scan.end == &marker, "a refusal leaves the scan");
 			continue;
 		}
 		check(result == 0, "select_category selects a listed group");
 		lookup_model m = {&lines, groups[g],
 		    g + 1 < groups.size() ? groups[g + 1] : lines.size(),
-		    groups[g]};
-		check(state.scan_cursor == text + lines[m.first].start,
+		    groups[g], scan, {}};
+		check(scan.cursor == text + lines[m.first].start,
 		    "the cursor starts at the group's first line");
-		check(state.scan_end ==
+		check(scan.end ==
 			(m.last < lines.size() ? text + lines[m.last].start
 					       : nullptr),
 		    "scan_end is the next group's first line");
@@ -311,7 +326,7 @@ LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 	std::string_view input(reinterpret_cast<const char *>(data), size);
 	std::vector<line_model> lines = model_lines(input);
 
-	reset_state();
+	clean_up();
 	state.quiet = 1;
 	set_top(top);
 
@@ -363,9 +378,6 @@ LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 		check(std::strlen(state.index_text + l.start) == l.text.size(),
 		    "each line is cut at its newline");
 	}
-	if (!lines.empty())
-		check(fields_are(lines.back().fields),
-		    "the last line's fields are left after grouping");
 
 	check_lookups(lines, groups, names);
 	clean_up();

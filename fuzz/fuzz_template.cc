@@ -465,7 +465,7 @@ LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 	model m = make_model(std::move(fields), std::move(bar),
 	    comment.substr(0, comment.find('\0')));
 
-	reset_state();
+	clean_up();
 	state.quiet = 1;
 	set_top(top);
 	check(read_category_list() == 0, "the tree's category list");

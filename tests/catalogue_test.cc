@@ -19,12 +19,8 @@ namespace {
 // Resets the run state before and frees what a test loaded after.
 class Catalogue : public ::testing::Test {
 protected:
-	void SetUp() override { reset_state(); }
-	void TearDown() override
-	{
-		clean_up();
-		reset_state();
-	}
+	void SetUp() override { clean_up(); }
+	void TearDown() override { clean_up(); }
 
 	// Reads dir's Makefiles as start-up does and returns the names.
 	std::vector<std::string> categories(const TempDir &dir)
@@ -90,28 +86,42 @@ TEST_F(Catalogue, LocalMakefileInsertsBeforeFirstLaterName)
 	TempDir u;
 	u.put("Makefile", "SUBDIR += net\nSUBDIR += devel\n");
 	u.put("Makefile.local", "SUBDIR += misc\n");
-	reset_state();
+	clean_up();
 	EXPECT_EQ(categories(u), (std::vector<std::string>{"misc", "net", "devel"}));
 
 	TempDir only;
 	only.put("Makefile", "# nothing here\n");
 	only.put("Makefile.local", "SUBDIR += local\n");
-	reset_state();
+	clean_up();
 	EXPECT_EQ(categories(only), (std::vector<std::string>{"local"}));
 }
 
-TEST_F(Catalogue, SplitCountsFieldsAndResetsMissingOnes)
+TEST_F(Catalogue, SplitCountsFieldsAndReadsMissingOnesEmpty)
 {
-	EXPECT_EQ(split_index_line("a||b"), 3);
-	EXPECT_STREQ(state.index_fields[1], "");
-	EXPECT_STREQ(state.index_fields[2], "b");
-	EXPECT_EQ(split_index_line("a|b|c|d|e|f|g|h|i|j"), 10);
-	EXPECT_EQ(split_index_line("x|y|"), 2);
-	EXPECT_STREQ(state.index_fields[1], "y");
-	EXPECT_STREQ(state.index_fields[2], "");	// not "c" from before
-	EXPECT_STREQ(state.index_fields[9], "");
-	EXPECT_EQ(split_index_line("1|2|3|4|5|6|7|8|9|10|11|12|13|14"), 14);
-	EXPECT_EQ(split_index_line("1|2|3|4|5|6|7|8|9|10|11|12|13|14|15"), -1);
+	index_record r;
+	ASSERT_TRUE(split_index_line("a||b", &r));
+	EXPECT_EQ(r.count, 3u);
+	EXPECT_EQ(r[index_field::origin], "");
+	EXPECT_EQ(r[index_field::prefix], "b");
+	EXPECT_TRUE(split_index_line("x|y|", &r));
+	EXPECT_EQ(r.count, 2u);
+	EXPECT_EQ(r[index_field::origin], "y");
+	EXPECT_EQ(r[index_field::prefix], "");
+	EXPECT_EQ(r[index_field::website], "");
+	EXPECT_TRUE(split_index_line("1|2|3|4|5|6|7|8|9|10|11|12|13|14", &r));
+	EXPECT_EQ(r[index_field::fetch_depends], "13");
+	EXPECT_EQ(r[index_field::extra], "14");
+	EXPECT_FALSE(split_index_line("1|2|3|4|5|6|7|8|9|10|11|12|13|14|15", &r));
+	// Only as far as asked.
+	EXPECT_TRUE(split_index_line("a|b|c|d", &r, index_field::origin));
+	EXPECT_EQ(r[index_field::origin], "b");
+	EXPECT_EQ(r[index_field::prefix], "");
+
+	std::vector<std::string> words;
+	field_words each("  gmake-4.3 perl5-5.36  x ");
+	for (std::string_view w; each.next(&w);)
+		words.emplace_back(w);
+	EXPECT_EQ(words, (std::vector<std::string>{"gmake-4.3", "perl5-5.36", "x"}));
 }
 
 TEST_F(Catalogue, GroupsFollowPrimaryCategoryRuns)
@@ -120,12 +130,12 @@ TEST_F(Catalogue, GroupsFollowPrimaryCategoryRuns)
 	    line("misc/c", "misc devel") + line("devel/d");
 	ASSERT_EQ(group(text), 0);
 	ASSERT_EQ(state.group_count, 3u);
-	EXPECT_EQ(primary_category(state.category_groups[0]), "devel");
-	EXPECT_EQ(primary_category(state.category_groups[1]), "misc");
-	EXPECT_EQ(primary_category(state.category_groups[2]), "devel");
+	for (auto [g, name] : {std::pair{0, "devel"}, {1, "misc"}, {2, "devel"}}) {
+		index_record r;
+		ASSERT_TRUE(split_index_line(state.category_groups[g], &r));
+		EXPECT_EQ(primary_category(r), name);
+	}
 	EXPECT_EQ(state.category_groups[3], nullptr);
-	// After grouping, the fields are those of the last line.
-	EXPECT_STREQ(state.index_fields[0], "d-1.0");
 }
 
 TEST_F(Catalogue, MoreGroupsThanCategoriesIsNoError)
@@ -150,7 +160,8 @@ TEST_F(Catalogue, EmptyIndexHasNoGroups)
 	ASSERT_EQ(group(""), 0);
 	EXPECT_EQ(state.category_groups[0], nullptr);
 	testing::internal::CaptureStderr();
-	EXPECT_EQ(select_category("devel"), 1);
+	category_scan scan;
+	EXPECT_EQ(select_category("devel", &scan), 1);
 	EXPECT_EQ(testing::internal::GetCapturedStderr(), "No such category: devel\n");
 }
 
@@ -190,7 +201,7 @@ TEST_F(Catalogue, BadLinesAreRejectedWithTheirNumber)
 TEST_F(Catalogue, LongestLineThatFitsIsAccepted)
 {
 	std::string head = "a|/usr/ports/devel/a|p|c|d|m|devel|";
-	std::string fits = head + std::string(field_text_size - 1 - head.size(), 'x');
+	std::string fits = head + std::string(index_line_max - head.size(), 'x');
 	ASSERT_EQ(group(fits + "\n"), 0);
 	TearDown();
 	SetUp();
@@ -205,12 +216,14 @@ TEST_F(Catalogue, CategoriesSelectTheirGroupByName)
 	// devel has no INDEX lines: misc must still get misc's group.
 	ASSERT_EQ(group(line("archivers/a") + line("misc/b") + line("misc/c")), 0);
 	strcpy(state.top_dir, "/usr/ports");
-	ASSERT_EQ(select_category("misc"), 0);
-	EXPECT_EQ(find_port("/usr/ports/misc/b"), 1);
-	EXPECT_STREQ(state.index_fields[0], "b-1.0");
+	category_scan scan;
+	index_record r;
+	ASSERT_EQ(select_category("misc", &scan), 0);
+	EXPECT_TRUE(find_port(&scan, "/usr/ports/misc/b", &r));
+	EXPECT_EQ(r[index_field::package], "b-1.0");
 	testing::internal::CaptureStderr();
-	EXPECT_EQ(select_category("devel"), 1);
-	EXPECT_EQ(select_category("www"), 1);	// not listed
+	EXPECT_EQ(select_category("devel", &scan), 1);
+	EXPECT_EQ(select_category("www", &scan), 1);	// not listed
 	EXPECT_EQ(testing::internal::GetCapturedStderr(),
 	    "No such category: devel\nNo such category: www\n");
 }
@@ -219,7 +232,8 @@ TEST_F(Catalogue, UnlistedGroupIsNotSelectable)
 {
 	ASSERT_EQ(group(line("net/a")), 0);
 	testing::internal::CaptureStderr();
-	EXPECT_EQ(select_category("net"), 1);
+	category_scan scan;
+	EXPECT_EQ(select_category("net", &scan), 1);
 	EXPECT_EQ(testing::internal::GetCapturedStderr(), "No such category: net\n");
 }
 
@@ -228,33 +242,37 @@ TEST_F(Catalogue, LookupMovesForwardAndFindsOutOfOrderPorts)
 	ASSERT_EQ(group(line("archivers/z") + line("devel/a") + line("devel/b") +
 	    line("devel/c") + line("misc/m")), 0);
 	strcpy(state.top_dir, "/home/me/ports");
-	ASSERT_EQ(select_category("devel"), 0);
-	EXPECT_EQ(find_port("/home/me/ports/devel/b"), 1);
-	EXPECT_EQ(state.scan_cursor, state.category_groups[1] +
+	category_scan scan;
+	index_record r;
+	ASSERT_EQ(select_category("devel", &scan), 0);
+	EXPECT_TRUE(find_port(&scan, "/home/me/ports/devel/b", &r));
+	EXPECT_EQ(scan.cursor, state.category_groups[1] +
 	    line("devel/a").size() + line("devel/b").size());
 	// a stands before the cursor: found by the second pass.
-	EXPECT_EQ(find_port("/home/me/ports/devel/a"), 1);
-	EXPECT_STREQ(state.index_fields[0], "a-1.0");
-	EXPECT_EQ(find_port("/home/me/ports/devel/c"), 1);
+	EXPECT_TRUE(find_port(&scan, "/home/me/ports/devel/a", &r));
+	EXPECT_EQ(r[index_field::package], "a-1.0");
+	EXPECT_TRUE(find_port(&scan, "/home/me/ports/devel/c", &r));
 	// Not in this group, nor a prefix match; nothing changes.
-	char *cursor = state.scan_cursor;
-	EXPECT_EQ(find_port("/home/me/ports/misc/m"), 0);
-	EXPECT_EQ(find_port("/home/me/ports/devel/a-devel"), 0);
-	EXPECT_EQ(find_port("/home/me/ports/devel"), 0);
-	EXPECT_EQ(state.scan_cursor, cursor);
-	EXPECT_STREQ(state.index_fields[0], "c-1.0");
+	char *cursor = scan.cursor;
+	EXPECT_FALSE(find_port(&scan, "/home/me/ports/misc/m", &r));
+	EXPECT_FALSE(find_port(&scan, "/home/me/ports/devel/a-devel", &r));
+	EXPECT_FALSE(find_port(&scan, "/home/me/ports/devel", &r));
+	EXPECT_EQ(scan.cursor, cursor);
+	EXPECT_EQ(r[index_field::package], "c-1.0");
 }
 
 TEST_F(Catalogue, LastGroupRunsToTheEndOfTheText)
 {
 	ASSERT_EQ(group(line("devel/a") + line("misc/b") + line("misc/c")), 0);
 	strcpy(state.top_dir, "/usr/ports");
-	ASSERT_EQ(select_category("misc"), 0);
-	EXPECT_EQ(state.scan_end, nullptr);
-	EXPECT_EQ(find_port("/usr/ports/misc/c"), 1);
-	EXPECT_EQ(find_port("/usr/ports/misc/x"), 0);
-	EXPECT_EQ(find_port("/usr/ports/misc/b"), 1);
-	EXPECT_EQ(find_port("/usr/ports/misc/c"), 1);
+	category_scan scan;
+	index_record r;
+	ASSERT_EQ(select_category("misc", &scan), 0);
+	EXPECT_EQ(scan.end, nullptr);
+	EXPECT_TRUE(find_port(&scan, "/usr/ports/misc/c", &r));
+	EXPECT_FALSE(find_port(&scan, "/usr/ports/misc/x", &r));
+	EXPECT_TRUE(find_port(&scan, "/usr/ports/misc/b", &r));
+	EXPECT_TRUE(find_port(&scan, "/usr/ports/misc/c", &r));
 }
 
 // Start-up failures, as a user meets them: messages and status 255.

@@ -1,21 +1,25 @@
-// The ports tree catalogue: start-up, the category list, the INDEX and the
-// lookup of a port's INDEX line.
+// The ports tree catalogue: start-up, the category list, the INDEX and its
+// records, the lookup of a port's record and the package index.
 #pragma once
 
 #include <sys/types.h>
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <span>
 #include <string_view>
 
-// Prepares a run: priority, exit handler, the two directories, the category
-// list and the grouped INDEX. 0, or -1 after reporting why.
+// Prepares a run: priority, exit handler, the category list and the
+// grouped INDEX. The top and templates directories must be set. 0, or -1
+// after reporting why.
 [[nodiscard]] int start_up();
 
-// Frees the INDEX, the templates, the group array and the package index.
-// Registered with atexit; safe to run more than once.
+// Frees everything a run loaded or built (the INDEX, the templates, the
+// group array, the lookup index, the package index), closes the top
+// directory and clears the run-state record. Registered with atexit; safe
+// to run more than once.
 void clean_up();
 
 // Reads the "SUBDIR += " names of the top-level Makefile (required) and
@@ -46,11 +50,12 @@ void report_open_failure(const char *path, const char *verb);
 // left to fail at its first read. -1 after the report.
 [[nodiscard]] int open_input(const char *path, bool in_tree, int flags);
 
-// pread and pwrite, retried after EINTR, and once without direct I/O when
-// the file system refuses it (EINVAL).
-[[nodiscard]] ssize_t read_direct(
+// pread and pwrite on any descriptor, retried after EINTR, and once more
+// with the direct-I/O flag cleared when the file system refuses it
+// (EINVAL). The result of the last call, errno set as it left it.
+[[nodiscard]] ssize_t read_at(
     int fd, char *buf, std::size_t size, off_t offset);
-[[nodiscard]] ssize_t write_direct(
+[[nodiscard]] ssize_t write_at(
     int fd, const char *buf, std::size_t size, off_t offset);
 
 // The whole file as one allocated, NUL-terminated text, its length in
@@ -68,58 +73,144 @@ void report_open_failure(const char *path, const char *verb);
 // failed: the file then counts as unreadable.
 [[nodiscard]] bool close_makefile(FILE *f, const char *path);
 
+// The INDEX: records.
+
+// The fields of an INDEX line, in their order: the thirteen of the format,
+// and a fourteenth that the tool accepts and ignores.
+enum class index_field : int {
+	package, // name-version
+	origin,	 // /usr/ports/CATEGORY/PORT
+	prefix,
+	comment,
+	descr, // the description file
+	maintainer,
+	categories,    // the primary one first, blank-separated
+	build_depends, // package names, blank-separated, as the four below
+	run_depends,
+	website,
+	extract_depends,
+	patch_depends,
+	fetch_depends,
+	extra,
+};
+inline constexpr std::size_t index_field_count = 14;
+static_assert(
+    static_cast<std::size_t>(index_field::extra) + 1 == index_field_count);
+
+// A line of the longest length an INDEX may hold, or longer, is an error:
+// real meta-ports list hundreds of dependencies, far below this.
+inline constexpr std::size_t index_line_max = (1 << 20) - 1;
+// The primary category names a directory of the tree and a group.
+inline constexpr std::size_t primary_category_max = 31;
+
+// One INDEX line, split into its fields in place. A field the line lacks
+// reads as empty.
+struct index_record {
+	const char *line = nullptr; // where the line begins
+	std::size_t count = 0;	    // the fields the line has
+	std::array<std::string_view, index_field_count> fields{};
+
+	[[nodiscard]] std::string_view operator[](index_field f) const
+	{
+		return fields[static_cast<std::size_t>(f)];
+	}
+};
+
+// Splits the NUL-terminated line into record, up to and including the field
+// last (the fields after it are not looked for and read as empty). A field
+// begins at the line's start and after every '|' that is not the line's
+// last character. False when the line has more than index_field_count
+// fields; record then holds the first of them.
+[[nodiscard]] bool split_index_line(const char *line, index_record *record,
+    index_field last = index_field::extra);
+
+// The primary category of a record: the first word of its categories.
+[[nodiscard]] std::string_view primary_category(const index_record &record);
+
+// The words of a dependency field: the runs of characters between blanks,
+// in order. Every reader of a dependency field walks it with this, so that
+// the words of a field are the same to all of them.
+class field_words {
+      public:
+	explicit field_words(std::string_view field) : rest_(field) {}
+	// The next word, its bytes inside the field; false after the last.
+	[[nodiscard]] bool next(std::string_view *word);
+
+      private:
+	std::string_view rest_;
+};
+
 // Loads <top_dir>/INDEX-<release digits> into index_text. 0, or -1.
 [[nodiscard]] int load_index();
-
-// Fills index_fields and field_text from one NUL-terminated line. Fields a
-// line lacks read as empty. Returns the number of fields, or -1 when the
-// line does not fit field_text or has more fields than index_fields holds.
-int split_index_line(const char *line);
 
 // Validates every INDEX line, cuts the text into lines in place and records
 // where each category group begins. 0, or -1 after the line's error.
 [[nodiscard]] int group_index();
 
-// Selects the INDEX group of the listed category name for find_port. 0, or
-// 1 after "No such category".
-[[nodiscard]] int select_category(const char *name);
+// The lookup.
+
+// The INDEX group of one category, and where the next lookup in it starts.
+struct category_scan {
+	char *group = nullptr;	// its first line
+	char *cursor = nullptr; // the next line to examine
+	char *end = nullptr;	// the first line after it; null: text's end
+};
+
+// Selects the INDEX group of the listed category name into *scan. 0, or 1
+// after "No such category" with *scan unchanged.
+[[nodiscard]] int select_category(const char *name, category_scan *scan);
 
 // Looks up the INDEX line of the port directory path in the selected group.
-// 1 when found: the line is split and the cursor stands behind it. 0 when
-// not: nothing changes and nothing is reported.
-[[nodiscard]] int find_port(const char *path);
+// True when found: the line is split into *record and the cursor stands
+// behind it. False when not: nothing changes and nothing is reported.
+[[nodiscard]] bool find_port(
+    category_scan *scan, const char *path, index_record *record);
 
-// The primary category of an INDEX line: the first word of field 7.
-std::string_view primary_category(const char *line);
+// Frees the lookup's index of a group. Safe to run more than once.
+void release_lookup();
 
-// Field k (numbered from 1) of an INDEX line, read in place; empty when the
-// line has fewer fields.
-std::string_view index_line_field(const char *line, int k);
+// The package index.
+
+// The dependency fields whose words the package index resolves, in the
+// order of package_depends' kinds.
+inline constexpr std::array<index_field, 2> linked_fields = {
+    index_field::build_depends, index_field::run_depends};
+
+// Makes the link to the page of the port of INDEX line n, as a port page
+// shows it, at pos (bounded by end); null when it does not fit.
+using link_maker = char *(*)(char *pos, char *end, std::size_t n);
 
 // Builds the package index from the grouped INDEX: the line of every
-// package name and the dependents of every line. Once per run; 0, or -1
-// after "calloc() failure" (later calls give -1 without a message).
-[[nodiscard]] int build_packages();
+// package name, the lines that the words of each line's linked fields name,
+// the dependents of every line and, made by make_link, the link to every
+// line's page. Once per run; 0, or -1 after "calloc() failure" (later calls
+// give -1 without a message).
+[[nodiscard]] int build_packages(link_maker make_link);
 
-// Frees the package index and forgets the examined port template. Safe to
-// run more than once.
-void drop_packages();
+// Frees the package index. Safe to run more than once.
+void release_packages();
 
-// The number of the first INDEX line whose package name (field 1) is name,
-// or -1 (also while no index is built).
+// The number of the first INDEX line whose package name is name, or -1
+// (also while no index is built).
 [[nodiscard]] long find_package(std::string_view name);
 
-// INDEX line n, counted from 0 in INDEX order.
-[[nodiscard]] const char *package_line(std::size_t n);
-
-// What each word of the dependency fields 8 and 9 of line n names, in the
-// order of the words: the line of that package, or no_package.
-inline constexpr std::uint32_t no_package = UINT32_MAX;
-[[nodiscard]] std::span<const std::uint32_t> package_depends(std::size_t n);
+// INDEX line n, counted from 0 in INDEX order, split.
+[[nodiscard]] index_record package_record(std::size_t n);
 
 // The number of the INDEX line that begins at line, or -1.
 [[nodiscard]] long package_number(const char *line);
 
+// What each word of the linked field of line n names, in the order that
+// field_words gives them: the line of that package, or no_package. Empty
+// while no index is built.
+inline constexpr std::uint32_t no_package = UINT32_MAX;
+[[nodiscard]] std::span<const std::uint32_t> package_depends(
+    std::size_t n, index_field linked);
+
 // The lines whose build or run dependencies name the package of line n,
 // each once, in INDEX order.
 [[nodiscard]] std::span<const std::uint32_t> package_dependents(std::size_t n);
+
+// The link that make_link made for line n; empty when there was no room
+// for the links (the caller then makes it itself).
+[[nodiscard]] std::string_view package_link(std::size_t n);

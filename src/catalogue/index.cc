@@ -2,9 +2,11 @@
 //
 // The INDEX is read whole with one allocation and cut in place: every
 // newline becomes a NUL, and the category groups are pointers into that
-// text, never copies. Only the line being examined is copied, field by
-// field, into field_text. Every line is validated before any README is
-// made, so a bad INDEX ends the run before it touches the tree.
+// text, never copies. A line is split into its fields by one routine,
+// which gives views into the line, so that every reader (validation,
+// grouping, lookup, the package index, the pages) sees the same fields.
+// Every line is validated before any README is made, so a bad INDEX ends
+// the run before it touches the tree.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -13,9 +15,6 @@
 #include "catalogue/catalogue.h"
 #include "platform/platform.h"
 #include "state/state.h"
-
-// Fields 1, 2, 4, 5, 6 and 7 must be present and not empty.
-static constexpr int required_fields[] = {1, 2, 4, 5, 6, 7};
 
 int
 load_index()
@@ -39,54 +38,52 @@ load_index()
 	return 0;
 }
 
-static const char empty_field[] = "";
-
-int
-split_index_line(const char *line)
+bool
+split_index_line(const char *line, index_record *record, index_field last)
 {
-	for (const char *&field : state.index_fields)
-		field = empty_field;
+	*record = index_record{};
+	record->line = line;
 	if (*line == '\0')
-		return 0;
-
-	std::size_t length = std::strlen(line);
-	if (length >= sizeof state.field_text)
-		return -1;
-	char *out = state.field_text;
+		return true;
+	const std::size_t wanted = static_cast<std::size_t>(last) + 1;
 	const char *pos = line;
-	const char *const end = line + length;
-	int count = 0;
-	// A field begins at the line's start and after every '|' that is
-	// not the line's last character.
 	for (;;) {
-		const char *bar = static_cast<const char *>(
-		    std::memchr(pos, '|', static_cast<std::size_t>(end - pos)));
-		const char *field_end = bar != nullptr ? bar : end;
-		if (count == static_cast<int>(index_field_count))
-			return -1;
-		std::size_t n = static_cast<std::size_t>(field_end - pos);
-		std::memcpy(out, pos, n);
-		out[n] = '\0';
-		state.index_fields[count++] = out;
-		out += n + 1;
-		if (bar == nullptr || bar + 1 == end)
-			break;
+		const char *bar = std::strchr(pos, '|');
+		std::size_t n = bar != nullptr
+		    ? static_cast<std::size_t>(bar - pos)
+		    : std::strlen(pos);
+		if (record->count == index_field_count)
+			return false;
+		record->fields[record->count++] = std::string_view(pos, n);
+		if (bar == nullptr || bar[1] == '\0')
+			return true;
+		// A line split in full must show whether it has a field more
+		// than the record holds.
+		if (record->count == wanted && wanted < index_field_count)
+			return true;
 		pos = bar + 1;
 	}
-	return count;
 }
 
 std::string_view
-primary_category(const char *line)
+primary_category(const index_record &record)
 {
-	const char *pos = line;
-	for (int bars = 0; bars < 6; bars++) {
-		pos = std::strchr(pos, '|');
-		if (pos == nullptr)
-			return {};
-		pos++;
+	std::string_view categories = record[index_field::categories];
+	return categories.substr(0, categories.find(' '));
+}
+
+bool
+field_words::next(std::string_view *word)
+{
+	std::size_t skip = rest_.find_first_not_of(' ');
+	if (skip == std::string_view::npos) {
+		rest_ = {};
+		return false;
 	}
-	return std::string_view(pos, std::strcspn(pos, " |"));
+	rest_.remove_prefix(skip);
+	*word = rest_.substr(0, rest_.find(' '));
+	rest_.remove_prefix(word->size());
+	return true;
 }
 
 static void
@@ -96,38 +93,25 @@ report_line(long number, const char *line)
 	    number, line);
 }
 
-// Splits one line and checks its fields. True when it is a valid port line.
-// Checks one line of length bytes in place, finding its fields as
-// split_index_line does without copying them. True when it is a valid port
-// line, with its primary category in *category.
+// The fields that every port line must have, not empty.
+static constexpr index_field required_fields[] = {index_field::package,
+    index_field::origin, index_field::comment, index_field::descr,
+    index_field::maintainer, index_field::categories};
+
+// Checks one NUL-terminated line of length bytes. True when it is a valid
+// port line, with its primary category in *category.
 static bool
 valid_line(const char *line, std::size_t length, std::string_view *category)
 {
-	if (length == 0 || length >= sizeof state.field_text)
+	index_record record;
+	if (length == 0 || length > index_line_max ||
+	    !split_index_line(line, &record))
 		return false;
-	const char *start[index_field_count];
-	std::size_t size[index_field_count];
-	const char *pos = line;
-	const char *const end = line + length;
-	std::size_t count = 0;
-	for (;;) {
-		const char *bar = static_cast<const char *>(
-		    std::memchr(pos, '|', static_cast<std::size_t>(end - pos)));
-		const char *field_end = bar != nullptr ? bar : end;
-		if (count == index_field_count)
-			return false;
-		start[count] = pos;
-		size[count++] = static_cast<std::size_t>(field_end - pos);
-		if (bar == nullptr || bar + 1 == end)
-			break;
-		pos = bar + 1;
-	}
-	for (int k : required_fields) {
-		if (static_cast<std::size_t>(k) > count || size[k - 1] == 0)
+	for (index_field k : required_fields) {
+		if (record[k].empty())
 			return false;
 	}
-	std::string_view categories(start[6], size[6]);
-	*category = categories.substr(0, categories.find(' '));
+	*category = primary_category(record);
 	return category->size() <= primary_category_max;
 }
 
@@ -160,7 +144,6 @@ group_index()
 	const char *nul = static_cast<const char *>(
 	    std::memchr(text, '\0', static_cast<std::size_t>(end - text)));
 	std::string_view group_name;
-	char *last = text;
 	long number = 0;
 	for (char *line = text; line < end;) {
 		number++;
@@ -179,12 +162,8 @@ group_index()
 			state.category_groups[state.group_count++] = line;
 			group_name = name;
 		}
-		last = line;
 		line = line_end + 1;
 	}
-	// The fields of the last line stay split, as after any lookup.
-	(void)split_index_line(last);
-
 	char **shrunk = static_cast<char **>(std::realloc(
 	    state.category_groups, (state.group_count + 1) * sizeof(char *)));
 	if (shrunk != nullptr)

@@ -175,13 +175,13 @@ transfer(int fd, bool writing, char *buf, std::size_t size, off_t offset)
 }
 
 ssize_t
-read_direct(int fd, char *buf, std::size_t size, off_t offset)
+read_at(int fd, char *buf, std::size_t size, off_t offset)
 {
 	return transfer(fd, false, buf, size, offset);
 }
 
 ssize_t
-write_direct(int fd, const char *buf, std::size_t size, off_t offset)
+write_at(int fd, const char *buf, std::size_t size, off_t offset)
 {
 	// pwrite only reads the buffer.
 	return transfer(fd, true, const_cast<char *>(buf), size, offset);
@@ -226,7 +226,7 @@ load_file(const char *path, std::size_t *size_out, bool in_tree)
 	// near 2 GiB, so keep reading while a read brings anything.
 	std::size_t got = 0;
 	for (;;) {
-		ssize_t n = read_direct(
+		ssize_t n = read_at(
 		    fd, text + got, size - got, static_cast<off_t>(got));
 		if (n < 0) {
 			std::perror(path);

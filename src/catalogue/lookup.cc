@@ -8,7 +8,7 @@
 // Category Makefiles list their ports in INDEX order, so the line at the
 // cursor is nearly always the one sought, and that one comparison is the
 // whole cost. The first lookup in a group that misses there indexes the
-// group's lines by field 2 in a hash table, in one pass, and every later
+// group's lines by port directory in a hash table, in one pass, and every later
 // miss in that group asks the table: a Makefile in another order, or one
 // naming ports the INDEX lacks, costs time linear in the group's size, not
 // a scan of the group per port. A key's lines are kept in text order, so
@@ -23,6 +23,27 @@
 #include "state/pathnames.h"
 #include "state/state.h"
 
+namespace {
+
+// A hash index of one category group's lines by their port directory,
+// built when a port is not at the cursor. Its arrays share one allocation,
+// kept for the next group that needs an index.
+struct lookup_index {
+	void *block;		  // the one allocation, or null
+	std::size_t room;	  // lines that block has room for
+	char *group;		  // the group indexed; null: none
+	std::size_t mask;	  // slot count less one (a power of two)
+	std::uint32_t *slots;	  // a key's number + 1, or 0 when free
+	std::uint32_t *key_start; // per key: its first place in lines
+	std::uint32_t *key_count; // per key: its number of lines
+	std::uint32_t *line_key;  // per line in text order: its key
+	char **lines;		  // the lines, by key, in text order
+};
+
+lookup_index lookup;
+
+} // namespace
+
 static bool
 listed_category(const char *name)
 {
@@ -35,15 +56,18 @@ listed_category(const char *name)
 }
 
 int
-select_category(const char *name)
+select_category(const char *name, category_scan *scan)
 {
 	if (listed_category(name)) {
 		for (std::size_t g = 0; g < state.group_count; g++) {
-			if (primary_category(state.category_groups[g]) != name)
+			index_record first;
+			(void)split_index_line(state.category_groups[g], &first,
+			    index_field::categories);
+			if (primary_category(first) != name)
 				continue;
-			state.scan_group = state.category_groups[g];
-			state.scan_cursor = state.scan_group;
-			state.scan_end = state.category_groups[g + 1];
+			scan->group = state.category_groups[g];
+			scan->cursor = scan->group;
+			scan->end = state.category_groups[g + 1];
 			return 0;
 		}
 	}
@@ -58,35 +82,25 @@ next_line(char *line)
 	return line + std::strlen(line) + 1;
 }
 
-// Field 2 of line: the text after its first '|' up to the next '|' or the
-// line's end. Null for a line without a '|'.
-static const char *
-field_2(const char *line, std::size_t *length)
+// The port directory of line, as the INDEX names it.
+static std::string_view
+key_of(const char *line)
 {
-	const char *bar = std::strchr(line, '|');
-	if (bar == nullptr)
-		return nullptr;
-	*length = std::strcspn(bar + 1, "|");
-	return bar + 1;
+	index_record record;
+	(void)split_index_line(line, &record, index_field::origin);
+	return record[index_field::origin];
 }
 
-// True when line's field 2 is key, whole.
+// True when line's port directory is key, whole.
 static bool
 has_key(const char *line, std::string_view key)
 {
-	const char *bar = std::strchr(line, '|');
-	if (bar == nullptr)
-		return false;
-	const char *field = bar + 1;
-	// strncmp stops at the line's NUL, so a short line is never read
-	// past.
-	return std::strncmp(field, key.data(), key.size()) == 0 &&
-	    (field[key.size()] == '|' || field[key.size()] == '\0');
+	return key_of(line) == key;
 }
 
-// The first line from `from` up to `to` whose field 2 is key, or null.
+// The first line from `from` up to `to` whose port directory is key, or null.
 static char *
-scan(char *from, char *to, std::string_view key)
+scan_lines(char *from, char *to, std::string_view key)
 {
 	for (char *line = from; line < to; line = next_line(line)) {
 		if (has_key(line, key))
@@ -113,7 +127,7 @@ static constexpr std::uint32_t no_key = UINT32_MAX;
 static bool
 make_room(std::size_t lines)
 {
-	lookup_index &lk = state.lookup;
+	lookup_index &lk = lookup;
 	if (lines <= lk.room && lk.block != nullptr)
 		return true;
 	std::size_t room = 64;
@@ -140,7 +154,7 @@ make_room(std::size_t lines)
 static std::size_t
 find_slot(const char *key, std::size_t length, std::uint64_t hash)
 {
-	const lookup_index &lk = state.lookup;
+	const lookup_index &lk = lookup;
 	for (std::size_t s = hash & lk.mask;; s = (s + 1) & lk.mask) {
 		std::uint32_t k = lk.slots[s];
 		if (k == 0 ||
@@ -155,7 +169,7 @@ find_slot(const char *key, std::size_t length, std::uint64_t hash)
 static bool
 index_group(char *group, char *end)
 {
-	lookup_index &lk = state.lookup;
+	lookup_index &lk = lookup;
 	lk.group = nullptr;
 	std::size_t n = 0;
 	for (char *line = group; line < end; line = next_line(line))
@@ -176,14 +190,9 @@ index_group(char *group, char *end)
 	std::uint32_t i = 0;
 	for (char *line = group; line < end; line = next_line(line), i++) {
 		lk.lines[i] = line;
-		std::size_t length;
-		const char *field = field_2(line, &length);
-		if (field == nullptr) {
-			lk.line_key[i] = no_key;
-			continue;
-		}
-		std::size_t s =
-		    find_slot(field, length, hash_key(field, length));
+		std::string_view key = key_of(line);
+		std::size_t s = find_slot(
+		    key.data(), key.size(), hash_key(key.data(), key.size()));
 		if (lk.slots[s] == 0) {
 			lk.slots[s] = keys + 1;
 			lk.key_start[keys] = i;
@@ -218,7 +227,7 @@ index_group(char *group, char *end)
 static char *
 indexed_line(std::string_view key, const char *cursor)
 {
-	const lookup_index &lk = state.lookup;
+	const lookup_index &lk = lookup;
 	std::size_t s =
 	    find_slot(key.data(), key.size(), hash_key(key.data(), key.size()));
 	if (lk.slots[s] == 0)
@@ -236,38 +245,42 @@ indexed_line(std::string_view key, const char *cursor)
 	return low < lk.key_count[k] ? first[low] : first[0];
 }
 
-int
-find_port(const char *path)
+bool
+find_port(category_scan *scan, const char *path, index_record *record)
 {
 	char key[path_size];
 	if (!join_text(key, sizeof key,
 		{path_index_ports, skip_prefix(path, state.top_dir)}))
-		return 0;
-	// Field 2 ends at the next '|', so a directory name holding one
-	// matches no line (not field 2 and the start of field 3).
+		return false;
+	// A port directory ends at the next '|', so a directory name holding
+	// one matches no line.
 	if (std::strchr(key, '|') != nullptr)
-		return 0;
+		return false;
 
-	char *window_end =
-	    state.scan_end != nullptr ? state.scan_end : state.index_end;
+	char *window_end = scan->end != nullptr ? scan->end : state.index_end;
 	char *line = nullptr;
-	if (state.scan_cursor < window_end && has_key(state.scan_cursor, key)) {
-		line = state.scan_cursor;
-	} else if ((state.lookup.group != nullptr &&
-		       state.lookup.group == state.scan_group) ||
-	    index_group(state.scan_group, window_end)) {
-		line = indexed_line(key, state.scan_cursor);
+	if (scan->cursor < window_end && has_key(scan->cursor, key)) {
+		line = scan->cursor;
+	} else if ((lookup.group != nullptr && lookup.group == scan->group) ||
+	    index_group(scan->group, window_end)) {
+		line = indexed_line(key, scan->cursor);
 	} else {
 		// Without memory for the index, the same answer by scanning.
-		line = scan(state.scan_cursor, window_end, key);
+		line = scan_lines(scan->cursor, window_end, key);
 		if (line == nullptr)
-			line = scan(state.scan_group, state.scan_cursor, key);
+			line = scan_lines(scan->group, scan->cursor, key);
 	}
 	if (line == nullptr)
-		return 0;
-	(void)split_index_line(line);
-	state.found_line = line;
+		return false;
+	(void)split_index_line(line, record);
 	char *after = next_line(line);
-	state.scan_cursor = after < window_end ? after : window_end;
-	return 1;
+	scan->cursor = after < window_end ? after : window_end;
+	return true;
+}
+
+void
+release_lookup()
+{
+	std::free(lookup.block);
+	lookup = {};
 }

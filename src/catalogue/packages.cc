@@ -1,13 +1,19 @@
-// The package index: every INDEX line by its package name, and for every
-// line the lines whose build or run dependencies name its package.
+// The package index: every INDEX line by its package name, the lines that
+// the words of each line's dependency fields name, for every line the lines
+// whose build or run dependencies name its package, and the link to every
+// line's page.
 //
 // It is built once, from the INDEX already cut into lines, in a few flat
 // arrays of line numbers: the offset of each line, an open-addressing hash
-// table from package name to line, and the dependents of all lines in one
-// array, grouped by the line they depend on. A first pass over the
-// dependency fields counts each line's dependents, the counts give every
-// group its place, and a second pass, from the last line back to the first,
-// fills each group from its end, which leaves every group in INDEX order.
+// table from package name to line, the resolved dependency words of all
+// lines, and the dependents of all lines in one array, grouped by the line
+// they depend on. A first pass over the dependency words counts each line's
+// dependents, the counts give every group its place, and a second pass,
+// from the last line back to the first, fills each group from its end,
+// which leaves every group in INDEX order. Port pages lie two directories
+// below the top, and popular ports are linked from thousands of them, from
+// lines all over the INDEX: the link of every line as such a page shows it
+// is made once, into one small text.
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -18,6 +24,29 @@
 #include "state/state.h"
 
 namespace {
+
+constexpr std::size_t linked_count = linked_fields.size();
+
+struct package_index {
+	bool built;	       // all arrays below are there
+	bool failed;	       // building failed once: never again
+	std::size_t count;     // INDEX lines
+	std::uint32_t *lines;  // offset of each line in index_text
+	std::uint32_t *slots;  // hash table: line + 1 (or 0), hash
+	std::size_t slot_mask; // slots - 1, slots a power of two
+	// The words of line n's linked field k: from depends_start[n *
+	// linked_count + k] up to the next start.
+	std::uint32_t *depends_start;
+	std::uint32_t *depends_lines;	// each word: its line, or no_package
+	std::uint32_t *dependent_start; // line n's dependents: [n], [n + 1]
+	std::uint32_t *dependent_lines; // in INDEX order for each line
+	// Where the link to each line's page begins in link_text; one more
+	// number, the text's end. Null when there was no room for them.
+	std::uint32_t *link_offsets;
+	char *link_text;
+};
+
+package_index packages;
 
 // Names are read eight bytes at a time, each word mixed in by a multiply;
 // the high half of the last product spreads every byte over the slot bits.
@@ -42,28 +71,28 @@ name_hash(std::string_view name)
 const char *
 line_at(std::size_t n)
 {
-	return state.index_text + state.package_lines[n];
+	return state.index_text + packages.lines[n];
 }
 
-// Calls visit(word) for each word of a dependency field (8 or 9) of line,
-// in order: the words are the runs of characters between blanks.
-template <typename Visit>
-void
-each_word(std::uint32_t line, Visit visit)
+// The slot of name: the one that holds its first line, or the free one
+// where it goes.
+std::size_t
+name_slot(std::string_view name, std::uint32_t hash)
 {
-	const char *text = line_at(line);
-	for (int k : {8, 9}) {
-		std::string_view deps = index_line_field(text, k);
-		while (!deps.empty()) {
-			std::size_t skip = deps.find_first_not_of(' ');
-			if (skip == std::string_view::npos)
-				break;
-			deps.remove_prefix(skip);
-			std::size_t n = deps.find(' ');
-			visit(deps.substr(0, n));
-			deps.remove_prefix(
-			    n == std::string_view::npos ? deps.size() : n);
-		}
+	for (std::size_t slot = hash & packages.slot_mask;;
+	     slot = (slot + 1) & packages.slot_mask) {
+		std::uint32_t entry = packages.slots[2 * slot];
+		if (entry == 0)
+			return slot;
+		// The hash beside the line spares a visit to a line of another
+		// name, most likely far away in the INDEX and out of the cache.
+		if (packages.slots[2 * slot + 1] != hash)
+			continue;
+		const char *line = line_at(entry - 1);
+		// The line's package name ends at its first '|'.
+		if (std::strncmp(line, name.data(), name.size()) == 0 &&
+		    line[name.size()] == '|')
+			return slot;
 	}
 }
 
@@ -74,9 +103,9 @@ template <typename Visit>
 void
 each_dependency(std::uint32_t line, std::uint32_t *seen, Visit visit)
 {
-	for (std::uint32_t k = state.depends_start[line];
-	     k < state.depends_start[line + 1]; k++) {
-		std::uint32_t found = state.depends_lines[k];
+	for (std::uint32_t k = packages.depends_start[line * linked_count];
+	     k < packages.depends_start[(line + 1) * linked_count]; k++) {
+		std::uint32_t found = packages.depends_lines[k];
 		if (found == no_package || seen[found] == line + 1)
 			continue;
 		seen[found] = line + 1;
@@ -84,83 +113,78 @@ each_dependency(std::uint32_t line, std::uint32_t *seen, Visit visit)
 	}
 }
 
-void
-free_arrays()
+// Every line's link, made by make_link: false, with none kept, when they
+// do not fit 32-bit offsets or memory.
+bool
+make_links(link_maker make_link)
 {
-	std::uint32_t **owned[] = {&state.package_lines, &state.package_slots,
-	    &state.depends_start, &state.depends_lines, &state.dependent_start,
-	    &state.dependent_lines, &state.link_offsets};
-	for (std::uint32_t **array : owned) {
-		std::free(*array);
-		*array = nullptr;
+	std::size_t lines = packages.count;
+	auto *at = static_cast<std::uint32_t *>(
+	    std::malloc((lines + 1) * sizeof(std::uint32_t)));
+	if (at == nullptr)
+		return false;
+	std::size_t total = 0;
+	for (std::size_t i = 0; i < lines; i++) {
+		at[i] = static_cast<std::uint32_t>(total);
+		// Made once to learn its size; a link too long for the
+		// scratch leaves every link to be made from its line.
+		static char scratch[64 * 1024];
+		char *made = make_link(scratch, scratch + sizeof scratch, i);
+		total += made != nullptr ? made - scratch : UINT32_MAX;
+		if (total >= UINT32_MAX) {
+			std::free(at);
+			return false;
+		}
 	}
-	std::free(state.link_text);
-	state.link_text = nullptr;
-	state.link_text_failed = false;
-	state.package_count = 0;
-	state.package_slot_mask = 0;
+	at[lines] = static_cast<std::uint32_t>(total);
+	char *text = static_cast<char *>(std::malloc(total + 1));
+	if (text == nullptr) {
+		std::free(at);
+		return false;
+	}
+	for (std::size_t i = 0; i < lines; i++)
+		(void)make_link(text + at[i], text + at[i + 1], i);
+	packages.link_text = text;
+	packages.link_offsets = at;
+	return true;
 }
 
-// Reported once: the run goes on without links.
+// Reported once; later builds fail without a message.
 int
 fail(std::uint32_t *seen)
 {
 	std::perror("calloc() failure");
 	std::free(seen);
-	free_arrays();
-	state.packages_built = -1;
+	release_packages();
+	packages.failed = true;
 	return -1;
 }
 
 } // namespace
 
-std::string_view
-index_line_field(const char *line, int k)
-{
-	const char *pos = line;
-	for (int bars = 1; bars < k; bars++) {
-		pos = std::strchr(pos, '|');
-		if (pos == nullptr)
-			return {};
-		pos++;
-	}
-	return std::string_view(pos, std::strcspn(pos, "|"));
-}
-
 long
 find_package(std::string_view name)
 {
-	if (state.packages_built != 1)
+	if (!packages.built)
 		return -1;
-	std::uint32_t hash = name_hash(name);
-	std::size_t slot = hash & state.package_slot_mask;
-	for (;; slot = (slot + 1) & state.package_slot_mask) {
-		std::uint32_t entry = state.package_slots[2 * slot];
-		if (entry == 0)
-			return -1;
-		// The hash beside the line spares a visit to a line of another
-		// name, most likely far away in the INDEX and out of the cache.
-		if (state.package_slots[2 * slot + 1] != hash)
-			continue;
-		const char *line = line_at(entry - 1);
-		// The line's package name ends at its first '|'.
-		if (std::strncmp(line, name.data(), name.size()) == 0 &&
-		    line[name.size()] == '|')
-			return static_cast<long>(entry - 1);
-	}
+	std::uint32_t entry =
+	    packages.slots[2 * name_slot(name, name_hash(name))];
+	return entry == 0 ? -1 : static_cast<long>(entry - 1);
 }
 
-const char *
-package_line(std::size_t n)
+index_record
+package_record(std::size_t n)
 {
-	return line_at(n);
+	index_record record;
+	(void)split_index_line(line_at(n), &record);
+	return record;
 }
 
 int
-build_packages()
+build_packages(link_maker make_link)
 {
-	if (state.packages_built != 0)
-		return state.packages_built == 1 ? 0 : -1;
+	if (packages.built || packages.failed)
+		return packages.built ? 0 : -1;
 
 	std::size_t lines = 0;
 	for (const char *line = state.index_text; line < state.index_end;
@@ -171,68 +195,76 @@ build_packages()
 	while (slots < 2 * lines)
 		slots *= 2;
 
-	auto *offsets = static_cast<std::uint32_t *>(
+	packages.lines = static_cast<std::uint32_t *>(
 	    std::calloc(lines + 1, sizeof(std::uint32_t)));
-	state.package_lines = offsets;
-	state.package_slots = static_cast<std::uint32_t *>(
+	packages.slots = static_cast<std::uint32_t *>(
 	    std::calloc(2 * slots, sizeof(std::uint32_t)));
-	state.dependent_start = static_cast<std::uint32_t *>(
+	packages.dependent_start = static_cast<std::uint32_t *>(
 	    std::calloc(lines + 1, sizeof(std::uint32_t)));
+	packages.depends_start = static_cast<std::uint32_t *>(
+	    std::calloc(lines * linked_count + 1, sizeof(std::uint32_t)));
 	auto *seen = static_cast<std::uint32_t *>(
 	    std::calloc(lines + 1, sizeof(std::uint32_t)));
-	if (offsets == nullptr || state.package_slots == nullptr ||
-	    state.dependent_start == nullptr || seen == nullptr) {
+	if (packages.lines == nullptr || packages.slots == nullptr ||
+	    packages.dependent_start == nullptr ||
+	    packages.depends_start == nullptr || seen == nullptr)
 		return fail(seen);
-	}
-	state.package_count = lines;
-	state.package_slot_mask = slots - 1;
+	packages.count = lines;
+	packages.slot_mask = slots - 1;
 
-	// Index texts are shorter than 4 GiB (load_file), so offsets fit.
+	// Index texts are shorter than 4 GiB (load_file), so offsets fit. The
+	// first of several lines with one package name keeps it. The words of
+	// the linked fields are counted on the way.
 	std::size_t n = 0;
-	for (const char *line = state.index_text; line < state.index_end;
-	     line += std::strlen(line) + 1)
-		offsets[n++] =
-		    static_cast<std::uint32_t>(line - state.index_text);
-	// The first of several lines with one package name keeps it.
-	state.packages_built = 1;
-	for (std::uint32_t line = 0; line < lines; line++) {
-		std::string_view name = index_line_field(line_at(line), 1);
-		if (find_package(name) >= 0)
-			continue;
-		std::uint32_t hash = name_hash(name);
-		std::size_t slot = hash & state.package_slot_mask;
-		while (state.package_slots[2 * slot] != 0)
-			slot = (slot + 1) & state.package_slot_mask;
-		state.package_slots[2 * slot] = line + 1;
-		state.package_slots[2 * slot + 1] = hash;
-	}
-
-	// Every word of the dependency fields is looked up once, here; the
-	// pages and the dependents take the lines from depends_lines.
-	state.depends_start = static_cast<std::uint32_t *>(
-	    std::calloc(lines + 1, sizeof(std::uint32_t)));
-	if (state.depends_start == nullptr)
-		return fail(seen);
 	std::size_t words = 0;
-	for (std::uint32_t line = 0; line < lines; line++) {
-		state.depends_start[line] = static_cast<std::uint32_t>(words);
-		each_word(line, [&](std::string_view) { words++; });
+	for (const char *line = state.index_text; line < state.index_end;
+	     line += std::strlen(line) + 1, n++) {
+		packages.lines[n] =
+		    static_cast<std::uint32_t>(line - state.index_text);
+		index_record record;
+		(void)split_index_line(line, &record);
+		std::string_view name = record[index_field::package];
+		std::uint32_t hash = name_hash(name);
+		std::size_t slot = name_slot(name, hash);
+		if (packages.slots[2 * slot] == 0) {
+			packages.slots[2 * slot] =
+			    static_cast<std::uint32_t>(n + 1);
+			packages.slots[2 * slot + 1] = hash;
+		}
+		for (std::size_t k = 0; k < linked_count; k++) {
+			packages.depends_start[n * linked_count + k] =
+			    static_cast<std::uint32_t>(words);
+			field_words each(record[linked_fields[k]]);
+			for (std::string_view word; each.next(&word);)
+				words++;
+		}
 	}
-	state.depends_start[lines] = static_cast<std::uint32_t>(words);
-	state.depends_lines = static_cast<std::uint32_t *>(
+	packages.depends_start[lines * linked_count] =
+	    static_cast<std::uint32_t>(words);
+	packages.built = true;
+
+	// Every word of the linked fields is looked up once, here; the pages
+	// and the dependents take the lines from depends_lines.
+	packages.depends_lines = static_cast<std::uint32_t *>(
 	    std::calloc(words + 1, sizeof(std::uint32_t)));
-	if (state.depends_lines == nullptr)
+	if (packages.depends_lines == nullptr)
 		return fail(seen);
-	std::uint32_t *word = state.depends_lines;
-	for (std::uint32_t line = 0; line < lines; line++)
-		each_word(line, [&](std::string_view name) {
-			long found = find_package(name);
-			*word++ = found < 0 ? no_package
-					    : static_cast<std::uint32_t>(found);
-		});
+	std::uint32_t *word_line = packages.depends_lines;
+	for (std::size_t line = 0; line < lines; line++) {
+		index_record record = package_record(line);
+		for (index_field linked : linked_fields) {
+			field_words each(record[linked]);
+			for (std::string_view word; each.next(&word);) {
+				long found = find_package(word);
+				*word_line++ = found < 0
+				    ? no_package
+				    : static_cast<std::uint32_t>(found);
+			}
+		}
+	}
 
 	// Counted, each count then becomes the end of its group.
-	std::uint32_t *start = state.dependent_start;
+	std::uint32_t *start = packages.dependent_start;
 	for (std::uint32_t line = 0; line < lines; line++)
 		each_dependency(
 		    line, seen, [&](std::uint32_t d) { start[d]++; });
@@ -242,56 +274,79 @@ build_packages()
 		start[d] = static_cast<std::uint32_t>(total);
 	}
 	start[lines] = static_cast<std::uint32_t>(total);
-	state.dependent_lines = static_cast<std::uint32_t *>(
+	packages.dependent_lines = static_cast<std::uint32_t *>(
 	    std::calloc(total + 1, sizeof(std::uint32_t)));
-	if (state.dependent_lines == nullptr) {
+	if (packages.dependent_lines == nullptr)
 		return fail(seen);
-	}
 	std::memset(seen, 0, (lines + 1) * sizeof(std::uint32_t));
-	for (std::uint32_t line = lines; line-- > 0;)
+	for (std::uint32_t line = static_cast<std::uint32_t>(lines);
+	     line-- > 0;)
 		each_dependency(line, seen, [&](std::uint32_t d) {
-			state.dependent_lines[--start[d]] = line;
+			packages.dependent_lines[--start[d]] = line;
 		});
 	std::free(seen);
+
+	// Without the room for the links, each is made from its line.
+	(void)make_links(make_link);
 	return 0;
 }
 
-std::span<const std::uint32_t>
-package_depends(std::size_t n)
+void
+release_packages()
 {
-	if (state.packages_built != 1)
-		return {};
-	return {state.depends_lines + state.depends_start[n],
-	    state.depends_lines + state.depends_start[n + 1]};
+	std::uint32_t *owned[] = {packages.lines, packages.slots,
+	    packages.depends_start, packages.depends_lines,
+	    packages.dependent_start, packages.dependent_lines,
+	    packages.link_offsets};
+	for (std::uint32_t *array : owned)
+		std::free(array);
+	std::free(packages.link_text);
+	packages = {};
 }
 
 long
 package_number(const char *line)
 {
-	if (state.packages_built != 1 || line < state.index_text ||
+	if (!packages.built || line < state.index_text ||
 	    line >= state.index_end)
 		return -1;
 	auto offset = static_cast<std::uint32_t>(line - state.index_text);
-	const std::uint32_t *first = state.package_lines;
-	const std::uint32_t *last = first + state.package_count;
+	const std::uint32_t *first = packages.lines;
+	const std::uint32_t *last = first + packages.count;
 	const std::uint32_t *at = std::lower_bound(first, last, offset);
 	return at != last && *at == offset ? at - first : -1;
 }
 
 std::span<const std::uint32_t>
-package_dependents(std::size_t n)
+package_depends(std::size_t n, index_field linked)
 {
-	if (state.packages_built != 1)
+	if (!packages.built)
 		return {};
-	return {state.dependent_lines + state.dependent_start[n],
-	    state.dependent_lines + state.dependent_start[n + 1]};
+	std::size_t k = 0;
+	while (k < linked_count && linked_fields[k] != linked)
+		k++;
+	if (k == linked_count)
+		return {};
+	const std::uint32_t *starts =
+	    packages.depends_start + n * linked_count + k;
+	return {packages.depends_lines + starts[0],
+	    packages.depends_lines + starts[1]};
 }
 
-void
-drop_packages()
+std::span<const std::uint32_t>
+package_dependents(std::size_t n)
 {
-	free_arrays();
-	state.packages_built = 0;
-	state.examined_port_template = nullptr;
-	state.port_template_extended = false;
+	if (!packages.built)
+		return {};
+	return {packages.dependent_lines + packages.dependent_start[n],
+	    packages.dependent_lines + packages.dependent_start[n + 1]};
+}
+
+std::string_view
+package_link(std::size_t n)
+{
+	if (packages.link_offsets == nullptr)
+		return {};
+	const std::uint32_t *at = packages.link_offsets;
+	return {packages.link_text + at[n], at[n + 1] - at[n]};
 }

@@ -13,7 +13,6 @@
 #include <string_view>
 
 #include "catalogue/catalogue.h"
-#include "cli/cli.h"
 #include "platform/platform.h"
 #include "state/state.h"
 
@@ -22,20 +21,16 @@ static constexpr std::string_view subdir_prefix = "SUBDIR += ";
 void
 clean_up()
 {
-	char **owned[] = {&state.index_text, &state.top_template,
-	    &state.category_template, &state.port_template};
-	for (char **text : owned) {
-		std::free(*text);
-		*text = nullptr;
-	}
+	release_packages();
+	release_lookup();
+	char *owned[] = {state.index_text, state.top_template,
+	    state.category_template, state.port_template};
+	for (char *text : owned)
+		std::free(text);
 	std::free(state.category_groups);
-	state.category_groups = nullptr;
-	std::free(state.lookup.block);
-	state.lookup = {};
-	drop_packages();
 	if (state.top_fd_open)
 		close(state.top_fd);
-	state.top_fd_open = false;
+	state = run_state{};
 }
 
 // The end of category_list's names: the position of its final empty name.
@@ -140,10 +135,6 @@ start_up()
 		std::perror("atexit() register of cleanup routine failed");
 		return -1;
 	}
-	if (state.top_dir[0] == '\0' && set_top_dir(nullptr) != 0)
-		return -1;
-	if (state.templates_dir[0] == '\0' && set_templates_dir(nullptr) != 0)
-		return -1;
 	// Every file of the tree is read and written beneath the top as it is
 	// now: a top swapped for a link later is not followed. A top that
 	// cannot be opened shows when its Makefile cannot be.

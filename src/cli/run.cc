@@ -179,6 +179,10 @@ run_requests(int argc, char **argv)
 	if (errors != 0)
 		return count_status(errors);
 
+	if (state.top_dir[0] == '\0' && set_top_dir(nullptr) != 0)
+		return -1;
+	if (state.templates_dir[0] == '\0' && set_templates_dir(nullptr) != 0)
+		return -1;
 	if (start_up() == -1)
 		return -1;
 

@@ -17,18 +17,20 @@ constexpr std::string_view comment_prefix = "    COMMENT = ";
 constexpr std::string_view port_prefix = "    SUBDIR += ";
 
 struct category_context {
-	const char *path;  // the category directory
-	const char *ports; // packed list of port names
+	const char *path;    // the category directory
+	const char *comment; // from its Makefile
+	const char *ports;   // packed list of port names
 	int port_count;
 	int kind;
+	category_scan scan; // its INDEX group
 };
 
-// Reads the Makefile's comment into category_comment and its port names into
-// list. Returns 0, or 1 after a message when the file cannot be opened or
-// read, or the names overflow the list.
+// Reads the Makefile's comment into comment (of comment_size bytes) and its
+// port names into list. Returns 0, or 1 after a message when the file
+// cannot be opened or read, or the names overflow the list.
 int
-read_category_makefile(
-    const char *path, char *list, std::size_t size, int *count)
+read_category_makefile(const char *path, char *comment,
+    std::size_t comment_size, char *list, std::size_t size, int *count)
 {
 	char makefile[path_size];
 	if (!join_text(makefile, sizeof makefile, {path, "/Makefile"})) {
@@ -46,8 +48,7 @@ read_category_makefile(
 		if (value == line)
 			continue;
 		value[std::strcspn(value, "\n")] = '\0';
-		(void)copy_text(state.category_comment,
-		    sizeof state.category_comment, value);
+		(void)copy_text(comment, comment_size, value);
 		have_comment = true;
 	}
 
@@ -72,7 +73,7 @@ read_category_makefile(
 	if (!close_makefile(f, makefile)) {
 		// A Makefile that fails to read gives nothing, as one that
 		// cannot be opened.
-		state.category_comment[0] = '\0';
+		comment[0] = '\0';
 		return 1;
 	}
 	if (result == 0)
@@ -82,7 +83,7 @@ read_category_makefile(
 
 // Makes each port's README and appends its link line.
 char *
-port_walk(const category_context &cat, char *pos, char *end)
+port_walk(category_context &cat, char *pos, char *end)
 {
 	for (const char *name = cat.ports; *name != '\0';
 	     name = list_next(name)) {
@@ -92,17 +93,22 @@ port_walk(const category_context &cat, char *pos, char *end)
 			report_too_long({cat.path, "/", name});
 			continue;
 		}
-		bool found = false;
-		(void)make_port_readme(port_path, cat.kind, &found);
 		// Without its INDEX line a port has nothing true to show.
-		if (!found)
+		index_record port;
+		if (!find_port(&cat.scan, port_path, &port)) {
+			std::fprintf(stderr, "Port %s not found in INDEX\n",
+			    skip_prefix(port_path, state.top_dir_slash));
 			continue;
+		}
+		(void)make_port_readme(port_path, cat.kind, port);
 		pos = append(pos, end, "<a href=\"");
-		pos = append(pos, end, name);
+		pos = insert(pos, end, tree_text::directory_name, name);
 		pos = append(pos, end, "/README.html\">");
-		pos = append(pos, end, state.index_fields[0]);
+		pos = insert(
+		    pos, end, tree_text::package, port[index_field::package]);
 		pos = append(pos, end, "</a>: ");
-		pos = html_escape(pos, end, state.index_fields[3]);
+		pos = insert(pos, end, tree_text::port_comment,
+		    port[index_field::comment]);
 		pos = append(pos, end, "\n");
 	}
 	return pos;
@@ -114,13 +120,14 @@ category_substitution(int code, char *pos, char *end, void *context)
 	auto *cat = static_cast<category_context *>(context);
 	switch (code) {
 	case ph_comment:
-		pos = append(pos, end, state.category_comment);
+		pos =
+		    insert(pos, end, tree_text::category_comment, cat->comment);
 		pos = append(pos, end, " (");
 		pos = append_number(pos, end, cat->port_count);
 		return append(pos, end, " ports)");
 	case ph_category:
-		return append(
-		    pos, end, skip_prefix(cat->path, state.top_dir_slash));
+		return insert(pos, end, tree_text::category_path,
+		    skip_prefix(cat->path, state.top_dir_slash));
 	case ph_subdir:
 		return port_walk(*cat, pos, end);
 	default:
@@ -131,7 +138,8 @@ category_substitution(int code, char *pos, char *end, void *context)
 } // namespace
 
 int
-make_category_readme(const char *path, int kind)
+make_category_readme(
+    const char *path, int kind, char *comment, std::size_t comment_size)
 {
 	// Static: a category README nests inside the top-level one only, and
 	// never inside another category's.
@@ -140,14 +148,13 @@ make_category_readme(const char *path, int kind)
 
 	// A category that yields no comment shows none, never the comment of
 	// the category made before it.
-	state.category_comment[0] = '\0';
+	comment[0] = '\0';
 	const char *name = skip_prefix(path, state.top_dir_slash);
-	if (select_category(name) != 0)
+	category_context cat = {path, comment, ports, 0, kind, {}};
+	if (select_category(name, &cat.scan) != 0)
 		return 1;
-
-	category_context cat = {path, ports, 0, kind};
-	if (read_category_makefile(
-		path, ports, sizeof ports, &cat.port_count) != 0)
+	if (read_category_makefile(path, comment, comment_size, ports,
+		sizeof ports, &cat.port_count) != 0)
 		return 1;
 
 	if (state.quiet == 0)

@@ -36,8 +36,7 @@ holds_text(int fd, const char *text, std::size_t length)
 	while (done < length) {
 		std::size_t want =
 		    length - done < sizeof piece ? length - done : sizeof piece;
-		ssize_t n =
-		    read_direct(fd, piece, want, static_cast<off_t>(done));
+		ssize_t n = read_at(fd, piece, want, static_cast<off_t>(done));
 		if (n <= 0 ||
 		    std::memcmp(
 			piece, text + done, static_cast<std::size_t>(n)) != 0)
@@ -53,7 +52,7 @@ write_from_start(int fd, const char *text, std::size_t length)
 {
 	std::size_t done = 0;
 	while (done < length) {
-		ssize_t n = write_direct(
+		ssize_t n = write_at(
 		    fd, text + done, length - done, static_cast<off_t>(done));
 		if (n < 0)
 			return false;

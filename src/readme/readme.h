@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <string_view>
 
+#include "catalogue/catalogue.h"
 #include "state/state.h"
 
 // The first twelve are the classic set. From %%DESCR_TEXT%% on they are
@@ -103,6 +104,60 @@ using substitution_fn = char *(*)(int code, char *pos, char *end,
 // Appends text with &, < and > escaped for HTML. Null when it does not fit.
 [[nodiscard]] char *html_escape(char *pos, char *end, std::string_view text);
 
+// What a page takes from the tree, and how each goes in. Texts of the
+// classic placeholders go in as the tree holds them, but for a port's
+// comment; every text an extension shows is escaped; a port directory
+// stands in a link only when no byte of it could end or change the link.
+enum class tree_text : int {
+	package,	  // %%PKG%%, a port's link text on a category page
+	port_path,	  // %%PORT%%
+	port_comment,	  // %%COMMENT%% of a port, and on a category page
+	descr_path,	  // %%DESCR%%
+	maintainer,	  // %%EMAIL%%
+	depends_field,	  // %%BUILD_DEPENDS%%, %%RUN_DEPENDS%%
+	website,	  // %%WEBSITE%%
+	top_dir,	  // %%TOP%%
+	category_path,	  // %%CATEGORY%%
+	category_comment, // %%COMMENT%% of a category, and on the top page
+	directory_name,	  // the link of a %%SUBDIR%% line, a category's text
+	description,	  // %%DESCR_TEXT%%
+	link_name,	  // a dependency's link text
+	link_directory,	  // a dependency's page, in its link
+};
+enum class insertion : unsigned char {
+	as_is,	 // the bytes as the tree holds them
+	escaped, // &, < and > escaped
+	link,	 // as is, where link_safe holds; never otherwise
+};
+inline constexpr std::array<insertion, 14> insertion_of = {
+    insertion::as_is,	// package
+    insertion::as_is,	// port_path
+    insertion::escaped, // port_comment
+    insertion::as_is,	// descr_path
+    insertion::as_is,	// maintainer
+    insertion::as_is,	// depends_field
+    insertion::as_is,	// website
+    insertion::as_is,	// top_dir
+    insertion::as_is,	// category_path
+    insertion::as_is,	// category_comment
+    insertion::as_is,	// directory_name
+    insertion::escaped, // description
+    insertion::escaped, // link_name
+    insertion::link,	// link_directory
+};
+static_assert(insertion_of.size() ==
+    static_cast<std::size_t>(tree_text::link_directory) + 1);
+
+// True when text may stand in a link as it is: no blank or control, and
+// nothing that a URL or an HTML attribute would take for something else.
+[[nodiscard]] bool link_safe(std::string_view text);
+
+// Appends text as the table says what goes in. A link text that is not
+// link_safe appends nothing; callers check link_safe first. Null when it
+// does not fit.
+[[nodiscard]] char *insert(
+    char *pos, char *end, tree_text what, std::string_view text);
+
 // Writes length bytes of text as dir/README.html, unless it holds them
 // already; refuses what is not a regular file of its own. 0, or 1 after the
 // report.
@@ -118,33 +173,50 @@ using substitution_fn = char *(*)(int code, char *pos, char *end,
 // 0 or 1, or -1 when a template cannot be loaded or kind is unknown.
 [[nodiscard]] int make_readme(const char *path, int kind);
 
+// A bit per placeholder code that a template holds.
+[[nodiscard]] unsigned placeholders_used(const char *tmpl);
+[[nodiscard]] constexpr unsigned
+placeholder_bit(int code)
+{
+	return 1u << code;
+}
+// The placeholders whose pages need the package index.
+inline constexpr unsigned link_placeholders =
+    placeholder_bit(ph_build_depends_links) |
+    placeholder_bit(ph_run_depends_links) | placeholder_bit(ph_required_by);
+
 // Port page extensions (depends.cc).
 
-// Whether the loaded port template uses an extension. The first call for a
-// template examines it and, when it has a dependency placeholder, builds the
-// package index.
-[[nodiscard]] bool port_template_extended();
+// The link to the page of the port of INDEX line n, as a port page shows
+// it; what build_packages is given to make them all once.
+[[nodiscard]] char *make_port_page_link(char *pos, char *end, std::size_t n);
 
-// The description file that INDEX field 5 names (descr), below the top, as
-// escaped text; nothing when it cannot or may not be read (said at -v).
-[[nodiscard]] char *append_description(char *pos, char *end, const char *descr);
+// The description file that the record names, below the top, as escaped
+// text; nothing when it cannot or may not be read (said at -v).
+[[nodiscard]] char *append_description(
+    char *pos, char *end, const index_record &port);
 
-// A dependency field (8 or 9) after sentence, each package name that the
-// INDEX holds a link to its port's page; nothing when the field is empty.
-// depth: the number of directories of the page below the top; run: deps
-// is field 9 of the port found last, else field 8.
-[[nodiscard]] char *append_depends_links(char *pos, char *end, const char *deps,
-    std::string_view sentence, int depth, bool run);
+// The linked field of port (build or run dependencies) after sentence,
+// each package name that the INDEX holds a link to its port's page;
+// nothing when the field is empty. depth: the number of directories of the
+// page below the top.
+[[nodiscard]] char *append_depends_links(char *pos, char *end,
+    const index_record &port, index_field linked, std::string_view sentence,
+    int depth);
 
-// The ports whose dependencies name package, as links after a sentence, in
-// INDEX order; nothing when there are none.
+// The ports whose dependencies name port's package, as links after a
+// sentence, in INDEX order; nothing when there are none.
 [[nodiscard]] char *append_required_by(
-    char *pos, char *end, const char *package, int depth);
+    char *pos, char *end, const index_record &port, int depth);
 
 // The builders. 0 when their own README.html was written, 1 after a report.
-// found, when not null, tells the caller whether the port's INDEX line was
-// found (its fields are then in index_fields).
+
+// The README of the port in path, whose INDEX record is port.
 [[nodiscard]] int make_port_readme(
-    const char *path, int kind, bool *found = nullptr);
-[[nodiscard]] int make_category_readme(const char *path, int kind);
+    const char *path, int kind, const index_record &port);
+// The README of the category in path and those of its ports. Its comment,
+// as its Makefile gives it (empty when it gives none), goes into comment,
+// of size bytes.
+[[nodiscard]] int make_category_readme(
+    const char *path, int kind, char *comment, std::size_t size);
 [[nodiscard]] int make_top_readme(const char *path);

@@ -5,6 +5,7 @@
 // need before any building starts, since the builders nest without coming
 // back here.
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -83,6 +84,57 @@ html_escape(char *pos, char *end, std::string_view text)
 	}
 }
 
+// Bytes that no port directory in a link may hold: blanks and controls, and
+// what a URL or an HTML attribute would take for something else.
+static constexpr std::array<bool, 256> unsafe_in_link = [] {
+	std::array<bool, 256> table{};
+	for (int c = 0; c < 256; c++)
+		table[static_cast<std::size_t>(c)] = c <= ' ' || c == 0x7f ||
+		    c == '"' || c == '\'' || c == '<' || c == '>' || c == '&' ||
+		    c == '%' || c == '?' || c == '#' || c == '\\';
+	return table;
+}();
+
+bool
+link_safe(std::string_view text)
+{
+	for (char c : text) {
+		if (unsafe_in_link[static_cast<unsigned char>(c)])
+			return false;
+	}
+	return true;
+}
+
+char *
+insert(char *pos, char *end, tree_text what, std::string_view text)
+{
+	switch (insertion_of[static_cast<std::size_t>(what)]) {
+	case insertion::as_is:
+		return append(pos, end, text);
+	case insertion::escaped:
+		return html_escape(pos, end, text);
+	case insertion::link:
+		return link_safe(text) ? append(pos, end, text) : pos;
+	}
+	return pos;
+}
+
+static char *
+note_code(int code, char *pos, char *, void *context)
+{
+	*static_cast<unsigned *>(context) |= placeholder_bit(code);
+	return pos;
+}
+
+unsigned
+placeholders_used(const char *tmpl)
+{
+	// A walk without room finds every placeholder as the expansion does.
+	unsigned used = 0;
+	(void)expand_template(tmpl, nullptr, nullptr, note_code, &used);
+	return used;
+}
+
 // Makes sure *field holds the template README.<word>. 0, or -1 after
 // load_file's report (the field stays null, so the next request tries again).
 static int
@@ -100,21 +152,63 @@ need_template(char **field, const char *word)
 	return *field != nullptr ? 0 : -1;
 }
 
+// The port template, and what its placeholders need before the first page:
+// the package index for the dependency links. Without memory for the
+// index, pages go without links.
+static int
+need_port_template()
+{
+	if (need_template(&state.port_template, "port") != 0)
+		return -1;
+	if (state.port_template_examined)
+		return 0;
+	state.port_template_examined = true;
+	state.port_template_uses = placeholders_used(state.port_template);
+	if ((state.port_template_uses & link_placeholders) != 0)
+		(void)build_packages(make_port_page_link);
+	return 0;
+}
+
+// The port named by path, looked up in its category's INDEX group, and its
+// README. 1 after a report when the category or the port is not there.
+static int
+make_requested_port(const char *path)
+{
+	// The category is the first component of the path below the top,
+	// which fits a path buffer as the path itself does.
+	const char *relative = skip_prefix(path, state.top_dir_slash);
+	char category[path_size];
+	(void)copy_text(category, sizeof category,
+	    std::string_view(relative, std::strcspn(relative, "/")));
+	category_scan scan;
+	if (select_category(category, &scan) != 0)
+		return 1;
+	index_record port;
+	if (!find_port(&scan, path, &port)) {
+		std::fprintf(stderr, "Port %s not found in INDEX\n", relative);
+		return 1;
+	}
+	return make_port_readme(path, kind_port, port);
+}
+
 int
 make_readme(const char *path, int kind)
 {
 	switch (kind) {
 	case kind_port:
-		if (need_template(&state.port_template, "port") != 0)
+		if (need_port_template() != 0)
 			return -1;
-		return make_port_readme(path, kind_port);
-	case kind_category:
+		return make_requested_port(path);
+	case kind_category: {
 		if (need_template(&state.category_template, "category") != 0 ||
-		    need_template(&state.port_template, "port") != 0)
+		    need_port_template() != 0)
 			return -1;
-		return make_category_readme(path, kind_category);
+		char comment[category_comment_size];
+		return make_category_readme(
+		    path, kind_category, comment, sizeof comment);
+	}
 	case kind_top:
-		if (need_template(&state.port_template, "port") != 0 ||
+		if (need_port_template() != 0 ||
 		    need_template(&state.category_template, "category") != 0 ||
 		    need_template(&state.top_template, "top") != 0)
 			return -1;

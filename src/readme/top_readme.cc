@@ -16,19 +16,19 @@ category_walk(char *pos, char *end)
 	for (const char *name = state.category_list; *name != '\0';
 	     name = list_next(name)) {
 		char category_path[path_size];
+		char comment[category_comment_size] = "";
 		if (join_text(category_path, sizeof category_path,
-			{state.top_dir_slash, name})) {
-			(void)make_category_readme(category_path, kind_top);
-		} else {
-			state.category_comment[0] = '\0';
+			{state.top_dir_slash, name}))
+			(void)make_category_readme(
+			    category_path, kind_top, comment, sizeof comment);
+		else
 			report_too_long({state.top_dir_slash, name});
-		}
 		pos = append(pos, end, "<a href=\"");
-		pos = append(pos, end, name);
+		pos = insert(pos, end, tree_text::directory_name, name);
 		pos = append(pos, end, "/README.html\">");
-		pos = append(pos, end, name);
+		pos = insert(pos, end, tree_text::directory_name, name);
 		pos = append(pos, end, "</a>: ");
-		pos = append(pos, end, state.category_comment);
+		pos = insert(pos, end, tree_text::category_comment, comment);
 		pos = append(pos, end, "\n");
 	}
 	return pos;

@@ -1,24 +1,12 @@
 // The one run-state record and the small text routines everything shares.
 #include "state/state.h"
 
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <initializer_list>
 
 run_state state;
-
-void
-reset_state()
-{
-	if (state.top_fd_open)
-		close(state.top_fd);
-	std::free(state.lookup.block);
-	std::memset(&state, 0, sizeof state);
-}
 
 const char *
 skip_prefix(const char *text, std::string_view prefix)
