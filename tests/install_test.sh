@@ -50,6 +50,30 @@ $(diff <(echo "$listed") <(echo "$staged"))"
 version=$(sed -n 's/^DISTVERSION=[[:space:]]*//p' "$port/Makefile")
 [ "$("$stage$prefix/bin/quillmark" -V)" = "quillmark version $version" ] ||
 	fail "the port's DISTVERSION $version is not the version of the tool"
+long=$(cd "$port" && for f in *; do expand "$f" | awk -v f="$f" 'length > 80 { print f ":" FNR }'; done)
+[ -z "$long" ] || fail "lines of the port over 80 columns: $long"
+
+# The port's script makes the distfile of HEAD's files, below the WRKSRC the
+# port expects and holding its LICENSE_FILE, and the distinfo that matches
+# it. A source tree that is not a git checkout has no HEAD to make it from.
+if git -C "$src" rev-parse -q --verify HEAD >/dev/null 2>&1; then
+	sh "$port/make-distfile.sh" "$work/distfiles" "$work/distinfo" >"$work/dist.log" 2>&1 ||
+		fail "make-distfile.sh failed: $(cat "$work/dist.log")"
+	distfile=quillmark-$version.tar.gz
+	[ -f "$work/distfiles/$distfile" ] || fail "make-distfile.sh made no $distfile"
+	sum=$(sha256sum "$work/distfiles/$distfile" | cut -d ' ' -f 1)
+	size=$(stat -c %s "$work/distfiles/$distfile")
+	[ "$(sed 's/^TIMESTAMP = [0-9]*$/TIMESTAMP/' "$work/distinfo")" = "TIMESTAMP
+SHA256 ($distfile) = $sum
+SIZE ($distfile) = $size" ] || fail "the distinfo does not match $distfile: $(cat "$work/distinfo")"
+	archived=$(tar -tzf "$work/distfiles/$distfile" | grep -v '/$' | sort)
+	committed=$(git -C "$src" ls-tree -r --name-only HEAD | sed "s|^|quillmark-$version/|" | sort)
+	[ "$archived" = "$committed" ] || fail "$distfile (<) does not hold HEAD's files (>):
+$(diff <(echo "$archived") <(echo "$committed"))"
+	license=$(sed -n 's|^LICENSE_FILE=[[:space:]]*${WRKSRC}/||p' "$port/Makefile")
+	grep -qxF "quillmark-$version/$license" <<<"$archived" ||
+		fail "the port's LICENSE_FILE ${license:-(none)} is not in $distfile"
+fi
 
 # Runs the tool at $1 on a fresh copy of the sample tree, with the further
 # options that follow, checks that it made every page quietly, and keeps the

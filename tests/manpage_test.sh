@@ -25,6 +25,15 @@ fi
 [ -z "$lint" ] || fail "mandoc -T lint reports:
 $lint"
 
+# man(1) formats the page with groff: at the usual widths every line of it
+# can be broken.
+if command -v groff >/dev/null; then
+	for width in 60 78 80; do
+		warnings=$(groff -mandoc -Tutf8 -rLL=${width}n -z "$page" 2>&1)
+		[ -z "$warnings" ] || fail "groff at width $width warns: $warnings"
+	done
+fi
+
 # Help lines that begin an option: "-p pathname    Use ...".
 help=$("$bin" -h) || fail "$bin -h exited with status $?"
 options=$(sed -n 's/^-\([A-Za-z]\)\( [a-z][a-z-]*\)\{0,1\}  .*/\1\2/p' <<<"$help")
