@@ -410,9 +410,10 @@ TEST_F(BadIndex, LinesUpToTheFieldBufferAreAccepted)
 	EXPECT_EQ(d.get("ports/misc/bar/README.html"), "old");
 	EXPECT_EQ(d.get("ports/misc/foo/README.html"), foo_page());
 
-	// In a whole-tree run the failed port still gets its link line.
+	// In a whole-tree run the failed port still gets its link line, and
+	// counts.
 	r = run({"-q"});
-	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(r.status, 1);
 	EXPECT_TRUE(one_line_naming(r.err, top + "/misc/bar/README.html"));
 	pages["ports/misc/bar/README.html"] = "old";
 	expect_files(pages);
@@ -642,8 +643,9 @@ TEST_F(BadMakefile, LongLinesAreReadInPieces)
 		name +
 		"\n"
 		"    SUBDIR += foo\n");
+	// The port whose path is too long is a page not written.
 	Result r = run({"-q"});
-	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(r.status, 1);
 	EXPECT_EQ(r.err,
 	    top + "/misc/" + name.substr(0, 2033) + ": " +
 		std::strerror(ENAMETOOLONG) + "\n");
@@ -890,9 +892,10 @@ TEST_F(BadTemplate, ExpansionPastEachBufferWritesNothingForThatReadme)
 	EXPECT_TRUE(one_line_naming(r.err, top + "/misc/foo/README.html"));
 	EXPECT_EQ(d.get("ports/misc/foo/README.html"), "old");
 
-	// In a category the port still gets its link line.
+	// In a category the port still gets its link line; the category's
+	// request fails with it.
 	r = run({"-q", "misc"});
-	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(r.status, 1);
 	std::vector<std::string> err = split_lines(r.err);
 	ASSERT_EQ(err.size(), 2u) << r.err;
 	EXPECT_TRUE(
@@ -1054,7 +1057,7 @@ TEST_F(BadOutput, ReadmeThatIsASymbolicLinkIsRefusedAndItsTargetKept)
 
 	const std::string loop = ": not written: it is a symbolic link\n";
 	Result r = run({"-q"});
-	EXPECT_EQ(r.status, 1);
+	EXPECT_EQ(r.status, 3);
 	EXPECT_EQ(r.err,
 	    top + "/archivers/zip/README.html" + loop + top +
 		"/misc/foo/README.html" + loop + top + "/README.html" + loop);
@@ -1101,19 +1104,19 @@ TEST_F(BadOutput, DirectoryWithoutWritePermission)
 	EXPECT_EQ(d.get("ports/misc/foo/README.html"), foo_page());
 	chmod(top.c_str(), 0777);
 
-	// The port's link line is still written.
+	// The port's link line is still written; the page counts.
 	r = run({"-q"}, o);
-	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(r.status, 1);
 	EXPECT_EQ(r.err, denied);
 	std::map<std::string, std::string> pages = clean_pages();
 	pages["ports/misc/bar/README.html"] = missing;
 	expect_files(pages);
 
-	// The top-level README decides the status of a whole-tree run.
+	// The top-level README counts like any other.
 	std::remove((top + "/README.html").c_str());
 	chmod(top.c_str(), 0555);
 	r = run({"-q"}, o);
-	EXPECT_EQ(r.status, 1);
+	EXPECT_EQ(r.status, 2);
 	EXPECT_EQ(r.err,
 	    denied + top + "/README.html: " + std::strerror(EACCES) + "\n");
 	pages["ports/README.html"] = missing;
@@ -1151,6 +1154,9 @@ TEST_F(BadOutput, FailedWriteIsReportedAndCounted)
 	const std::string too_large =
 	    std::string(": ") + std::strerror(EFBIG) + "\n";
 
+	// bar has an old page, which must stay whole; foo has none, and none
+	// is left behind, neither empty nor cut.
+	d.put("ports/misc/bar/README.html", "old bar\n");
 	Result r = run({"misc/bar", "archivers/zip", "misc/foo"}, o);
 	EXPECT_EQ(r.status, 2);
 	EXPECT_EQ(r.out,
@@ -1161,24 +1167,29 @@ TEST_F(BadOutput, FailedWriteIsReportedAndCounted)
 	    top + "/misc/bar/README.html" + too_large + top +
 		"/misc/foo/README.html" + too_large);
 	EXPECT_EQ(d.get("ports/archivers/zip/README.html"), zip_page());
-	// What reached the disk is the start of the page, up to the limit.
-	for (auto [rel, page] :
-	    {std::pair{"ports/misc/bar/README.html", big_bar},
-		std::pair{"ports/misc/foo/README.html", big_foo}}) {
-		std::string got = d.get(rel);
-		EXPECT_LE(got.size(), limit) << rel;
-		EXPECT_EQ(got, page.substr(0, got.size())) << rel;
-	}
+	EXPECT_EQ(d.get("ports/misc/bar/README.html"), "old bar\n");
+	EXPECT_FALSE(d.exists("ports/misc/foo/README.html"));
 
+	// A whole-tree run counts both pages.
 	r = run({"-q"}, o);
-	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(r.status, 2);
 	EXPECT_EQ(r.err,
 	    top + "/misc/bar/README.html" + too_large + top +
 		"/misc/foo/README.html" + too_large);
 	std::map<std::string, std::string> pages = clean_pages();
-	pages.erase("ports/misc/bar/README.html");
-	pages.erase("ports/misc/foo/README.html");
+	pages["ports/misc/bar/README.html"] = "old bar\n";
+	pages["ports/misc/foo/README.html"] = missing;
 	expect_files(pages);
+}
+
+TEST_F(BadOutput, ClosedStandardOutputIsReportedOnceAndEveryPageWritten)
+{
+	RunOptions o;
+	o.out_closed = true;
+	Result r = run({}, o);
+	EXPECT_EQ(r.status, 1);
+	EXPECT_EQ(r.err, "standard output: write error\n");
+	expect_files(clean_pages());
 }
 
 TEST_F(BadOutput, OnlyARegularFileOfItsOwnIsWrittenAndInPlace)
@@ -1205,7 +1216,7 @@ TEST_F(BadOutput, OnlyARegularFileOfItsOwnIsWrittenAndInPlace)
 	const std::string fifo =
 	    top + "/misc/foo/README.html: not written: not a regular file\n";
 	Result r = run({"-q"});
-	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(r.status, device ? 3 : 2);
 	EXPECT_EQ(r.err,
 	    (device ? top + "/archivers/zip/README.html: not written: not a "
 			    "regular file\n"
@@ -1359,8 +1370,10 @@ TEST_F(BadPath, WalkNeverFollowsALinkOutOfTheTree)
 	    d.get("ports/misc/Makefile") + "    SUBDIR += evil\n");
 	const std::string outside = snapshot(d / "outside", {});
 
+	// The refused README.html of misc/evil counts; evilcat's Makefile,
+	// not read, keeps its page from being made at all.
 	Result r = run({"-q"});
-	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(r.status, 1);
 	EXPECT_EQ(snapshot(d / "outside", {}), outside);
 	EXPECT_TRUE(contains(r.err, top + "/evilcat")) << r.err;
 	EXPECT_TRUE(contains(r.err, top + "/misc/evil")) << r.err;
@@ -1578,9 +1591,10 @@ TEST(BadTree, NothingIsWrittenOutsideTheTree)
 	const std::string before = snapshot(w.path(), tree);
 	ASSERT_TRUE(contains(before, "victim"));
 
-	// The whole tree: its top-level README is a link, so the run fails.
+	// The whole tree: five of its README.html files are links, lead out
+	// or have too long a path, so the run fails with their count.
 	Result r = run_tool({"-q", "-p", top, "-t", w / "tpl"});
-	EXPECT_EQ(r.status, 1);
+	EXPECT_EQ(r.status, 5);
 	EXPECT_TRUE(contains(
 	    r.err, top + "/README.html: not written: it is a symbolic link\n"))
 	    << r.err;

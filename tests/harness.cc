@@ -99,6 +99,16 @@ run_tool(const std::vector<std::string> &args, const RunOptions &opt)
 		dup2(opt.err_to_out ? out_pipe[1] : err_pipe[1], 2);
 		if (!opt.out_path.empty())
 			dup2(open(opt.out_path.c_str(), O_WRONLY), 1);
+		if (opt.out_closed) {
+			// As a shell leaves it: SIGPIPE at its default.
+			int gone[2];
+			if (pipe(gone) == 0) {
+				dup2(gone[1], 1);
+				close(gone[0]);
+				close(gone[1]);
+			}
+			signal(SIGPIPE, SIG_DFL);
+		}
 		close(out_pipe[0]);
 		close(out_pipe[1]);
 		close(err_pipe[0]);

@@ -28,6 +28,8 @@ struct RunOptions {
 	std::string binary;			// program to run; empty: the built quillmark
 	std::string out_path;			// standard output to this file, not collected
 	bool err_to_out = false;		// standard error into out, as 2>&1 does
+	bool out_closed = false;		// standard output a pipe whose reader
+						// has gone, as in "| head -0"
 };
 
 // Runs the binary with argv[1..] = args, passed as they are (empty strings

@@ -183,9 +183,13 @@ using link_maker = char *(*)(char *pos, char *end, std::size_t n);
 // Builds the package index from the grouped INDEX: the line of every
 // package name, the lines that the words of each line's linked fields name,
 // the dependents of every line and, made by make_link, the link to every
-// line's page. Once per run; 0, or -1 after "calloc() failure" (later calls
-// give -1 without a message).
+// line's page. Once per run; 0, or -1 after saying what could not be
+// allocated (later calls give -1 without a message).
 [[nodiscard]] int build_packages(link_maker make_link);
+
+// True once building the package index has failed: every page that needs
+// it, and so the whole run, cannot be made.
+[[nodiscard]] bool package_index_failed();
 
 // Frees the package index. Safe to run more than once.
 void release_packages();

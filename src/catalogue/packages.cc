@@ -15,6 +15,7 @@
 // lines all over the INDEX: the link of every line as such a page shows it
 // is made once, into one small text.
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -149,11 +150,23 @@ make_links(link_maker make_link)
 	return true;
 }
 
-// Reported once; later builds fail without a message.
+// count zeroed numbers, or null after saying how much could not be had.
+std::uint32_t *
+allocate(std::size_t count)
+{
+	auto *array = static_cast<std::uint32_t *>(
+	    std::calloc(count, sizeof(std::uint32_t)));
+	if (array == nullptr)
+		std::fprintf(stderr,
+		    "package index: cannot allocate %zu bytes: %s\n",
+		    count * sizeof(std::uint32_t), std::strerror(errno));
+	return array;
+}
+
+// After allocate's report; later builds fail without a message.
 int
 fail(std::uint32_t *seen)
 {
-	std::perror("calloc() failure");
 	std::free(seen);
 	release_packages();
 	packages.failed = true;
@@ -195,19 +208,13 @@ build_packages(link_maker make_link)
 	while (slots < 2 * lines)
 		slots *= 2;
 
-	packages.lines = static_cast<std::uint32_t *>(
-	    std::calloc(lines + 1, sizeof(std::uint32_t)));
-	packages.slots = static_cast<std::uint32_t *>(
-	    std::calloc(2 * slots, sizeof(std::uint32_t)));
-	packages.dependent_start = static_cast<std::uint32_t *>(
-	    std::calloc(lines + 1, sizeof(std::uint32_t)));
-	packages.depends_start = static_cast<std::uint32_t *>(
-	    std::calloc(lines * linked_count + 1, sizeof(std::uint32_t)));
-	auto *seen = static_cast<std::uint32_t *>(
-	    std::calloc(lines + 1, sizeof(std::uint32_t)));
-	if (packages.lines == nullptr || packages.slots == nullptr ||
-	    packages.dependent_start == nullptr ||
-	    packages.depends_start == nullptr || seen == nullptr)
+	std::uint32_t *seen = nullptr;
+	if ((packages.lines = allocate(lines + 1)) == nullptr ||
+	    (packages.slots = allocate(2 * slots)) == nullptr ||
+	    (packages.dependent_start = allocate(lines + 1)) == nullptr ||
+	    (packages.depends_start = allocate(lines * linked_count + 1)) ==
+		nullptr ||
+	    (seen = allocate(lines + 1)) == nullptr)
 		return fail(seen);
 	packages.count = lines;
 	packages.slot_mask = slots - 1;
@@ -245,8 +252,7 @@ build_packages(link_maker make_link)
 
 	// Every word of the linked fields is looked up once, here; the pages
 	// and the dependents take the lines from depends_lines.
-	packages.depends_lines = static_cast<std::uint32_t *>(
-	    std::calloc(words + 1, sizeof(std::uint32_t)));
+	packages.depends_lines = allocate(words + 1);
 	if (packages.depends_lines == nullptr)
 		return fail(seen);
 	std::uint32_t *word_line = packages.depends_lines;
@@ -274,8 +280,7 @@ build_packages(link_maker make_link)
 		start[d] = static_cast<std::uint32_t>(total);
 	}
 	start[lines] = static_cast<std::uint32_t>(total);
-	packages.dependent_lines = static_cast<std::uint32_t *>(
-	    std::calloc(total + 1, sizeof(std::uint32_t)));
+	packages.dependent_lines = allocate(total + 1);
 	if (packages.dependent_lines == nullptr)
 		return fail(seen);
 	std::memset(seen, 0, (lines + 1) * sizeof(std::uint32_t));
@@ -289,6 +294,12 @@ build_packages(link_maker make_link)
 	// Without the room for the links, each is made from its line.
 	(void)make_links(make_link);
 	return 0;
+}
+
+bool
+package_index_failed()
+{
+	return packages.failed;
 }
 
 void

@@ -5,13 +5,16 @@
 // and -v shows the messages only of the options after it. Every option error
 // is counted and reading goes on, so that one run reports them all.
 //
-// The exit status is a count, and the system keeps only its low 8 bits, so
-// a count is capped below 255, the status of a failed start-up. Standard
+// The exit status is a count (of option errors, of failed pathnames, or in
+// a whole-tree run of the pages that could not be written), and the system
+// keeps only its low 8 bits, so a count is capped below 255, the status of
+// a failed start-up. Standard
 // output is line-buffered, so that progress lines and messages keep their
 // order in one file or pipe, and its error state is checked at the end: a
 // page of progress lost on a full disk is a failure like any other.
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -131,7 +134,9 @@ read_options(int argc, char **argv)
 }
 
 // Makes the README that one pathname argument asks for. Returns 0 when it
-// was made, 1 when it failed (the reason has been reported).
+// and every README below it that it asked for were made or are right
+// already, 1 when any failed (the reason has been reported), -1 when what
+// the templates need could not be had.
 static int
 request_pathname(const char *pathname)
 {
@@ -154,9 +159,12 @@ request_pathname(const char *pathname)
 		kind = std::strchr(below, '/') == nullptr ? kind_category
 							  : kind_port;
 	}
-	int result = make_readme(path, kind);
+	int unwritten = 0;
+	int result = make_readme(path, kind, &unwritten);
 	std::free(path);
-	return result != 0 ? 1 : 0;
+	if (result == -1 && package_index_failed())
+		return -1;
+	return result != 0 || unwritten != 0 ? 1 : 0;
 }
 
 // The highest count that the exit status reports as it is.
@@ -186,11 +194,20 @@ run_requests(int argc, char **argv)
 	if (start_up() == -1)
 		return -1;
 
-	if (optind >= argc)
-		return make_readme(state.top_dir, kind_top);
+	// A whole-tree run counts the pages it could not write.
+	if (optind >= argc) {
+		int unwritten = 0;
+		if (make_readme(state.top_dir, kind_top, &unwritten) == -1)
+			return -1;
+		return count_status(unwritten);
+	}
 
-	for (int i = optind; i < argc; i++)
-		errors += request_pathname(argv[i]);
+	for (int i = optind; i < argc; i++) {
+		int result = request_pathname(argv[i]);
+		if (result == -1)
+			return -1;
+		errors += result;
+	}
 	return count_status(errors);
 }
 
@@ -215,6 +232,10 @@ check_stdout(int status)
 int
 run(int argc, char **argv)
 {
+	// A reader that goes away (a pipe into head) must not end the run
+	// half done: the pages matter more than the progress lines, whose
+	// loss is reported at the end.
+	(void)std::signal(SIGPIPE, SIG_IGN);
 	(void)std::setvbuf(stdout, nullptr, _IOLBF, 0);
 	return check_stdout(run_requests(argc, argv));
 }

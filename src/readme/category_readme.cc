@@ -23,6 +23,7 @@ struct category_context {
 	int port_count;
 	int kind;
 	category_scan scan; // its INDEX group
+	int *unwritten;
 };
 
 // Reads the Makefile's comment into comment (of comment_size bytes) and its
@@ -91,6 +92,7 @@ port_walk(category_context &cat, char *pos, char *end)
 		if (!join_text(
 			port_path, sizeof port_path, {cat.path, "/", name})) {
 			report_too_long({cat.path, "/", name});
+			(*cat.unwritten)++;
 			continue;
 		}
 		// Without its INDEX line a port has nothing true to show.
@@ -100,7 +102,7 @@ port_walk(category_context &cat, char *pos, char *end)
 			    skip_prefix(port_path, state.top_dir_slash));
 			continue;
 		}
-		(void)make_port_readme(port_path, cat.kind, port);
+		(void)make_port_readme(port_path, cat.kind, port, cat.unwritten);
 		pos = append(pos, end, "<a href=\"");
 		pos = insert(pos, end, tree_text::directory_name, name);
 		pos = append(pos, end, "/README.html\">");
@@ -138,8 +140,8 @@ category_substitution(int code, char *pos, char *end, void *context)
 } // namespace
 
 int
-make_category_readme(
-    const char *path, int kind, char *comment, std::size_t comment_size)
+make_category_readme(const char *path, int kind, char *comment,
+    std::size_t comment_size, int *unwritten)
 {
 	// Static: a category README nests inside the top-level one only, and
 	// never inside another category's.
@@ -150,7 +152,7 @@ make_category_readme(
 	// the category made before it.
 	comment[0] = '\0';
 	const char *name = skip_prefix(path, state.top_dir_slash);
-	category_context cat = {path, comment, ports, 0, kind, {}};
+	category_context cat = {path, comment, ports, 0, kind, {}, unwritten};
 	if (select_category(name, &cat.scan) != 0)
 		return 1;
 	if (read_category_makefile(path, comment, comment_size, ports,
@@ -163,5 +165,7 @@ make_category_readme(
 
 	char *text_end = expand_template(state.category_template, out,
 	    out + sizeof out, category_substitution, &cat);
-	return finish_readme(path, out, text_end, sizeof out);
+	int result = finish_readme(path, out, text_end, sizeof out);
+	*unwritten += result;
+	return result;
 }

@@ -7,6 +7,10 @@
 // the old one in place and cut only when the old one was longer: truncating
 // every file of a tree to zero and writing it again makes some file systems
 // start writeback of each one at close, which costs ten times the writes.
+// A page that grows gets its room before its old bytes are touched, so a
+// full file system leaves the old page whole, and a page the run created
+// and could not write whole is removed again: a failed page is never left
+// cut or empty where a reader or a later run would take it for a page.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -68,19 +72,30 @@ refuse(const char *path, const char *why)
 }
 
 // Opens path for writing (and for reading, where allowed, so that it can be
-// compared) without truncating it and without ever blocking. -1 after the
-// report.
+// compared) without truncating it and without ever blocking. A missing file
+// is created, and *created tells so: a page that then cannot be written
+// whole is removed again. -1 after the report.
 int
-open_readme(const char *path, bool *readable)
+open_readme(const char *path, bool *readable, bool *created)
 {
-	int flags = O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY |
-	    platform_direct_flag();
+	int flags = O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | platform_direct_flag();
 	*readable = true;
-	int fd = open_in_tree(path, O_RDWR | flags, 0644);
+	*created = false;
+	int access = O_RDWR;
+	int fd = open_in_tree(path, access | flags, 0);
 	if (fd < 0 && errno == EACCES) {
 		// Writable but not readable: written without comparing.
 		*readable = false;
-		fd = open_in_tree(path, O_WRONLY | flags, 0644);
+		access = O_WRONLY;
+		fd = open_in_tree(path, access | flags, 0);
+	}
+	if (fd < 0 && errno == ENOENT) {
+		fd = open_in_tree(
+		    path, access | flags | O_CREAT | O_EXCL, 0644);
+		*created = fd >= 0;
+		// Made by another meanwhile: opened as it is.
+		if (fd < 0 && errno == EEXIST)
+			fd = open_in_tree(path, access | flags, 0);
 	}
 	if (fd >= 0)
 		return fd;
@@ -100,6 +115,61 @@ open_readme(const char *path, bool *readable)
 	return -1;
 }
 
+// Makes room for a page that grows from old_size to length bytes before a
+// byte of the old page is touched, so that a full file system leaves the
+// old page whole. True when the room is there, or when the file system
+// cannot reserve it (it is then written as it comes); false with errno set
+// after the file is cut back to its old length.
+bool
+reserve(int fd, std::size_t old_size, std::size_t length)
+{
+	if (length <= old_size)
+		return true;
+	int error = posix_fallocate(fd, static_cast<off_t>(old_size),
+	    static_cast<off_t>(length - old_size));
+	if (error == 0 || error == EINVAL || error == EOPNOTSUPP)
+		return true;
+	// Some of the room may have been taken before it ran out.
+	(void)ftruncate(fd, static_cast<off_t>(old_size));
+	errno = error;
+	return false;
+}
+
+// Writes the page over the open file of old_size bytes: its room first,
+// then its bytes from the start, then the cut of what the old one had
+// beyond them. False with errno set.
+bool
+write_page(int fd, const char *text, std::size_t length, std::size_t old_size)
+{
+	return reserve(fd, old_size, length) &&
+	    write_from_start(fd, text, length) &&
+	    (old_size <= length ||
+		ftruncate(fd, static_cast<off_t>(length)) == 0);
+}
+
+// Removes the README.html at path that this run created, when it is still
+// the file st describes: through its directory, opened beneath the top, so
+// that nothing but that file can be removed.
+void
+remove_created(const char *path, const struct stat &st)
+{
+	const char *slash = std::strrchr(path, '/');
+	char dir[path_size];
+	if (!copy_text(dir, sizeof dir,
+		std::string_view(path, static_cast<std::size_t>(slash - path))))
+		return;
+	int dirfd = std::strcmp(dir, state.top_dir) == 0
+	    ? dup(tree_fd())
+	    : open_in_tree(dir, platform_dir_flags(), 0);
+	if (dirfd < 0)
+		return;
+	struct stat now;
+	if (fstatat(dirfd, slash + 1, &now, AT_SYMLINK_NOFOLLOW) == 0 &&
+	    now.st_dev == st.st_dev && now.st_ino == st.st_ino)
+		(void)unlinkat(dirfd, slash + 1, 0);
+	close(dirfd);
+}
+
 } // namespace
 
 int
@@ -111,7 +181,8 @@ write_readme(const char *dir, const char *text, std::size_t length)
 		return 1;
 	}
 	bool readable = false;
-	int fd = open_readme(path, &readable);
+	bool created = false;
+	int fd = open_readme(path, &readable, &created);
 	if (fd < 0)
 		return 1;
 
@@ -135,23 +206,21 @@ write_readme(const char *dir, const char *text, std::size_t length)
 	std::size_t old_size = static_cast<std::size_t>(st.st_size);
 	bool same =
 	    readable && old_size == length && holds_text(fd, text, length);
-	if (!same) {
-		if (!write_from_start(fd, text, length) ||
-		    (old_size > length &&
-			ftruncate(fd, static_cast<off_t>(length)) != 0)) {
-			std::perror(path);
-			close(fd);
-			return 1;
-		}
-	}
+	int error = 0;
+	if (!same && !write_page(fd, text, length, old_size))
+		error = errno;
 	// A delayed write error (a full disk, NFS) shows only here.
-	if (close(fd) != 0) {
-		std::perror(path);
-		return 1;
-	}
-	return 0;
+	if (close(fd) != 0 && error == 0)
+		error = errno;
+	if (error == 0)
+		return 0;
+	// A page this run began is not left behind cut or empty.
+	if (created)
+		remove_created(path, st);
+	errno = error;
+	std::perror(path);
+	return 1;
 }
-
 int
 finish_readme(const char *dir, const char *out, const char *text_end,
     std::size_t buffer_size)

@@ -92,7 +92,8 @@ port_substitution(int code, char *pos, char *end, void *context)
 } // namespace
 
 int
-make_port_readme(const char *path, int kind, const index_record &port)
+make_port_readme(
+    const char *path, int kind, const index_record &port, int *unwritten)
 {
 	// Static: port READMEs never nest inside one another. A template
 	// without extensions has the classic room only.
@@ -111,5 +112,7 @@ make_port_readme(const char *path, int kind, const index_record &port)
 	    : port_readme_size;
 	char *text_end = expand_template(
 	    state.port_template, out, out + size, port_substitution, &ctx);
-	return finish_readme(path, out, text_end, size);
+	int result = finish_readme(path, out, text_end, size);
+	*unwritten += result;
+	return result;
 }

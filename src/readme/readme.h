@@ -169,9 +169,11 @@ static_assert(insertion_of.size() ==
 [[nodiscard]] int finish_readme(const char *dir, const char *out,
     const char *text_end, std::size_t buffer_size);
 
-// Loads the templates that kind needs and calls its builder. The builder's
-// 0 or 1, or -1 when a template cannot be loaded or kind is unknown.
-[[nodiscard]] int make_readme(const char *path, int kind);
+// Loads the templates that kind needs, and what they need, and calls its
+// builder. The builder's 0 or 1, or -1 when a template or what it needs
+// cannot be loaded, or kind is unknown. *unwritten counts every README.html
+// that the request set out to write and could not (see the builders).
+[[nodiscard]] int make_readme(const char *path, int kind, int *unwritten);
 
 // A bit per placeholder code that a template holds.
 [[nodiscard]] unsigned placeholders_used(const char *tmpl);
@@ -210,13 +212,18 @@ inline constexpr unsigned link_placeholders =
     char *pos, char *end, const index_record &port, int depth);
 
 // The builders. 0 when their own README.html was written, 1 after a report.
+// Each adds to *unwritten the README.html files, its own and those below,
+// that were refused or failed at the point of writing (a path or page too
+// long, an open refused, a failed write, cut or close); a page that the
+// tree's data keeps from being made at all (a port missing from the INDEX,
+// a category Makefile that cannot be read) is no such failure.
 
 // The README of the port in path, whose INDEX record is port.
 [[nodiscard]] int make_port_readme(
-    const char *path, int kind, const index_record &port);
+    const char *path, int kind, const index_record &port, int *unwritten);
 // The README of the category in path and those of its ports. Its comment,
 // as its Makefile gives it (empty when it gives none), goes into comment,
 // of size bytes.
-[[nodiscard]] int make_category_readme(
-    const char *path, int kind, char *comment, std::size_t size);
-[[nodiscard]] int make_top_readme(const char *path);
+[[nodiscard]] int make_category_readme(const char *path, int kind,
+    char *comment, std::size_t size, int *unwritten);
+[[nodiscard]] int make_top_readme(const char *path, int *unwritten);

@@ -153,8 +153,9 @@ need_template(char **field, const char *word)
 }
 
 // The port template, and what its placeholders need before the first page:
-// the package index for the dependency links. Without memory for the
-// index, pages go without links.
+// the package index for the dependency links. A page without the links it
+// should have would look whole, so without memory for the index no page
+// is made: -1 after the report.
 static int
 need_port_template()
 {
@@ -164,15 +165,16 @@ need_port_template()
 		return 0;
 	state.port_template_examined = true;
 	state.port_template_uses = placeholders_used(state.port_template);
-	if ((state.port_template_uses & link_placeholders) != 0)
-		(void)build_packages(make_port_page_link);
+	if ((state.port_template_uses & link_placeholders) != 0 &&
+	    build_packages(make_port_page_link) != 0)
+		return -1;
 	return 0;
 }
 
 // The port named by path, looked up in its category's INDEX group, and its
 // README. 1 after a report when the category or the port is not there.
 static int
-make_requested_port(const char *path)
+make_requested_port(const char *path, int *unwritten)
 {
 	// The category is the first component of the path below the top,
 	// which fits a path buffer as the path itself does.
@@ -188,31 +190,31 @@ make_requested_port(const char *path)
 		std::fprintf(stderr, "Port %s not found in INDEX\n", relative);
 		return 1;
 	}
-	return make_port_readme(path, kind_port, port);
+	return make_port_readme(path, kind_port, port, unwritten);
 }
 
 int
-make_readme(const char *path, int kind)
+make_readme(const char *path, int kind, int *unwritten)
 {
 	switch (kind) {
 	case kind_port:
 		if (need_port_template() != 0)
 			return -1;
-		return make_requested_port(path);
+		return make_requested_port(path, unwritten);
 	case kind_category: {
 		if (need_template(&state.category_template, "category") != 0 ||
 		    need_port_template() != 0)
 			return -1;
 		char comment[category_comment_size];
 		return make_category_readme(
-		    path, kind_category, comment, sizeof comment);
+		    path, kind_category, comment, sizeof comment, unwritten);
 	}
 	case kind_top:
 		if (need_port_template() != 0 ||
 		    need_template(&state.category_template, "category") != 0 ||
 		    need_template(&state.top_template, "top") != 0)
 			return -1;
-		return make_top_readme(path);
+		return make_top_readme(path, unwritten);
 	default:
 		return -1;
 	}

@@ -11,7 +11,7 @@ namespace {
 // Makes each category's README and appends its link line, also for a
 // category whose README failed.
 char *
-category_walk(char *pos, char *end)
+category_walk(char *pos, char *end, int *unwritten)
 {
 	for (const char *name = state.category_list; *name != '\0';
 	     name = list_next(name)) {
@@ -19,10 +19,12 @@ category_walk(char *pos, char *end)
 		char comment[category_comment_size] = "";
 		if (join_text(category_path, sizeof category_path,
 			{state.top_dir_slash, name}))
-			(void)make_category_readme(
-			    category_path, kind_top, comment, sizeof comment);
-		else
+			(void)make_category_readme(category_path, kind_top,
+			    comment, sizeof comment, unwritten);
+		else {
 			report_too_long({state.top_dir_slash, name});
+			(*unwritten)++;
+		}
 		pos = append(pos, end, "<a href=\"");
 		pos = insert(pos, end, tree_text::directory_name, name);
 		pos = append(pos, end, "/README.html\">");
@@ -35,15 +37,17 @@ category_walk(char *pos, char *end)
 }
 
 char *
-top_substitution(int code, char *pos, char *end, void *)
+top_substitution(int code, char *pos, char *end, void *unwritten)
 {
-	return code == ph_subdir ? category_walk(pos, end) : pos;
+	return code == ph_subdir
+	    ? category_walk(pos, end, static_cast<int *>(unwritten))
+	    : pos;
 }
 
 } // namespace
 
 int
-make_top_readme(const char *path)
+make_top_readme(const char *path, int *unwritten)
 {
 	// Static: there is only ever one top-level README in the making.
 	static char out[top_readme_size];
@@ -54,6 +58,8 @@ make_top_readme(const char *path)
 		    state.top_dir, state.category_count);
 
 	char *text_end = expand_template(state.top_template, out,
-	    out + sizeof out, top_substitution, nullptr);
-	return finish_readme(path, out, text_end, sizeof out);
+	    out + sizeof out, top_substitution, unwritten);
+	int result = finish_readme(path, out, text_end, sizeof out);
+	*unwritten += result;
+	return result;
 }
