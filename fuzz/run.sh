@@ -39,7 +39,8 @@ if command -v ninja >/dev/null && [ ! -f "$build/CMakeCache.txt" ]; then
 	generator=(-G Ninja)
 fi
 
-targets=(fuzz_index fuzz_template fuzz_top_makefile fuzz_category_makefile)
+targets=(fuzz_index fuzz_template fuzz_top_makefile fuzz_category_makefile
+	fuzz_description)
 start=$(date +%s)
 
 cmake -S "$repo" -B "$build" "${generator[@]}" -DCMAKE_CXX_COMPILER="$cxx" \

@@ -1,0 +1,534 @@
+// A port's description text rendered for reading.
+//
+// Description files are plain text hard-wrapped at about 72 columns. Read as
+// they are in a proportional font, prose wraps twice on a narrow screen and
+// anything laid out with spaces falls apart. So every line is judged on its
+// own, as prose or as preformatted, and runs of each become <p> and <pre>
+// blocks: the browser reflows the first and keeps the second as it is. The
+// judging looks at the raw bytes only for ASCII, which reads the same in
+// UTF-8 and ISO-8859-1, so the text is decoded once, while it is escaped on
+// its way out; nothing is copied and nothing is allocated.
+#include "readme/description.h"
+
+#include <algorithm>
+#include <array>
+#include <cstddef>
+#include <cstring>
+
+#include "state/state.h"
+
+namespace {
+
+constexpr std::array<std::string_view, 3> schemes = {
+    "http://", "https://", "ftp://"};
+constexpr std::string_view www_prefix = "WWW:";
+
+// Bytes that escape_text copies as they are: printable ASCII other than the
+// four it escapes, tab and newline.
+constexpr std::array<bool, 256> plain_bytes = [] {
+	std::array<bool, 256> plain{};
+	for (int c = 0x20; c < 0x7F; c++)
+		plain[static_cast<std::size_t>(c)] = true;
+	for (char c : {'&', '<', '>', '"'})
+		plain[static_cast<unsigned char>(c)] = false;
+	plain['\t'] = plain['\n'] = true;
+	return plain;
+}();
+
+// The length of the valid UTF-8 sequence at text[i], with its code point in
+// *cp, or 0 when the bytes there are no valid sequence.
+std::size_t
+utf8_at(std::string_view text, std::size_t i, char32_t *cp)
+{
+	auto byte = [&](std::size_t k) -> unsigned {
+		return i + k < text.size()
+		    ? static_cast<unsigned char>(text[i + k])
+		    : 0;
+	};
+	unsigned first = byte(0);
+	std::size_t length;
+	char32_t least;
+	if (first < 0x80) {
+		*cp = first;
+		return 1;
+	} else if (first >= 0xC2 && first <= 0xDF) {
+		length = 2;
+		least = 0x80;
+		*cp = first & 0x1F;
+	} else if (first >= 0xE0 && first <= 0xEF) {
+		length = 3;
+		least = 0x800;
+		*cp = first & 0x0F;
+	} else if (first >= 0xF0 && first <= 0xF4) {
+		length = 4;
+		least = 0x10000;
+		*cp = first & 0x07;
+	} else {
+		return 0;
+	}
+	for (std::size_t k = 1; k < length; k++) {
+		unsigned next = byte(k);
+		if ((next & 0xC0) != 0x80)
+			return 0;
+		*cp = (*cp << 6) | (next & 0x3F);
+	}
+	if (*cp < least || *cp > 0x10FFFF || (*cp >= 0xD800 && *cp <= 0xDFFF))
+		return 0;
+	return length;
+}
+
+// Whether HTML allows code point cp in a page's text: no controls but tab
+// and newline, no noncharacters.
+bool
+allowed(char32_t cp)
+{
+	if (cp < 0x20)
+		return cp == '\t' || cp == '\n';
+	if (cp >= 0x7F && cp <= 0x9F)
+		return false;
+	return !(cp >= 0xFDD0 && cp <= 0xFDEF) && (cp & 0xFFFE) != 0xFFFE;
+}
+
+// Whether c is one of the characters of set (never the NUL).
+bool
+one_of(const char *set, char c)
+{
+	return c != '\0' && std::strchr(set, c) != nullptr;
+}
+
+// Blanks and controls: what a line may end with, or hold only when blank.
+bool
+blank_byte(char c)
+{
+	return static_cast<unsigned char>(c) <= ' ' || c == '\x7F';
+}
+
+std::string_view
+trim_end(std::string_view line)
+{
+	while (!line.empty() && blank_byte(line.back()))
+		line.remove_suffix(1);
+	return line;
+}
+
+// The next line of text from *at, without its newline; false after the last.
+bool
+next_line(std::string_view text, std::size_t *at, std::string_view *line)
+{
+	if (*at >= text.size())
+		return false;
+	std::size_t nl = text.find('\n', *at);
+	if (nl == std::string_view::npos)
+		nl = text.size();
+	*line = text.substr(*at, nl - *at);
+	*at = nl + 1;
+	return true;
+}
+
+// The length of the address that begins text, or 0 when none does. It ends
+// at a blank, a control, '<', '>' or '"', and punctuation that ends a
+// sentence is not part of it: a ')' only when the address opens fewer
+// parentheses than it closes.
+std::size_t
+link_length(std::string_view text)
+{
+	std::size_t scheme = 0;
+	for (std::string_view s : schemes) {
+		if (text.starts_with(s))
+			scheme = s.size();
+	}
+	if (scheme == 0)
+		return 0;
+	std::size_t n = scheme;
+	while (
+	    n < text.size() && !blank_byte(text[n]) && !one_of("<>\"", text[n]))
+		n++;
+	std::size_t opens = 0, closes = 0;
+	for (char c : text.substr(scheme, n - scheme)) {
+		opens += c == '(';
+		closes += c == ')';
+	}
+	while (n > scheme) {
+		char last = text[n - 1];
+		if (last == ')') {
+			if (opens >= closes)
+				break;
+			closes--;
+		} else if (!one_of(".,;:!?'", last)) {
+			break;
+		}
+		n--;
+	}
+	return n > scheme ? n : 0;
+}
+
+// The address of a line "WWW: address" (blanks around it allowed), or empty.
+// Only an address in printable ASCII counts, so that it can be handed on as
+// it stands.
+std::string_view
+www_address(std::string_view line)
+{
+	line = trim_end(line);
+	if (!line.starts_with(www_prefix))
+		return {};
+	line.remove_prefix(www_prefix.size());
+	while (!line.empty() && (line[0] == ' ' || line[0] == '\t'))
+		line.remove_prefix(1);
+	if (link_length(line) != line.size())
+		return {};
+	for (char c : line) {
+		if (static_cast<unsigned char>(c) >= 0x7F)
+			return {};
+	}
+	return line;
+}
+
+// The length of text before its trailing "WWW:" lines: the end of its last
+// line that is neither blank nor such a line.
+std::size_t
+body_length(std::string_view text)
+{
+	std::size_t body = 0, at = 0;
+	std::string_view line;
+	while (next_line(text, &at, &line)) {
+		if (!trim_end(line).empty() && www_address(line).empty())
+			body = std::min(at, text.size());
+	}
+	return body;
+}
+
+// The blanks (spaces and tabs) that begin every non-blank line of text: they
+// are the text's margin, not indentation.
+std::size_t
+common_indent(std::string_view text)
+{
+	std::string_view margin;
+	bool first = true;
+	std::size_t at = 0;
+	std::string_view line;
+	while (next_line(text, &at, &line)) {
+		if (trim_end(line).empty())
+			continue;
+		std::size_t n = 0;
+		std::size_t most = first ? line.size() : margin.size();
+		while (n < most && (line[n] == ' ' || line[n] == '\t') &&
+		    (first || line[n] == margin[n]))
+			n++;
+		margin = line.substr(0, n);
+		first = false;
+	}
+	return margin.size();
+}
+
+enum class shape { blank, prose, indented, preformatted };
+
+bool
+ascii_punct(char c)
+{
+	return (c > ' ' && c < '0') || (c > '9' && c < 'A') ||
+	    (c > 'Z' && c < 'a') || (c > 'z' && c < '\x7F');
+}
+
+// Whether a line (without its margin and leading blanks) is laid out with
+// spaces: a tab inside it, or two or more spaces in a row other than the two
+// that may follow the end of a sentence.
+bool
+has_columns(std::string_view line)
+{
+	for (std::size_t i = 1; i < line.size(); i++) {
+		if (line[i] == '\t')
+			return true;
+		if (line[i] != ' ' || line[i - 1] == ' ' ||
+		    i + 1 >= line.size() || line[i + 1] != ' ')
+			continue;
+		std::size_t run = 2;
+		while (i + run < line.size() && line[i + run] == ' ')
+			run++;
+		std::size_t k = i;
+		while (k > 0 && one_of(")\"'", line[k - 1]))
+			k--;
+		bool sentence = k > 0 && one_of(".!?:", line[k - 1]);
+		if (run > 2 || !sentence)
+			return true;
+		i += run - 1;
+	}
+	return false;
+}
+
+// Whether a line is drawn rather than written: box-drawing characters, a run
+// of three or more of |+-=_*#/\~^<>, or at least four ASCII punctuation
+// marks making up half of its visible characters. Addresses are skipped.
+bool
+has_art(std::string_view line, bool latin1)
+{
+	std::size_t visible = 0, punct = 0, run = 0;
+	for (std::size_t i = 0; i < line.size(); i++) {
+		std::size_t link = line[i] == 'h' || line[i] == 'f'
+		    ? link_length(line.substr(i))
+		    : 0;
+		if (link > 0) {
+			i += link - 1;
+			visible++;
+			run = 0;
+			continue;
+		}
+		unsigned char c = static_cast<unsigned char>(line[i]);
+		run = one_of("|+-=_*#/\\~^<>", line[i]) ? run + 1 : 0;
+		if (run >= 3)
+			return true;
+		// U+2500 to U+259F: box drawing and block elements.
+		if (!latin1 && c == 0xE2 && i + 2 < line.size()) {
+			unsigned c1 = static_cast<unsigned char>(line[i + 1]);
+			unsigned c2 = static_cast<unsigned char>(line[i + 2]);
+			if (c1 == 0x94 || c1 == 0x95 ||
+			    (c1 == 0x96 && c2 < 0xA0))
+				return true;
+		}
+		if (c > ' ' && (latin1 || (c & 0xC0) != 0x80))
+			visible++;
+		punct += ascii_punct(line[i]);
+	}
+	return punct >= 4 && 2 * punct >= visible;
+}
+
+// The shape of a line and, in *rest, the line without the margin and its
+// trailing blanks. "indented" is preformatted for its indentation only.
+shape
+shape_of(std::string_view line, std::size_t margin, bool latin1,
+    std::string_view *rest)
+{
+	line = trim_end(line);
+	if (line.empty())
+		return shape::blank;
+	line.remove_prefix(margin);
+	*rest = line;
+	std::size_t lead = 0;
+	while (lead < line.size() && (line[lead] == ' ' || line[lead] == '\t'))
+		lead++;
+	std::string_view words = line.substr(lead);
+	if (has_columns(words) || has_art(words, latin1))
+		return shape::preformatted;
+	if (line[0] == '\t' || lead >= 2)
+		return shape::indented;
+	return shape::prose;
+}
+
+// Whether a line of prose begins an item of a list ("- ", "* ", "+ ", a
+// bullet, or a number of up to three digits with "." or ")"), which starts
+// a new line inside its paragraph.
+bool
+list_item(std::string_view line)
+{
+	while (!line.empty() && line[0] == ' ')
+		line.remove_prefix(1);
+	for (std::string_view mark : {"- ", "* ", "+ ", "\xE2\x80\xA2 "}) {
+		if (line.starts_with(mark))
+			return true;
+	}
+	std::size_t digits = 0;
+	while (digits < line.size() && digits < 4 && line[digits] >= '0' &&
+	    line[digits] <= '9')
+		digits++;
+	return digits >= 1 && digits <= 3 && digits + 1 < line.size() &&
+	    (line[digits] == '.' || line[digits] == ')') &&
+	    line[digits + 1] == ' ';
+}
+
+// One line's text, escaped, its addresses made links.
+char *
+render_line(char *pos, char *end, std::string_view line, bool latin1)
+{
+	std::size_t done = 0;
+	for (std::size_t i = line.find_first_of("hf"); i < line.size();
+	     i = line.find_first_of("hf", i + 1)) {
+		std::size_t n = link_length(line.substr(i));
+		if (n == 0)
+			continue;
+		std::string_view address = line.substr(i, n);
+		pos =
+		    escape_text(pos, end, line.substr(done, i - done), latin1);
+		pos = append(pos, end, "<a href=\"");
+		pos = escape_text(pos, end, address, latin1);
+		pos = append(pos, end, "\">");
+		pos = escape_text(pos, end, address, latin1);
+		pos = append(pos, end, "</a>");
+		done = i + n;
+		i = done - 1;
+	}
+	return escape_text(pos, end, line.substr(done), latin1);
+}
+
+enum class block { none, paragraph, preformatted };
+
+char *
+close_block(char *pos, char *end, block open)
+{
+	if (open == block::paragraph)
+		return append(pos, end, "</p>\n");
+	if (open == block::preformatted)
+		return append(pos, end, "</pre>\n");
+	return pos;
+}
+
+char *
+render_body(char *pos, char *end, std::string_view body, bool latin1)
+{
+	std::size_t margin = common_indent(body);
+	block open = block::none;
+	std::size_t blanks = 0; // blank lines since the last preformatted one
+	std::size_t at = 0;
+	std::string_view raw, line;
+	while (next_line(body, &at, &raw)) {
+		shape s = shape_of(raw, margin, latin1, &line);
+		if (s == shape::blank) {
+			if (open == block::paragraph) {
+				pos = close_block(pos, end, open);
+				open = block::none;
+			}
+			blanks++;
+			continue;
+		}
+		// An indented first line of a paragraph, followed by prose,
+		// is the paragraph's own indent.
+		bool first = open == block::none ||
+		    (open == block::preformatted && blanks > 0);
+		if (s == shape::indented && first) {
+			std::size_t peek = at;
+			std::string_view next, unused;
+			if (next_line(body, &peek, &next) &&
+			    shape_of(next, margin, latin1, &unused) ==
+				shape::prose)
+				s = shape::prose;
+		}
+		if (s == shape::prose) {
+			if (open == block::preformatted) {
+				pos = close_block(pos, end, open);
+				open = block::none;
+			}
+			if (open == block::paragraph) {
+				pos = append(pos, end,
+				    list_item(line) ? "<br>\n" : "\n");
+			} else {
+				pos = append(pos, end, "<p>");
+				open = block::paragraph;
+			}
+		} else {
+			if (open == block::paragraph)
+				pos = close_block(pos, end, open);
+			if (open == block::preformatted) {
+				for (std::size_t i = 0; i <= blanks; i++)
+					pos = append(pos, end, "\n");
+			} else {
+				pos = append(pos, end, "<pre>");
+			}
+			open = block::preformatted;
+		}
+		blanks = 0;
+		pos = render_line(pos, end, line, latin1);
+	}
+	return close_block(pos, end, open);
+}
+
+} // namespace
+
+bool
+valid_utf8(std::string_view text)
+{
+	for (std::size_t i = 0; i < text.size();) {
+		if (static_cast<unsigned char>(text[i]) < 0x80) {
+			i++;
+			continue;
+		}
+		char32_t cp;
+		std::size_t n = utf8_at(text, i, &cp);
+		if (n == 0)
+			return false;
+		i += n;
+	}
+	return true;
+}
+
+char *
+escape_text(char *pos, char *end, std::string_view text, bool latin1)
+{
+	std::size_t done = 0, i = 0;
+	while (i < text.size()) {
+		unsigned char c = static_cast<unsigned char>(text[i]);
+		if (plain_bytes[c]) {
+			i++;
+			continue;
+		}
+		std::string_view with; // empty: the character is dropped
+		std::size_t length = 1;
+		char pair[2];
+		if (c < 0x80) {
+			switch (c) {
+			case '&':
+				with = "&amp;";
+				break;
+			case '<':
+				with = "&lt;";
+				break;
+			case '>':
+				with = "&gt;";
+				break;
+			case '"':
+				with = "&quot;";
+				break;
+			}
+		} else if (latin1) {
+			if (c >= 0xA0) {
+				pair[0] = static_cast<char>(0xC0 | (c >> 6));
+				pair[1] = static_cast<char>(0x80 | (c & 0x3F));
+				with = std::string_view(pair, sizeof pair);
+			}
+		} else {
+			char32_t cp;
+			length = utf8_at(text, i, &cp);
+			if (length == 0) {
+				length = 1;
+				with = "\xEF\xBF\xBD";
+			} else if (allowed(cp)) {
+				i += length;
+				continue;
+			}
+		}
+		pos = append(pos, end, text.substr(done, i - done));
+		pos = append(pos, end, with);
+		i += length;
+		done = i;
+	}
+	return append(pos, end, text.substr(done));
+}
+
+char *
+render_description(
+    char *pos, char *end, std::string_view text, std::string_view *website)
+{
+	if (website != nullptr)
+		*website = {};
+	bool latin1 = !valid_utf8(text);
+	std::size_t body = body_length(text);
+	pos = render_body(pos, end, text.substr(0, body), latin1);
+
+	// The first address is the port's web site; another one stays, as
+	// its own paragraph, unless it repeats the first.
+	std::string_view first, line;
+	std::string_view tail = text.substr(body);
+	std::size_t at = 0;
+	while (next_line(tail, &at, &line)) {
+		std::string_view address = www_address(line);
+		if (address.empty() || address == first)
+			continue;
+		if (first.empty()) {
+			first = address;
+			continue;
+		}
+		pos = append(pos, end, "<p>");
+		pos = render_line(pos, end, trim_end(line), latin1);
+		pos = append(pos, end, "</p>\n");
+	}
+	if (website != nullptr)
+		*website = first;
+	return pos;
+}
