@@ -42,9 +42,9 @@ not_read(const char *path, const char *why)
 }
 
 // Reads the open file fd whole into text, at most description_max bytes,
-// and ends it with a NUL. false after not_read.
+// ends it with a NUL and gives its length in *length. false after not_read.
 bool
-read_description(int fd, const char *path, char *text)
+read_description(int fd, const char *path, char *text, std::size_t *length)
 {
 	struct stat st;
 	if (fstat(fd, &st) != 0) {
@@ -78,6 +78,7 @@ read_description(int fd, const char *path, char *text)
 		got += static_cast<std::size_t>(n);
 	}
 	text[got] = '\0';
+	*length = got;
 	return true;
 }
 
@@ -160,8 +161,8 @@ make_port_page_link(char *pos, char *end, std::size_t n)
 	    port_directory(record), usual_depth);
 }
 
-char *
-append_description(char *pos, char *end, const index_record &port)
+std::string_view
+read_port_description(const index_record &port)
 {
 	// Static: port READMEs never nest inside one another.
 	static char text[description_max + 1];
@@ -173,13 +174,13 @@ append_description(char *pos, char *end, const index_record &port)
 	if (!join_text(path, sizeof path, {state.top_dir, rest})) {
 		if (state.verbosity > 0)
 			report_too_long({state.top_dir, rest});
-		return pos;
+		return {};
 	}
 	// Without a '/' the path names a neighbour of the top, not a file
 	// below it.
 	if (!rest.starts_with('/')) {
 		not_read(path, "the path leads out of the ports tree");
-		return pos;
+		return {};
 	}
 	// O_NONBLOCK: opening a FIFO or a device must not wait for a writer.
 	int fd = open_in_tree(path, O_RDONLY | O_NONBLOCK | O_NOCTTY, 0);
@@ -189,11 +190,12 @@ append_description(char *pos, char *end, const index_record &port)
 			not_read(path, "the path leads out of the ports tree");
 		else if (errno != ENOENT && errno != ENOTDIR)
 			not_read(path, std::strerror(errno));
-		return pos;
+		return {};
 	}
-	bool read = read_description(fd, path, text);
+	std::size_t length = 0;
+	bool read = read_description(fd, path, text, &length);
 	close(fd);
-	return read ? insert(pos, end, tree_text::description, text) : pos;
+	return read ? std::string_view(text, length) : std::string_view();
 }
 
 char *

@@ -501,6 +501,20 @@ escape_text(char *pos, char *end, std::string_view text, bool latin1)
 	return append(pos, end, text.substr(done));
 }
 
+std::string_view
+description_website(std::string_view text)
+{
+	std::string_view line;
+	std::string_view tail = text.substr(body_length(text));
+	std::size_t at = 0;
+	while (next_line(tail, &at, &line)) {
+		std::string_view address = www_address(line);
+		if (!address.empty())
+			return address;
+	}
+	return {};
+}
+
 char *
 render_description(
     char *pos, char *end, std::string_view text, std::string_view *website)

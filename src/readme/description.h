@@ -17,6 +17,10 @@
 [[nodiscard]] char *render_description(
     char *pos, char *end, std::string_view text, std::string_view *website);
 
+// The address that render_description gives as the web site, without
+// rendering the text.
+[[nodiscard]] std::string_view description_website(std::string_view text);
+
 // True when text is valid UTF-8; otherwise extension texts read it as
 // ISO-8859-1.
 [[nodiscard]] bool valid_utf8(std::string_view text);

@@ -3,6 +3,7 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <string_view>
 
 #include "catalogue/catalogue.h"
@@ -11,25 +12,38 @@
 // The first twelve are the classic set. From %%DESCR_TEXT%% on they are
 // extensions that only the port README fills: a template without them is
 // expanded as if they did not exist.
-inline constexpr std::array<std::string_view, 16> placeholders = {
-    "%%PKG%%",		       // 0
-    "%%PORT%%",		       // 1
-    "%%PREFIX%%",	       // 2
-    "%%COMMENT%%",	       // 3
-    "%%DESCR%%",	       // 4
-    "%%EMAIL%%",	       // 5
-    "%%CATEGORY%%",	       // 6
-    "%%BUILD_DEPENDS%%",       // 7
-    "%%RUN_DEPENDS%%",	       // 8
-    "%%WEBSITE%%",	       // 9
-    "%%TOP%%",		       // 10
-    "%%SUBDIR%%",	       // 11
-    "%%DESCR_TEXT%%",	       // 12
-    "%%BUILD_DEPENDS_LINKS%%", // 13
-    "%%RUN_DEPENDS_LINKS%%",   // 14
-    "%%REQUIRED_BY%%",	       // 15
+inline constexpr std::array<std::string_view, 29> placeholders = {
+    "%%PKG%%",			// 0
+    "%%PORT%%",			// 1
+    "%%PREFIX%%",		// 2
+    "%%COMMENT%%",		// 3
+    "%%DESCR%%",		// 4
+    "%%EMAIL%%",		// 5
+    "%%CATEGORY%%",		// 6
+    "%%BUILD_DEPENDS%%",	// 7
+    "%%RUN_DEPENDS%%",		// 8
+    "%%WEBSITE%%",		// 9
+    "%%TOP%%",			// 10
+    "%%SUBDIR%%",		// 11
+    "%%DESCR_TEXT%%",		// 12
+    "%%BUILD_DEPENDS_LINKS%%",	// 13
+    "%%RUN_DEPENDS_LINKS%%",	// 14
+    "%%REQUIRED_BY%%",		// 15
+    "%%PKGNAME%%",		// 16
+    "%%PKGVERSION%%",		// 17
+    "%%ORIGIN%%",		// 18
+    "%%COMMENT_TEXT%%",		// 19
+    "%%DESCR_HTML%%",		// 20
+    "%%WEBSITE_LINK%%",		// 21
+    "%%ALSO_LISTED%%",		// 22
+    "%%BUILD_DEPENDS_LIST%%",	// 23
+    "%%RUN_DEPENDS_LIST%%",	// 24
+    "%%EXTRACT_DEPENDS_LIST%%", // 25
+    "%%PATCH_DEPENDS_LIST%%",	// 26
+    "%%FETCH_DEPENDS_LIST%%",	// 27
+    "%%REQUIRED_BY_LIST%%",	// 28
 };
-static_assert(std::size(placeholders) == 16);
+static_assert(std::size(placeholders) == 29);
 
 // A template is matched against every placeholder's whole text, which is
 // only unambiguous while none is the beginning of another
@@ -64,6 +78,19 @@ enum placeholder : int {
 	ph_build_depends_links,
 	ph_run_depends_links,
 	ph_required_by,
+	ph_pkgname,
+	ph_pkgversion,
+	ph_origin,
+	ph_comment_text,
+	ph_descr_html,
+	ph_website_link,
+	ph_also_listed,
+	ph_build_depends_list, // the lists, in the order of list_fields
+	ph_run_depends_list,
+	ph_extract_depends_list,
+	ph_patch_depends_list,
+	ph_fetch_depends_list,
+	ph_required_by_list,
 };
 static_assert(placeholders[kind_port] == "%%PORT%%");
 static_assert(placeholders[kind_category] == "%%CATEGORY%%");
@@ -71,6 +98,8 @@ static_assert(placeholders[kind_top] == "%%TOP%%");
 static_assert(placeholders[ph_subdir] == "%%SUBDIR%%");
 static_assert(placeholders[ph_descr_text] == "%%DESCR_TEXT%%");
 static_assert(placeholders[ph_required_by] == "%%REQUIRED_BY%%");
+static_assert(placeholders[ph_build_depends_list] == "%%BUILD_DEPENDS_LIST%%");
+static_assert(placeholders[ph_required_by_list] == "%%REQUIRED_BY_LIST%%");
 
 // Output buffers of the builders. Static: the three nest (top, category,
 // port) and never re-enter, and static storage is touched only as far as a
@@ -81,6 +110,9 @@ inline constexpr std::size_t port_readme_size = 256 * 1024;
 // package of a real tree has over 20,000 dependents, some 80 bytes of link
 // each.
 inline constexpr std::size_t port_readme_extended_size = 4 * 1024 * 1024;
+// A port template with a list or the rendered description has no bound but
+// this one: its pages are made in as much room as they need.
+inline constexpr std::size_t large_page_max = std::size_t{1} << 30;
 inline constexpr std::size_t category_readme_size = 8 * 1024 * 1024;
 inline constexpr std::size_t top_readme_size = 64 * 1024;
 inline constexpr std::size_t port_list_size = 1024 * 1024;
@@ -106,7 +138,8 @@ using substitution_fn = char *(*)(int code, char *pos, char *end,
 
 // What a page takes from the tree, and how each goes in. Texts of the
 // classic placeholders go in as the tree holds them, but for a port's
-// comment; every text an extension shows is escaped; a port directory
+// comment; every text an extension shows is escaped, and those of the
+// later extensions are also made UTF-8; a port directory or a category
 // stands in a link only when no byte of it could end or change the link.
 enum class tree_text : int {
 	package,	  // %%PKG%%, a port's link text on a category page
@@ -123,13 +156,19 @@ enum class tree_text : int {
 	description,	  // %%DESCR_TEXT%%
 	link_name,	  // a dependency's link text
 	link_directory,	  // a dependency's page, in its link
+	port_text,	  // %%PKGNAME%%, %%PKGVERSION%%, %%ORIGIN%%,
+			  // %%COMMENT_TEXT%%, the names and origins of lists
+	address,	  // a web site, in a link and as its text
+	category_link,	  // another category of the port, in its link
 };
 enum class insertion : unsigned char {
 	as_is,	 // the bytes as the tree holds them
 	escaped, // &, < and > escaped
+	text,	 // &, <, > and " escaped; read as ISO-8859-1 when it is not
+		 // valid UTF-8, and written as UTF-8
 	link,	 // as is, where link_safe holds; never otherwise
 };
-inline constexpr std::array<insertion, 14> insertion_of = {
+inline constexpr std::array<insertion, 17> insertion_of = {
     insertion::as_is,	// package
     insertion::as_is,	// port_path
     insertion::escaped, // port_comment
@@ -144,9 +183,12 @@ inline constexpr std::array<insertion, 14> insertion_of = {
     insertion::escaped, // description
     insertion::escaped, // link_name
     insertion::link,	// link_directory
+    insertion::text,	// port_text
+    insertion::text,	// address
+    insertion::link,	// category_link
 };
 static_assert(insertion_of.size() ==
-    static_cast<std::size_t>(tree_text::link_directory) + 1);
+    static_cast<std::size_t>(tree_text::category_link) + 1);
 
 // True when text may stand in a link as it is: no blank or control, and
 // nothing that a URL or an HTML attribute would take for something else.
@@ -176,16 +218,33 @@ static_assert(insertion_of.size() ==
 [[nodiscard]] int make_readme(const char *path, int kind, int *unwritten);
 
 // A bit per placeholder code that a template holds.
-[[nodiscard]] unsigned placeholders_used(const char *tmpl);
-[[nodiscard]] constexpr unsigned
+using placeholder_set = std::uint64_t;
+static_assert(placeholders.size() <= 64);
+[[nodiscard]] placeholder_set placeholders_used(const char *tmpl);
+[[nodiscard]] constexpr placeholder_set
 placeholder_bit(int code)
 {
-	return 1u << code;
+	return placeholder_set{1} << code;
 }
 // The placeholders whose pages need the package index.
-inline constexpr unsigned link_placeholders =
+inline constexpr placeholder_set link_placeholders =
     placeholder_bit(ph_build_depends_links) |
-    placeholder_bit(ph_run_depends_links) | placeholder_bit(ph_required_by);
+    placeholder_bit(ph_run_depends_links) | placeholder_bit(ph_required_by) |
+    placeholder_bit(ph_build_depends_list) |
+    placeholder_bit(ph_run_depends_list) |
+    placeholder_bit(ph_extract_depends_list) |
+    placeholder_bit(ph_patch_depends_list) |
+    placeholder_bit(ph_fetch_depends_list) |
+    placeholder_bit(ph_required_by_list);
+// The placeholders whose text has no bound but the tree's: a page that uses
+// them gets as much room as it needs.
+inline constexpr placeholder_set unbounded_placeholders =
+    placeholder_bit(ph_descr_html) | placeholder_bit(ph_build_depends_list) |
+    placeholder_bit(ph_run_depends_list) |
+    placeholder_bit(ph_extract_depends_list) |
+    placeholder_bit(ph_patch_depends_list) |
+    placeholder_bit(ph_fetch_depends_list) |
+    placeholder_bit(ph_required_by_list);
 
 // Port page extensions (depends.cc).
 
@@ -193,10 +252,11 @@ inline constexpr unsigned link_placeholders =
 // it; what build_packages is given to make them all once.
 [[nodiscard]] char *make_port_page_link(char *pos, char *end, std::size_t n);
 
-// The description file that the record names, below the top, as escaped
-// text; nothing when it cannot or may not be read (said at -v).
-[[nodiscard]] char *append_description(
-    char *pos, char *end, const index_record &port);
+// The bytes of the description file that the record names, read beneath
+// the top into storage that stays valid until the next call; empty when it
+// cannot or may not be read (said at -v).
+[[nodiscard]] std::string_view read_port_description(
+    const index_record &port);
 
 // The linked field of port (build or run dependencies) after sentence,
 // each package name that the INDEX holds a link to its port's page;
@@ -210,6 +270,35 @@ inline constexpr unsigned link_placeholders =
 // sentence, in INDEX order; nothing when there are none.
 [[nodiscard]] char *append_required_by(
     char *pos, char *end, const index_record &port, int depth);
+
+// Port page details (port_details.cc).
+
+// The name and the version of a package name ("py311-foo" and "1.2_1" of
+// "py311-foo-1.2_1"): they part at its last '-'.
+[[nodiscard]] std::string_view package_base(std::string_view package);
+[[nodiscard]] std::string_view package_version(std::string_view package);
+
+// The port's web site for a <dl>: a term and its description, the address
+// a link where it is http, https or ftp; nothing when address is empty.
+[[nodiscard]] char *append_website_link(
+    char *pos, char *end, std::string_view address);
+
+// The port's categories after its primary one, for a <dl>: a term and a
+// description that lists them, each a link to its page when the tree lists
+// that category; nothing when there are none.
+[[nodiscard]] char *append_also_listed(
+    char *pos, char *end, const index_record &port, int depth);
+
+// A list of the ports that port needs (the dependency field of list_fields
+// at kind) or, at kind list_fields.size(), that need it: a section with a
+// heading and one item per package, its name a link to its page and its
+// origin beside it, sorted by name; nothing when it is empty.
+inline constexpr std::array<index_field, 5> list_fields = {
+    index_field::build_depends, index_field::run_depends,
+    index_field::extract_depends, index_field::patch_depends,
+    index_field::fetch_depends};
+[[nodiscard]] char *append_depends_list(char *pos, char *end,
+    const index_record &port, std::size_t kind, int depth);
 
 // The builders. 0 when their own README.html was written, 1 after a report.
 // Each adds to *unwritten the README.html files, its own and those below,

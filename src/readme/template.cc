@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "catalogue/catalogue.h"
+#include "readme/description.h"
 #include "readme/readme.h"
 #include "state/state.h"
 
@@ -113,6 +114,8 @@ insert(char *pos, char *end, tree_text what, std::string_view text)
 		return append(pos, end, text);
 	case insertion::escaped:
 		return html_escape(pos, end, text);
+	case insertion::text:
+		return escape_text(pos, end, text, !valid_utf8(text));
 	case insertion::link:
 		return link_safe(text) ? append(pos, end, text) : pos;
 	}
@@ -122,15 +125,15 @@ insert(char *pos, char *end, tree_text what, std::string_view text)
 static char *
 note_code(int code, char *pos, char *, void *context)
 {
-	*static_cast<unsigned *>(context) |= placeholder_bit(code);
+	*static_cast<placeholder_set *>(context) |= placeholder_bit(code);
 	return pos;
 }
 
-unsigned
+placeholder_set
 placeholders_used(const char *tmpl)
 {
 	// A walk without room finds every placeholder as the expansion does.
-	unsigned used = 0;
+	placeholder_set used = 0;
 	(void)expand_template(tmpl, nullptr, nullptr, note_code, &used);
 	return used;
 }

@@ -46,7 +46,7 @@ struct run_state {
 	char *category_template;
 	char *port_template;
 	bool port_template_examined; // port_template_uses is known
-	unsigned port_template_uses; // a bit per placeholder code it holds
+	std::uint64_t port_template_uses; // a bit per placeholder code it holds
 
 	int top_fd; // top_dir, that the tree's files are opened beneath
 	bool top_fd_open;

@@ -1,0 +1,250 @@
+// Port page details: the package's name and version apart, its web site, the
+// other categories it is listed in, and its dependencies and dependents as
+// sorted lists.
+//
+// A list names each package with its version, a link to its page, and its
+// origin beside it, so that a version's comma never reads as a separator.
+// The entries are gathered into one scratch array, sorted by name without
+// regard to case (ties in byte order, so the order is the same on every
+// machine) and written once each: a package named twice in a field is one
+// entry. Every text comes from the tree and is escaped and made UTF-8.
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <cstring>
+
+#include "catalogue/catalogue.h"
+#include "readme/readme.h"
+#include "state/pathnames.h"
+#include "state/state.h"
+
+namespace {
+
+constexpr std::array<std::string_view, 3> link_schemes = {
+    "http://", "https://", "ftp://"};
+
+constexpr std::array<std::string_view, list_fields.size() + 1> list_headings =
+    {"Build dependencies", "Run dependencies", "Extract dependencies",
+	"Patch dependencies", "Fetch dependencies", "Required by"};
+
+// The relative path from a page depth directories below the top to it.
+char *
+append_up(char *pos, char *end, int depth)
+{
+	for (int left = depth; left > 0; left--)
+		pos = append(pos, end, "../");
+	return pos;
+}
+
+// The origin of a record, as the tree's pages name it: "devel/gmake".
+std::string_view
+origin_of(const index_record &record)
+{
+	std::string_view origin = record[index_field::origin];
+	if (origin.starts_with(path_index_ports) &&
+	    origin.substr(path_index_ports.size()).starts_with('/'))
+		origin.remove_prefix(path_index_ports.size() + 1);
+	return origin;
+}
+
+// The origin when a page can be linked to as it stands: two names or more,
+// none empty, "." or "..", and link_safe.
+std::string_view
+linkable_origin(const index_record &record)
+{
+	std::string_view origin = record[index_field::origin];
+	if (!origin.starts_with(path_index_ports) ||
+	    !origin.substr(path_index_ports.size()).starts_with('/'))
+		return {};
+	origin = origin_of(record);
+	if (!link_safe(origin))
+		return {};
+	int slashes = 0;
+	for (std::string_view rest = origin;; slashes++) {
+		std::size_t slash = rest.find('/');
+		std::string_view part = rest.substr(0, slash);
+		if (part.empty() || part == "." || part == "..")
+			return {};
+		if (slash == std::string_view::npos)
+			break;
+		rest.remove_prefix(slash + 1);
+	}
+	return slashes >= 1 ? origin : std::string_view();
+}
+
+bool
+listed_category(std::string_view name)
+{
+	for (const char *listed = state.category_list; *listed != '\0';
+	     listed = list_next(listed)) {
+		if (name == listed)
+			return true;
+	}
+	return false;
+}
+
+// One entry of a list: the name it shows, and its INDEX line or -1.
+struct list_entry {
+	std::string_view name;
+	long line;
+};
+
+// The most entries one list may have: more than any tree's ports.
+constexpr std::size_t list_max = 1 << 20;
+
+// Orders by name without regard to case, then by bytes.
+bool
+before(const list_entry &a, const list_entry &b)
+{
+	std::size_t n = std::min(a.name.size(), b.name.size());
+	for (std::size_t i = 0; i < n; i++) {
+		unsigned char x = static_cast<unsigned char>(a.name[i]);
+		unsigned char y = static_cast<unsigned char>(b.name[i]);
+		if (x >= 'A' && x <= 'Z')
+			x = static_cast<unsigned char>(x - 'A' + 'a');
+		if (y >= 'A' && y <= 'Z')
+			y = static_cast<unsigned char>(y - 'A' + 'a');
+		if (x != y)
+			return x < y;
+	}
+	if (a.name.size() != b.name.size())
+		return a.name.size() < b.name.size();
+	int bytes = a.name.compare(b.name);
+	return bytes != 0 ? bytes < 0 : a.line < b.line;
+}
+
+char *
+append_entry(char *pos, char *end, const list_entry &entry, int depth)
+{
+	pos = append(pos, end, "<li>");
+	if (entry.line < 0) {
+		pos = insert(pos, end, tree_text::port_text, entry.name);
+		return append(pos, end, "</li>\n");
+	}
+	index_record record =
+	    package_record(static_cast<std::size_t>(entry.line));
+	std::string_view dir = linkable_origin(record);
+	if (dir.empty()) {
+		pos = insert(pos, end, tree_text::port_text, entry.name);
+	} else {
+		pos = append(pos, end, "<a href=\"");
+		pos = append_up(pos, end, depth);
+		pos = insert(pos, end, tree_text::link_directory, dir);
+		pos = append(pos, end, "/README.html\">");
+		pos = insert(pos, end, tree_text::port_text, entry.name);
+		pos = append(pos, end, "</a>");
+	}
+	pos = append(pos, end, " <span class=\"origin\">");
+	pos = insert(pos, end, tree_text::port_text, origin_of(record));
+	return append(pos, end, "</span></li>\n");
+}
+
+} // namespace
+
+std::string_view
+package_base(std::string_view package)
+{
+	std::size_t dash = package.rfind('-');
+	return dash == std::string_view::npos ? package
+					      : package.substr(0, dash);
+}
+
+std::string_view
+package_version(std::string_view package)
+{
+	std::size_t dash = package.rfind('-');
+	return dash == std::string_view::npos ? std::string_view()
+					      : package.substr(dash + 1);
+}
+
+char *
+append_website_link(char *pos, char *end, std::string_view address)
+{
+	if (address.empty())
+		return pos;
+	bool linked = std::any_of(link_schemes.begin(), link_schemes.end(),
+	    [&](std::string_view scheme) {
+		    return address.starts_with(scheme);
+	    });
+	pos = append(pos, end, "<dt>Web site</dt>\n<dd>");
+	if (linked) {
+		pos = append(pos, end, "<a href=\"");
+		pos = insert(pos, end, tree_text::address, address);
+		pos = append(pos, end, "\">");
+	}
+	pos = insert(pos, end, tree_text::address, address);
+	if (linked)
+		pos = append(pos, end, "</a>");
+	return append(pos, end, "</dd>\n");
+}
+
+char *
+append_also_listed(char *pos, char *end, const index_record &port, int depth)
+{
+	field_words each(port[index_field::categories]);
+	std::string_view name;
+	if (!each.next(&name) || !each.next(&name))
+		return pos;
+	pos = append(pos, end, "<dt>Also listed in</dt>\n<dd>");
+	const char *separator = "";
+	do {
+		pos = append(pos, end, separator);
+		separator = ", ";
+		bool linked = listed_category(name) && link_safe(name);
+		if (linked) {
+			pos = append(pos, end, "<a href=\"");
+			pos = append_up(pos, end, depth);
+			pos = insert(pos, end, tree_text::category_link, name);
+			pos = append(pos, end, "/README.html\">");
+		}
+		pos = insert(pos, end, tree_text::port_text, name);
+		if (linked)
+			pos = append(pos, end, "</a>");
+	} while (each.next(&name));
+	return append(pos, end, "</dd>\n");
+}
+
+char *
+append_depends_list(char *pos, char *end, const index_record &port,
+    std::size_t kind, int depth)
+{
+	// Static: port READMEs never nest inside one another, and only the
+	// entries one list has are touched.
+	static std::array<list_entry, list_max> entries;
+	std::size_t count = 0;
+	if (kind < list_fields.size()) {
+		field_words each(port[list_fields[kind]]);
+		for (std::string_view word; each.next(&word);) {
+			if (count == entries.size())
+				return nullptr;
+			entries[count++] = {word, find_package(word)};
+		}
+	} else {
+		long line = find_package(port[index_field::package]);
+		if (line >= 0) {
+			for (std::uint32_t n : package_dependents(
+				 static_cast<std::size_t>(line))) {
+				if (count == entries.size())
+					return nullptr;
+				index_record record = package_record(n);
+				entries[count++] = {record[index_field::package],
+				    static_cast<long>(n)};
+			}
+		}
+	}
+	if (count == 0)
+		return pos;
+	std::sort(entries.begin(),
+	    entries.begin() + static_cast<std::ptrdiff_t>(count), before);
+
+	pos = append(pos, end, "<section class=\"deps\">\n<h2>");
+	pos = append(pos, end, list_headings[kind]);
+	pos = append(pos, end, "</h2>\n<ul>\n");
+	for (std::size_t i = 0; i < count; i++) {
+		if (i > 0 && entries[i].name == entries[i - 1].name &&
+		    entries[i].line == entries[i - 1].line)
+			continue;
+		pos = append_entry(pos, end, entries[i], depth);
+	}
+	return append(pos, end, "</ul>\n</section>\n");
+}
