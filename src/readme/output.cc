@@ -146,7 +146,7 @@ write_readme(const char *dir, const char *text, std::size_t length)
 		}
 	}
 	// A delayed write error (a full disk, NFS) shows only here.
-	if (close(fd) != 0) {
+	if (platform_close_output(fd, path) != 0) {
 		std::perror(path);
 		return 1;
 	}
