@@ -37,20 +37,25 @@ UNAME_r=15.0-RELEASE "$bin" -q -p "$top" -t "$src/Templates" 2>"$work/run.err" |
 	fail "whole-tree run exited with status $?: $(cat "$work/run.err")"
 [ ! -s "$work/run.err" ] || fail "whole-tree run wrote to standard error: $(cat "$work/run.err")"
 
-# Writes the DOM of the page at URL $1, as headless chromium renders it, to
-# $2. Each call has a profile of its own, so that calls can run side by side.
-dump_page() {
+# Writes the DOM of each page, as headless chromium renders it, to a file:
+# arguments URL FILE [URL FILE]..., all rendered by one start of the browser
+# (which is most of the time a page takes). What went wrong with a page is
+# in FILE.err, and with the browser in $work/dump.log.
+dump_pages() {
 	local profile
 	profile=$(mktemp -d "$work/profile.XXXXXX")
-	timeout 60 chromium --headless --no-sandbox --disable-gpu --disable-quic \
-		--no-first-run --disable-background-networking \
-		--disable-component-update --disable-sync \
-		--user-data-dir="$profile" --dump-dom "$1" >"$2" 2>"$2.err" ||
-		echo "chromium exited with status $?" >>"$2.err"
+	timeout 120 python3 "$src/tests/browser_dump.py" "$profile" "$@" 2>>"$work/dump.log" || {
+		local failed=$?
+		tail -n 3 "$profile/chromium.log" >>"$work/dump.log" 2>/dev/null
+		echo "the browser run exited with status $failed" >>"$work/dump.log"
+	}
 	rm -rf "$profile"
 }
-export -f dump_page
-export work
+
+# What a page that rendered nothing leaves to say why.
+why_not_rendered() {
+	cat "$1.err" "$work/dump.log" 2>/dev/null | tail -n 5
+}
 
 mkdir "$work/dom"
 # The dump of a page: its path below the top with "/" turned into "%".
@@ -59,23 +64,22 @@ dom_of() {
 	echo "$work/dom/${rel//\//%}"
 }
 
-# A page takes chromium a second or two, mostly at start-up: the pages of
-# one level of the tree are rendered side by side.
-jobs=$(($(nproc) + 1))
 declare -A seen=()
 frontier=("$top/README.html")
 seen[$top/README.html]=1
 status=0
 while [ ${#frontier[@]} -gt 0 ]; do
+	dumps=()
 	for page in "${frontier[@]}"; do
-		printf '%s\0%s\0' "file://$page" "$(dom_of "$page")"
-	done | xargs -0 -n 2 -P "$jobs" bash -c 'dump_page "$1" "$2"' _ || true
+		dumps+=("file://$page" "$(dom_of "$page")")
+	done
+	dump_pages "${dumps[@]}"
 
 	next=()
 	for page in "${frontier[@]}"; do
 		dom=$(dom_of "$page")
-		if ! grep -q '<html' "$dom"; then
-			fail "chromium rendered nothing for $page: $(tail -n 5 "$dom.err")"
+		if ! grep -qs '<html' "$dom"; then
+			fail "chromium rendered nothing for $page: $(why_not_rendered "$dom")"
 		fi
 		title=$(tr '\n' ' ' <"$dom" | sed -n 's:.*<title>\([^<]*\)</title>.*:\1:p')
 		if [ -z "${title//[[:space:]]/}" ]; then
@@ -199,17 +203,19 @@ declare -A served=()
 frontier=("$base/README.html")
 served[$base/README.html]=1
 while [ ${#frontier[@]} -gt 0 ]; do
+	dumps=()
 	for url in "${frontier[@]}"; do
 		rel=${url#"$base"/}
-		printf '%s\0%s\0' "$url" "$work/http-dom/${rel//\//%}"
-	done | xargs -0 -n 2 -P "$jobs" bash -c 'dump_page "$1" "$2"' _ || true
+		dumps+=("$url" "$work/http-dom/${rel//\//%}")
+	done
+	dump_pages "${dumps[@]}"
 
 	pages=()
 	for url in "${frontier[@]}"; do
 		rel=${url#"$base"/}
 		dom=$work/http-dom/${rel//\//%}
-		grep -q '<html' "$dom" ||
-			fail "chromium rendered nothing for $url: $(tail -n 5 "$dom.err")"
+		grep -qs '<html' "$dom" ||
+			fail "chromium rendered nothing for $url: $(why_not_rendered "$dom")"
 		grep -q '<title>[^<]*[^<[:space:]]' "$dom" || {
 			echo "FAIL: $url has no title" >&2
 			status=1

@@ -903,7 +903,7 @@ TEST_F(Portsdir, DefaultTopIsMadeCanonicalWhenItExists)
 	const std::string said = more_verbose + setting_templates(tpl) +
 	    "Using default top-level directory \"/usr/ports\"\n";
 	RunOptions o;
-	o.binary = QUILLMARK_DEFAULT_TOP_BIN;
+	o.binary = testing_binary_path();
 	o.cwd = D;
 	fs::remove(link);
 	Result r = run_tool({"-v", "-t", tpl, "misc"}, o);

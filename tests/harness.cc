@@ -45,6 +45,12 @@ binary_path()
 	return QUILLMARK_BIN;
 }
 
+std::string
+testing_binary_path()
+{
+	return QUILLMARK_TESTING_BIN;
+}
+
 bool
 running_as_root()
 {

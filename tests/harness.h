@@ -80,5 +80,15 @@ void put_small_tree(const TempDir &dir, const std::string &rel);
 
 std::string source_dir();	// the repository, for Templates/ and sample/
 std::string binary_path();	// the built quillmark
+// The tool built for the tests only (RunOptions::binary): its default top
+// lies below the build tree, and it has the test seams, which the
+// environment drives:
+//   QUILLMARK_TEST_FAIL_CLOSE=ERRNO:SUFFIX  closing a README whose path
+//       ends in SUFFIX fails with errno ERRNO (a number), as a delayed
+//       write error does;
+//   QUILLMARK_TEST_NO_OPENAT2=ERRNO  openat2 fails with errno ERRNO, as
+//       on a kernel without it (ENOSYS) or in a sandbox that filters it
+//       out (EPERM).
+std::string testing_binary_path();
 
 }  // namespace qmtest

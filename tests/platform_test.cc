@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <string>
+#include <vector>
 
 #include "harness.h"
 #include "platform/platform.h"
@@ -26,8 +27,14 @@ TEST(OpenBeneath, RefusesPathsThatLeadOutOfTheTop)
 	ASSERT_GE(top, 0);
 	int flags = O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW;
 
+	// The walk by hand stands in for openat2 where Linux lacks it;
+	// FreeBSD has no such fallback.
 	using opener = int (*)(int, const char *, int, int);
-	for (opener open_fn : {platform_open_beneath, platform_open_walking}) {
+	std::vector<opener> openers = {platform_open_beneath};
+#ifndef __FreeBSD__
+	openers.push_back(platform_open_walking);
+#endif
+	for (opener open_fn : openers) {
 		int fd = open_fn(top, "cat/port/README.html", flags, 0644);
 		EXPECT_GE(fd, 0);
 		close(fd);
@@ -47,7 +54,9 @@ TEST(OpenBeneath, RefusesPathsThatLeadOutOfTheTop)
 	int fd = platform_open_beneath(top, "cat/alias/README.html", flags, 0644);
 	EXPECT_GE(fd, 0);
 	close(fd);
+#ifndef __FreeBSD__
 	EXPECT_EQ(platform_open_walking(top, "cat/alias/README.html", flags, 0644), -1);
+#endif
 	close(top);
 	EXPECT_FALSE(d.exists("outside/README.html"));
 	EXPECT_FALSE(d.exists("outside/port/README.html"));

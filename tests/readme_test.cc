@@ -236,6 +236,34 @@ TEST_F(Readme, PortMissingFromIndexCountsButGetsNoLinkLine)
 	r = run({"misc"});
 	EXPECT_EQ(r.err, "Port misc/x not found in INDEX\n");
 	EXPECT_EQ(d.get("ports/misc/README.html"), links);
+
+	// A group of 8, 16, 32 or 64 lines, as many as the lookup may ever
+	// index in a table of that many slots, asked for a port it lacks:
+	// the lookup ends all the same. A run that hangs is killed and fails.
+	RunOptions guard;
+	guard.timeout_seconds = 30;
+	for (int n : {8, 16, 32, 64}) {
+		std::string makefile = "    COMMENT = M\n";
+		index.clear();
+		links.clear();
+		for (int i = 0; i < n; i++) {
+			std::string p = "p" + std::to_string(i);
+			index += p + "-1|/usr/ports/misc/" + p + "|/|C|D|E|misc\n";
+			makefile += "    SUBDIR += " + p + "\n";
+			d.mkdir("ports/misc/" + p);
+			links += "<a href=\"" + p + "/README.html\">" + p + "-1</a>: C\n";
+		}
+		d.put("ports/INDEX-15", index);
+		d.put("ports/misc/Makefile", makefile + "    SUBDIR += x\n");
+		r = run({"misc"}, guard);
+		EXPECT_EQ(r.status, 0) << n;
+		EXPECT_EQ(r.out, "Making README.html for category misc (" +
+		    std::to_string(n + 1) + " ports)\n") << n;
+		EXPECT_EQ(r.err, "Port misc/x not found in INDEX\n") << n;
+		EXPECT_EQ(d.get("ports/misc/README.html"), links) << n;
+		if (HasFailure())
+			break; // one hang is enough
+	}
 }
 
 TEST_F(Readme, CategoryFailuresStillGetTopLinkLines)
@@ -401,6 +429,35 @@ TEST_F(Readme, ExtensionsShowDescriptionsDependencyLinksAndDependents)
 	EXPECT_EQ(d.get("ports/misc/sub/deep/README.html"), "[][" + build +
 	    link("../../../", "archivers/zip", "zip-3.0") + "  " +
 	    link("../../../", "misc/foo", "foo-1.0") + "][][]");
+
+	// foo now names zip in both of its fields, and in its run field deep
+	// and ports whose directories hold a byte that cannot stand in a link,
+	// which stay plain text. Pages below a port's and port pages, made in
+	// one run, each get the links of their own depth.
+	const std::string unsafe = std::string("\"'<>&%?#\\ \t\x7f") + '\x01';
+	std::string odd_names;
+	for (std::size_t i = 0; i < unsafe.size(); i++) {
+		std::string name = "odd" + std::to_string(i) + "-1";
+		index += name + "|/usr/ports/misc/a" + unsafe[i] +
+		    "b|/usr/local|Odd|/usr/ports/misc/odd/pkg-descr|o@x|misc\n";
+		odd_names += " " + name;
+	}
+	index.replace(index.find("sysutils|zip-3.0|"), 17,
+	    "sysutils|zip-3.0|zip-3.0 deep-1" + odd_names + "|");
+	d.put("ports/INDEX-15", index);
+	r = run({"-q", "misc/foo", "misc/sub/deep", "archivers/zip"});
+	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(r.err, "");
+	EXPECT_EQ(d.get("ports/misc/foo/README.html"), "[Foo &amp; &lt;more&gt;\n\n  line three\n]"
+	    "[" + build + link("../../", "archivers/zip", "zip-3.0") + "][" + run_deps +
+	    link("../../", "archivers/zip", "zip-3.0") + " " +
+	    link("../../", "misc/sub/deep", "deep-1") + odd_names + "][" + by +
+	    link("../../", "misc/bar", "bar-2.3") + " " + link("../../", "misc/sub/deep", "deep-1") + "]");
+	EXPECT_EQ(d.get("ports/misc/sub/deep/README.html"), "[][" + build +
+	    link("../../../", "archivers/zip", "zip-3.0") + "  " +
+	    link("../../../", "misc/foo", "foo-1.0") + "][][" + by +
+	    link("../../../", "misc/foo", "foo-1.0") + "]");
+	EXPECT_EQ(d.get("ports/archivers/zip/README.html"), "[][][][" + zip_by + "]");
 
 	// Nothing is said without -v; a missing description is not worth a
 	// word even with it.

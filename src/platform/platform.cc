@@ -162,6 +162,25 @@ platform_open_walking(int dirfd, const char *rel, int flags, int mode)
 }
 #endif
 
+#ifndef __FreeBSD__
+// openat2, which the C library does not wrap.
+static long
+call_openat2(int dirfd, const char *rel, struct open_how *how)
+{
+#ifdef QUILLMARK_TEST_SEAMS
+	// QUILLMARK_TEST_NO_OPENAT2=ERRNO fails every call with errno ERRNO,
+	// as a kernel without openat2 (ENOSYS) or a sandbox that filters it
+	// out (EPERM) does.
+	const char *error = std::getenv("QUILLMARK_TEST_NO_OPENAT2");
+	if (error != nullptr) {
+		errno = std::atoi(error);
+		return -1;
+	}
+#endif
+	return syscall(SYS_openat2, dirfd, rel, how, sizeof *how);
+}
+#endif
+
 int
 platform_open_beneath(int dirfd, const char *rel, int flags, int mode)
 {
@@ -173,7 +192,7 @@ platform_open_beneath(int dirfd, const char *rel, int flags, int mode)
 	how.mode =
 	    (flags & O_CREAT) != 0 ? static_cast<unsigned long long>(mode) : 0;
 	how.resolve = RESOLVE_BENEATH;
-	long fd = syscall(SYS_openat2, dirfd, rel, &how, sizeof how);
+	long fd = call_openat2(dirfd, rel, &how);
 	// Without openat2 (an old kernel, or a sandbox that filters it out,
 	// answering ENOSYS or EPERM), walk the path by hand.
 	if (fd < 0 && (errno == ENOSYS || errno == EPERM))
@@ -190,6 +209,28 @@ platform_leads_out(int error)
 #else
 	return error == EXDEV;
 #endif
+}
+
+int
+platform_close_output(int fd, [[maybe_unused]] const char *path)
+{
+	int result = close(fd);
+#ifdef QUILLMARK_TEST_SEAMS
+	// QUILLMARK_TEST_FAIL_CLOSE=ERRNO:SUFFIX fails the close of a path
+	// that ends in SUFFIX with errno ERRNO.
+	const char *fail = std::getenv("QUILLMARK_TEST_FAIL_CLOSE");
+	char *suffix = nullptr;
+	long error = fail != nullptr ? std::strtol(fail, &suffix, 10) : 0;
+	if (error > 0 && *suffix++ == ':') {
+		std::size_t n = std::strlen(path);
+		std::size_t m = std::strlen(suffix);
+		if (n >= m && std::strcmp(path + n - m, suffix) == 0) {
+			errno = static_cast<int>(error);
+			return -1;
+		}
+	}
+#endif
+	return result;
 }
 
 void *

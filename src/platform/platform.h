@@ -1,5 +1,8 @@
 // The few calls that differ between FreeBSD, the tool's home, and Linux,
-// where it is built and tested. Every #ifdef of the tool lives behind this.
+// where it is built and tested. Every #ifdef of the tool lives behind this,
+// and so do the test seams: a build for the tests only (QUILLMARK_TEST_SEAMS)
+// lets its environment cause the failures that no tree can, a close() that
+// fails and a kernel without openat2.
 #pragma once
 
 #include <cstddef>
@@ -48,6 +51,10 @@ int platform_dir_flags();
 [[nodiscard]] int platform_open_walking(
     int dirfd, const char *rel, int flags, int mode);
 #endif
+
+// Closes fd, the README just written at path: 0, or -1 with errno set when
+// close reports an error (a delayed write error of NFS or a full disk).
+[[nodiscard]] int platform_close_output(int fd, const char *path);
 
 // Allocates size bytes for a file read whole; freed with free(). On Linux a
 // large buffer is aligned for transparent huge pages, so that filling it

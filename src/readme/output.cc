@@ -210,7 +210,7 @@ write_readme(const char *dir, const char *text, std::size_t length)
 	if (!same && !write_page(fd, text, length, old_size))
 		error = errno;
 	// A delayed write error (a full disk, NFS) shows only here.
-	if (close(fd) != 0 && error == 0)
+	if (platform_close_output(fd, path) != 0 && error == 0)
 		error = errno;
 	if (error == 0)
 		return 0;
