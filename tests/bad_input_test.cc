@@ -1214,6 +1214,31 @@ TEST_F(BadOutput, FailedWriteIsReportedAndCounted)
 	EXPECT_EQ(r.err, failed);
 }
 
+TEST_F(BadOutput, PackageIndexThatCannotBeAllocatedStopsTheRunFirst)
+{
+	// Pages without the links their template asks for would look whole.
+	d.put("tpl/README.port", "%%PKG%%\n%%REQUIRED_BY%%\n");
+	Result r = run({"-q"});
+	ASSERT_EQ(r.status, 0);
+	const std::string before = snapshot(d / "ports", {});
+	d.put("tpl/README.port", "%%PKG%%:\n%%REQUIRED_BY%%\n");
+	RunOptions o;
+	o.binary = testing_binary_path();
+	o.env.push_back("QUILLMARK_TEST_FAIL_ALLOC=2");
+	for (const std::vector<std::string> &args :
+	    {std::vector<std::string>{}, {"misc/foo", "misc"}}) {
+		r = run(args, o);
+		EXPECT_EQ(r.status, 255);
+		EXPECT_EQ(r.out, "");
+		EXPECT_TRUE(r.err.starts_with("package index: cannot allocate "))
+		    << r.err;
+		EXPECT_TRUE(r.err.ends_with(
+		    " bytes: " + std::string(std::strerror(ENOMEM)) + "\n"))
+		    << r.err;
+		EXPECT_EQ(snapshot(d / "ports", {}), before);
+	}
+}
+
 TEST_F(BadOutput, ClosedStandardOutputIsReportedOnceAndEveryPageWritten)
 {
 	RunOptions o;

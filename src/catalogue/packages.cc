@@ -156,6 +156,17 @@ allocate(std::size_t count)
 {
 	auto *array = static_cast<std::uint32_t *>(
 	    std::calloc(count, sizeof(std::uint32_t)));
+#ifdef QUILLMARK_TEST_SEAMS
+	// QUILLMARK_TEST_FAIL_ALLOC=N fails the Nth allocation of a build,
+	// as a memory limit would.
+	static int made = 0;
+	const char *fail = std::getenv("QUILLMARK_TEST_FAIL_ALLOC");
+	if (fail != nullptr && ++made == std::atoi(fail)) {
+		std::free(array);
+		array = nullptr;
+		errno = ENOMEM;
+	}
+#endif
 	if (array == nullptr)
 		std::fprintf(stderr,
 		    "package index: cannot allocate %zu bytes: %s\n",
