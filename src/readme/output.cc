@@ -104,11 +104,12 @@ open_readme(const char *path, bool *readable)
 } // namespace
 
 int
-write_readme(const char *dir, const char *text, std::size_t length)
+write_file(const char *dir, std::string_view name, const char *text,
+    std::size_t length)
 {
 	char path[path_size];
-	if (!join_text(path, sizeof path, {dir, "/README.html"})) {
-		report_too_long({dir, "/README.html"});
+	if (!join_text(path, sizeof path, {dir, "/", name})) {
+		report_too_long({dir, "/", name});
 		return 1;
 	}
 	bool readable = false;
@@ -151,6 +152,12 @@ write_readme(const char *dir, const char *text, std::size_t length)
 		return 1;
 	}
 	return 0;
+}
+
+int
+write_readme(const char *dir, const char *text, std::size_t length)
+{
+	return write_file(dir, "README.html", text, length);
 }
 
 int

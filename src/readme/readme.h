@@ -8,9 +8,10 @@
 #include "state/state.h"
 
 // The first twelve are the classic set. From %%DESCR_TEXT%% on they are
-// extensions that only the port README fills: a template without them is
-// expanded as if they did not exist.
-inline constexpr std::array<std::string_view, 16> placeholders = {
+// extensions: the port README fills the next four, the top-level README
+// %%SEARCH_INDEX%%. A template without them is expanded as if they did not
+// exist.
+inline constexpr std::array<std::string_view, 17> placeholders = {
     "%%PKG%%",		       // 0
     "%%PORT%%",		       // 1
     "%%PREFIX%%",	       // 2
@@ -27,8 +28,9 @@ inline constexpr std::array<std::string_view, 16> placeholders = {
     "%%BUILD_DEPENDS_LINKS%%", // 13
     "%%RUN_DEPENDS_LINKS%%",   // 14
     "%%REQUIRED_BY%%",	       // 15
+    "%%SEARCH_INDEX%%",	       // 16
 };
-static_assert(std::size(placeholders) == 16);
+static_assert(std::size(placeholders) == 17);
 
 // A template is matched against every placeholder's whole text, which is
 // only unambiguous while none is the beginning of another
@@ -63,6 +65,7 @@ enum placeholder : int {
 	ph_build_depends_links,
 	ph_run_depends_links,
 	ph_required_by,
+	ph_search_index,
 };
 static_assert(placeholders[kind_port] == "%%PORT%%");
 static_assert(placeholders[kind_category] == "%%CATEGORY%%");
@@ -70,6 +73,7 @@ static_assert(placeholders[kind_top] == "%%TOP%%");
 static_assert(placeholders[ph_subdir] == "%%SUBDIR%%");
 static_assert(placeholders[ph_descr_text] == "%%DESCR_TEXT%%");
 static_assert(placeholders[ph_required_by] == "%%REQUIRED_BY%%");
+static_assert(placeholders[ph_search_index] == "%%SEARCH_INDEX%%");
 
 // Output buffers of the builders. Static: the three nest (top, category,
 // port) and never re-enter, and static storage is touched only as far as a
@@ -84,7 +88,7 @@ inline constexpr std::size_t category_readme_size = 8 * 1024 * 1024;
 inline constexpr std::size_t top_readme_size = 64 * 1024;
 inline constexpr std::size_t port_list_size = 1024 * 1024;
 
-// The code (0 to 15) of the placeholder that begins at text, or -1.
+// The code (0 to 16) of the placeholder that begins at text, or -1.
 [[nodiscard]] int placeholder_code(const char *text);
 
 // A builder's substitution: appends the text of code at pos (bounded by end)
@@ -103,9 +107,12 @@ using substitution_fn = char *(*)(int code, char *pos, char *end,
 // Appends text with &, < and > escaped for HTML. Null when it does not fit.
 [[nodiscard]] char *html_escape(char *pos, char *end, std::string_view text);
 
-// Writes length bytes of text as dir/README.html, unless it holds them
-// already; refuses what is not a regular file of its own. 0, or 1 after the
-// report.
+// Writes length bytes of text as dir/name, unless it holds them already;
+// refuses what is not a regular file of its own. 0, or 1 after the report.
+[[nodiscard]] int write_file(const char *dir, std::string_view name,
+    const char *text, std::size_t length);
+
+// write_file of dir/README.html.
 [[nodiscard]] int write_readme(
     const char *dir, const char *text, std::size_t length);
 
