@@ -101,6 +101,7 @@ java -jar "$node_dir/node_modules/vnu-jar/build/dist/vnu.jar" --errors-only \
 	"$top/README.html" "$top/www/README.html" >"$work/vnu.out" 2>&1 ||
 	fail "the Nu checker finds errors: $(cat "$work/vnu.out")"
 
+: >"$work/http.log" # read before the server may have started
 python3 -u -m http.server 0 --bind 127.0.0.1 --directory "$work" \
 	>"$work/http.log" 2>&1 &
 server=$!
