@@ -82,12 +82,26 @@ async function topPage(browser, base) {
 	check(await page.evaluate(() => document.documentElement.scrollWidth <= 390),
 		"the page is wider than a 390 px phone");
 
-	// More than fifty: the first fifty and how many more.
+	// A new search is a history entry of its own: Back leaves it, Forward
+	// returns to it.
+	await page.goBack(wait);
+	await page.waitForFunction(() => document.querySelectorAll("#results li").length === 0, wait);
+	same(await page.$eval("#q", (e) => e.value), "", "the box after Back from a search");
+	await page.goForward(wait);
+	await page.waitForFunction(() => document.querySelectorAll("#results li").length === 6, wait);
+	same(await page.$eval("#q", (e) => e.value), "QUIRK", "the box after Forward");
+	await page.focus("#q");
+
+	// More than fifty: the first fifty and how many more, also when the
+	// matches are of every kind.
 	await page.keyboard.press("Escape");
 	await page.waitForFunction(() => document.querySelectorAll("#results li").length === 0, wait);
 	await address(page, null, "the address after Escape");
 	await type(page, "bulk", "The first 50 of 55 ports found; 5 more match");
 	same(await page.$$eval("#results li", (l) => l.length), 50, "results shown of 55");
+	await page.keyboard.press("Escape");
+	await type(page, "l", "The first 50 of ");
+	same(await page.$$eval("#results li", (l) => l.length), 50, "results shown for l");
 
 	// Down, Down, Enter opens the second result; Back returns to the search.
 	await page.click("#q", {clickCount: 3});
