@@ -104,7 +104,8 @@ append_js_text(char *pos, char *end, std::string_view text)
 	std::size_t i = 0;
 	while (i < n) {
 		std::size_t run = i;
-		while (run < n && plain_byte(s[run]) && (s[run] < 0x80 || !latin1))
+		while (
+		    run < n && plain_byte(s[run]) && (s[run] < 0x80 || !latin1))
 			run++;
 		pos = append(pos, end, text.substr(i, run - i));
 		if (run == n)
@@ -124,8 +125,8 @@ append_js_text(char *pos, char *end, std::string_view text)
 		} else if (i + 1 < n && s[i] == 0x80 &&
 		    (s[i + 1] == 0xA8 || s[i + 1] == 0xA9)) {
 			// U+2028 and U+2029 end a line in older JavaScript.
-			pos = append(pos, end,
-			    s[i + 1] == 0xA8 ? "\\u2028" : "\\u2029");
+			pos = append(
+			    pos, end, s[i + 1] == 0xA8 ? "\\u2028" : "\\u2029");
 			i += 2;
 		} else {
 			pos = append(pos, end, text.substr(run, 1));
@@ -136,8 +137,8 @@ append_js_text(char *pos, char *end, std::string_view text)
 
 // The origin's two names from the port's directory.
 void
-split_origin(std::string_view path, std::string_view *category,
-    std::string_view *dir)
+split_origin(
+    std::string_view path, std::string_view *category, std::string_view *dir)
 {
 	while (!path.empty() && path.back() == '/')
 		path.remove_suffix(1);
@@ -210,8 +211,7 @@ append_search_tail(char *pos, char *end)
 
 char *
 append_search_entry(char *pos, char *end, std::string_view package,
-    std::string_view path, std::string_view comment,
-    std::string_view *category)
+    std::string_view path, std::string_view comment, std::string_view *category)
 {
 	std::size_t dash = package.rfind('-');
 	std::string_view name = package.substr(0, dash);
@@ -225,7 +225,8 @@ append_search_entry(char *pos, char *end, std::string_view package,
 	pos = append_field(pos, end, name);
 	pos = append_field(pos, end, version);
 	pos = append_field(pos, end,
-	    origin_category == *category ? std::string_view() : origin_category);
+	    origin_category == *category ? std::string_view()
+					 : origin_category);
 	pos = append_field(pos, end, dir == name ? std::string_view() : dir);
 	pos = append_js_text(pos, end, comment);
 	*category = origin_category;

@@ -36,12 +36,12 @@ inline constexpr std::string_view search_index_name = "ports-index.js";
 // its origin), comment field 4. *category holds the category of the entry
 // before (empty at the first) and is set to this one's.
 [[nodiscard]] char *append_search_entry(char *pos, char *end,
-    std::string_view package, std::string_view path,
-    std::string_view comment, std::string_view *category);
+    std::string_view package, std::string_view path, std::string_view comment,
+    std::string_view *category);
 
 // The most bytes that the entry of those fields can take.
-[[nodiscard]] std::size_t search_entry_bound(std::string_view package,
-    std::string_view path, std::string_view comment);
+[[nodiscard]] std::size_t search_entry_bound(
+    std::string_view package, std::string_view path, std::string_view comment);
 
 // Whether the loaded top template asks for the search data.
 [[nodiscard]] bool top_template_searches();
