@@ -3,7 +3,10 @@
 # page, one category page and one port page of the sample tree, as headless
 # chromium shows them in a 1000x700 window (the port page in a 1000x900
 # one), and docs/port-phone.png: the port page in a phone-sized 390x844
-# window.
+# window. Then the search: docs/search.png, a query on the top-level page
+# (1000x700), docs/search-phone.png, the same on a phone, and
+# docs/category-filter.png, a category page filtered; each arrives with
+# ?q= in the address, which runs the search as the page loads.
 # Usage: docs/screenshots.sh [QUILLMARK_BIN]
 # Without QUILLMARK_BIN the tool is built in build-docs/ first.
 set -euo pipefail
@@ -40,6 +43,7 @@ shoot() { # page below the tree, PNG file[, window size]
 		--no-first-run --disable-background-networking \
 		--disable-component-update --disable-sync --hide-scrollbars \
 		--force-device-scale-factor=1 --user-data-dir="$profile" \
+		--virtual-time-budget=5000 \
 		--window-size="${3:-1000,700}" --screenshot="$2" \
 		"file://$work/ports/$1" >/dev/null 2>"$work/chromium.err" || {
 		echo "chromium failed on $1:" >&2
@@ -56,3 +60,6 @@ shoot README.html "$repo/docs/top.png"
 shoot "$category/README.html" "$repo/docs/category.png"
 shoot "$port/README.html" "$repo/docs/port.png" 1000,900
 shoot "$port/README.html" "$repo/docs/port-phone.png" 390,844
+shoot "README.html?q=lib" "$repo/docs/search.png"
+shoot "README.html?q=lib" "$repo/docs/search-phone.png" 390,844
+shoot "$category/README.html?q=browser" "$repo/docs/category-filter.png"

@@ -2,6 +2,7 @@
 // requests on small trees, compared byte for byte.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -485,6 +486,73 @@ TEST_F(Readme, ExtensionsShowDescriptionsDependencyLinksAndDependents)
 	for (const char *page : {"archivers/zip", "misc/bar", "misc/foo", "misc/sub/deep", "misc", ""})
 		EXPECT_EQ(d.get("ports/" + std::string(page) + "/README.html").find("SECRET"),
 		    std::string::npos) << page;
+}
+
+// %%SEARCH_INDEX%% in the top template: the file's name in the top page,
+// the file beside it with every INDEX line escaped, written by the runs that
+// make the top page and through the pages' write path.
+TEST_F(Readme, SearchIndexBesideTheTopPage)
+{
+	d.put("ports/INDEX-15",
+	    "zip-3.0|/usr/ports/archivers/zip|/usr/local|Create zip archives|"
+	    "/usr/ports/archivers/zip/pkg-descr|arch@example.org|archivers|||||\n"
+	    "bar-2.3|/usr/ports/misc/bar|/usr/local|Says \"hi\" \\ </script> <!-- x"
+	    "\xe2\x80\xa8\xe2\x80\xa9\t\x1f\xc3\xa9\x7f|/usr/ports/misc/bar/pkg-descr|"
+	    "misc@example.org|misc|||||\n"
+	    "py311-foo-1.0|/usr/ports/misc/foo|/usr/local|Caf\xe9 \xe2\x80\xa8|"
+	    "/usr/ports/misc/foo/pkg-descr|misc@example.org|misc|||||\n");
+	d.put("tpl/README.top", "top [%%SEARCH_INDEX%%]\n%%SUBDIR%%end\n");
+	d.put("tpl/README.category", "cat [%%SEARCH_INDEX%%]\n");
+	const std::string js =
+	    "// The ports of this tree, for the search of README.html.\n"
+	    "window.quillmarkPorts={version:1,ports:[\n"
+	    "\"zip|3.0|archivers||Create zip archives\",\n"
+	    "\"bar|2.3|misc||Says \\\"hi\\\" \\\\ \\x3C/script> \\x3C!-- x"
+	    "\\u2028\\u2029\\x09\\x1F\xc3\xa9\x7f\",\n"
+	    "\"py311-foo|1.0||foo|Caf\xc3\xa9 \xc3\xa2\xc2\x80\xc2\xa8\",\n"
+	    "]};\n";
+	Result r = run({"-q"});
+	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(r.err, "");
+	EXPECT_EQ(d.get("ports/ports-index.js"), js);
+	EXPECT_EQ(d.get("ports/README.html"),
+	    "top [ports-index.js]\n"
+	    "<a href=\"archivers/README.html\">archivers</a>: Archivers & compression\n"
+	    "<a href=\"misc/README.html\">misc</a>: Miscellaneous utilities\nend\n");
+	EXPECT_EQ(d.get("ports/misc/README.html"), "cat []\n");
+
+	// Unchanged: left untouched. A category run leaves it as it is; the top
+	// as a pathname writes it.
+	struct stat before, after;
+	const timespec old_times[2] = {{1000000000, 0}, {1000000000, 0}};
+	ASSERT_EQ(utimensat(AT_FDCWD, (d / "ports/ports-index.js").c_str(),
+	    old_times, 0), 0);
+	ASSERT_EQ(stat((d / "ports/ports-index.js").c_str(), &before), 0);
+	EXPECT_EQ(run({"-q"}).status, 0);
+	ASSERT_EQ(stat((d / "ports/ports-index.js").c_str(), &after), 0);
+	EXPECT_EQ(after.st_mtime, before.st_mtime);
+	std::remove((d / "ports/ports-index.js").c_str());
+	EXPECT_EQ(run({"-q", "misc"}).status, 0);
+	EXPECT_FALSE(d.exists("ports/ports-index.js"));
+	EXPECT_EQ(run({"-q", top}).status, 0);
+	EXPECT_EQ(d.get("ports/ports-index.js"), js);
+
+	// A link in its place is refused and what it leads to kept.
+	std::remove((d / "ports/ports-index.js").c_str());
+	d.put("outside", "kept");
+	ASSERT_EQ(symlink((d / "outside").c_str(),
+	    (d / "ports/ports-index.js").c_str()), 0);
+	r = run({"-q"});
+	EXPECT_EQ(r.status, 1);
+	EXPECT_EQ(r.err, top + "/ports-index.js: not written: it is a symbolic link\n");
+	EXPECT_EQ(d.get("outside"), "kept");
+	EXPECT_EQ(d.get("ports/README.html").substr(0, 21), "top [ports-index.js]\n");
+
+	// Without the placeholder: no file.
+	std::remove((d / "ports/ports-index.js").c_str());
+	d.put("tpl/README.top", "top\n%%SUBDIR%%end\n");
+	EXPECT_EQ(run({"-q"}).status, 0);
+	EXPECT_FALSE(d.exists("ports/ports-index.js"));
 }
 
 TEST_F(Readme, ShippedTemplatesFillTheSampleTree)

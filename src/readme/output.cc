@@ -173,11 +173,12 @@ remove_created(const char *path, const struct stat &st)
 } // namespace
 
 int
-write_readme(const char *dir, const char *text, std::size_t length)
+write_file(const char *dir, std::string_view name, const char *text,
+    std::size_t length)
 {
 	char path[path_size];
-	if (!join_text(path, sizeof path, {dir, "/README.html"})) {
-		report_too_long({dir, "/README.html"});
+	if (!join_text(path, sizeof path, {dir, "/", name})) {
+		report_too_long({dir, "/", name});
 		return 1;
 	}
 	bool readable = false;
@@ -221,6 +222,12 @@ write_readme(const char *dir, const char *text, std::size_t length)
 	std::perror(path);
 	return 1;
 }
+int
+write_readme(const char *dir, const char *text, std::size_t length)
+{
+	return write_file(dir, "README.html", text, length);
+}
+
 int
 finish_readme(const char *dir, const char *out, const char *text_end,
     std::size_t buffer_size)

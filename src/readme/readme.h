@@ -10,9 +10,10 @@
 #include "state/state.h"
 
 // The first twelve are the classic set. From %%DESCR_TEXT%% on they are
-// extensions that only the port README fills: a template without them is
-// expanded as if they did not exist.
-inline constexpr std::array<std::string_view, 29> placeholders = {
+// extensions: the port README fills all of them but %%SEARCH_INDEX%%, which
+// only the top-level README fills. A template without them is expanded as
+// if they did not exist.
+inline constexpr std::array<std::string_view, 30> placeholders = {
     "%%PKG%%",			// 0
     "%%PORT%%",			// 1
     "%%PREFIX%%",		// 2
@@ -42,8 +43,9 @@ inline constexpr std::array<std::string_view, 29> placeholders = {
     "%%PATCH_DEPENDS_LIST%%",	// 26
     "%%FETCH_DEPENDS_LIST%%",	// 27
     "%%REQUIRED_BY_LIST%%",	// 28
+    "%%SEARCH_INDEX%%",		// 29
 };
-static_assert(std::size(placeholders) == 29);
+static_assert(std::size(placeholders) == 30);
 
 // A template is matched against every placeholder's whole text, which is
 // only unambiguous while none is the beginning of another
@@ -91,6 +93,7 @@ enum placeholder : int {
 	ph_patch_depends_list,
 	ph_fetch_depends_list,
 	ph_required_by_list,
+	ph_search_index,
 };
 static_assert(placeholders[kind_port] == "%%PORT%%");
 static_assert(placeholders[kind_category] == "%%CATEGORY%%");
@@ -100,6 +103,7 @@ static_assert(placeholders[ph_descr_text] == "%%DESCR_TEXT%%");
 static_assert(placeholders[ph_required_by] == "%%REQUIRED_BY%%");
 static_assert(placeholders[ph_build_depends_list] == "%%BUILD_DEPENDS_LIST%%");
 static_assert(placeholders[ph_required_by_list] == "%%REQUIRED_BY_LIST%%");
+static_assert(placeholders[ph_search_index] == "%%SEARCH_INDEX%%");
 
 // Output buffers of the builders. Static: the three nest (top, category,
 // port) and never re-enter, and static storage is touched only as far as a
@@ -117,7 +121,7 @@ inline constexpr std::size_t category_readme_size = 8 * 1024 * 1024;
 inline constexpr std::size_t top_readme_size = 64 * 1024;
 inline constexpr std::size_t port_list_size = 1024 * 1024;
 
-// The code (0 to 15) of the placeholder that begins at text, or -1.
+// The code (0 to 16) of the placeholder that begins at text, or -1.
 [[nodiscard]] int placeholder_code(const char *text);
 
 // A builder's substitution: appends the text of code at pos (bounded by end)
@@ -203,6 +207,12 @@ static_assert(insertion_of.size() ==
 // Writes length bytes of text as dir/README.html, unless it holds them
 // already; refuses what is not a regular file of its own. 0, or 1 after the
 // report.
+// Writes length bytes of text as dir/name, unless it holds them already;
+// refuses what is not a regular file of its own. 0, or 1 after the report.
+[[nodiscard]] int write_file(const char *dir, std::string_view name,
+    const char *text, std::size_t length);
+
+// write_file of dir/README.html.
 [[nodiscard]] int write_readme(
     const char *dir, const char *text, std::size_t length);
 

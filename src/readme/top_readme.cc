@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "readme/readme.h"
+#include "readme/search_index.h"
 #include "state/state.h"
 
 namespace {
@@ -39,6 +40,8 @@ category_walk(char *pos, char *end, int *unwritten)
 char *
 top_substitution(int code, char *pos, char *end, void *unwritten)
 {
+	if (code == ph_search_index)
+		return append(pos, end, search_index_name);
 	return code == ph_subdir
 	    ? category_walk(pos, end, static_cast<int *>(unwritten))
 	    : pos;
@@ -57,9 +60,17 @@ make_top_readme(const char *path, int *unwritten)
 			    " categories)\n",
 		    state.top_dir, state.category_count);
 
+	// The search data first: without room for it no page is written.
+	int search = 0;
+	if (top_template_searches()) {
+		search = write_search_index(path);
+		if (search < 0)
+			return -1;
+	}
 	char *text_end = expand_template(state.top_template, out,
 	    out + sizeof out, top_substitution, unwritten);
 	int result = finish_readme(path, out, text_end, sizeof out);
-	*unwritten += result;
-	return result;
+	// The search data is a file the run set out to write, as its pages.
+	*unwritten += result + search;
+	return result != 0 ? result : search;
 }

@@ -1,0 +1,144 @@
+#!/usr/bin/env bash
+# Benchmark of the search of the top-level page on the 35,000-port tree.
+#
+# Builds a Release quillmark and the tree generator in build-bench (as
+# bench/run.sh does, sharing its tree at 1x), makes the pages with the
+# shipped templates, and reports:
+#   - the size of ports-index.js, raw and gzipped, and per port;
+#   - time and peak resident memory of whole-tree runs that change nothing,
+#     with the shipped templates and with the same templates without
+#     %%SEARCH_INDEX%% (the search box then loads no file), beside the
+#     INDEX size;
+#   - in headless chromium, opened from disk and served over HTTP from
+#     127.0.0.1: the time from the first focus of the box, which starts
+#     loading the index, with a key typed at once, to the first results, and
+#     the time of each later keystroke (bench/search.js), both up to the
+#     results laid out and up to the next frame; medians.
+#
+# Settings, from the environment:
+#   BENCH_DIR           scratch directory (default /tmp/quillmark-bench)
+#   BENCH_SEED          generator seed (default 1)
+#   BENCH_SEARCH_ROUNDS page loads per query (default 5)
+#   QUILLMARK_NODE_DIR  the npm packages of .ci/install-deps.sh
+#                       (default ~/.cache/quillmark-node)
+set -euo pipefail
+
+repo=$(cd "$(dirname "$0")/.." && pwd)
+build="$repo/build-bench"
+scratch=${BENCH_DIR:-/tmp/quillmark-bench}
+seed=${BENCH_SEED:-1}
+rounds=${BENCH_SEARCH_ROUNDS:-5}
+node_dir=${QUILLMARK_NODE_DIR:-${XDG_CACHE_HOME:-$HOME/.cache}/quillmark-node}
+# Queries typed a key at a time: a common prefix, a word of comments, a
+# category, a name with a digit.
+queries=(python gtk www/ mysql8)
+
+[ -d "$node_dir/node_modules/puppeteer-core" ] || {
+	echo "no npm packages in $node_dir (run .ci/install-deps.sh)" >&2
+	exit 1
+}
+
+echo "== build (Release) in $build"
+cmake -S "$repo" -B "$build" -DCMAKE_BUILD_TYPE=Release \
+	-DQUILLMARK_BENCH=ON -DQUILLMARK_TESTS=OFF >/dev/null
+cmake --build "$build" -j2 --target quillmark gen_tree >/dev/null
+qm="$build/quillmark"
+gen="$build/bench/gen_tree"
+
+mkdir -p "$scratch"
+tree="$scratch/tree-1x"
+stamp="$tree/.generated"
+want="gen_tree $(cksum <"$gen" | cut -d' ' -f1) --scale 1 --seed $seed"
+if [ -f "$stamp" ] && [ "$(head -1 "$stamp")" = "$want" ]; then
+	gen_line=$(sed -n 2p "$stamp")
+else
+	rm -rf "$tree"
+	gen_line=$("$gen" "$tree" --scale 1 --seed "$seed")
+	printf '%s\n%s\n' "$want" "$gen_line" >"$stamp"
+fi
+echo "tree:        $gen_line"
+ports=$(grep -c . "$tree/INDEX-15")
+index_bytes=$(stat -c %s "$tree/INDEX-15")
+
+plain="$scratch/templates-search-plain"
+rm -rf "$plain"
+mkdir -p "$plain"
+cp "$repo/Templates/README."* "$plain/"
+sed -i 's/%%SEARCH_INDEX%%/ports-index.js/' "$plain/README.top"
+
+median() { sort -n | awk '{a[NR]=$1} END {if (NR) print (NR % 2 ? a[(NR+1)/2] : (a[NR/2]+a[NR/2+1])/2)}'; }
+
+# run TEMPLATES: one whole-tree run; prints "SECONDS KILOBYTES".
+run() {
+	sync
+	/usr/bin/time -f '%e %M' -o "$scratch/time.out" \
+		env UNAME_r=15.0-RELEASE "$qm" -q -p "$tree" -t "$1"
+	cat "$scratch/time.out"
+}
+
+echo "== whole-tree runs"
+run "$repo/Templates" >/dev/null # every page as these templates make it
+: >"$scratch/search.runs"
+: >"$scratch/plain.runs"
+for _ in 1 2 3; do
+	run "$repo/Templates" >>"$scratch/search.runs"
+	run "$plain" >>"$scratch/plain.runs"
+done
+run "$repo/Templates" >/dev/null
+index_js=$(stat -c %s "$tree/ports-index.js")
+gzip9=$(gzip -9c "$tree/ports-index.js" | wc -c)
+gzip6=$(gzip -6c "$tree/ports-index.js" | wc -c)
+
+echo "== chromium"
+work=$(mktemp -d)
+server=
+cleanup() {
+	if [ -n "$server" ]; then
+		kill "$server" 2>/dev/null || true
+		wait "$server" 2>/dev/null || true
+	fi
+	rm -rf "$work"
+}
+trap cleanup EXIT
+: >"$work/http.log" # read before the server may have started
+python3 -u -m http.server 0 --bind 127.0.0.1 --directory "$tree" \
+	>"$work/http.log" 2>&1 &
+server=$!
+port=
+for _ in $(seq 100); do
+	port=$(sed -n 's/^Serving HTTP on .* port \([0-9]*\) .*/\1/p' "$work/http.log")
+	[ -n "$port" ] && break
+	sleep 0.1
+done
+[ -n "$port" ] || {
+	echo "the HTTP server did not start" >&2
+	exit 1
+}
+for where in file http; do
+	url="file://$tree/README.html"
+	[ $where = file ] || url="http://127.0.0.1:$port/README.html"
+	mkdir "$work/profile-$where"
+	NODE_PATH="$node_dir/node_modules" node "$repo/bench/search.js" \
+		"$work/profile-$where" "$url" "$rounds" "${queries[@]}" >"$work/$where.times"
+done
+
+echo
+echo "== results ($ports ports, INDEX $index_bytes bytes)"
+printf 'ports-index.js:  %d bytes raw (%.1f per port), %d gzip -9, %d gzip -6\n' \
+	"$index_js" "$(awk -v a="$index_js" -v b="$ports" 'BEGIN {print a / b}')" "$gzip9" "$gzip6"
+printf 'whole-tree run, nothing changed, median of 3: %s s with the search, %s s without\n' \
+	"$(cut -d' ' -f1 "$scratch/search.runs" | median)" "$(cut -d' ' -f1 "$scratch/plain.runs" | median)"
+search_kb=$(cut -d' ' -f2 "$scratch/search.runs" | sort -n | tail -1)
+plain_kb=$(cut -d' ' -f2 "$scratch/plain.runs" | sort -n | tail -1)
+printf 'peak resident memory: %d KiB with the search, %d KiB without; INDEX + 16 MiB + index: %d KiB\n' \
+	"$search_kb" "$plain_kb" $(((index_bytes + 16 * 1048576 + index_js) / 1024))
+for where in file http; do
+	for kind in first next; do
+		f="$work/$where.times"
+		n=$(grep -c "^$kind " "$f" || true)
+		printf '%-5s %-5s keystroke, median of %3d: %6.1f ms laid out, %6.1f ms to the next frame\n' \
+			"$where" "$kind" "$n" \
+			"$(grep "^$kind " "$f" | cut -d' ' -f2 | median)" \
+			"$(grep "^$kind " "$f" | cut -d' ' -f3 | median)"
+	done
+done

@@ -1,0 +1,274 @@
+// The search data of the top-level README.
+//
+// The page loads the data with a classic <script src>, the one way that
+// works both from disk and over HTTP, so the file is JavaScript that only
+// assigns one global. Every text in it is a string literal escaped so that
+// nothing the INDEX holds can end the literal, the script or the file's
+// UTF-8: a port is one literal of '|'-separated fields, which keeps the file
+// near 60 bytes per port on a tree of real-sized names and comments. The
+// whole file is built in one allocation sized from the INDEX, then written
+// as a page is: left untouched when it holds those bytes already.
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "catalogue/catalogue.h"
+#include "readme/readme.h"
+#include "readme/search_index.h"
+#include "state/state.h"
+
+namespace {
+
+// A string literal's bytes grow at most fourfold ('<' becomes "\x3C").
+constexpr std::size_t escape_growth = 4;
+// Quotes, four separators, a comma and a newline.
+constexpr std::size_t entry_overhead = 8;
+
+constexpr std::string_view head = "// The ports of this tree, for the search "
+				  "of README.html.\n"
+				  "window.quillmarkPorts={version:1,ports:[\n";
+constexpr std::string_view tail = "]};\n";
+
+// The length of the UTF-8 sequence at s (n bytes left), or 0 when it is not
+// a valid one: no overlong forms, no surrogates, nothing above U+10FFFF.
+std::size_t
+utf8_sequence(const unsigned char *s, std::size_t n)
+{
+	unsigned char c = s[0];
+	if (c < 0x80)
+		return 1;
+	std::size_t length;
+	unsigned char low = 0x80, high = 0xBF;
+	if (c >= 0xC2 && c <= 0xDF) {
+		length = 2;
+	} else if (c >= 0xE0 && c <= 0xEF) {
+		length = 3;
+		if (c == 0xE0)
+			low = 0xA0;
+		else if (c == 0xED)
+			high = 0x9F;
+	} else if (c >= 0xF0 && c <= 0xF4) {
+		length = 4;
+		if (c == 0xF0)
+			low = 0x90;
+		else if (c == 0xF4)
+			high = 0x8F;
+	} else {
+		return 0;
+	}
+	if (n < length || s[1] < low || s[1] > high)
+		return 0;
+	for (std::size_t i = 2; i < length; i++) {
+		if (s[i] < 0x80 || s[i] > 0xBF)
+			return 0;
+	}
+	return length;
+}
+
+bool
+valid_utf8(std::string_view text)
+{
+	const auto *s = reinterpret_cast<const unsigned char *>(text.data());
+	std::size_t n = text.size();
+	for (std::size_t i = 0; i < n;) {
+		std::size_t length = utf8_sequence(s + i, n - i);
+		if (length == 0)
+			return false;
+		i += length;
+	}
+	return true;
+}
+
+// Whether byte c of a UTF-8 text is copied as it is.
+inline bool
+plain_byte(unsigned char c)
+{
+	return c >= 0x20 && c != '"' && c != '\\' && c != '<' && c != 0xE2;
+}
+
+char *
+append_hex_escape(char *pos, char *end, unsigned char c)
+{
+	static constexpr char digits[] = "0123456789ABCDEF";
+	char escape[4] = {'\\', 'x', digits[c >> 4], digits[c & 0xF]};
+	return append(pos, end, std::string_view(escape, sizeof escape));
+}
+
+// The text of a literal without its quotes.
+char *
+append_js_text(char *pos, char *end, std::string_view text)
+{
+	const auto *s = reinterpret_cast<const unsigned char *>(text.data());
+	std::size_t n = text.size();
+	bool latin1 = !valid_utf8(text);
+	std::size_t i = 0;
+	while (i < n) {
+		std::size_t run = i;
+		while (
+		    run < n && plain_byte(s[run]) && (s[run] < 0x80 || !latin1))
+			run++;
+		pos = append(pos, end, text.substr(i, run - i));
+		if (run == n)
+			break;
+		unsigned char c = s[run];
+		i = run + 1;
+		if (c == '"') {
+			pos = append(pos, end, "\\\"");
+		} else if (c == '\\') {
+			pos = append(pos, end, "\\\\");
+		} else if (c < 0x80) {
+			pos = append_hex_escape(pos, end, c); // '<', controls
+		} else if (latin1) {
+			char utf8[2] = {static_cast<char>(0xC0 | (c >> 6)),
+			    static_cast<char>(0x80 | (c & 0x3F))};
+			pos = append(pos, end, std::string_view(utf8, 2));
+		} else if (i + 1 < n && s[i] == 0x80 &&
+		    (s[i + 1] == 0xA8 || s[i + 1] == 0xA9)) {
+			// U+2028 and U+2029 end a line in older JavaScript.
+			pos = append(
+			    pos, end, s[i + 1] == 0xA8 ? "\\u2028" : "\\u2029");
+			i += 2;
+		} else {
+			pos = append(pos, end, text.substr(run, 1));
+		}
+	}
+	return pos;
+}
+
+// The origin's two names from the port's directory.
+void
+split_origin(
+    std::string_view path, std::string_view *category, std::string_view *dir)
+{
+	while (!path.empty() && path.back() == '/')
+		path.remove_suffix(1);
+	std::size_t slash = path.rfind('/');
+	*dir = slash == std::string_view::npos ? path : path.substr(slash + 1);
+	path = slash == std::string_view::npos ? std::string_view()
+					       : path.substr(0, slash);
+	slash = path.rfind('/');
+	*category =
+	    slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
+
+char *
+append_field(char *pos, char *end, std::string_view text)
+{
+	pos = append_js_text(pos, end, text);
+	return append(pos, end, "|");
+}
+
+// Every INDEX line, in INDEX order, once the INDEX is cut into lines. With
+// out null, only the bound of their entries, in *bound.
+char *
+append_entries(char *pos, char *end, std::size_t *bound)
+{
+	std::string_view category;
+	for (const char *line = state.index_text; line < state.index_end;
+	     line += std::strlen(line) + 1) {
+		index_record record;
+		(void)split_index_line(line, &record, index_field::comment);
+		std::string_view package = record[index_field::package];
+		std::string_view path = record[index_field::origin];
+		std::string_view comment = record[index_field::comment];
+		if (bound != nullptr)
+			*bound += search_entry_bound(package, path, comment);
+		else
+			pos = append_search_entry(
+			    pos, end, package, path, comment, &category);
+	}
+	return pos;
+}
+
+} // namespace
+
+char *
+append_js_string(char *pos, char *end, std::string_view text)
+{
+	pos = append(pos, end, "\"");
+	pos = append_js_text(pos, end, text);
+	return append(pos, end, "\"");
+}
+
+char *
+append_search_head(char *pos, char *end)
+{
+	return append(pos, end, head);
+}
+
+char *
+append_search_tail(char *pos, char *end)
+{
+	return append(pos, end, tail);
+}
+
+char *
+append_search_entry(char *pos, char *end, std::string_view package,
+    std::string_view path, std::string_view comment, std::string_view *category)
+{
+	std::size_t dash = package.rfind('-');
+	std::string_view name = package.substr(0, dash);
+	std::string_view version = dash == std::string_view::npos
+	    ? std::string_view()
+	    : package.substr(dash + 1);
+	std::string_view origin_category, dir;
+	split_origin(path, &origin_category, &dir);
+
+	pos = append(pos, end, "\"");
+	pos = append_field(pos, end, name);
+	pos = append_field(pos, end, version);
+	pos = append_field(pos, end,
+	    origin_category == *category ? std::string_view()
+					 : origin_category);
+	pos = append_field(pos, end, dir == name ? std::string_view() : dir);
+	pos = append_js_text(pos, end, comment);
+	*category = origin_category;
+	return append(pos, end, "\",\n");
+}
+
+std::size_t
+search_entry_bound(
+    std::string_view package, std::string_view path, std::string_view comment)
+{
+	return escape_growth * (package.size() + path.size() + comment.size()) +
+	    entry_overhead;
+}
+
+bool
+top_template_searches()
+{
+	return (placeholders_used(state.top_template) &
+		   placeholder_bit(ph_search_index)) != 0;
+}
+
+int
+write_search_index(const char *dir)
+{
+	std::size_t size = head.size() + tail.size();
+	(void)append_entries(nullptr, nullptr, &size);
+	char *out = static_cast<char *>(std::malloc(size));
+	if (out == nullptr) {
+		std::fprintf(stderr,
+		    "search data: cannot allocate %zu bytes: %s\n", size,
+		    std::strerror(errno));
+		return -1;
+	}
+	char *end = out + size;
+	char *pos = append_search_head(out, end);
+	pos = append_entries(pos, end, nullptr);
+	pos = append_search_tail(pos, end);
+	int result = 0;
+	if (pos == nullptr) {
+		// The bound is never too small; said rather than trusted.
+		std::fprintf(stderr, "%s/%.*s: not written: out of room\n", dir,
+		    static_cast<int>(search_index_name.size()),
+		    search_index_name.data());
+		result = 1;
+	} else {
+		result = write_file(dir, search_index_name, out,
+		    static_cast<std::size_t>(pos - out));
+	}
+	std::free(out);
+	return result;
+}
