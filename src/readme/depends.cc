@@ -82,32 +82,6 @@ read_description(int fd, const char *path, char *text, std::size_t *length)
 	return true;
 }
 
-// The directory of a record's port below the top ("devel/gmake"), or
-// nothing when it names no port directory that a link can point to as it
-// stands: at least two names, none of them empty, "." or "..", and link_safe.
-std::string_view
-port_directory(const index_record &record)
-{
-	std::string_view dir = record[index_field::origin];
-	if (!dir.starts_with(path_index_ports) ||
-	    dir.substr(path_index_ports.size()).substr(0, 1) != "/")
-		return {};
-	dir.remove_prefix(path_index_ports.size() + 1);
-	if (!link_safe(dir))
-		return {};
-	int slashes = 0;
-	for (std::string_view rest = dir;; slashes++) {
-		std::size_t slash = rest.find('/');
-		std::string_view part = rest.substr(0, slash);
-		if (part.empty() || part == "." || part == "..")
-			return {};
-		if (slash == std::string_view::npos)
-			break;
-		rest.remove_prefix(slash + 1);
-	}
-	return slashes >= 1 ? dir : std::string_view();
-}
-
 // A link to the page in dir (empty: there is none, and the name stands
 // alone), with name as its text, from a page depth directories below the
 // top.
@@ -152,6 +126,37 @@ append_link(char *pos, char *end, std::size_t n, int depth)
 }
 
 } // namespace
+
+std::string_view
+port_origin(const index_record &record)
+{
+	std::string_view origin = record[index_field::origin];
+	if (origin.starts_with(path_index_ports) &&
+	    origin.substr(path_index_ports.size()).starts_with('/'))
+		origin.remove_prefix(path_index_ports.size() + 1);
+	return origin;
+}
+
+std::string_view
+port_directory(const index_record &record)
+{
+	std::string_view dir = port_origin(record);
+	if (dir.size() == record[index_field::origin].size() ||
+	    !link_safe(dir))
+		return {};
+	// Names begin at the start and after each '/'.
+	int slashes = 0;
+	for (std::string_view rest = dir;; slashes++) {
+		std::size_t slash = rest.find('/');
+		std::string_view part = rest.substr(0, slash);
+		if (part.empty() || part == "." || part == "..")
+			return {};
+		if (slash == std::string_view::npos)
+			break;
+		rest.remove_prefix(slash + 1);
+	}
+	return slashes >= 1 ? dir : std::string_view();
+}
 
 char *
 make_port_page_link(char *pos, char *end, std::size_t n)

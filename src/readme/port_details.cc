@@ -36,42 +36,6 @@ append_up(char *pos, char *end, int depth)
 	return pos;
 }
 
-// The origin of a record, as the tree's pages name it: "devel/gmake".
-std::string_view
-origin_of(const index_record &record)
-{
-	std::string_view origin = record[index_field::origin];
-	if (origin.starts_with(path_index_ports) &&
-	    origin.substr(path_index_ports.size()).starts_with('/'))
-		origin.remove_prefix(path_index_ports.size() + 1);
-	return origin;
-}
-
-// The origin when a page can be linked to as it stands: two names or more,
-// none empty, "." or "..", and link_safe.
-std::string_view
-linkable_origin(const index_record &record)
-{
-	std::string_view origin = record[index_field::origin];
-	if (!origin.starts_with(path_index_ports) ||
-	    !origin.substr(path_index_ports.size()).starts_with('/'))
-		return {};
-	origin = origin_of(record);
-	if (!link_safe(origin))
-		return {};
-	int slashes = 0;
-	for (std::string_view rest = origin;; slashes++) {
-		std::size_t slash = rest.find('/');
-		std::string_view part = rest.substr(0, slash);
-		if (part.empty() || part == "." || part == "..")
-			return {};
-		if (slash == std::string_view::npos)
-			break;
-		rest.remove_prefix(slash + 1);
-	}
-	return slashes >= 1 ? origin : std::string_view();
-}
-
 bool
 listed_category(std::string_view name)
 {
@@ -123,7 +87,7 @@ append_entry(char *pos, char *end, const list_entry &entry, int depth)
 	}
 	index_record record =
 	    package_record(static_cast<std::size_t>(entry.line));
-	std::string_view dir = linkable_origin(record);
+	std::string_view dir = port_directory(record);
 	if (dir.empty()) {
 		pos = insert(pos, end, tree_text::port_text, entry.name);
 	} else {
@@ -135,7 +99,7 @@ append_entry(char *pos, char *end, const list_entry &entry, int depth)
 		pos = append(pos, end, "</a>");
 	}
 	pos = append(pos, end, " <span class=\"origin\">");
-	pos = insert(pos, end, tree_text::port_text, origin_of(record));
+	pos = insert(pos, end, tree_text::port_text, port_origin(record));
 	return append(pos, end, "</span></li>\n");
 }
 

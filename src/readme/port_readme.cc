@@ -110,13 +110,9 @@ port_substitution(int code, char *pos, char *end, void *context)
 	case ph_pkgversion:
 		return insert(pos, end, tree_text::port_text,
 		    package_version(port[index_field::package]));
-	case ph_origin: {
-		std::string_view origin = port[index_field::origin];
-		if (origin.starts_with(path_index_ports) &&
-		    origin.substr(path_index_ports.size()).starts_with('/'))
-			origin.remove_prefix(path_index_ports.size() + 1);
-		return insert(pos, end, tree_text::port_text, origin);
-	}
+	case ph_origin:
+		return insert(
+		    pos, end, tree_text::port_text, port_origin(port));
 	case ph_comment_text:
 		return insert(pos, end, tree_text::port_text,
 		    port[index_field::comment]);

@@ -258,6 +258,15 @@ inline constexpr placeholder_set unbounded_placeholders =
 
 // Port page extensions (depends.cc).
 
+// The origin of a record as the tree's pages name it ("devel/gmake"): its
+// port directory less the INDEX's "/usr/ports/".
+[[nodiscard]] std::string_view port_origin(const index_record &record);
+
+// The origin when a link can point to its page as it stands: the INDEX
+// names it below "/usr/ports/", with two names or more, none of them empty,
+// "." or "..", and link_safe. Empty otherwise.
+[[nodiscard]] std::string_view port_directory(const index_record &record);
+
 // The link to the page of the port of INDEX line n, as a port page shows
 // it; what build_packages is given to make them all once.
 [[nodiscard]] char *make_port_page_link(char *pos, char *end, std::size_t n);
