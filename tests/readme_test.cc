@@ -555,6 +555,85 @@ TEST_F(Readme, SearchIndexBesideTheTopPage)
 	EXPECT_FALSE(d.exists("ports/ports-index.js"));
 }
 
+TEST_F(Readme, PortDetailsAndListsReadWellOnRealPorts)
+{
+	// foo: a description with a banner, a list and trailing WWW: lines,
+	// in ISO-8859-1; no web site of its own; other categories, one of
+	// them in the tree; a comment with a quote; dependencies in no order,
+	// one twice, one in two cases, one missing from the INDEX. bar needs
+	// foo to build and to run, and is listed once among foo's dependents.
+	std::string index = d.get("ports/INDEX-15");
+	index.replace(index.find("|Foo & Bar tools|"), 17, "|Foo \"&\" B\xe4r|");
+	index.replace(index.find("misc sysutils||||||"), 19,
+	    "misc archivers sysutils|zip-3.0 Zap-1 gmake-4.4 zip-3.0 bar-2.3||"
+	    "|xz-5.6|||");
+	index.replace(index.find("gmake-4.4|zip-3.0 foo-1.0"), 25,
+	    "foo-1.0|zip-3.0 foo-1.0");
+	index += "Zap-1|/usr/ports/misc/zap|/usr/local|Zap|/usr/ports/misc/zap/"
+	    "pkg-descr|z@x|misc\n";
+	d.put("ports/INDEX-15", index);
+	d.put("ports/misc/foo/pkg-descr",
+	    "Foo draws \xab" "banners\xbb:\n\n"
+	    "   _  _\n  | || |\n  |_||_|\n\n"
+	    "Features:\n- fast\n- small, see https://foo.example/x.\n\n"
+	    "WWW: https://foo.example/\nWWW: https://foo.example/\n");
+	d.put("tpl/README.port",
+	    "[%%PKGNAME%%][%%PKGVERSION%%][%%ORIGIN%%][%%COMMENT_TEXT%%]\n"
+	    "%%WEBSITE_LINK%%%%ALSO_LISTED%%%%DESCR_HTML%%"
+	    "%%BUILD_DEPENDS_LIST%%%%RUN_DEPENDS_LIST%%%%EXTRACT_DEPENDS_LIST%%"
+	    "%%PATCH_DEPENDS_LIST%%%%FETCH_DEPENDS_LIST%%%%REQUIRED_BY_LIST%%");
+
+	Result r = run({"-q"});
+	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(r.err, "");
+	auto item = [](const std::string &dir, const std::string &pkg) {
+		return "<li><a href=\"../../" + dir + "/README.html\">" + pkg +
+		    "</a> <span class=\"origin\">" + dir + "</span></li>\n";
+	};
+	auto list = [](const std::string &heading, const std::string &items) {
+		return "<section class=\"deps\">\n<h2>" + heading +
+		    "</h2>\n<ul>\n" + items + "</ul>\n</section>\n";
+	};
+	EXPECT_EQ(d.get("ports/misc/foo/README.html"),
+	    "[foo][1.0][misc/foo][Foo &quot;&amp;&quot; B\xc3\xa4r]\n"
+	    "<dt>Web site</dt>\n<dd><a href=\"https://foo.example/\">"
+	    "https://foo.example/</a></dd>\n"
+	    "<dt>Also listed in</dt>\n<dd><a href=\"../../archivers/README.html\">"
+	    "archivers</a>, sysutils</dd>\n"
+	    "<p>Foo draws \xc2\xab" "banners\xc2\xbb:</p>\n"
+	    "<pre>   _  _\n  | || |\n  |_||_|</pre>\n"
+	    "<p>Features:<br>\n- fast<br>\n- small, see "
+	    "<a href=\"https://foo.example/x\">https://foo.example/x</a>.</p>\n" +
+	    list("Build dependencies", item("misc/bar", "bar-2.3") +
+		"<li>gmake-4.4</li>\n" + item("misc/zap", "Zap-1") +
+		item("archivers/zip", "zip-3.0")) +
+	    list("Extract dependencies", "<li>xz-5.6</li>\n") +
+	    list("Required by", item("misc/bar", "bar-2.3")));
+	// No description and a web site of its own; no lists.
+	EXPECT_EQ(d.get("ports/archivers/zip/README.html"),
+	    "[zip][3.0][archivers/zip][Create zip archives]\n"
+	    "<dt>Web site</dt>\n<dd><a href=\"https://zip.example.org/\">"
+	    "https://zip.example.org/</a></dd>\n" +
+	    list("Required by", item("misc/bar", "bar-2.3") +
+		item("misc/foo", "foo-1.0")));
+
+	// A core port needed by more ports than the classic room holds is
+	// still written whole.
+	std::string many;
+	for (int i = 0; i < 50000; i++)
+		many += "p" + std::to_string(i) + "-1|/usr/ports/misc/p" +
+		    std::to_string(i) + "|/usr/local|P|/usr/ports/misc/p/pkg-descr|"
+		    "p@x|misc|zip-3.0\n";
+	d.put("ports/INDEX-15", index + many);
+	r = run({"-q", "archivers/zip"});
+	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(r.err, "");
+	std::string zip = d.get("ports/archivers/zip/README.html");
+	EXPECT_GT(zip.size(), std::size_t{4} << 20);
+	EXPECT_NE(zip.find(item("misc/p9999", "p9999-1") + "</ul>"),
+	    std::string::npos);
+}
+
 TEST_F(Readme, ShippedTemplatesFillTheSampleTree)
 {
 	TempDir s;
