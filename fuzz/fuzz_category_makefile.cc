@@ -217,8 +217,9 @@ LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 	state.port_template = owned(port_template);
 
 	char comment[category_comment_size];
-	int result = make_category_readme(
-	    category_dir.c_str(), kind_category, comment, sizeof comment);
+	int unwritten = 0;
+	int result = make_category_readme(category_dir.c_str(), kind_category,
+	    comment, sizeof comment, &unwritten);
 
 	std::string readme;
 	bool written = get_file(category_dir + "/README.html", &readme);

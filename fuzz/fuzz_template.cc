@@ -423,6 +423,21 @@ LLVMFuzzerInitialize(int *, char ***)
 	return 0;
 }
 
+// The template with the placeholders that this model does not know (the
+// port page details and lists, fuzzed on their own, and the search data)
+// made plain text: their first '%' becomes a '#'.
+std::string
+unmodelled_out(std::string tmpl)
+{
+	for (std::size_t at = tmpl.find("%%"); at != std::string::npos;
+	     at = tmpl.find("%%", at + 1)) {
+		int code = placeholder_code(tmpl.c_str() + at);
+		if (code >= ph_pkgname)
+			tmpl[at] = '#';
+	}
+	return tmpl;
+}
+
 extern "C" int
 LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
@@ -430,9 +445,9 @@ LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 	auto chunk = [&](std::size_t i, std::string_view fallback) {
 		return std::string(i < chunks.size() ? chunks[i] : fallback);
 	};
-	std::string port_tmpl = chunk(0, "");
-	std::string category_tmpl = chunk(1, port_tmpl);
-	std::string top_tmpl = chunk(2, port_tmpl);
+	std::string port_tmpl = unmodelled_out(chunk(0, ""));
+	std::string category_tmpl = unmodelled_out(chunk(1, port_tmpl));
+	std::string top_tmpl = unmodelled_out(chunk(2, port_tmpl));
 	std::string amplify = chunk(5, "");
 	unsigned times = amplify.empty()
 	    ? 1u
@@ -468,6 +483,7 @@ LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 	clean_up();
 	state.quiet = 1;
 	set_top(top);
+	int unwritten = 0;
 	check(read_category_list() == 0, "the tree's category list");
 	check(load_index() == 0, "the tree's INDEX loads");
 	check(group_index() == 0, "the tree's INDEX is grouped");
@@ -488,7 +504,7 @@ LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 	    extended ? port_readme_extended_size : port_readme_size;
 	remove_readmes();
 	expansion port = fill(port_tmpl, m.port, port_readme_limit);
-	int result = make_readme(port_dir.c_str(), kind_port);
+	int result = make_readme(port_dir.c_str(), kind_port, &unwritten);
 	check(result == (port.length > port_readme_limit ? 1 : 0),
 	    "port README result");
 	check_readme(port_dir, port, port_readme_limit, "port README");
@@ -501,7 +517,7 @@ LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 		remove_readmes();
 		expansion category =
 		    fill(category_tmpl, m.category, category_readme_size);
-		result = make_readme(category_dir.c_str(), kind_category);
+		result = make_readme(category_dir.c_str(), kind_category, &unwritten);
 		check(
 		    result == (category.length > category_readme_size ? 1 : 0),
 		    "category README result");
@@ -519,7 +535,7 @@ LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 		if (top_subdirs * (category_subdirs + 1) <= 256) {
 			remove_readmes();
 			expansion text = fill(top_tmpl, m.top, top_readme_size);
-			result = make_readme(top.c_str(), kind_top);
+			result = make_readme(top.c_str(), kind_top, &unwritten);
 			check(result == (text.length > top_readme_size ? 1 : 0),
 			    "top README result");
 			check_readme(top, text, top_readme_size, "top README");
@@ -530,8 +546,8 @@ LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 		}
 	}
 
-	check(make_readme(top.c_str(), 0) == -1, "kind 0 is refused");
-	check(make_readme(top.c_str(), 3) == -1, "kind 3 is refused");
+	check(make_readme(top.c_str(), 0, &unwritten) == -1, "kind 0 is refused");
+	check(make_readme(top.c_str(), 3, &unwritten) == -1, "kind 3 is refused");
 
 	check_expand(port_tmpl, m.fields);
 	check_expand(category_tmpl, {"", "%%TOP%%", "&<>"});
