@@ -14,7 +14,6 @@
 // page of progress lost on a full disk is a failure like any other.
 #include <unistd.h>
 
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -235,7 +234,7 @@ run(int argc, char **argv)
 	// A reader that goes away (a pipe into head) must not end the run
 	// half done: the pages matter more than the progress lines, whose
 	// loss is reported at the end.
-	(void)std::signal(SIGPIPE, SIG_IGN);
+	platform_ignore_broken_pipe();
 	(void)std::setvbuf(stdout, nullptr, _IOLBF, 0);
 	return check_stdout(run_requests(argc, argv));
 }

@@ -10,6 +10,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#if __has_include(<signal.h>)
+#include <csignal>
+#endif
 
 #ifdef __FreeBSD__
 #include <sys/types.h> // rtprio(2) asks for it first
@@ -247,4 +250,12 @@ platform_alloc_text(std::size_t size)
 	}
 #endif
 	return std::malloc(size);
+}
+
+void
+platform_ignore_broken_pipe()
+{
+#if __has_include(<signal.h>)
+	(void)std::signal(SIGPIPE, SIG_IGN);
+#endif
 }

@@ -64,3 +64,8 @@ int platform_dir_flags();
 // Asks for the highest real-time scheduling priority for this process.
 // A refusal is ignored.
 void platform_raise_priority();
+
+// Makes a write to a pipe whose reader has gone fail with EPIPE instead of
+// ending the process. Every system the tool runs on has <signal.h>; the
+// FreeBSD header set of the compile check has not, and there this is empty.
+void platform_ignore_broken_pipe();
