@@ -23,11 +23,11 @@
 #include <cerrno>
 
 #ifdef __FreeBSD__
-const char platform_optstring[] = ":hnp:qt:Vv";
+const char platform_optstring[] = ":hno:p:qt:Vv";
 #else
 // glibc reorders arguments unless the option string begins with '+'; the
 // ':' after it still keeps getopt silent about errors.
-const char platform_optstring[] = "+:hnp:qt:Vv";
+const char platform_optstring[] = "+:hno:p:qt:Vv";
 #endif
 
 void
@@ -189,6 +189,16 @@ platform_leads_out(int error)
 	return error == ENOTCAPABLE;
 #else
 	return error == EXDEV;
+#endif
+}
+
+int
+platform_leads_out_error()
+{
+#ifdef __FreeBSD__
+	return ENOTCAPABLE;
+#else
+	return EXDEV;
 #endif
 }
 
