@@ -280,6 +280,41 @@ copy_page(int cur, int spare, const char *name, const struct stat &st)
 // whatever the current one lacks and the run did not make is removed.
 // rel is the directory's path below the root, ending in '/' unless empty,
 // in a buffer of path_size bytes.
+// The type of a directory entry: from readdir where the file system gives
+// it, else from fstatat. DT_UNKNOWN when it is gone.
+unsigned char
+entry_type(int dirfd, const struct dirent *e)
+{
+	if (e->d_type != DT_UNKNOWN)
+		return e->d_type;
+	struct stat st;
+	if (fstatat(dirfd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+		return DT_UNKNOWN;
+	return S_ISDIR(st.st_mode) ? DT_DIR : S_ISREG(st.st_mode) ? DT_REG
+								  : DT_LNK;
+}
+
+// True when the directory name (rel below the root) needs no walk: below
+// the top, a run writes no file but README.html, so a directory of either
+// generation without subdirectories (a link count of 2, where the file
+// system keeps the count so) holds that page at most; when this run made
+// it, the two are level already. Spares opening some 35,000 port
+// directories twice a run.
+bool
+settled_dir(int cur, int spare, const char *name, char *rel)
+{
+	std::size_t n = std::strlen(rel);
+	bool made_page = join_text(rel + n, path_size - n, {"/README.html"}) &&
+	    was_made(rel);
+	rel[n] = '\0';
+	struct stat cst, sst;
+	return made_page &&
+	    fstatat(cur, name, &cst, AT_SYMLINK_NOFOLLOW) == 0 &&
+	    S_ISDIR(cst.st_mode) && cst.st_nlink == 2 &&
+	    fstatat(spare, name, &sst, AT_SYMLINK_NOFOLLOW) == 0 &&
+	    S_ISDIR(sst.st_mode) && sst.st_nlink == 2;
+}
+
 void
 level_dir(int cur, int spare, char *rel, int *failures)
 {
@@ -287,7 +322,7 @@ level_dir(int cur, int spare, char *rel, int *failures)
 	bool at_root = rel_length == 0;
 	for (int pass = cur >= 0 ? 0 : 1; pass < 2; pass++) {
 		int from = pass == 0 ? cur : spare;
-		int listed = openat(from, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+		int listed = dup(from);
 		DIR *dir = listed >= 0 ? fdopendir(listed) : nullptr;
 		if (dir == nullptr) {
 			walk_failure(pass == 0 ? current_shown : state.out_shown,
@@ -297,6 +332,7 @@ level_dir(int cur, int spare, char *rel, int *failures)
 			++*failures;
 			continue;
 		}
+		rewinddir(dir);
 		while (struct dirent *e = readdir(dir)) {
 			const char *name = e->d_name;
 			if (std::strcmp(name, ".") == 0 ||
@@ -306,24 +342,32 @@ level_dir(int cur, int spare, char *rel, int *failures)
 			if (!join_text(rel + rel_length, path_size - rel_length,
 				{name}))
 				continue;
-			struct stat cst, sst;
-			bool in_cur = cur >= 0 &&
-			    fstatat(cur, name, &cst, AT_SYMLINK_NOFOLLOW) == 0;
-			bool in_spare =
-			    fstatat(spare, name, &sst, AT_SYMLINK_NOFOLLOW) == 0;
-			if (pass == 0 && !in_cur)
-				continue;
-			if (pass == 0 && S_ISDIR(cst.st_mode)) {
-				if (in_spare && !S_ISDIR(sst.st_mode) &&
-				    !was_made(rel) && unlinkat(spare, name, 0) == 0)
-					in_spare = false;
-				if (!in_spare)
-					(void)mkdirat(spare, name, 0755);
-				int c = open_dir_at(cur, name);
+			unsigned char type = entry_type(from, e);
+			if (type == DT_DIR) {
+				// Both sides' directories are walked once, from
+				// the current one's listing when it has them.
+				struct stat cst;
+				bool in_cur = pass == 0 ||
+				    (cur >= 0 &&
+					fstatat(cur, name, &cst,
+					    AT_SYMLINK_NOFOLLOW) == 0 &&
+					S_ISDIR(cst.st_mode));
+				if (pass == 1 && in_cur)
+					continue;
+				if (pass == 0 && settled_dir(cur, spare, name, rel))
+					continue;
 				int s = open_dir_at(spare, name);
-				if (c >= 0 && s >= 0) {
-					(void)join_text(rel + rel_length,
-					    path_size - rel_length, {name, "/"});
+				if (s < 0 && pass == 0 && errno == ENOENT &&
+				    mkdirat(spare, name, 0755) == 0)
+					s = open_dir_at(spare, name);
+				if (s < 0 && pass == 0 && errno == ENOTDIR &&
+				    !was_made(rel) && unlinkat(spare, name, 0) == 0 &&
+				    mkdirat(spare, name, 0755) == 0)
+					s = open_dir_at(spare, name);
+				int c = pass == 0 ? open_dir_at(cur, name) : -1;
+				(void)join_text(rel + rel_length,
+				    path_size - rel_length, {name, "/"});
+				if (s >= 0 && (pass == 1 || c >= 0)) {
 					level_dir(c, s, rel, failures);
 				} else {
 					walk_failure(state.out_shown, rel, "");
@@ -333,41 +377,39 @@ level_dir(int cur, int spare, char *rel, int *failures)
 					close(c);
 				if (s >= 0)
 					close(s);
-			} else if (pass == 0 && S_ISREG(cst.st_mode)) {
-				if (was_made(rel) ||
-				    (in_spare && S_ISREG(sst.st_mode) &&
-					sst.st_size == cst.st_size &&
-					same_time(sst, cst)))
+				// Gone when it holds none of this run's pages.
+				if (pass == 1 &&
+				    unlinkat(spare, name, AT_REMOVEDIR) != 0 &&
+				    errno != ENOTEMPTY && errno != EEXIST) {
+					walk_failure(state.out_shown, rel, "");
+					++*failures;
+				}
+				continue;
+			}
+			if (was_made(rel))
+				continue;
+			if (pass == 0 && type == DT_REG) {
+				struct stat cst, sst;
+				if (fstatat(cur, name, &cst, AT_SYMLINK_NOFOLLOW) != 0)
+					continue;
+				if (fstatat(spare, name, &sst, AT_SYMLINK_NOFOLLOW) ==
+					0 &&
+				    S_ISREG(sst.st_mode) &&
+				    sst.st_size == cst.st_size && same_time(sst, cst))
 					continue;
 				if (!copy_page(cur, spare, name, cst)) {
 					walk_failure(state.out_shown, rel, "");
 					++*failures;
 				}
-			} else if (pass == 1 && in_spare) {
-				// What the current one has was dealt with above.
-				bool kept = in_cur &&
-				    ((S_ISDIR(cst.st_mode) && S_ISDIR(sst.st_mode)) ||
-					(S_ISREG(cst.st_mode) &&
-					    S_ISREG(sst.st_mode)));
-				if (kept)
+			} else if (pass == 1) {
+				// Kept when the current one has it as a file.
+				struct stat cst;
+				if (type == DT_REG && cur >= 0 &&
+				    fstatat(cur, name, &cst, AT_SYMLINK_NOFOLLOW) ==
+					0 &&
+				    S_ISREG(cst.st_mode))
 					continue;
-				if (S_ISDIR(sst.st_mode)) {
-					int s = open_dir_at(spare, name);
-					if (s >= 0) {
-						(void)join_text(rel + rel_length,
-						    path_size - rel_length,
-						    {name, "/"});
-						level_dir(-1, s, rel, failures);
-						close(s);
-					}
-					// Kept when it holds this run's pages.
-					if (unlinkat(spare, name, AT_REMOVEDIR) != 0 &&
-					    errno != ENOTEMPTY && errno != EEXIST) {
-						walk_failure(state.out_shown, rel, "");
-						++*failures;
-					}
-				} else if (!was_made(rel) &&
-				    unlinkat(spare, name, 0) != 0) {
+				if (unlinkat(spare, name, 0) != 0) {
 					walk_failure(state.out_shown, rel, "");
 					++*failures;
 				}
