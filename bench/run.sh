@@ -142,6 +142,12 @@ run_quillmark() { # tree, measure output file[, templates]
 		2>>"$raw/quillmark.stderr"
 }
 
+# quillmark with -o: to a plain directory (p) or through a link (l).
+run_quillmark_out() { # tree, measure output file, templates, output root
+	UNAME_r=15.0-RELEASE "$measure" -o "$2" "$qm" -q -p "$1" -t "$3" -o "$4" \
+		2>>"$raw/quillmark.stderr"
+}
+
 run_floor() { # snapshot, measure output file[, floor mode]
 	"$measure" -o "$2" "$floor" --write -t ${3:-} "$1" 2>>"$raw/floor.phases"
 }
@@ -313,24 +319,48 @@ for scale in $scales; do
 	on_disk=b
 	stage "snapshots of both template sets taken"
 
+	# The -o cases keep their own pages: a plain directory that already
+	# holds a whole site, and a link with two generations beside it, both
+	# holding set B as the tree does.
+	outdir="$scratch/out-${scale}x"
+	pubdir="$scratch/pub-${scale}x"
+	rm -rf "$outdir" "$pubdir"
+	mkdir -p "$pubdir/first"
+	ln -s first "$pubdir/site"
+	run_quillmark_out "$tree" "$raw/prime.txt" "$templates_b" "$outdir" || true
+	check_status "$raw/prime.txt" "the first run with -o to a directory at ${scale}x"
+	for _ in 1 2; do
+		run_quillmark_out "$tree" "$raw/prime.txt" "$templates_b" "$pubdir/site" || true
+		check_status "$raw/prime.txt" "a first run with -o through a link at ${scale}x"
+	done
+	on_p=b
+	on_l=b
+	stage "-o directory and link primed"
+
 	# (a) Every page changes: each writing run writes the set that is not
 	# on disk. (b) Nothing changes: each run writes the set on disk. In
 	# each round the four programs take turns in a rotating order, so that
 	# a drift of the disk's speed or an after-effect of the previous run
 	# weighs on all alike. The compare floor only reads.
 	for phase in a b; do
-		for who in q t o c; do : >"$raw/$phase-$who-${scale}x.txt"; done
+		for who in q t o c p l; do : >"$raw/$phase-$who-${scale}x.txt"; done
 		: >"$raw/$phase-mtimes-${scale}x.txt"
+		: >"$raw/$phase-mtimes-l-${scale}x.txt"
 		for i in $(seq "$n"); do
-			order="q t o c"
-			for _ in $(seq $((i % 4))); do
+			order="q t o c p l"
+			for _ in $(seq $((i % 6))); do
 				order="${order#* } ${order%% *}"
 			done
 			for who in $order; do
-				want=$on_disk
+				have=$on_disk
+				[ "$who" = p ] && have=$on_p
+				[ "$who" = l ] && have=$on_l
+				want=$have
 				if [ "$phase" = a ] && [ "$who" != c ]; then
-					want=$([ "$on_disk" = a ] && echo b || echo a)
+					want=$([ "$have" = a ] && echo b || echo a)
 				fi
+				tset=$plain
+				[ "$want" = b ] && tset=$templates_b
 				out="$raw/$phase-$who-${scale}x.txt"
 				maybe_sync
 				case $who in
@@ -347,12 +377,28 @@ for scale in $scales; do
 				t) run_floor "$snap-$want" "$out" ;;
 				o) run_floor "$snap-$want" "$out" --overwrite ;;
 				c) run_floor "$snap-$want" "$out" --compare ;;
+				p) run_quillmark_out "$tree" "$out" "$tset" "$outdir" || true ;;
+				l)
+					[ "$phase" = b ] && mtimes "$pubdir/site/" >"$raw/mtimes-before"
+					run_quillmark_out "$tree" "$out" "$tset" "$pubdir/site" || true
+					if [ "$phase" = b ]; then
+						mtimes "$pubdir/site/" >"$raw/mtimes-after"
+						diff <(sed "s|$pubdir/site/||" "$raw/mtimes-before") \
+							<(sed "s|$pubdir/site/||" "$raw/mtimes-after") |
+							grep -c '^>' >>"$raw/$phase-mtimes-l-${scale}x.txt" || true
+					fi ;;
 				esac
 				check_status "$out" "$who in phase $phase at ${scale}x"
-				on_disk=$want
+				case $who in
+				p) on_p=$want ;;
+				l) on_l=$want ;;
+				*) on_disk=$want ;;
+				esac
 			done
-			printf '  %s round %d: quillmark %.3f s, floors: truncate %.3f s, overwrite %.3f s, compare %.3f s\n' \
+			printf '  %s round %d: quillmark %.3f s, -o dir %.3f s, -o link %.3f s, floors: truncate %.3f s, overwrite %.3f s, compare %.3f s\n' \
 				"$phase" "$i" "$(values "$raw/$phase-q-${scale}x.txt" wall | tail -1)" \
+				"$(values "$raw/$phase-p-${scale}x.txt" wall | tail -1)" \
+				"$(values "$raw/$phase-l-${scale}x.txt" wall | tail -1)" \
 				"$(values "$raw/$phase-t-${scale}x.txt" wall | tail -1)" \
 				"$(values "$raw/$phase-o-${scale}x.txt" wall | tail -1)" \
 				"$(values "$raw/$phase-c-${scale}x.txt" wall | tail -1)"
@@ -365,8 +411,8 @@ for scale in $scales; do
 	fi
 
 	# Medians of quillmark's time over each floor's, paired by round.
-	ratio_to() { # phase, floor letter
-		paste <(values "$raw/$1-q-${scale}x.txt" wall) <(values "$raw/$1-$2-${scale}x.txt" wall) |
+	ratio_to() { # phase, floor letter[, who: q by default]
+		paste <(values "$raw/$1-${3:-q}-${scale}x.txt" wall) <(values "$raw/$1-$2-${scale}x.txt" wall) |
 			awk '{ print $1 / $2 }' | median
 	}
 	for phase in a b; do
@@ -386,6 +432,21 @@ for scale in $scales; do
 	done
 	changed=$(awk '{ s += $1 } END { print s + 0 }' "$raw/b-mtimes-${scale}x.txt")
 	echo "unchanged:   README.html files whose modification time changed in the $n runs of (b): $changed"
+	for phase in a b; do
+		echo "($phase) -o: medians of $n: to a directory $(values "$raw/$phase-p-${scale}x.txt" wall | median) s" \
+			"(user $(values "$raw/$phase-p-${scale}x.txt" user | median), sys $(values "$raw/$phase-p-${scale}x.txt" sys | median))," \
+			"through a link $(values "$raw/$phase-l-${scale}x.txt" wall | median) s" \
+			"(user $(values "$raw/$phase-l-${scale}x.txt" user | median), sys $(values "$raw/$phase-l-${scale}x.txt" sys | median))"
+		echo "             median of paired ratios: directory over overwrite floor $(calc '%.3f' "$(ratio_to "$phase" o p)")," \
+			"over compare floor $(calc '%.3f' "$(ratio_to "$phase" c p)");" \
+			"link over in-place run $(calc '%.3f' "$(ratio_to "$phase" q l)")"
+	done
+	changed_l=$(awk '{ s += $1 } END { print s + 0 }' "$raw/b-mtimes-l-${scale}x.txt")
+	echo "unchanged:   pages seen through the link whose modification time changed in the $n runs of (b): $changed_l"
+	echo "-o goals:    (a) directory/overwrite $(calc '%.3f' "$(ratio_to a o p)") (<= 1.3)," \
+		"(b) directory/compare $(calc '%.3f' "$(ratio_to b c p)") (<= 1.5)," \
+		"link/in-place (a) $(calc '%.3f' "$(ratio_to a q l)") (b) $(calc '%.3f' "$(ratio_to b q l)") (<= 1.5)," \
+		"mtimes changed through the link in (b): $changed_l" >>"$raw/publish-goals-${scale}x.txt"
 
 	q="$raw/a-q-${scale}x.txt"
 	qw=$(values "$q" wall | median)
@@ -475,6 +536,7 @@ awk -v scales="$scales" '
 			printf "instructions per port: %.0f\n", ir / irports;
 	}' "$summary"
 cat "$raw/extensions-goals.txt" 2>/dev/null || true
+cat "$raw"/publish-goals-*.txt 2>/dev/null || true
 echo "load after:  $(cut -d' ' -f1-3 /proc/loadavg)"
 echo "elapsed:     $((SECONDS - started)) s"
 if [ "$clean" != 1 ]; then

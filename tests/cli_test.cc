@@ -36,6 +36,7 @@ const std::string help_text =
     "-n             Use normal handling of relative paths, instead of making them\n"
     "               relative to ${PORTSDIR} (paths beginning with \".\" or \"..\"\n"
     "               are always treated normally).\n"
+    "-o pathname    Write the README.html files below pathname instead of the tree.\n"
     "-p pathname    Use pathname as the top level of the ports tree.  Any relative\n"
     "               paths in pathname-list will be relative to this, unless \"-n\"\n"
     "               is used.  Defaults to \"/usr/ports\", or the setting of the\n"
@@ -261,7 +262,7 @@ class Portsdir : public Tree {};
 
 TEST_F(Cli, HelpPrintsItsTextAndEndsTheRun)
 {
-	ASSERT_EQ(std::count(help_text.begin(), help_text.end(), '\n'), 25);
+	ASSERT_EQ(std::count(help_text.begin(), help_text.end(), '\n'), 26);
 	const std::vector<Strings> cases = {
 		{"-h"},
 		{"-h", "-x"},

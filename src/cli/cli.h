@@ -25,3 +25,7 @@
 // Sets templates_dir from pathname (a -t option), or when pathname is null
 // to the default. 0, or -1 after messages.
 [[nodiscard]] int set_templates_dir(const char *pathname);
+
+// Sets out_dir from pathname (a -o option), made absolute but not
+// resolved. 0, or -1 after messages.
+[[nodiscard]] int set_out_dir(const char *pathname);

@@ -218,3 +218,39 @@ set_templates_dir(const char *pathname)
 		    state.templates_dir);
 	return 0;
 }
+
+int
+set_out_dir(const char *pathname)
+{
+	// Taken as named, from the working directory when relative: the
+	// output root may be a link, and is used as one. Slashes at its end
+	// would make it its target.
+	std::size_t n = std::strlen(pathname);
+	while (n > 1 && pathname[n - 1] == '/')
+		n--;
+	std::string_view named(pathname, n);
+	bool fits;
+	if (pathname[0] == '/') {
+		fits = copy_text(state.out_dir, sizeof state.out_dir, named);
+	} else {
+		char cwd[path_size];
+		if (getcwd(cwd, sizeof cwd) == nullptr) {
+			std::perror("getcwd");
+			return -1;
+		}
+		fits = join_text(state.out_dir, sizeof state.out_dir,
+		    {cwd, std::strcmp(cwd, "/") == 0 ? "" : "/", named});
+	}
+	if (!fits || n == 0) {
+		if (!fits)
+			report_too_long({pathname});
+		state.out_dir[0] = '\0';
+		std::fprintf(
+		    stderr, "Invalid pathname argument: \"%s\"\n", pathname);
+		return -1;
+	}
+	if (state.verbosity != 0)
+		std::fprintf(stderr, "Setting output directory to \"%s\"\n",
+		    state.out_dir);
+	return 0;
+}

@@ -21,6 +21,7 @@
 #include "catalogue/catalogue.h"
 #include "cli/cli.h"
 #include "platform/platform.h"
+#include "readme/publish.h"
 #include "readme/readme.h"
 #include "state/pathnames.h"
 #include "state/state.h"
@@ -35,6 +36,7 @@ Options:
 -n             Use normal handling of relative paths, instead of making them
                relative to ${PORTSDIR} (paths beginning with "." or ".."
                are always treated normally).
+-o pathname    Write the README.html files below pathname instead of the tree.
 -p pathname    Use pathname as the top level of the ports tree.  Any relative
                paths in pathname-list will be relative to this, unless "-n"
                is used.  Defaults to "/usr/ports", or the setting of the
@@ -75,6 +77,10 @@ read_options(int argc, char **argv)
 				    "Using normal handling of relative paths\n",
 				    stderr);
 			state.normal_paths++;
+			break;
+		case 'o':
+			if (set_out_dir(optarg) != 0)
+				errors++;
 			break;
 		case 'p':
 			if (set_top_dir(optarg) != 0)
@@ -132,6 +138,10 @@ read_options(int argc, char **argv)
 	return errors;
 }
 
+// The README.html files of all pathname arguments that could not be
+// written: with any, a publishing run does not switch.
+static int pages_unwritten;
+
 // Makes the README that one pathname argument asks for. Returns 0 when it
 // and every README below it that it asked for were made or are right
 // already, 1 when any failed (the reason has been reported), -1 when what
@@ -161,6 +171,7 @@ request_pathname(const char *pathname)
 	int unwritten = 0;
 	int result = make_readme(path, kind, &unwritten);
 	std::free(path);
+	pages_unwritten += unwritten;
 	if (result == -1 && package_index_failed())
 		return -1;
 	return result != 0 || unwritten != 0 ? 1 : 0;
@@ -190,7 +201,8 @@ run_requests(int argc, char **argv)
 		return -1;
 	if (state.templates_dir[0] == '\0' && set_templates_dir(nullptr) != 0)
 		return -1;
-	if (start_up() == -1)
+	take_run_lock();
+	if (start_up() == -1 || prepare_output() == -1)
 		return -1;
 
 	// A whole-tree run counts the pages it could not write.
@@ -198,7 +210,7 @@ run_requests(int argc, char **argv)
 		int unwritten = 0;
 		if (make_readme(state.top_dir, kind_top, &unwritten) == -1)
 			return -1;
-		return count_status(unwritten);
+		return count_status(unwritten + finish_output(unwritten));
 	}
 
 	for (int i = optind; i < argc; i++) {
@@ -207,7 +219,7 @@ run_requests(int argc, char **argv)
 			return -1;
 		errors += result;
 	}
-	return count_status(errors);
+	return count_status(errors + finish_output(pages_unwritten));
 }
 
 // Flushes standard output and reports a failure of any write to it. Returns

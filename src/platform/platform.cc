@@ -26,11 +26,11 @@
 #include <cerrno>
 
 #ifdef __FreeBSD__
-const char platform_optstring[] = ":hnp:qt:Vv";
+const char platform_optstring[] = ":hno:p:qt:Vv";
 #else
 // glibc reorders arguments unless the option string begins with '+'; the
 // ':' after it still keeps getopt silent about errors.
-const char platform_optstring[] = "+:hnp:qt:Vv";
+const char platform_optstring[] = "+:hno:p:qt:Vv";
 #endif
 
 void
@@ -234,6 +234,16 @@ platform_close_output(int fd, [[maybe_unused]] const char *path)
 	}
 #endif
 	return result;
+}
+
+int
+platform_leads_out_error()
+{
+#ifdef __FreeBSD__
+	return ENOTCAPABLE;
+#else
+	return EXDEV;
+#endif
 }
 
 void *

@@ -44,6 +44,8 @@ int platform_dir_flags();
 [[nodiscard]] int platform_open_beneath(
     int dirfd, const char *rel, int flags, int mode);
 [[nodiscard]] bool platform_leads_out(int error);
+// The errno value that platform_leads_out takes for leading out.
+[[nodiscard]] int platform_leads_out_error();
 #ifndef __FreeBSD__
 // The same for kernels without openat2: stricter, as it refuses every
 // symbolic link on the way, the last name's included (as leading out, or

@@ -21,6 +21,7 @@
 
 #include "catalogue/catalogue.h"
 #include "platform/platform.h"
+#include "readme/publish.h"
 #include "readme/readme.h"
 #include "state/state.h"
 
@@ -72,30 +73,32 @@ refuse(const char *path, const char *why)
 }
 
 // Opens path for writing (and for reading, where allowed, so that it can be
-// compared) without truncating it and without ever blocking. A missing file
-// is created, and *created tells so: a page that then cannot be written
-// whole is removed again. -1 after the report.
+// compared) without truncating it and without ever blocking; shown is its
+// path as messages show it. A missing file is created, and *created tells
+// so: a page that then cannot be written whole is removed again. -1 after
+// the report.
 int
-open_readme(const char *path, bool *readable, bool *created)
+open_readme(const char *path, const char *shown, bool *readable,
+    bool *created)
 {
 	int flags = O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | platform_direct_flag();
 	*readable = true;
 	*created = false;
 	int access = O_RDWR;
-	int fd = open_in_tree(path, access | flags, 0);
+	int fd = open_output(path, access | flags, 0);
 	if (fd < 0 && errno == EACCES) {
 		// Writable but not readable: written without comparing.
 		*readable = false;
 		access = O_WRONLY;
-		fd = open_in_tree(path, access | flags, 0);
+		fd = open_output(path, access | flags, 0);
 	}
 	if (fd < 0 && errno == ENOENT) {
-		fd = open_in_tree(
+		fd = open_output(
 		    path, access | flags | O_CREAT | O_EXCL, 0644);
 		*created = fd >= 0;
 		// Made by another meanwhile: opened as it is.
 		if (fd < 0 && errno == EEXIST)
-			fd = open_in_tree(path, access | flags, 0);
+			fd = open_output(path, access | flags, 0);
 	}
 	if (fd >= 0)
 		return fd;
@@ -103,14 +106,16 @@ open_readme(const char *path, bool *readable, bool *created)
 	int error = errno;
 	if (error == ENXIO) {
 		// Write-only and non-blocking: a FIFO without a reader.
-		refuse(path, "not a regular file");
+		refuse(shown, "not a regular file");
 	} else if ((error == ELOOP || error == EMLINK) &&
-	    lstat(path, &st) == 0 && S_ISLNK(st.st_mode)) {
+	    lstat(shown, &st) == 0 && S_ISLNK(st.st_mode)) {
 		// The systems disagree on the error of O_NOFOLLOW.
-		refuse(path, "it is a symbolic link");
+		refuse(shown, "it is a symbolic link");
+	} else if (state.out_dir[0] != '\0' && platform_leads_out(error)) {
+		refuse(shown, "the path leads out of the output directory");
 	} else {
 		errno = error;
-		report_open_failure(path, "written");
+		report_open_failure(shown, "written");
 	}
 	return -1;
 }
@@ -158,7 +163,9 @@ remove_created(const char *path, const struct stat &st)
 	if (!copy_text(dir, sizeof dir,
 		std::string_view(path, static_cast<std::size_t>(slash - path))))
 		return;
-	int dirfd = std::strcmp(dir, state.top_dir) == 0
+	int dirfd = state.out_dir[0] != '\0'
+	    ? open_output(dir, platform_dir_flags(), 0)
+	    : std::strcmp(dir, state.top_dir) == 0
 	    ? dup(tree_fd())
 	    : open_in_tree(dir, platform_dir_flags(), 0);
 	if (dirfd < 0)
@@ -181,16 +188,22 @@ write_file(const char *dir, std::string_view name, const char *text,
 		report_too_long({dir, "/", name});
 		return 1;
 	}
+	// With -o, messages name the file written below the output root.
+	char shown[path_size];
+	if (!output_shown(path, shown, sizeof shown)) {
+		report_too_long({state.out_dir, "/", path});
+		return 1;
+	}
 	bool readable = false;
 	bool created = false;
-	int fd = open_readme(path, &readable, &created);
+	int fd = open_readme(path, shown, &readable, &created);
 	if (fd < 0)
 		return 1;
 
 	struct stat st;
 	const char *refusal = nullptr;
 	if (fstat(fd, &st) != 0) {
-		std::perror(path);
+		std::perror(shown);
 		close(fd);
 		return 1;
 	}
@@ -199,7 +212,7 @@ write_file(const char *dir, std::string_view name, const char *text,
 	else if (st.st_nlink > 1)
 		refusal = "the file has other hard links";
 	if (refusal != nullptr) {
-		refuse(path, refusal);
+		refuse(shown, refusal);
 		close(fd);
 		return 1;
 	}
@@ -210,6 +223,9 @@ write_file(const char *dir, std::string_view name, const char *text,
 	int error = 0;
 	if (!same && !write_page(fd, text, length, old_size))
 		error = errno;
+	// Published through a link: the time a reader should see.
+	if (error == 0)
+		error = settle_page(path, fd, st, same, text, length);
 	// A delayed write error (a full disk, NFS) shows only here.
 	if (platform_close_output(fd, path) != 0 && error == 0)
 		error = errno;
@@ -219,7 +235,7 @@ write_file(const char *dir, std::string_view name, const char *text,
 	if (created)
 		remove_created(path, st);
 	errno = error;
-	std::perror(path);
+	std::perror(shown);
 	return 1;
 }
 int

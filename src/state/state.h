@@ -32,6 +32,9 @@ struct run_state {
 	char top_dir[path_size];       // absolute top of the ports tree
 	char top_dir_slash[path_size]; // top_dir followed by "/"
 	char templates_dir[path_size]; // absolute templates directory
+	char out_dir[path_size];       // -o: the output root, absolute, as
+				       // named (a link is not resolved);
+				       // empty: pages go into the tree
 
 	// Inputs, loaded once.
 	char category_list[category_list_size]; // packed string list
@@ -50,6 +53,18 @@ struct run_state {
 
 	int top_fd; // top_dir, that the tree's files are opened beneath
 	bool top_fd_open;
+
+	// With -o: the directory that pages are written beneath (out_dir, or
+	// when out_dir is a link the generation being brought up to date),
+	// and its path as messages show it.
+	int out_fd;
+	bool out_fd_open;
+	char out_shown[path_size];
+	// When out_dir is a link: the generation it points to (-1 when it
+	// cannot be opened), and whether this tool made it.
+	bool publishing;
+	int current_fd;
+	bool current_ours;
 };
 
 extern run_state state;

@@ -1,0 +1,292 @@
+// -o: pages below an output root, published through a link, one run at a
+// time.
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <filesystem>
+#include <map>
+#include <thread>
+
+#include "harness.h"
+
+namespace fs = std::filesystem;
+using namespace qmtest;
+
+namespace {
+
+// Every regular file below root by its relative path, with its bytes (the
+// generation marker left out).
+std::map<std::string, std::string>
+files_below(const std::string &root)
+{
+	std::map<std::string, std::string> files;
+	for (auto &e : fs::recursive_directory_iterator(root)) {
+		std::string rel = fs::relative(e.path(), root).string();
+		if (e.is_regular_file() && rel != ".quillmark-generation")
+			files[rel] = read_file(e.path().string());
+	}
+	return files;
+}
+
+// Size and modification time of each file below root.
+std::map<std::string, std::pair<off_t, long long>>
+stamps_below(const std::string &root)
+{
+	std::map<std::string, std::pair<off_t, long long>> stamps;
+	for (auto &e : fs::recursive_directory_iterator(root)) {
+		struct stat st;
+		if (e.is_regular_file() && stat(e.path().c_str(), &st) == 0)
+			stamps[fs::relative(e.path(), root).string()] = {st.st_size,
+			    st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec};
+	}
+	return stamps;
+}
+
+// A small tree and two template sets below dir, all of it readable by
+// everyone and, when run as root, owned by uid 65534 so that the runs can
+// go as that user (who takes no real-time priority, so a reader beside
+// the tool is not starved).
+struct Site {
+	TempDir dir;
+	RunOptions opt;
+	Site()
+	{
+		put_small_tree(dir, "tree");
+		put_simple_templates(dir, "a");
+		put_simple_templates(dir, "b");
+		// The sets differ in their port pages only.
+		dir.put("b/README.port", "port B [%%PKG%%] [%%COMMENT%%]\n");
+		chmod(dir.path().c_str(), 0755);
+		opt.as_nobody = running_as_root();
+		if (opt.as_nobody) {
+			for (auto &e : fs::recursive_directory_iterator(dir.path()))
+				(void)lchown(e.path().c_str(), 65534, 65534);
+		}
+		(void)chown(dir.path().c_str(), 65534, 65534);
+	}
+	Result run(const std::string &set, const std::string &out,
+	    std::vector<std::string> more = {}) const
+	{
+		std::vector<std::string> args = {"-q", "-p", dir / "tree", "-t",
+		    dir / set, "-o", dir / out};
+		args.insert(args.end(), more.begin(), more.end());
+		return run_tool(args, opt);
+	}
+	std::string target(const std::string &link) const
+	{
+		return fs::read_symlink(dir / link).string();
+	}
+};
+
+} // namespace
+
+// A tree that its user cannot write, owned by root, published by another
+// user: the pages below OUT are the in-place run's, and the tree is left
+// as it was.
+TEST(Publish, ReadOnlyTreeOwnedByAnother)
+{
+	if (!running_as_root())
+		GTEST_SKIP() << "needs root to own the tree and switch users";
+	TempDir dir;
+	put_small_tree(dir, "tree");
+	put_simple_templates(dir, "tpl");
+	dir.mkdir("out");
+	chmod(dir.path().c_str(), 0755);
+	chown((dir / "out").c_str(), 65534, 65534);
+	auto before = files_below(dir / "tree");
+	for (auto &e : fs::recursive_directory_iterator(dir / "tree"))
+		chmod(e.path().c_str(), e.is_directory() ? 0555 : 0444);
+	chmod((dir / "tree").c_str(), 0555);
+	RunOptions nobody;
+	nobody.as_nobody = true;
+	Result r = run_tool({"-p", dir / "tree", "-t", dir / "tpl", "-o",
+			       dir / "out/site"},
+	    nobody);
+	EXPECT_EQ(r.status, 0) << r.err;
+	EXPECT_EQ(r.err, "");
+	EXPECT_EQ(files_below(dir / "tree"), before);
+
+	chmod((dir / "tree").c_str(), 0755);
+	for (auto &e : fs::recursive_directory_iterator(dir / "tree"))
+		chmod(e.path().c_str(), e.is_directory() ? 0755 : 0644);
+	Result in_place = run_tool({"-p", dir / "tree", "-t", dir / "tpl"});
+	ASSERT_EQ(in_place.status, 0) << in_place.err;
+	EXPECT_EQ(r.out, in_place.out);
+	std::map<std::string, std::string> pages;
+	for (auto &[rel, text] : files_below(dir / "tree")) {
+		if (rel.ends_with("README.html"))
+			pages[rel] = text;
+	}
+	EXPECT_EQ(pages.size(), 6u);
+	EXPECT_EQ(files_below(dir / "out/site"), pages);
+}
+
+// Pathname arguments name the tree's directories; their pages, and only
+// theirs, go below OUT, where the refusals of the tree hold too.
+TEST(Publish, PathnamesBelowOutput)
+{
+	Site s;
+	Result r = s.run("a", "out", {"misc/foo", "archivers"});
+	EXPECT_EQ(r.status, 0) << r.err;
+	auto out = files_below(s.dir / "out");
+	EXPECT_EQ(out.size(), 3u);
+	EXPECT_TRUE(out.count("misc/foo/README.html"));
+	EXPECT_TRUE(out.count("archivers/zip/README.html"));
+	EXPECT_FALSE(s.dir.exists("tree/misc/foo/README.html"));
+
+	fs::remove(s.dir / "out/misc/foo/README.html");
+	fs::create_symlink(s.dir / "elsewhere", s.dir / "out/misc/foo/README.html");
+	r = s.run("b", "out", {"misc/foo"});
+	EXPECT_EQ(r.status, 1);
+	EXPECT_EQ(r.err, s.dir / "out/misc/foo/README.html" +
+		": not written: it is a symbolic link\n");
+	EXPECT_FALSE(s.dir.exists("elsewhere"));
+}
+
+// Twenty runs through a link, alternating two template sets, while a
+// reader reads pages through it: every read is a whole page of one set,
+// after each run the site is wholly that run's set, and the pages that
+// no set changes keep their size and modification time.
+TEST(Publish, LinkSwitchesWholeSites)
+{
+	Site s;
+	ASSERT_EQ(s.run("a", "ref-a").status, 0);
+	ASSERT_EQ(s.run("b", "ref-b").status, 0);
+	auto ref_a = files_below(s.dir / "ref-a");
+	auto ref_b = files_below(s.dir / "ref-b");
+	ASSERT_NE(ref_a, ref_b);
+	ASSERT_EQ(s.run("a", "first").status, 0);
+	fs::create_directory_symlink("first", s.dir / "site");
+
+	const std::vector<std::string> watched = {"README.html",
+	    "misc/README.html", "misc/foo/README.html", "archivers/zip/README.html"};
+	std::atomic<bool> done{false};
+	std::atomic<int> reads{0}, torn{0};
+	std::thread reader([&] {
+		while (!done) {
+			for (auto &rel : watched) {
+				std::string got = read_file(s.dir / "site/" + rel);
+				if (got != ref_a[rel] && got != ref_b[rel])
+					torn++;
+				reads++;
+			}
+		}
+	});
+	std::map<std::string, std::pair<off_t, long long>> unchanged, changed;
+	for (int i = 0; i < 20; i++) {
+		bool b = i % 2 == 0;
+		Result r = s.run(b ? "b" : "a", "site");
+		EXPECT_EQ(r.status, 0) << r.err;
+		EXPECT_EQ(files_below(s.dir / "site/"), b ? ref_b : ref_a) << i;
+		auto stamps = stamps_below(s.dir / "site/");
+		stamps.erase(".quillmark-generation");
+		// A changed page is never older than the one it replaces.
+		for (auto &[rel, text] : ref_a) {
+			if (ref_b[rel] == text)
+				continue;
+			EXPECT_GE(stamps[rel].second, changed[rel].second) << rel;
+			changed[rel] = stamps[rel];
+			stamps.erase(rel);
+		}
+		if (i > 0) {
+			EXPECT_EQ(stamps, unchanged) << i;
+		}
+		unchanged = stamps;
+	}
+	done = true;
+	reader.join();
+	EXPECT_EQ(torn, 0) << "of " << reads << " reads";
+	EXPECT_EQ(unchanged.size(), 3u);
+	// The current generation, the one before, and the first, which this
+	// tool did not make.
+	int dirs = 0;
+	for (auto &e : fs::directory_iterator(s.dir.path()))
+		dirs += e.path().filename().string().starts_with("site.");
+	EXPECT_EQ(dirs, 2);
+	EXPECT_TRUE(s.dir.exists("first/README.html"));
+	EXPECT_TRUE(s.target("site").starts_with("site.2"));
+}
+
+// A page that cannot be written (a file size limit standing in for a full
+// disk) stops the switch: the link and the generation it points to stay
+// as they were. Pages that the run does not make are carried over.
+TEST(Publish, FailedWriteSwitchesNothing)
+{
+	Site s;
+	ASSERT_EQ(s.run("a", "first", {"misc"}).status, 0);
+	fs::create_directory_symlink("first", s.dir / "site");
+	ASSERT_EQ(s.run("a", "site").status, 0);
+	std::string current = s.target("site");
+	auto files = files_below(s.dir / "site/");
+	EXPECT_EQ(files.size(), 6u);
+	auto stamps = stamps_below(s.dir / "site/");
+
+	s.dir.put("big/README.top", "top\n%%SUBDIR%%end\n");
+	s.dir.put("big/README.category", "cat\n%%SUBDIR%%end\n");
+	s.dir.put("big/README.port", std::string(6000, 'x') + "%%PKG%%\n");
+	for (auto &e : fs::recursive_directory_iterator(s.dir / "big"))
+		(void)lchown(e.path().c_str(), 65534, 65534);
+	RunOptions limited = s.opt;
+	limited.fsize_limit = 4096;
+	Result r = run_tool({"-q", "-p", s.dir / "tree", "-t", s.dir / "big",
+				"-o", s.dir / "site"},
+	    limited);
+	EXPECT_EQ(r.status, 3) << r.err;
+	EXPECT_NE(r.err.find(s.dir / "site: not switched: 3 pages not written; "
+				     "it still points to \"" + current + "\"\n"),
+	    std::string::npos)
+	    << r.err;
+	EXPECT_EQ(s.target("site"), current);
+	EXPECT_EQ(files_below(s.dir / "site/"), files);
+	EXPECT_EQ(stamps_below(s.dir / "site/"), stamps);
+
+	// A port missing from the INDEX keeps its page from the last run.
+	s.dir.put("tree/INDEX-15", read_file(s.dir / "tree/INDEX-15").substr(
+					   read_file(s.dir / "tree/INDEX-15").find('\n') + 1));
+	r = s.run("b", "site");
+	EXPECT_EQ(r.status, 0) << r.err;
+	EXPECT_NE(s.target("site"), current);
+	EXPECT_EQ(read_file(s.dir / "site/archivers/zip/README.html"),
+	    files["archivers/zip/README.html"]);
+}
+
+// A second run waits for the one that holds the lock on the directory
+// that holds OUT, saying so at -v, and writes nothing meanwhile.
+TEST(Publish, SecondRunWaits)
+{
+	Site s;
+	int held = open(s.dir.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+	ASSERT_EQ(flock(held, LOCK_EX), 0);
+	std::string err_file = s.dir / "err";
+	write_file(err_file, "");
+	chmod(err_file.c_str(), 0666);
+	Result r;
+	std::thread second([&] {
+		RunOptions opt;
+		opt.binary = "/bin/sh";
+		r = run_tool({"-c", "exec \"$0\" \"$@\" 2>" + err_file,
+				 binary_path(), "-v",
+				 "-p", s.dir / "tree", "-t", s.dir / "a", "-o",
+				 s.dir / "out"},
+		    opt);
+	});
+	// As long as it takes (the harness ends a hung run after a minute).
+	for (int i = 0; i < 6000 &&
+	     read_file(err_file).find("Waiting") == std::string::npos;
+	     i++)
+		usleep(10000);
+	EXPECT_FALSE(s.dir.exists("out/README.html"));
+	close(held);
+	second.join();
+	EXPECT_EQ(r.status, 0);
+	EXPECT_NE(read_file(err_file).find("Waiting for another run to finish "
+					   "with \"" + s.dir.path() + "\"\n"),
+	    std::string::npos)
+	    << read_file(err_file);
+	EXPECT_TRUE(s.dir.exists("out/misc/foo/README.html"));
+}
