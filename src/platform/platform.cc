@@ -13,6 +13,13 @@
 #if __has_include(<signal.h>)
 #include <csignal>
 #endif
+// Every system the tool runs on has these; the FreeBSD header set of the
+// compile check has not, and there listing and locking fail with ENOSYS.
+#if __has_include(<dirent.h>) && __has_include(<sys/file.h>)
+#define HAVE_DIRENT_FLOCK 1
+#include <dirent.h>
+#include <sys/file.h>
+#endif
 
 #ifdef __FreeBSD__
 #include <sys/types.h> // rtprio(2) asks for it first
@@ -269,3 +276,93 @@ platform_ignore_broken_pipe()
 	(void)std::signal(SIGPIPE, SIG_IGN);
 #endif
 }
+
+#ifdef HAVE_DIRENT_FLOCK
+// A listing is the system's DIR, under a name of this layer's.
+static DIR *
+dir_of(platform_list *list)
+{
+	return reinterpret_cast<DIR *>(list);
+}
+
+platform_list *
+platform_list_dir(int fd)
+{
+	DIR *dir = fdopendir(fd);
+	if (dir == nullptr)
+		return nullptr;
+	// A descriptor duplicated from one listed before shares its offset.
+	rewinddir(dir);
+	return reinterpret_cast<platform_list *>(dir);
+}
+
+bool
+platform_next_entry(
+    platform_list *list, int dirfd, const char **name, entry_kind *kind)
+{
+	struct dirent *e;
+	do {
+		e = readdir(dir_of(list));
+		if (e == nullptr)
+			return false;
+	} while (std::strcmp(e->d_name, ".") == 0 ||
+	    std::strcmp(e->d_name, "..") == 0);
+	*name = e->d_name;
+	if (e->d_type != DT_UNKNOWN) {
+		*kind = e->d_type == DT_DIR ? entry_kind::directory
+		    : e->d_type == DT_REG   ? entry_kind::regular
+					    : entry_kind::other;
+		return true;
+	}
+	struct stat st;
+	if (fstatat(dirfd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+		*kind = entry_kind::unknown;
+	else
+		*kind = S_ISDIR(st.st_mode) ? entry_kind::directory
+		    : S_ISREG(st.st_mode)   ? entry_kind::regular
+					    : entry_kind::other;
+	return true;
+}
+
+void
+platform_close_list(platform_list *list)
+{
+	closedir(dir_of(list));
+}
+
+int
+platform_lock(int fd, bool wait)
+{
+	int result;
+	while ((result = flock(fd, wait ? LOCK_EX : LOCK_EX | LOCK_NB)) != 0 &&
+	    errno == EINTR) {
+	}
+	return result;
+}
+#else
+
+platform_list *
+platform_list_dir(int)
+{
+	errno = ENOSYS;
+	return nullptr;
+}
+
+bool
+platform_next_entry(platform_list *, int, const char **, entry_kind *)
+{
+	return false;
+}
+
+void
+platform_close_list(platform_list *)
+{
+}
+
+int
+platform_lock(int, bool)
+{
+	errno = ENOSYS;
+	return -1;
+}
+#endif

@@ -67,6 +67,25 @@ int platform_dir_flags();
 // A refusal is ignored.
 void platform_raise_priority();
 
+// Lists the directory open on fd, whose descriptor the listing takes over:
+// call platform_next_entry until it gives false, then platform_close_list.
+// Null with errno set when it cannot be listed.
+struct platform_list;
+[[nodiscard]] platform_list *platform_list_dir(int fd);
+// The kind of a listed entry, from the listing where the file system gives
+// it, else from fstatat beneath dirfd; unknown when it is gone.
+enum class entry_kind : unsigned char { unknown, directory, regular, other };
+// The next entry's name (valid until the next call) and kind, "." and ".."
+// left out; false at the end.
+[[nodiscard]] bool platform_next_entry(
+    platform_list *list, int dirfd, const char **name, entry_kind *kind);
+void platform_close_list(platform_list *list);
+
+// Takes the exclusive advisory lock of the open file or directory fd, which
+// goes with the descriptor: 0, or -1 with errno set (EWOULDBLOCK when
+// another holds it and wait is false).
+[[nodiscard]] int platform_lock(int fd, bool wait);
+
 // Makes a write to a pipe whose reader has gone fail with EPIPE instead of
 // ending the process. Every system the tool runs on has <signal.h>; the
 // FreeBSD header set of the compile check has not, and there this is empty.

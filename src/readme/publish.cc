@@ -24,9 +24,7 @@
 // current one by their stat alone.
 #include "readme/publish.h"
 
-#include <dirent.h>
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -280,20 +278,6 @@ copy_page(int cur, int spare, const char *name, const struct stat &st)
 // whatever the current one lacks and the run did not make is removed.
 // rel is the directory's path below the root, ending in '/' unless empty,
 // in a buffer of path_size bytes.
-// The type of a directory entry: from readdir where the file system gives
-// it, else from fstatat. DT_UNKNOWN when it is gone.
-unsigned char
-entry_type(int dirfd, const struct dirent *e)
-{
-	if (e->d_type != DT_UNKNOWN)
-		return e->d_type;
-	struct stat st;
-	if (fstatat(dirfd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
-		return DT_UNKNOWN;
-	return S_ISDIR(st.st_mode) ? DT_DIR : S_ISREG(st.st_mode) ? DT_REG
-								  : DT_LNK;
-}
-
 // True when the directory name (rel below the root) needs no walk: below
 // the top, a run writes no file but README.html, so a directory of either
 // generation without subdirectories (a link count of 2, where the file
@@ -323,7 +307,8 @@ level_dir(int cur, int spare, char *rel, int *failures)
 	for (int pass = cur >= 0 ? 0 : 1; pass < 2; pass++) {
 		int from = pass == 0 ? cur : spare;
 		int listed = dup(from);
-		DIR *dir = listed >= 0 ? fdopendir(listed) : nullptr;
+		platform_list *dir =
+		    listed >= 0 ? platform_list_dir(listed) : nullptr;
 		if (dir == nullptr) {
 			walk_failure(pass == 0 ? current_shown : state.out_shown,
 			    rel, "");
@@ -332,18 +317,15 @@ level_dir(int cur, int spare, char *rel, int *failures)
 			++*failures;
 			continue;
 		}
-		rewinddir(dir);
-		while (struct dirent *e = readdir(dir)) {
-			const char *name = e->d_name;
-			if (std::strcmp(name, ".") == 0 ||
-			    std::strcmp(name, "..") == 0 ||
-			    (at_root && std::strcmp(name, marker_name) == 0))
+		const char *name;
+		entry_kind type;
+		while (platform_next_entry(dir, from, &name, &type)) {
+			if (at_root && std::strcmp(name, marker_name) == 0)
 				continue;
 			if (!join_text(rel + rel_length, path_size - rel_length,
 				{name}))
 				continue;
-			unsigned char type = entry_type(from, e);
-			if (type == DT_DIR) {
+			if (type == entry_kind::directory) {
 				// Both sides' directories are walked once, from
 				// the current one's listing when it has them.
 				struct stat cst;
@@ -388,7 +370,7 @@ level_dir(int cur, int spare, char *rel, int *failures)
 			}
 			if (was_made(rel))
 				continue;
-			if (pass == 0 && type == DT_REG) {
+			if (pass == 0 && type == entry_kind::regular) {
 				struct stat cst, sst;
 				if (fstatat(cur, name, &cst, AT_SYMLINK_NOFOLLOW) != 0)
 					continue;
@@ -404,7 +386,7 @@ level_dir(int cur, int spare, char *rel, int *failures)
 			} else if (pass == 1) {
 				// Kept when the current one has it as a file.
 				struct stat cst;
-				if (type == DT_REG && cur >= 0 &&
+				if (type == entry_kind::regular && cur >= 0 &&
 				    fstatat(cur, name, &cst, AT_SYMLINK_NOFOLLOW) ==
 					0 &&
 				    S_ISREG(cst.st_mode))
@@ -415,7 +397,7 @@ level_dir(int cur, int spare, char *rel, int *failures)
 				}
 			}
 		}
-		closedir(dir);
+		platform_close_list(dir);
 	}
 	rel[rel_length] = '\0';
 }
@@ -459,7 +441,7 @@ int
 choose_spare()
 {
 	int listed = openat(parent_fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-	DIR *dir = listed >= 0 ? fdopendir(listed) : nullptr;
+	platform_list *dir = listed >= 0 ? platform_list_dir(listed) : nullptr;
 	if (dir == nullptr) {
 		std::perror(out_parent);
 		if (listed >= 0)
@@ -475,8 +457,9 @@ choose_spare()
 	char found[8][path_size];
 	int count = 0;
 	std::size_t newest = 0;
-	while (struct dirent *e = readdir(dir)) {
-		const char *name = e->d_name;
+	const char *name;
+	entry_kind kind;
+	while (platform_next_entry(dir, parent_fd, &name, &kind)) {
 		struct stat st;
 		if (skip_prefix(name, prefix) == name || count == 8 ||
 		    fstatat(parent_fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0 ||
@@ -492,7 +475,7 @@ choose_spare()
 			newest = static_cast<std::size_t>(count);
 		count++;
 	}
-	closedir(dir);
+	platform_close_list(dir);
 	for (int i = 0; i < count; i++) {
 		if (static_cast<std::size_t>(i) != newest)
 			remove_generation(found[i]);
@@ -634,17 +617,14 @@ take_run_lock()
 			    where, std::strerror(errno));
 		return;
 	}
-	if (flock(fd, LOCK_EX | LOCK_NB) == 0)
+	if (platform_lock(fd, false) == 0)
 		return;
 	if (errno == EWOULDBLOCK) {
 		if (state.verbosity != 0)
 			std::fprintf(stderr,
 			    "Waiting for another run to finish with \"%s\"\n",
 			    where);
-		int result;
-		while ((result = flock(fd, LOCK_EX)) != 0 && errno == EINTR) {
-		}
-		if (result == 0)
+		if (platform_lock(fd, true) == 0)
 			return;
 	}
 	if (state.verbosity != 0)
