@@ -47,12 +47,10 @@ listed_category(std::string_view name)
 	return false;
 }
 
-// One entry of a list: the name it shows, and its INDEX line or -1; the
-// text of that line when it is known, so that it is not looked for again.
+// One entry of a list: the name it shows, and its INDEX line or -1.
 struct list_entry {
 	std::string_view name;
 	long line;
-	const char *text;
 };
 
 // The most entries one list may have: more than any tree's ports.
@@ -87,11 +85,8 @@ append_entry(char *pos, char *end, const list_entry &entry, int depth)
 		pos = insert(pos, end, tree_text::port_text, entry.name);
 		return append(pos, end, "</li>\n");
 	}
-	// Only the name and the origin of the line are needed.
-	index_record record;
-	if (entry.text == nullptr ||
-	    !split_index_line(entry.text, &record, index_field::origin))
-		record = package_record(static_cast<std::size_t>(entry.line));
+	index_record record =
+	    package_record(static_cast<std::size_t>(entry.line));
 	std::string_view dir = port_directory(record);
 	if (dir.empty()) {
 		pos = insert(pos, end, tree_text::port_text, entry.name);
@@ -186,7 +181,7 @@ append_depends_list(char *pos, char *end, const index_record &port,
 		for (std::string_view word; each.next(&word);) {
 			if (count == entries.size())
 				return nullptr;
-			entries[count++] = {word, find_package(word), nullptr};
+			entries[count++] = {word, find_package(word)};
 		}
 	} else {
 		long line = find_package(port[index_field::package]);
@@ -197,7 +192,7 @@ append_depends_list(char *pos, char *end, const index_record &port,
 					return nullptr;
 				index_record record = package_record(n);
 				entries[count++] = {record[index_field::package],
-				    static_cast<long>(n), record.line};
+				    static_cast<long>(n)};
 			}
 		}
 	}
