@@ -1,12 +1,13 @@
 // floor: the file system's own cost of writing a tree's README files.
 //
 // usage: floor --snapshot DIR SNAPFILE
-//        floor --write [-t] [--overwrite | --compare] SNAPFILE
+//        floor --write [-t] [--overwrite | --compare] [--inputs TREE]
+//            SNAPFILE
 //
 // --snapshot collects every README.html that a whole-tree run of quillmark
 // writes under DIR (each port's, each category's, the top one), in the order
 // the run writes them: a category's ports, then the category, and the top
-// last. It finds them the way the tool does, from the "SUBDIR += " lines of
+// last, just after the search data file beside it when the run wrote one. It finds them the way the tool does, from the "SUBDIR += " lines of
 // the top-level Makefile and the "    SUBDIR += " lines after the COMMENT
 // line of each category Makefile, and stores their paths and bytes in one
 // file.
@@ -20,6 +21,17 @@
 // was longer; with --compare each file is opened, read whole and compared
 // with the snapshot's bytes, and nothing is written.
 // With -t it reports on standard error how long the load and the writes took.
+//
+// --inputs TREE adds what a run reads to what it writes, for the floor of
+// the same work as a run with templates that show each port's description:
+// before the first page, the top-level Makefile and the INDEX (INDEX-15,
+// read whole into a buffer of 2 MiB huge pages, as the tool reads it);
+// each category's Makefile before its first page; and before each port's
+// page, that port's pkg-descr, opened, looked at with fstat, read with the
+// size fstat gave and closed (a missing one is passed over, as the tool
+// passes it over). Every file, read or written, is then opened relative to
+// TREE, held open, with plain openat: TREE must be the directory whose
+// files the snapshot holds.
 // Run by root, it asks for the highest real-time priority first, as
 // quillmark itself does, so that both run under the same scheduling.
 //
@@ -54,13 +66,15 @@ constexpr std::string_view magic = "QMSNAP1\n";
 constexpr std::string_view top_prefix = "SUBDIR += ";
 constexpr std::string_view comment_prefix = "    COMMENT = ";
 constexpr std::string_view port_prefix = "    SUBDIR += ";
+constexpr std::string_view search_data = "ports-index.js";
+constexpr const char *index_name = "INDEX-15";
 
 int
 usage()
 {
 	std::fputs("usage: floor --snapshot DIR SNAPFILE\n"
 		   "       floor --write [-t] [--overwrite | --compare] "
-		   "SNAPFILE\n",
+		   "[--inputs TREE] SNAPFILE\n",
 	    stderr);
 	return 2;
 }
@@ -203,6 +217,11 @@ snapshot(const char *dir, const char *snap_path)
 		if (!add_entry(snap, cdir + "/README.html", count))
 			return 1;
 	}
+	// The search data file, written just before the top page.
+	struct stat st;
+	if (stat((top + "/" + std::string(search_data)).c_str(), &st) == 0 &&
+	    !add_entry(snap, top + "/" + std::string(search_data), count))
+		return 1;
 	if (!add_entry(snap, top + "/README.html", count))
 		return 1;
 	std::memcpy(snap.data() + magic.size(), &count, sizeof count);
@@ -274,13 +293,19 @@ raise_priority()
 
 enum class mode { truncate, overwrite, compare };
 
+// Where the compare floor puts its answers, so that the comparison is made.
+volatile bool compared_same;
+
 // One file of the floor, the way the mode says.
 bool
-floor_one(mode m, const entry &e)
+floor_one(mode m, const entry &e, int dirfd = AT_FDCWD,
+    const char *path = nullptr)
 {
+	if (path == nullptr)
+		path = e.path;
 	static std::vector<char> old;
 	if (m == mode::truncate) {
-		int fd = open(e.path, O_WRONLY | O_CREAT | O_TRUNC, 0644);
+		int fd = openat(dirfd, path, O_WRONLY | O_CREAT | O_TRUNC, 0644);
 		if (fd < 0) {
 			std::perror(e.path);
 			return false;
@@ -290,7 +315,7 @@ floor_one(mode m, const entry &e)
 		return ok;
 	}
 	if (m == mode::overwrite) {
-		int fd = open(e.path, O_RDWR | O_CREAT, 0644);
+		int fd = openat(dirfd, path, O_RDWR | O_CREAT, 0644);
 		struct stat st;
 		if (fd < 0 || fstat(fd, &st) != 0) {
 			std::perror(e.path);
@@ -307,7 +332,7 @@ floor_one(mode m, const entry &e)
 	}
 	// compare: read the whole file and compare it with the data; the
 	// answer is not used, but the comparison is made.
-	int fd = open(e.path, O_RDONLY);
+	int fd = openat(dirfd, path, O_RDONLY);
 	if (fd < 0) {
 		std::perror(e.path);
 		return false;
@@ -325,13 +350,173 @@ floor_one(mode m, const entry &e)
 			break;
 	}
 	(void)close(fd);
-	static volatile bool same;
-	same = got == e.len && std::memcmp(old.data(), e.data, e.len) == 0;
+	compared_same = got == e.len && std::memcmp(old.data(), e.data, e.len) == 0;
 	return true;
 }
 
+// Reads the file rel below dirfd whole, as the tool reads its inputs: open,
+// fstat, reads of the size fstat gave, close. With huge, into a buffer of
+// whole 2 MiB huge pages when it is that large. The text stays allocated
+// until the process ends. Returns false after reporting the failure.
+bool
+read_input(int dirfd, const char *rel, bool huge, std::string_view &text)
+{
+	int fd = openat(dirfd, rel, O_RDONLY);
+	struct stat st;
+	if (fd < 0 || fstat(fd, &st) != 0) {
+		std::perror(rel);
+		if (fd >= 0)
+			(void)close(fd);
+		return false;
+	}
+	std::size_t size = static_cast<std::size_t>(st.st_size);
+	char *buf = nullptr;
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+	constexpr std::size_t huge_page = std::size_t{2} << 20;
+	if (huge && size >= huge_page) {
+		std::size_t rounded = (size + huge_page - 1) / huge_page * huge_page;
+		buf = static_cast<char *>(std::aligned_alloc(huge_page, rounded));
+		if (buf != nullptr)
+			(void)madvise(buf, rounded, MADV_HUGEPAGE);
+	}
+#else
+	(void)huge;
+#endif
+	if (buf == nullptr)
+		buf = static_cast<char *>(std::malloc(size + 1));
+	std::size_t got = 0;
+	while (buf != nullptr && got < size) {
+		ssize_t n = read(fd, buf + got, size - got);
+		if (n < 0 && errno == EINTR)
+			continue;
+		if (n <= 0)
+			break;
+		got += static_cast<std::size_t>(n);
+	}
+	(void)close(fd);
+	if (buf == nullptr || got != size) {
+		std::fprintf(stderr, "%s: not read whole\n", rel);
+		return false;
+	}
+	text = std::string_view(buf, size);
+	return true;
+}
+
+// A port's description, read as the tool reads it: a missing file is
+// passed over.
+bool
+read_description(int dirfd, const char *rel)
+{
+	static char text[64 * 1024 + 1];
+	int fd = openat(dirfd, rel, O_RDONLY | O_NONBLOCK | O_NOCTTY);
+	if (fd < 0) {
+		if (errno == ENOENT || errno == ENOTDIR)
+			return true;
+		std::perror(rel);
+		return false;
+	}
+	struct stat st;
+	if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
+	    st.st_size > static_cast<off_t>(sizeof text - 1)) {
+		std::fprintf(stderr, "%s: not a description\n", rel);
+		(void)close(fd);
+		return false;
+	}
+	std::size_t size = static_cast<std::size_t>(st.st_size), got = 0;
+	while (got < size) {
+		ssize_t n = pread(fd, text + got, size - got,
+		    static_cast<off_t>(got));
+		if (n < 0 && errno == EINTR)
+			continue;
+		if (n <= 0)
+			break;
+		got += static_cast<std::size_t>(n);
+	}
+	text[got] = '\0';
+	(void)close(fd);
+	return true;
+}
+
+// The floor of the same work: the inputs read, then every file of the
+// snapshot with each port's description read before its page, all opened
+// relative to tree.
 int
-write_snapshot(const char *snap_path, bool timed, mode m)
+with_inputs(const std::vector<entry> &entries, mode m, const char *tree,
+    bool timed, double load, std::uint64_t bytes)
+{
+	double t0 = now();
+	char *real = realpath(tree, nullptr);
+	int top = open(tree, O_RDONLY | O_DIRECTORY);
+	if (real == nullptr || top < 0) {
+		std::perror(tree);
+		return 1;
+	}
+	std::string prefix = real;
+	prefix += '/';
+	std::free(real);
+	std::string_view makefile, index;
+	if (!read_input(top, "Makefile", false, makefile) ||
+	    !read_input(top, index_name, true, index))
+		return 1;
+	double t1 = now(), reading = 0, writing = 0;
+	std::string category;
+	char rel[4096];
+	std::size_t descriptions = 0;
+	for (const entry &e : entries) {
+		std::string_view path = e.path;
+		if (path.substr(0, prefix.size()) != prefix ||
+		    path.size() - prefix.size() >= sizeof rel) {
+			std::fprintf(stderr, "%s: not below %s\n", e.path,
+			    prefix.c_str());
+			return 1;
+		}
+		path.remove_prefix(prefix.size());
+		std::size_t slash = path.find('/');
+		std::size_t last = path.rfind('/');
+		double t = timed ? now() : 0;
+		if (slash != std::string_view::npos &&
+		    path.substr(0, slash) != category) {
+			// A category's Makefile, before its first page.
+			category = path.substr(0, slash);
+			std::string mk = category + "/Makefile";
+			std::string_view text;
+			if (!read_input(top, mk.c_str(), false, text))
+				return 1;
+			std::free(const_cast<char *>(text.data()));
+		}
+		if (slash != last) {
+			// A port's page: its description first.
+			std::memcpy(rel, path.data(), last + 1);
+			std::memcpy(rel + last + 1, "pkg-descr", sizeof "pkg-descr");
+			if (!read_description(top, rel))
+				return 1;
+			descriptions++;
+		}
+		double u = timed ? now() : 0;
+		std::memcpy(rel, path.data(), path.size());
+		rel[path.size()] = '\0';
+		if (!floor_one(m, e, top, rel))
+			return 1;
+		if (timed) {
+			double v = now();
+			reading += u - t;
+			writing += v - u;
+		}
+	}
+	double t2 = now();
+	if (timed)
+		std::fprintf(stderr, "floor: load %.6f s, INDEX and top Makefile "
+		    "%.6f s (%zu bytes), all files %.6f s: reading Makefiles and "
+		    "%zu descriptions %.6f s, pages %.6f s, %zu pages, %llu bytes\n",
+		    load, t1 - t0, index.size(), t2 - t1, descriptions, reading,
+		    writing, entries.size(),
+		    static_cast<unsigned long long>(bytes));
+	(void)close(top);
+	return 0;
+}
+
+int
+write_snapshot(const char *snap_path, bool timed, mode m, const char *tree)
 {
 	raise_priority();
 	double t0 = now();
@@ -370,6 +555,8 @@ write_snapshot(const char *snap_path, bool timed, mode m)
 	}
 
 	double t1 = now();
+	if (tree != nullptr)
+		return with_inputs(entries, m, tree, timed, t1 - t0, bytes);
 	for (const entry &e : entries) {
 		if (!floor_one(m, e))
 			return 1;
@@ -393,6 +580,7 @@ main(int argc, char **argv)
 		return usage();
 	bool timed = false;
 	mode m = mode::truncate;
+	const char *tree = nullptr;
 	int i = 2;
 	for (; i < argc - 1; i++) {
 		if (std::strcmp(argv[i], "-t") == 0)
@@ -401,8 +589,12 @@ main(int argc, char **argv)
 			m = mode::overwrite;
 		else if (std::strcmp(argv[i], "--compare") == 0)
 			m = mode::compare;
+		else if (std::strcmp(argv[i], "--inputs") == 0 && i + 2 < argc)
+			tree = argv[++i];
 		else
 			return usage();
 	}
-	return write_snapshot(argv[i], timed, m);
+	if (tree != nullptr && m == mode::truncate)
+		return usage();
+	return write_snapshot(argv[i], timed, m, tree);
 }

@@ -258,6 +258,24 @@ constexpr const char *description_sentences[] = {
 	"a dozen languages.",
 	"The graphical front end is optional and can be left out with the X11 "
 	"option.",
+	"Its authors describe it as a drop-in replacement for the traditional "
+	"tool of the same name, with fewer surprises and better error messages.",
+	"Large inputs are processed as a stream, so memory use stays flat no "
+	"matter how much data goes through it.",
+	"The project follows semantic versioning; minor releases never break "
+	"the programming interface.",
+	"Documentation in HTML and PDF is installed when the DOCS option is "
+	"on, together with a tutorial and a reference of every function.",
+	"A companion program converts files written by older versions.",
+	"This is the stable branch; the development snapshots are packaged "
+	"separately with a -devel suffix.",
+	"Note that the default configuration listens only on the loopback "
+	"interface; edit the sample file before exposing it to a network.",
+	"Support for hardware acceleration is available on amd64 & aarch64 "
+	"and is detected at run time.",
+	"The original code was released in the late nineties and has been "
+	"ported to most Unix-like systems since.",
+	"Bug reports and patches are welcome on the project's mailing list.",
 };
 
 // The chance, in a thousand, that a port with dependencies needs each core
@@ -533,8 +551,56 @@ append_deps(std::string &out, const std::vector<std::size_t> &deps,
 	}
 }
 
-// The description of a port: a first sentence that names it, a few more,
-// wrapped at 72 columns, and its web site.
+// Items of the indented feature lists that some descriptions hold.
+constexpr const char *feature_items[] = {
+	"reads and writes the common formats", "a command line interface",
+	"bindings for Python, Perl & Ruby", "IPv6 support",
+	"TLS through OpenSSL or LibreSSL", "a plugin interface",
+	"no dependencies beyond libc", "configurable key bindings",
+	"Unicode & right-to-left text", "a small memory footprint",
+	"an optional graphical front end", "scripting with Lua",
+	"batch processing of <many> files at once", "man pages and examples",
+	"a test suite of several hundred cases", "color output on terminals",
+};
+
+// Rows of the aligned columns that a few descriptions hold.
+constexpr const char *column_rows[] = {
+	"-h, --help       show a summary of the options",
+	"-v, --verbose    say more about what is done",
+	"-q, --quiet      say nothing but errors",
+	"-o FILE          write the output to FILE",
+	"-n               do not change anything",
+	"-r, --recursive  descend into directories",
+	"--version        print the version and exit",
+};
+
+// Wraps text at 72 columns, as pkg-descr files are wrapped, onto out.
+void
+wrap(std::string &out, const std::string &text)
+{
+	std::size_t column = 0;
+	for (std::size_t pos = 0; pos < text.size();) {
+		std::size_t end = std::min(text.find(' ', pos), text.size());
+		std::size_t length = end - pos;
+		if (column > 0 && column + 1 + length > 72) {
+			out += '\n';
+			column = 0;
+		} else if (column > 0) {
+			out += ' ';
+			column++;
+		}
+		out.append(text, pos, length);
+		column += length;
+		pos = end + 1;
+	}
+	out += '\n';
+}
+
+// The description of a port, shaped like a real one: a paragraph whose
+// first sentence names the port, sometimes more paragraphs, sometimes an
+// indented list or a block of aligned columns, all hard-wrapped at 72
+// columns, and its web site on a WWW: line. Most are a few hundred bytes,
+// some a few kilobytes.
 std::string
 description(rng &r, const port &p)
 {
@@ -555,22 +621,40 @@ description(rng &r, const port &p)
 		text += r.pick(description_sentences);
 	}
 	std::string out;
-	std::size_t column = 0;
-	for (std::size_t pos = 0; pos < text.size();) {
-		std::size_t end = std::min(text.find(' ', pos), text.size());
-		std::size_t length = end - pos;
-		if (column > 0 && column + 1 + length > 72) {
+	wrap(out, text);
+	if (r.chance(200)) {
+		// A list, indented by a tab or by spaces.
+		out += "\nFeatures:\n";
+		const char *indent = r.chance(500) ? "\t- " : "  * ";
+		for (int i = r.range(3, 8); i > 0; i--) {
+			out += indent;
+			out += r.pick(feature_items);
 			out += '\n';
-			column = 0;
-		} else if (column > 0) {
-			out += ' ';
-			column++;
 		}
-		out.append(text, pos, length);
-		column += length;
-		pos = end + 1;
 	}
-	out += '\n';
+	if (r.chance(80)) {
+		// Options in aligned columns.
+		out += "\nUsage: ";
+		out += p.name;
+		out += " [options] file ...\n\n";
+		for (int i = r.range(3, 7); i > 0; i--) {
+			out += "    ";
+			out += r.pick(column_rows);
+			out += '\n';
+		}
+	}
+	// More paragraphs: none for about half of the ports, up to four.
+	int more = r.chance(500) ? 0 : r.chance(600) ? 1 : r.range(2, 4);
+	for (int k = 0; k < more; k++) {
+		text.clear();
+		for (int i = r.range(2, 7); i > 0; i--) {
+			if (!text.empty())
+				text += ' ';
+			text += r.pick(description_sentences);
+		}
+		out += '\n';
+		wrap(out, text);
+	}
 	if (!p.www.empty()) {
 		out += "\nWWW: ";
 		out += p.www;

@@ -31,6 +31,11 @@
 #   BENCH_EXTENSIONS   1: at 1x, compare the shipped templates with the same
 #                      templates without the port page extensions (default 1)
 #   BENCH_EXT_RUNS     paired runs of that comparison (default 5)
+#   BENCH_SHIPPED      1: at 1x, the shipped templates against the floor of
+#                      the same work, which also reads the INDEX, the
+#                      Makefiles and every pkg-descr (default 1)
+#   BENCH_SHIPPED_RUNS paired runs of each regime of that comparison
+#                      (default 9)
 #
 # The trees are kept in the scratch directory and used again by the next run
 # with the same seed and the same generator: on a disk-backed file system,
@@ -51,6 +56,8 @@ clean=${BENCH_CLEAN:-0}
 port_count=${BENCH_PORTS:-}
 do_extensions=${BENCH_EXTENSIONS:-1}
 ext_runs=${BENCH_EXT_RUNS:-5}
+do_shipped=${BENCH_SHIPPED:-1}
+shipped_runs=${BENCH_SHIPPED_RUNS:-9}
 if [ "${BENCH_QUICK:-0}" = 1 ]; then
 	runs=${BENCH_RUNS:-3}
 	scales=${BENCH_SCALES:-1}
@@ -78,6 +85,10 @@ cp "$templates/README.top" "$templates/README.category" "$plain/"
 sed -e 's/%%DESCR_TEXT%%//g' -e 's/%%REQUIRED_BY%%//g' \
 	-e 's/%%BUILD_DEPENDS_LINKS%%/%%BUILD_DEPENDS%%/g' \
 	-e 's/%%RUN_DEPENDS_LINKS%%/%%RUN_DEPENDS%%/g' \
+	-e 's/%%BUILD_DEPENDS_LIST%%/%%BUILD_DEPENDS%%/g' \
+	-e 's/%%RUN_DEPENDS_LIST%%/%%RUN_DEPENDS%%/g' \
+	-e 's/%%\(DESCR_HTML\|WEBSITE_LINK\|ALSO_LISTED\|REQUIRED_BY_LIST\)%%//g' \
+	-e 's/%%\(EXTRACT\|PATCH\|FETCH\)_DEPENDS_LIST%%//g' \
 	"$templates/README.port" >"$plain/README.port"
 if cmp -s "$plain/README.port" "$templates/README.port"; then
 	echo "FAILED: the shipped README.port uses no extension to compare" >&2
@@ -243,6 +254,137 @@ compare_extensions() { # tree, INDEX bytes
 			"$( [ "$erss" -le "$limit" ] && echo met || echo "NOT met")"
 	} >"$raw/extensions-goals.txt"
 	stage "extensions compared"
+}
+
+# == Shipped templates against the floor of the same work ==
+# The templates as shipped (Templates/), with every port page extension and
+# the search data file, against `floor --inputs`: a program that reads what
+# a run reads (the top-level Makefile, the INDEX, each category's Makefile
+# and each port's pkg-descr, the way the tool reads them) and writes or
+# compares the files that the run writes, with the bytes of a reference run
+# of the same templates. The tool's page building is all that the floor
+# leaves out. (a) Every page changes: the shipped set and its twin, which
+# differs in its last line at the same length, alternate, and the floor
+# overwrites each page in place with the other set's bytes. (b) Nothing
+# changes: each program re-runs over the set on disk, the floor reading and
+# comparing each page. The pairs alternate their order. Goals: at most 1.3
+# times the floor in (a) and 1.5 times in (b) (medians of the paired
+# ratios); peak resident memory at most the INDEX size + 16 MiB, and + the
+# search data file's size.
+run_shipped() { # tree, templates, measure output file
+	UNAME_r=15.0-RELEASE "$measure" -o "$3" "$qm" -q -p "$1" -t "$2" \
+		2>>"$raw/shipped.stderr"
+}
+
+run_shipped_floor() { # tree, snapshot, measure output file, floor mode
+	"$measure" -o "$3" "$floor" --write -t "$4" --inputs "$1" "$2" \
+		2>>"$raw/shipped-floor.phases"
+}
+
+compare_shipped() { # tree, INDEX bytes
+	local tree=$1 index_bytes=$2 i who phase want
+	local set_a=$templates set_b="$scratch/templates-shipped-floor-b"
+	local snap_s="$scratch/snap-shipped"
+	rm -rf "$set_b"
+	cp -R "$templates" "$set_b"
+	sed -i 's|^</html>$|</HTML>|' "$set_b"/README.*
+	for t in "$set_b"/README.*; do
+		if cmp -s "$t" "$set_a/$(basename "$t")"; then
+			echo "FAILED: $t has no line </html> to change" >&2
+			exit 1
+		fi
+	done
+	echo
+	echo "== shipped templates vs the floor of the same work (inputs and every pkg-descr read)"
+	: >"$raw/shipped.stderr"
+	: >"$raw/shipped-floor.phases"
+	# Reference runs: one per set, each snapshot taken after its run.
+	local ref="$raw/shipped-ref.txt"
+	: >"$ref"
+	run_shipped "$tree" "$set_a" "$ref" || true
+	check_status "$ref" "the run with the shipped templates"
+	"$floor" --snapshot "$tree" "$snap_s-a" >/dev/null
+	run_shipped "$tree" "$set_b" "$ref" || true
+	check_status "$ref" "the run with the shipped templates' twin"
+	"$floor" --snapshot "$tree" "$snap_s-b" >/dev/null
+	if [ -s "$raw/shipped.stderr" ]; then
+		echo "FAILED: quillmark wrote to standard error:" >&2
+		head -5 "$raw/shipped.stderr" >&2
+		exit 1
+	fi
+	local search_file="$tree/ports-index.js" search_bytes=0
+	[ -f "$search_file" ] && search_bytes=$(stat -c %s "$search_file")
+	echo "pages:       $(find "$tree" -name README.html -printf '%s\n' | awk '{ s += $1; n++ } END { printf "%d README.html, %.1f MB", n, s / 1e6 }');" \
+		"search data $search_bytes bytes;" \
+		"pkg-descr $(find "$tree" -name pkg-descr -printf '%s\n' | awk '{ s += $1; n++ } END { printf "%d files, %.1f MB", n, s / 1e6 }')"
+	local on_disk=b
+	for phase in a b; do
+		for who in q f; do : >"$raw/shipped-$phase-$who.txt"; done
+		for i in $(seq "$shipped_runs"); do
+			for who in $( ((i % 2)) && echo q f || echo f q); do
+				want=$on_disk
+				if [ "$phase" = a ]; then
+					want=$([ "$on_disk" = a ] && echo b || echo a)
+				fi
+				local out="$raw/shipped-$phase-$who.txt" tset=$set_a
+				[ "$want" = b ] && tset=$set_b
+				maybe_sync
+				if [ "$who" = q ]; then
+					run_shipped "$tree" "$tset" "$out" || true
+				elif [ "$phase" = a ]; then
+					run_shipped_floor "$tree" "$snap_s-$want" "$out" --overwrite
+				else
+					run_shipped_floor "$tree" "$snap_s-$want" "$out" --compare
+				fi
+				check_status "$out" "$who in phase $phase of the shipped templates"
+				on_disk=$want
+			done
+			printf '  %s round %d: quillmark %.3f s, floor of the same work %.3f s\n' "$phase" "$i" \
+				"$(values "$raw/shipped-$phase-q.txt" wall | tail -1)" \
+				"$(values "$raw/shipped-$phase-f.txt" wall | tail -1)"
+		done
+	done
+	if [ -s "$raw/shipped.stderr" ]; then
+		echo "FAILED: quillmark wrote to standard error:" >&2
+		head -5 "$raw/shipped.stderr" >&2
+		exit 1
+	fi
+	local ratio_a ratio_b rss limit limit_search
+	ratio_a=$(paste <(values "$raw/shipped-a-q.txt" wall) <(values "$raw/shipped-a-f.txt" wall) |
+		awk '{ print $1 / $2 }' | median)
+	ratio_b=$(paste <(values "$raw/shipped-b-q.txt" wall) <(values "$raw/shipped-b-f.txt" wall) |
+		awk '{ print $1 / $2 }' | median)
+	for phase in a b; do
+		local label="every page changes" floor_label="overwrite"
+		[ "$phase" = b ] && label="nothing changes" floor_label="compare"
+		echo "($phase) $label, medians of $shipped_runs:" \
+			"quillmark $(values "$raw/shipped-$phase-q.txt" wall | median) s" \
+			"(user $(values "$raw/shipped-$phase-q.txt" user | median) s, sys $(values "$raw/shipped-$phase-q.txt" sys | median) s);" \
+			"floor ($floor_label) $(values "$raw/shipped-$phase-f.txt" wall | median) s" \
+			"(user $(values "$raw/shipped-$phase-f.txt" user | median) s, sys $(values "$raw/shipped-$phase-f.txt" sys | median) s)"
+		echo "             paired ratios: $(paste <(values "$raw/shipped-$phase-q.txt" wall) \
+			<(values "$raw/shipped-$phase-f.txt" wall) | awk '{ printf "%.3f ", $1 / $2 }')"
+	done
+	echo "             floor's own split (median of its runs): descriptions and Makefiles" \
+		"$(sed -n 's/.*and [0-9]* descriptions \([0-9.]*\) s.*/\1/p' "$raw/shipped-floor.phases" | median) s," \
+		"pages $(sed -n 's/.*, pages \([0-9.]*\) s.*/\1/p' "$raw/shipped-floor.phases" | median) s"
+	rss=$(cat "$raw"/shipped-[ab]-q.txt | values /dev/stdin maxrss_kib | sort -n | tail -1)
+	limit=$((index_bytes / 1024 + 16384))
+	limit_search=$(((index_bytes + search_bytes) / 1024 + 16384))
+	echo "peak rss:    quillmark $rss KiB; INDEX $index_bytes bytes, search data $search_bytes bytes"
+	{
+		printf 'shipped vs floor of the same work, median of %d paired ratios:\n' "$shipped_runs"
+		printf '  (a) every page changes: %.3f (goal <= 1.3): %s\n' "$ratio_a" \
+			"$(awk "BEGIN { print ($ratio_a <= 1.3) ? \"met\" : \"NOT met\" }")"
+		printf '  (b) nothing changes:    %.3f (goal <= 1.5): %s\n' "$ratio_b" \
+			"$(awk "BEGIN { print ($ratio_b <= 1.5) ? \"met\" : \"NOT met\" }")"
+		printf '  peak rss %d KiB; INDEX + 16 MiB = %d KiB: %s; INDEX + 16 MiB + search data = %d KiB: %s\n' \
+			"$rss" "$limit" "$( [ "$rss" -le "$limit" ] && echo met || echo "NOT met")" \
+			"$limit_search" "$( [ "$rss" -le "$limit_search" ] && echo met || echo "NOT met")"
+	} >"$raw/shipped-goals.txt"
+	cat "$raw/shipped-goals.txt"
+	rm -f "$snap_s-a" "$snap_s-b"
+	stage "shipped templates compared with their floor"
 }
 
 summary="$raw/summary.txt"
@@ -494,6 +636,9 @@ for scale in $scales; do
 	if [ "$scale" = 1 ] && [ "$do_extensions" = 1 ]; then
 		compare_extensions "$tree" "$index_bytes"
 	fi
+	if [ "$scale" = 1 ] && [ "$do_shipped" = 1 ]; then
+		compare_shipped "$tree" "$index_bytes"
+	fi
 
 	rm -f "$snap" "$snap-a" "$snap-b"
 	if [ "$clean" = 1 ]; then
@@ -537,6 +682,7 @@ awk -v scales="$scales" '
 	}' "$summary"
 cat "$raw/extensions-goals.txt" 2>/dev/null || true
 cat "$raw"/publish-goals-*.txt 2>/dev/null || true
+cat "$raw/shipped-goals.txt" 2>/dev/null || true
 echo "load after:  $(cut -d' ' -f1-3 /proc/loadavg)"
 echo "elapsed:     $((SECONDS - started)) s"
 if [ "$clean" != 1 ]; then

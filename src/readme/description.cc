@@ -89,11 +89,34 @@ allowed(char32_t cp)
 	return !(cp >= 0xFDD0 && cp <= 0xFDEF) && (cp & 0xFFFE) != 0xFFFE;
 }
 
-// Whether c is one of the characters of set (never the NUL).
-bool
-one_of(const char *set, char c)
+// A set of bytes as a table, so that a byte is looked up, not searched for,
+// on every byte of a description. The NUL is in no set.
+using byte_set = std::array<bool, 256>;
+
+constexpr byte_set
+bytes_of(std::string_view set)
 {
-	return c != '\0' && std::strchr(set, c) != nullptr;
+	byte_set table{};
+	for (char c : set) {
+		if (c != '\0')
+			table[static_cast<unsigned char>(c)] = true;
+	}
+	return table;
+}
+
+// What ends an address; what a sentence may end with after one; what may
+// close a sentence; what ends one; what draws a picture.
+constexpr byte_set address_stops = bytes_of("<>\"");
+constexpr byte_set trailing_marks = bytes_of(".,;:!?'");
+constexpr byte_set closing_marks = bytes_of(")\"'");
+constexpr byte_set sentence_ends = bytes_of(".!?:");
+constexpr byte_set art_marks = bytes_of("|+-=_*#/\\~^<>");
+
+// Whether c is one of the bytes of set.
+bool
+one_of(const byte_set &set, char c)
+{
+	return set[static_cast<unsigned char>(c)];
 }
 
 // Blanks and controls: what a line may end with, or hold only when blank.
@@ -140,8 +163,8 @@ link_length(std::string_view text)
 	if (scheme == 0)
 		return 0;
 	std::size_t n = scheme;
-	while (
-	    n < text.size() && !blank_byte(text[n]) && !one_of("<>\"", text[n]))
+	while (n < text.size() && !blank_byte(text[n]) &&
+	    !one_of(address_stops, text[n]))
 		n++;
 	std::size_t opens = 0, closes = 0;
 	for (char c : text.substr(scheme, n - scheme)) {
@@ -154,7 +177,7 @@ link_length(std::string_view text)
 			if (opens >= closes)
 				break;
 			closes--;
-		} else if (!one_of(".,;:!?'", last)) {
+		} else if (!one_of(trailing_marks, last)) {
 			break;
 		}
 		n--;
@@ -245,9 +268,9 @@ has_columns(std::string_view line)
 		while (i + run < line.size() && line[i + run] == ' ')
 			run++;
 		std::size_t k = i;
-		while (k > 0 && one_of(")\"'", line[k - 1]))
+		while (k > 0 && one_of(closing_marks, line[k - 1]))
 			k--;
-		bool sentence = k > 0 && one_of(".!?:", line[k - 1]);
+		bool sentence = k > 0 && one_of(sentence_ends, line[k - 1]);
 		if (run > 2 || !sentence)
 			return true;
 		i += run - 1;
@@ -273,7 +296,7 @@ has_art(std::string_view line, bool latin1)
 			continue;
 		}
 		unsigned char c = static_cast<unsigned char>(line[i]);
-		run = one_of("|+-=_*#/\\~^<>", line[i]) ? run + 1 : 0;
+		run = one_of(art_marks, line[i]) ? run + 1 : 0;
 		if (run >= 3)
 			return true;
 		// U+2500 to U+259F: box drawing and block elements.
@@ -334,13 +357,23 @@ list_item(std::string_view line)
 	    line[digits + 1] == ' ';
 }
 
+// Where an address may begin in line from from on: its next 'h' or 'f', or
+// the line's size.
+std::size_t
+scheme_start(std::string_view line, std::size_t from)
+{
+	while (from < line.size() && line[from] != 'h' && line[from] != 'f')
+		from++;
+	return from;
+}
+
 // One line's text, escaped, its addresses made links.
 char *
 render_line(char *pos, char *end, std::string_view line, bool latin1)
 {
 	std::size_t done = 0;
-	for (std::size_t i = line.find_first_of("hf"); i < line.size();
-	     i = line.find_first_of("hf", i + 1)) {
+	for (std::size_t i = scheme_start(line, 0); i < line.size();
+	     i = scheme_start(line, i + 1)) {
 		std::size_t n = link_length(line.substr(i));
 		if (n == 0)
 			continue;
