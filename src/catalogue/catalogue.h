@@ -176,16 +176,20 @@ void release_lookup();
 inline constexpr std::array<index_field, 2> linked_fields = {
     index_field::build_depends, index_field::run_depends};
 
-// Makes the link to the page of the port of INDEX line n, as a port page
-// shows it, at pos (bounded by end); null when it does not fit.
+// Makes a text of INDEX line n as a port page shows it (the link to its
+// page, its entry in a list) at pos (bounded by end); null when it does not
+// fit.
 using link_maker = char *(*)(char *pos, char *end, std::size_t n);
+// The kinds of text made once for every line.
+inline constexpr std::size_t line_text_kinds = 2;
 
 // Builds the package index from the grouped INDEX: the line of every
 // package name, the lines that the words of each line's linked fields name,
-// the dependents of every line and, made by make_link, the link to every
-// line's page. Once per run; 0, or -1 after saying what could not be
-// allocated (later calls give -1 without a message).
-[[nodiscard]] int build_packages(link_maker make_link);
+// the dependents of every line and, made by each maker that is not null,
+// that kind of text of every line. Once per run; 0, or -1 after saying what
+// could not be allocated (later calls give -1 without a message).
+[[nodiscard]] int build_packages(
+    std::span<const link_maker, line_text_kinds> makers);
 
 // True once building the package index has failed: every page that needs
 // it, and so the whole run, cannot be made.
@@ -215,6 +219,9 @@ inline constexpr std::uint32_t no_package = UINT32_MAX;
 // each once, in INDEX order.
 [[nodiscard]] std::span<const std::uint32_t> package_dependents(std::size_t n);
 
-// The link that make_link made for line n; empty when there was no room
-// for the links (the caller then makes it itself).
-[[nodiscard]] std::string_view package_link(std::size_t n);
+// The text of kind that its maker made for line n; empty when there was no
+// maker or no room for them (the caller then makes it itself).
+[[nodiscard]] std::string_view package_text(std::size_t n, std::size_t kind);
+
+// The package name of INDEX line n.
+[[nodiscard]] std::string_view package_name(std::size_t n);

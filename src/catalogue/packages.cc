@@ -12,9 +12,10 @@
 // from the last line back to the first, fills each group from its end,
 // which leaves every group in INDEX order. Port pages lie two directories
 // below the top, and popular ports are linked from thousands of them, from
-// lines all over the INDEX: the link of every line as such a page shows it
-// is made once, into one small text.
+// lines all over the INDEX: the link of every line as such a page shows it,
+// and its entry in a list, are made once, into one small text each.
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -41,10 +42,14 @@ struct package_index {
 	std::uint32_t *depends_lines;	// each word: its line, or no_package
 	std::uint32_t *dependent_start; // line n's dependents: [n], [n + 1]
 	std::uint32_t *dependent_lines; // in INDEX order for each line
-	// Where the link to each line's page begins in link_text; one more
-	// number, the text's end. Null when there was no room for them.
-	std::uint32_t *link_offsets;
-	char *link_text;
+	// The texts made once for every line, of each kind: where each line's
+	// begins in text, one more number the text's end. Null when the kind
+	// is not asked for or there was no room for them.
+	struct line_texts {
+		std::uint32_t *offsets;
+		char *text;
+	};
+	std::array<line_texts, line_text_kinds> texts;
 };
 
 package_index packages;
@@ -114,10 +119,10 @@ each_dependency(std::uint32_t line, std::uint32_t *seen, Visit visit)
 	}
 }
 
-// Every line's link, made by make_link: false, with none kept, when they
-// do not fit 32-bit offsets or memory.
+// Every line's text of one kind, made by make_link: false, with none kept,
+// when they do not fit 32-bit offsets or memory.
 bool
-make_links(link_maker make_link)
+make_line_texts(link_maker make_link, package_index::line_texts *made_texts)
 {
 	std::size_t lines = packages.count;
 	auto *at = static_cast<std::uint32_t *>(
@@ -145,8 +150,8 @@ make_links(link_maker make_link)
 	}
 	for (std::size_t i = 0; i < lines; i++)
 		(void)make_link(text + at[i], text + at[i + 1], i);
-	packages.link_text = text;
-	packages.link_offsets = at;
+	made_texts->text = text;
+	made_texts->offsets = at;
 	return true;
 }
 
@@ -205,7 +210,7 @@ package_record(std::size_t n)
 }
 
 int
-build_packages(link_maker make_link)
+build_packages(std::span<const link_maker, line_text_kinds> makers)
 {
 	if (packages.built || packages.failed)
 		return packages.built ? 0 : -1;
@@ -302,8 +307,11 @@ build_packages(link_maker make_link)
 		});
 	std::free(seen);
 
-	// Without the room for the links, each is made from its line.
-	(void)make_links(make_link);
+	// Without the room for them, each is made from its line.
+	for (std::size_t k = 0; k < line_text_kinds; k++) {
+		if (makers[k] != nullptr)
+			(void)make_line_texts(makers[k], &packages.texts[k]);
+	}
 	return 0;
 }
 
@@ -318,11 +326,13 @@ release_packages()
 {
 	std::uint32_t *owned[] = {packages.lines, packages.slots,
 	    packages.depends_start, packages.depends_lines,
-	    packages.dependent_start, packages.dependent_lines,
-	    packages.link_offsets};
+	    packages.dependent_start, packages.dependent_lines};
 	for (std::uint32_t *array : owned)
 		std::free(array);
-	std::free(packages.link_text);
+	for (const package_index::line_texts &made : packages.texts) {
+		std::free(made.offsets);
+		std::free(made.text);
+	}
 	packages = {};
 }
 
@@ -365,10 +375,19 @@ package_dependents(std::size_t n)
 }
 
 std::string_view
-package_link(std::size_t n)
+package_text(std::size_t n, std::size_t kind)
 {
-	if (packages.link_offsets == nullptr)
+	const package_index::line_texts &made = packages.texts[kind];
+	if (made.offsets == nullptr)
 		return {};
-	const std::uint32_t *at = packages.link_offsets;
-	return {packages.link_text + at[n], at[n + 1] - at[n]};
+	const std::uint32_t *at = made.offsets;
+	return {made.text + at[n], at[n + 1] - at[n]};
+}
+
+std::string_view
+package_name(std::size_t n)
+{
+	index_record record;
+	(void)split_index_line(line_at(n), &record, index_field::package);
+	return record[index_field::package];
 }

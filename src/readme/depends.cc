@@ -114,7 +114,7 @@ char *
 append_link(char *pos, char *end, std::size_t n, int depth)
 {
 	if (depth == usual_depth) {
-		std::string_view made = package_link(n);
+		std::string_view made = package_text(n, text_page_link);
 		if (!made.empty())
 			return append(pos, end, made);
 	}

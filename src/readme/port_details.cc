@@ -47,23 +47,30 @@ listed_category(std::string_view name)
 	return false;
 }
 
-// One entry of a list: the name it shows, and its INDEX line or -1.
+// One entry of a list: the name it shows, and its INDEX line or -1. A
+// plain record, so that the scratch array of them is touched only as far
+// as a list fills it.
 struct list_entry {
-	std::string_view name;
-	long line;
+	const char *name;
+	std::uint32_t size;
+	std::int32_t line;
+
+	std::string_view text() const { return {name, size}; }
 };
 
 // The most entries one list may have: more than any tree's ports.
 constexpr std::size_t list_max = 1 << 20;
 
-// Orders by name without regard to case, then by bytes.
+// Orders by name without regard to case, then by bytes, then by line.
 bool
 before(const list_entry &a, const list_entry &b)
 {
-	std::size_t n = std::min(a.name.size(), b.name.size());
+	std::size_t n = std::min(a.size, b.size);
 	for (std::size_t i = 0; i < n; i++) {
 		unsigned char x = static_cast<unsigned char>(a.name[i]);
 		unsigned char y = static_cast<unsigned char>(b.name[i]);
+		if (x == y)
+			continue;
 		if (x >= 'A' && x <= 'Z')
 			x = static_cast<unsigned char>(x - 'A' + 'a');
 		if (y >= 'A' && y <= 'Z')
@@ -71,39 +78,63 @@ before(const list_entry &a, const list_entry &b)
 		if (x != y)
 			return x < y;
 	}
-	if (a.name.size() != b.name.size())
-		return a.name.size() < b.name.size();
-	int bytes = a.name.compare(b.name);
+	if (a.size != b.size)
+		return a.size < b.size;
+	int bytes = a.text().compare(b.text());
 	return bytes != 0 ? bytes < 0 : a.line < b.line;
 }
+
+// The entry of line n: its name a link to its page when it has one, and
+// its origin beside it.
+char *
+compose_entry(char *pos, char *end, std::size_t n, int depth)
+{
+	index_record record = package_record(n);
+	std::string_view name = record[index_field::package];
+	std::string_view dir = port_directory(record);
+	if (dir.empty()) {
+		pos = insert(pos, end, tree_text::port_text, name);
+	} else {
+		pos = append(pos, end, "<a href=\"");
+		pos = append_up(pos, end, depth);
+		pos = insert(pos, end, tree_text::link_directory, dir);
+		pos = append(pos, end, "/README.html\">");
+		pos = insert(pos, end, tree_text::port_text, name);
+		pos = append(pos, end, "</a>");
+	}
+	pos = append(pos, end, " <span class=\"origin\">");
+	pos = insert(pos, end, tree_text::port_text, port_origin(record));
+	return append(pos, end, "</span>");
+}
+
+// Port pages lie two directories below the top: their entries are made
+// once per run (build_packages).
+constexpr int usual_depth = 2;
 
 char *
 append_entry(char *pos, char *end, const list_entry &entry, int depth)
 {
 	pos = append(pos, end, "<li>");
 	if (entry.line < 0) {
-		pos = insert(pos, end, tree_text::port_text, entry.name);
-		return append(pos, end, "</li>\n");
-	}
-	index_record record =
-	    package_record(static_cast<std::size_t>(entry.line));
-	std::string_view dir = port_directory(record);
-	if (dir.empty()) {
-		pos = insert(pos, end, tree_text::port_text, entry.name);
+		pos = insert(pos, end, tree_text::port_text, entry.text());
 	} else {
-		pos = append(pos, end, "<a href=\"");
-		pos = append_up(pos, end, depth);
-		pos = insert(pos, end, tree_text::link_directory, dir);
-		pos = append(pos, end, "/README.html\">");
-		pos = insert(pos, end, tree_text::port_text, entry.name);
-		pos = append(pos, end, "</a>");
+		auto n = static_cast<std::size_t>(entry.line);
+		std::string_view made = depth == usual_depth
+		    ? package_text(n, text_list_entry)
+		    : std::string_view();
+		pos = made.empty() ? compose_entry(pos, end, n, depth)
+				   : append(pos, end, made);
 	}
-	pos = append(pos, end, " <span class=\"origin\">");
-	pos = insert(pos, end, tree_text::port_text, port_origin(record));
-	return append(pos, end, "</span></li>\n");
+	return append(pos, end, "</li>\n");
 }
 
 } // namespace
+
+char *
+make_list_entry(char *pos, char *end, std::size_t n)
+{
+	return compose_entry(pos, end, n, usual_depth);
+}
 
 std::string_view
 package_base(std::string_view package)
@@ -174,38 +205,41 @@ append_depends_list(char *pos, char *end, const index_record &port,
 {
 	// Static: port READMEs never nest inside one another, and only the
 	// entries one list has are touched.
-	static std::array<list_entry, list_max> entries;
+	static list_entry entries[list_max];
 	std::size_t count = 0;
+	auto add = [&](std::string_view name, long line) {
+		if (count == list_max)
+			return false;
+		entries[count++] = {name.data(),
+		    static_cast<std::uint32_t>(name.size()),
+		    static_cast<std::int32_t>(line)};
+		return true;
+	};
 	if (kind < list_fields.size()) {
 		field_words each(port[list_fields[kind]]);
 		for (std::string_view word; each.next(&word);) {
-			if (count == entries.size())
+			if (!add(word, find_package(word)))
 				return nullptr;
-			entries[count++] = {word, find_package(word)};
 		}
 	} else {
 		long line = find_package(port[index_field::package]);
-		if (line >= 0) {
-			for (std::uint32_t n : package_dependents(
-				 static_cast<std::size_t>(line))) {
-				if (count == entries.size())
-					return nullptr;
-				index_record record = package_record(n);
-				entries[count++] = {record[index_field::package],
-				    static_cast<long>(n)};
-			}
+		std::span<const std::uint32_t> dependents = line >= 0
+		    ? package_dependents(static_cast<std::size_t>(line))
+		    : std::span<const std::uint32_t>();
+		for (std::uint32_t n : dependents) {
+			if (!add(package_name(n), static_cast<long>(n)))
+				return nullptr;
 		}
 	}
 	if (count == 0)
 		return pos;
-	std::sort(entries.begin(),
-	    entries.begin() + static_cast<std::ptrdiff_t>(count), before);
+	std::sort(entries, entries + count, before);
 
 	pos = append(pos, end, "<section class=\"deps\">\n<h2>");
 	pos = append(pos, end, list_headings[kind]);
 	pos = append(pos, end, "</h2>\n<ul>\n");
 	for (std::size_t i = 0; i < count; i++) {
-		if (i > 0 && entries[i].name == entries[i - 1].name &&
+		if (i > 0 && entries[i].text() == entries[i - 1].text() &&
 		    entries[i].line == entries[i - 1].line)
 			continue;
 		pos = append_entry(pos, end, entries[i], depth);

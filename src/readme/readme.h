@@ -236,10 +236,12 @@ placeholder_bit(int code)
 {
 	return placeholder_set{1} << code;
 }
-// The placeholders whose pages need the package index.
+// The placeholders whose pages need the package index: those that link to
+// other ports, and those that list them.
 inline constexpr placeholder_set link_placeholders =
     placeholder_bit(ph_build_depends_links) |
-    placeholder_bit(ph_run_depends_links) | placeholder_bit(ph_required_by) |
+    placeholder_bit(ph_run_depends_links) | placeholder_bit(ph_required_by);
+inline constexpr placeholder_set list_placeholders =
     placeholder_bit(ph_build_depends_list) |
     placeholder_bit(ph_run_depends_list) |
     placeholder_bit(ph_extract_depends_list) |
@@ -267,9 +269,20 @@ inline constexpr placeholder_set unbounded_placeholders =
 // "." or "..", and link_safe. Empty otherwise.
 [[nodiscard]] std::string_view port_directory(const index_record &record);
 
+// The kinds of text that build_packages makes once for every line.
+enum line_text_kind : std::size_t {
+	text_page_link, // make_port_page_link
+	text_list_entry, // make_list_entry
+};
+static_assert(text_list_entry + 1 == line_text_kinds);
+
 // The link to the page of the port of INDEX line n, as a port page shows
 // it; what build_packages is given to make them all once.
 [[nodiscard]] char *make_port_page_link(char *pos, char *end, std::size_t n);
+
+// The entry of the port of INDEX line n in a list, as a port page shows it,
+// without its <li>; what build_packages is given to make them all once.
+[[nodiscard]] char *make_list_entry(char *pos, char *end, std::size_t n);
 
 // The bytes of the description file that the record names, read beneath
 // the top into storage that stays valid until the next call; empty when it

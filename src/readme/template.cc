@@ -96,6 +96,16 @@ static constexpr std::array<bool, 256> unsafe_in_link = [] {
 	return table;
 }();
 
+// Bytes that an escaped UTF-8 text holds as they are: printable ASCII but
+// for what HTML takes for markup.
+static constexpr std::array<bool, 256> plain_text = [] {
+	std::array<bool, 256> table{};
+	for (int c = ' '; c < 0x7f; c++)
+		table[static_cast<std::size_t>(c)] =
+		    c != '&' && c != '<' && c != '>' && c != '"';
+	return table;
+}();
+
 bool
 link_safe(std::string_view text)
 {
@@ -115,6 +125,11 @@ insert(char *pos, char *end, tree_text what, std::string_view text)
 	case insertion::escaped:
 		return html_escape(pos, end, text);
 	case insertion::text:
+		// Names and origins are nearly always plain ASCII.
+		if (std::all_of(text.begin(), text.end(), [](char c) {
+			    return plain_text[static_cast<unsigned char>(c)];
+		    }))
+			return append(pos, end, text);
 		return escape_text(pos, end, text, !valid_utf8(text));
 	case insertion::link:
 		return link_safe(text) ? append(pos, end, text) : pos;
@@ -168,10 +183,13 @@ need_port_template()
 		return 0;
 	state.port_template_examined = true;
 	state.port_template_uses = placeholders_used(state.port_template);
-	if ((state.port_template_uses & link_placeholders) != 0 &&
-	    build_packages(make_port_page_link) != 0)
-		return -1;
-	return 0;
+	placeholder_set uses = state.port_template_uses;
+	if ((uses & (link_placeholders | list_placeholders)) == 0)
+		return 0;
+	const std::array<link_maker, line_text_kinds> makers = {
+	    (uses & link_placeholders) != 0 ? make_port_page_link : nullptr,
+	    (uses & list_placeholders) != 0 ? make_list_entry : nullptr};
+	return build_packages(makers) == 0 ? 0 : -1;
 }
 
 // The port named by path, looked up in its category's INDEX group, and its
