@@ -185,11 +185,22 @@ inline constexpr std::size_t line_text_kinds = 2;
 
 // Builds the package index from the grouped INDEX: the line of every
 // package name, the lines that the words of each line's linked fields name,
-// the dependents of every line and, made by each maker that is not null,
-// that kind of text of every line. Once per run; 0, or -1 after saying what
+// the dependents of every line, made by each maker that is not null, that
+// kind of text of every line, and when name_order is set the place of every
+// line in the order of package names. Once per run; 0, or -1 after saying what
 // could not be allocated (later calls give -1 without a message).
 [[nodiscard]] int build_packages(
-    std::span<const link_maker, line_text_kinds> makers);
+    std::span<const link_maker, line_text_kinds> makers, bool name_order);
+
+// The order of package names in lists: without regard to case, then by
+// bytes. Less than 0, 0 or more than 0, as a is before, the same as or
+// after b.
+[[nodiscard]] int compare_package_names(std::string_view a, std::string_view b);
+
+// The place of line n in that order of all the INDEX's lines (ties by line),
+// when build_packages was asked for it and had the room; UINT32_MAX
+// otherwise.
+[[nodiscard]] std::uint32_t package_rank(std::size_t n);
 
 // True once building the package index has failed: every page that needs
 // it, and so the whole run, cannot be made.

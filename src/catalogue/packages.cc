@@ -50,6 +50,8 @@ struct package_index {
 		char *text;
 	};
 	std::array<line_texts, line_text_kinds> texts;
+	// Each line's place in the order of package names, or null.
+	std::uint32_t *rank;
 };
 
 package_index packages;
@@ -189,6 +191,43 @@ fail(std::uint32_t *seen)
 	return -1;
 }
 
+// The place of every line in the order of package names: one sort of the
+// whole INDEX, so that a list is put in order by comparing numbers. False
+// when memory runs out; lists then compare names.
+bool
+make_ranks()
+{
+	struct named {
+		const char *name;
+		std::uint32_t size;
+		std::uint32_t line;
+	};
+	std::size_t lines = packages.count;
+	auto *order = static_cast<named *>(std::malloc(lines * sizeof(named)));
+	auto *rank = static_cast<std::uint32_t *>(
+	    std::malloc(lines * sizeof(std::uint32_t)));
+	if (order == nullptr || rank == nullptr) {
+		std::free(order);
+		std::free(rank);
+		return false;
+	}
+	for (std::size_t n = 0; n < lines; n++) {
+		std::string_view name = package_name(n);
+		order[n] = {name.data(), static_cast<std::uint32_t>(name.size()),
+		    static_cast<std::uint32_t>(n)};
+	}
+	std::sort(order, order + lines, [](const named &a, const named &b) {
+		int names = compare_package_names(
+		    {a.name, a.size}, {b.name, b.size});
+		return names != 0 ? names < 0 : a.line < b.line;
+	});
+	for (std::size_t place = 0; place < lines; place++)
+		rank[order[place].line] = static_cast<std::uint32_t>(place);
+	std::free(order);
+	packages.rank = rank;
+	return true;
+}
+
 } // namespace
 
 long
@@ -210,7 +249,36 @@ package_record(std::size_t n)
 }
 
 int
-build_packages(std::span<const link_maker, line_text_kinds> makers)
+compare_package_names(std::string_view a, std::string_view b)
+{
+	std::size_t n = std::min(a.size(), b.size());
+	for (std::size_t i = 0; i < n; i++) {
+		unsigned char x = static_cast<unsigned char>(a[i]);
+		unsigned char y = static_cast<unsigned char>(b[i]);
+		if (x == y)
+			continue;
+		if (x >= 'A' && x <= 'Z')
+			x = static_cast<unsigned char>(x - 'A' + 'a');
+		if (y >= 'A' && y <= 'Z')
+			y = static_cast<unsigned char>(y - 'A' + 'a');
+		if (x != y)
+			return x < y ? -1 : 1;
+	}
+	if (a.size() != b.size())
+		return a.size() < b.size() ? -1 : 1;
+	int bytes = a.compare(b);
+	return bytes < 0 ? -1 : bytes > 0 ? 1 : 0;
+}
+
+std::uint32_t
+package_rank(std::size_t n)
+{
+	return packages.rank != nullptr ? packages.rank[n] : UINT32_MAX;
+}
+
+int
+build_packages(
+    std::span<const link_maker, line_text_kinds> makers, bool name_order)
 {
 	if (packages.built || packages.failed)
 		return packages.built ? 0 : -1;
@@ -307,11 +375,14 @@ build_packages(std::span<const link_maker, line_text_kinds> makers)
 		});
 	std::free(seen);
 
-	// Without the room for them, each is made from its line.
+	// Without the room for them, each is made from its line, and lists
+	// compare names.
 	for (std::size_t k = 0; k < line_text_kinds; k++) {
 		if (makers[k] != nullptr)
 			(void)make_line_texts(makers[k], &packages.texts[k]);
 	}
+	if (name_order)
+		(void)make_ranks();
 	return 0;
 }
 
@@ -333,6 +404,7 @@ release_packages()
 		std::free(made.offsets);
 		std::free(made.text);
 	}
+	std::free(packages.rank);
 	packages = {};
 }
 

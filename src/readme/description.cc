@@ -152,6 +152,15 @@ next_line(std::string_view text, std::size_t *at, std::string_view *line)
 // at a blank, a control, '<', '>' or '"', and punctuation that ends a
 // sentence is not part of it: a ')' only when the address opens fewer
 // parentheses than it closes.
+// Whether an address may begin at line[i]: every scheme begins with "ht" or
+// "ft", which spares the schemes' comparison at most letters.
+bool
+may_begin_address(std::string_view line, std::size_t i)
+{
+	return (line[i] == 'h' || line[i] == 'f') && i + 1 < line.size() &&
+	    line[i + 1] == 't';
+}
+
 std::size_t
 link_length(std::string_view text)
 {
@@ -286,7 +295,7 @@ has_art(std::string_view line, bool latin1)
 {
 	std::size_t visible = 0, punct = 0, run = 0;
 	for (std::size_t i = 0; i < line.size(); i++) {
-		std::size_t link = line[i] == 'h' || line[i] == 'f'
+		std::size_t link = may_begin_address(line, i)
 		    ? link_length(line.substr(i))
 		    : 0;
 		if (link > 0) {
@@ -357,12 +366,12 @@ list_item(std::string_view line)
 	    line[digits + 1] == ' ';
 }
 
-// Where an address may begin in line from from on: its next 'h' or 'f', or
-// the line's size.
+// Where an address may begin in line from from on: its next "ht" or "ft",
+// or the line's size.
 std::size_t
 scheme_start(std::string_view line, std::size_t from)
 {
-	while (from < line.size() && line[from] != 'h' && line[from] != 'f')
+	while (from < line.size() && !may_begin_address(line, from))
 		from++;
 	return from;
 }

@@ -54,6 +54,7 @@ struct list_entry {
 	const char *name;
 	std::uint32_t size;
 	std::int32_t line;
+	std::uint32_t rank; // the line's place in the order of names
 
 	std::string_view text() const { return {name, size}; }
 };
@@ -61,27 +62,15 @@ struct list_entry {
 // The most entries one list may have: more than any tree's ports.
 constexpr std::size_t list_max = 1 << 20;
 
-// Orders by name without regard to case, then by bytes, then by line.
+// Orders by name without regard to case, then by bytes, then by line: for
+// two INDEX lines, their places in that order, found once per run.
 bool
 before(const list_entry &a, const list_entry &b)
 {
-	std::size_t n = std::min(a.size, b.size);
-	for (std::size_t i = 0; i < n; i++) {
-		unsigned char x = static_cast<unsigned char>(a.name[i]);
-		unsigned char y = static_cast<unsigned char>(b.name[i]);
-		if (x == y)
-			continue;
-		if (x >= 'A' && x <= 'Z')
-			x = static_cast<unsigned char>(x - 'A' + 'a');
-		if (y >= 'A' && y <= 'Z')
-			y = static_cast<unsigned char>(y - 'A' + 'a');
-		if (x != y)
-			return x < y;
-	}
-	if (a.size != b.size)
-		return a.size < b.size;
-	int bytes = a.text().compare(b.text());
-	return bytes != 0 ? bytes < 0 : a.line < b.line;
+	if (a.rank != UINT32_MAX && b.rank != UINT32_MAX)
+		return a.rank < b.rank;
+	int names = compare_package_names(a.text(), b.text());
+	return names != 0 ? names < 0 : a.line < b.line;
 }
 
 // The entry of line n: its name a link to its page when it has one, and
@@ -212,7 +201,9 @@ append_depends_list(char *pos, char *end, const index_record &port,
 			return false;
 		entries[count++] = {name.data(),
 		    static_cast<std::uint32_t>(name.size()),
-		    static_cast<std::int32_t>(line)};
+		    static_cast<std::int32_t>(line),
+		    line >= 0 ? package_rank(static_cast<std::size_t>(line))
+			      : UINT32_MAX};
 		return true;
 	};
 	if (kind < list_fields.size()) {

@@ -189,7 +189,9 @@ need_port_template()
 	const std::array<link_maker, line_text_kinds> makers = {
 	    (uses & link_placeholders) != 0 ? make_port_page_link : nullptr,
 	    (uses & list_placeholders) != 0 ? make_list_entry : nullptr};
-	return build_packages(makers) == 0 ? 0 : -1;
+	return build_packages(makers, (uses & list_placeholders) != 0) == 0
+	    ? 0
+	    : -1;
 }
 
 // The port named by path, looked up in its category's INDEX group, and its
