@@ -77,6 +77,21 @@ struct Site {
 		args.insert(args.end(), more.begin(), more.end());
 		return run_tool(args, opt);
 	}
+	// A run whose port pages exceed a file size limit (standing in for a
+	// full disk), while its top and category pages are written.
+	Result run_failing(const std::string &out) const
+	{
+		dir.put("big/README.top", "top\n%%SUBDIR%%end\n");
+		dir.put("big/README.category", "cat\n%%SUBDIR%%end\n");
+		dir.put("big/README.port", std::string(6000, 'x') + "%%PKG%%\n");
+		for (auto &e : fs::recursive_directory_iterator(dir / "big"))
+			(void)lchown(e.path().c_str(), 65534, 65534);
+		RunOptions limited = opt;
+		limited.fsize_limit = 4096;
+		return run_tool({"-q", "-p", dir / "tree", "-t", dir / "big",
+				    "-o", dir / out},
+		    limited);
+	}
 	std::string target(const std::string &link) const
 	{
 		return fs::read_symlink(dir / link).string();
@@ -212,6 +227,70 @@ TEST(Publish, LinkSwitchesWholeSites)
 	EXPECT_TRUE(s.target("site").starts_with("site.2"));
 }
 
+// What the generations' markers spare a run holds to the pages: a page
+// changed in one run keeps that run's time through the unchanged runs that
+// follow; a port gone from the INDEX keeps the current generation's page;
+// a marker cut short leaves the run to compare the pages as before.
+TEST(Publish, MarkersKeepPagesExact)
+{
+	Site s;
+	ASSERT_EQ(s.run("a", "ref-a").status, 0);
+	ASSERT_EQ(s.run("b", "ref-b").status, 0);
+	auto ref_a = files_below(s.dir / "ref-a");
+	auto ref_b = files_below(s.dir / "ref-b");
+	ASSERT_EQ(s.run("a", "first").status, 0);
+	fs::create_directory_symlink("first", s.dir / "site");
+	auto run = [&](const char *set) {
+		Result r = s.run(set, "site");
+		EXPECT_EQ(r.status, 0) << r.err;
+		EXPECT_EQ(files_below(s.dir / "site/").size(), 6u);
+		auto stamps = stamps_below(s.dir / "site/");
+		stamps.erase(".quillmark-generation");
+		return stamps;
+	};
+	(void)run("a");
+	(void)run("a");
+	auto changed = run("b");
+	EXPECT_EQ(run("b"), changed);
+	EXPECT_EQ(run("b"), changed);
+	EXPECT_EQ(files_below(s.dir / "site/"), ref_b);
+	// A failed run has changed the spare generation: not as its marker
+	// described it any more.
+	EXPECT_EQ(s.run_failing("site").status, 3);
+	EXPECT_EQ(run("b"), changed);
+
+	const std::string zip = "archivers/zip/README.html";
+	auto stamps = run("a");
+	std::string index = read_file(s.dir / "tree/INDEX-15");
+	s.dir.put("tree/INDEX-15", index.substr(index.find('\n') + 1));
+	auto dropped = run("b");
+	EXPECT_EQ(read_file(s.dir / "site/" + zip), ref_a[zip]);
+	EXPECT_EQ(dropped[zip], stamps[zip]);
+
+	// The spare generation's pages an hour old: a run that took the cut
+	// list for the whole would keep that time for the pages it lacks.
+	std::string marker = read_file(s.dir / "site/.quillmark-generation");
+	write_file(s.dir / "site/.quillmark-generation",
+	    marker.substr(0, marker.find("README.html\n") + 12));
+	std::string spare;
+	for (auto &e : fs::directory_iterator(s.dir.path())) {
+		std::string name = e.path().filename().string();
+		if (name.starts_with("site.") && name != s.target("site"))
+			spare = e.path().string();
+	}
+	struct timespec old[2] = {{0, UTIME_OMIT}, {time(nullptr) - 3600, 0}};
+	for (auto &[rel, text] : ref_a) {
+		if (ref_b[rel] != text)
+			utimensat(AT_FDCWD, (spare + "/" + rel).c_str(), old, 0);
+	}
+	auto after = run("a");
+	for (auto &[rel, text] : ref_a) {
+		if (ref_b[rel] != text && rel != zip) {
+			EXPECT_GE(after[rel].second, dropped[rel].second) << rel;
+		}
+	}
+}
+
 // A page that cannot be written (a file size limit standing in for a full
 // disk) stops the switch: the link and the generation it points to stay
 // as they were. Pages that the run does not make are carried over.
@@ -226,16 +305,7 @@ TEST(Publish, FailedWriteSwitchesNothing)
 	EXPECT_EQ(files.size(), 6u);
 	auto stamps = stamps_below(s.dir / "site/");
 
-	s.dir.put("big/README.top", "top\n%%SUBDIR%%end\n");
-	s.dir.put("big/README.category", "cat\n%%SUBDIR%%end\n");
-	s.dir.put("big/README.port", std::string(6000, 'x') + "%%PKG%%\n");
-	for (auto &e : fs::recursive_directory_iterator(s.dir / "big"))
-		(void)lchown(e.path().c_str(), 65534, 65534);
-	RunOptions limited = s.opt;
-	limited.fsize_limit = 4096;
-	Result r = run_tool({"-q", "-p", s.dir / "tree", "-t", s.dir / "big",
-				"-o", s.dir / "site"},
-	    limited);
+	Result r = s.run_failing("site");
 	EXPECT_EQ(r.status, 3) << r.err;
 	EXPECT_NE(r.err.find(s.dir / "site: not switched: 3 pages not written; "
 				     "it still points to \"" + current + "\"\n"),

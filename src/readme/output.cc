@@ -225,7 +225,8 @@ write_file(const char *dir, std::string_view name, const char *text,
 		error = errno;
 	// Published through a link: the time a reader should see.
 	if (error == 0)
-		error = settle_page(path, fd, st, same, text, length);
+		error = settle_page(
+		    path, fd, st, same, readable && !created, text, length);
 	// A delayed write error (a full disk, NFS) shows only here.
 	if (platform_close_output(fd, path) != 0 && error == 0)
 		error = errno;

@@ -22,6 +22,21 @@
 // current generation's gets that one's time, a copied page its source's),
 // so a page that the spare generation already holds is compared with the
 // current one by their stat alone.
+//
+// Most runs need not even that. A run that completes a generation writes
+// in its marker an id of the generation, the id of the one it was brought
+// level with (the then current one), the number of its files with a sum of
+// their paths' hashes, and the paths whose bytes differ from that one's.
+// A run takes the marker of the spare generation back to its first line
+// before it writes there, so a marker that says more belongs to a
+// generation as it was completed. When the current generation was made
+// level with the spare one, the current one is the spare one plus its
+// listed paths: a page that the spare one holds unlisted is the current
+// one's in bytes and time, a listed one another, and neither needs a look
+// at the current generation. When the run made exactly the files that both
+// generations hold, by count and sum, nothing is left to carry over or
+// remove, and the walk that levels them is skipped. Whatever is missing or
+// does not match leaves the run to the method above.
 #include "readme/publish.h"
 
 #include <fcntl.h>
@@ -29,10 +44,13 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cinttypes>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <string_view>
 
 #include "catalogue/catalogue.h"
 #include "platform/platform.h"
@@ -41,9 +59,15 @@
 namespace {
 
 constexpr char marker_name[] = ".quillmark-generation";
+constexpr char marker_new_name[] = ".quillmark-generation.new";
+// The marker's first line; alone, the generation is being written.
 constexpr char marker_text[] =
     "A generation of pages made by quillmark; it removes it when it is "
     "neither the current one nor the one before.\n";
+constexpr std::string_view marker_format = "format 2";
+// The longest list of changed paths kept; longer, the marker says "all".
+constexpr std::size_t list_size = std::size_t{4} << 20;
+constexpr std::size_t list_slots = std::size_t{1} << 18;
 constexpr char spare_suffix[] = ".unpublished";
 
 // The directory that holds the output root, and the root's last name.
@@ -61,6 +85,17 @@ std::uint64_t made[made_slots];
 std::size_t made_count;
 bool made_overflow;
 
+// A set of files, as a marker records it: how many, and the sums (mod
+// 2^64) of two different hashes of their paths, which no order changes.
+struct file_set {
+	std::uint64_t count;
+	std::uint64_t sum1;
+	std::uint64_t sum2;
+	bool operator==(const file_set &) const = default;
+};
+file_set made_set;	// the pages of this run
+file_set carried_set;	// what the walk found in the current one besides
+
 std::uint64_t
 path_hash(const char *rel)
 {
@@ -71,21 +106,37 @@ path_hash(const char *rel)
 }
 
 void
+add_to_set(file_set *set, const char *rel)
+{
+	std::uint64_t h = 0x9e3779b97f4a7c15ull;
+	for (const char *p = rel; *p != '\0'; p++) {
+		h = (h + static_cast<unsigned char>(*p)) * 0xbf58476d1ce4e5b9ull;
+		h ^= h >> 31;
+	}
+	set->count++;
+	set->sum1 += path_hash(rel);
+	set->sum2 += h ^ (h >> 29);
+}
+
+// Notes a page made; false when this run had made it already.
+bool
 note_made(const char *rel)
 {
 	std::uint64_t h = path_hash(rel);
 	std::size_t i = h & (made_slots - 1);
 	while (made[i] != 0) {
 		if (made[i] == h)
-			return;
+			return false;
 		i = (i + 1) & (made_slots - 1);
 	}
 	if (made_count >= made_slots / 4 * 3) {
 		made_overflow = true;
-		return;
+		return true;
 	}
 	made[i] = h;
 	made_count++;
+	add_to_set(&made_set, rel);
+	return true;
 }
 
 bool
@@ -209,6 +260,266 @@ is_generation(const char *name)
 	return ours;
 }
 
+// What a generation's marker says (see the opening comment).
+struct marker {
+	bool complete;		 // written when a run completed it
+	std::size_t size;	 // bytes read
+	std::string_view id;	 // "NONCE NAME", NAME its directory's then
+	std::string_view after;	 // the id of the one it was made level with
+	file_set files;
+	bool listed;		 // its changed paths follow (else "all")
+	char *list;		 // those paths, each ended by a NUL
+	std::size_t list_count;
+};
+
+// The markers of the current generation, read whole, and of the spare
+// one, its head alone.
+char current_marker_text[list_size + 8192];
+char spare_marker_text[8192];
+marker current_marker;
+marker spare_marker;
+bool current_named;	// its id names the directory the link points to
+bool both_complete;	// both markers complete and named as they are
+bool use_list;		// current = spare + the current one's list
+// The current one's listed paths by hash: their offset in its text, + 1.
+std::uint32_t listed_at[list_slots];
+
+// The paths whose bytes this run changed from the current generation's,
+// each ended by a newline; unknown when they are more than a marker keeps.
+char changed_text[list_size];
+std::size_t changed_length;
+std::size_t changed_count;
+bool changed_unknown;
+
+// The next line of [*pos, end) without its newline, which becomes a NUL;
+// null at the end or where no newline ends it.
+char *
+next_line(char **pos, char *end)
+{
+	char *line = *pos;
+	void *nl = line < end
+	    ? std::memchr(line, '\n', static_cast<std::size_t>(end - line))
+	    : nullptr;
+	if (nl == nullptr)
+		return nullptr;
+	*static_cast<char *>(nl) = '\0';
+	*pos = static_cast<char *>(nl) + 1;
+	return line;
+}
+
+// The text of line after prefix, or null.
+const char *
+field(const char *line, std::string_view prefix)
+{
+	if (line == nullptr)
+		return nullptr;
+	const char *rest = skip_prefix(line, prefix);
+	return rest == line ? nullptr : rest;
+}
+
+// Reads the marker of the generation open on dirfd into buf: whole, with
+// its list, when whole; else its head. Not complete when it is missing,
+// of another format, cut short, or longer than any written here.
+marker
+read_marker(int dirfd, char *buf, std::size_t size, bool whole)
+{
+	marker m{};
+	int fd = openat(dirfd, marker_name,
+	    O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+	if (fd < 0)
+		return m;
+	while (m.size < size) {
+		ssize_t n = read_at(fd, buf + m.size, size - m.size,
+		    static_cast<off_t>(m.size));
+		if (n <= 0)
+			break;
+		m.size += static_cast<std::size_t>(n);
+	}
+	close(fd);
+	if (whole && m.size == size)
+		return m;
+	char *pos = buf;
+	char *end = buf + m.size;
+	(void)next_line(&pos, end);
+	const char *format = next_line(&pos, end);
+	const char *id = field(next_line(&pos, end), "id ");
+	const char *after = field(next_line(&pos, end), "after ");
+	const char *files = field(next_line(&pos, end), "files ");
+	const char *changed = field(next_line(&pos, end), "changed ");
+	int used = -1;
+	if (format == nullptr || format != marker_format || id == nullptr ||
+	    std::strchr(id, ' ') == nullptr || after == nullptr ||
+	    changed == nullptr || files == nullptr ||
+	    std::sscanf(files, "%" SCNu64 " %" SCNx64 " %" SCNx64 "%n",
+		&m.files.count, &m.files.sum1, &m.files.sum2, &used) != 3 ||
+	    files[used] != '\0')
+		return m;
+	m.id = id;
+	m.after = after;
+	m.listed = std::strcmp(changed, "all") != 0;
+	if (!whole) {
+		m.listed = false;
+		m.complete = true;
+		return m;
+	}
+	if (m.listed) {
+		char *count_end = nullptr;
+		m.list_count = std::strtoul(changed, &count_end, 10);
+		if (count_end == changed || *count_end != '\0')
+			return m;
+		m.list = pos;
+		for (std::size_t i = 0; i < m.list_count; i++) {
+			if (next_line(&pos, end) == nullptr)
+				return m;
+		}
+	}
+	const char *last = next_line(&pos, end);
+	m.complete = last != nullptr && std::strcmp(last, "end") == 0 &&
+	    pos == end;
+	return m;
+}
+
+// The name part of a marker's id.
+std::string_view
+id_name(std::string_view id)
+{
+	return id.substr(id.find(' ') + 1);
+}
+
+// Puts the current generation's listed paths in the table; false when
+// they are too many for it.
+bool
+fill_listed()
+{
+	const marker &m = current_marker;
+	if (m.list_count > list_slots / 2)
+		return false;
+	const char *p = m.list;
+	for (std::size_t i = 0; i < m.list_count; i++) {
+		std::size_t slot = path_hash(p) & (list_slots - 1);
+		while (listed_at[slot] != 0)
+			slot = (slot + 1) & (list_slots - 1);
+		listed_at[slot] = static_cast<std::uint32_t>(
+		    p - current_marker_text + 1);
+		p += std::strlen(p) + 1;
+	}
+	return true;
+}
+
+bool
+was_listed(const char *rel)
+{
+	for (std::size_t slot = path_hash(rel) & (list_slots - 1);
+	     listed_at[slot] != 0; slot = (slot + 1) & (list_slots - 1)) {
+		if (std::strcmp(current_marker_text + listed_at[slot] - 1, rel) == 0)
+			return true;
+	}
+	return false;
+}
+
+void
+note_changed(const char *rel)
+{
+	std::size_t n = std::strlen(rel);
+	if (std::strchr(rel, '\n') != nullptr ||
+	    n >= sizeof changed_text - changed_length ||
+	    changed_count >= list_slots / 2) {
+		changed_unknown = true;
+		return;
+	}
+	std::memcpy(changed_text + changed_length, rel, n);
+	changed_text[changed_length + n] = '\n';
+	changed_length += n + 1;
+	changed_count++;
+}
+
+// Takes the marker of the generation open on dirfd back to its first line,
+// before a run writes there: a generation that a run has begun to change
+// is no longer the one its marker describes. 0, or an errno value.
+int
+reset_marker(int dirfd)
+{
+	int fd = openat(dirfd, marker_name,
+	    O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+	if (fd < 0)
+		return errno == ENOENT ? 0 : errno;
+	struct stat st;
+	constexpr std::size_t length = sizeof marker_text - 1;
+	int error = 0;
+	if (fstat(fd, &st) != 0 ||
+	    (static_cast<std::size_t>(st.st_size) != length &&
+		(ftruncate(fd, 0) != 0 ||
+		    write_at(fd, marker_text, length, 0) !=
+			static_cast<ssize_t>(length))))
+		error = errno != 0 ? errno : EIO;
+	if (close(fd) != 0 && error == 0)
+		error = errno;
+	return error;
+}
+
+// Writes the marker of the spare generation, complete, as the generation
+// fresh that holds the files set: through a new file renamed over the old
+// one, so that a marker is whole or its first line only. 0, or an errno
+// value.
+int
+write_marker(const char *fresh, const file_set &files)
+{
+	struct timespec now;
+	clock_gettime(CLOCK_REALTIME, &now);
+	char numbers[160];
+	std::snprintf(numbers, sizeof numbers,
+	    "%llx.%lx.%lx\nfiles %" PRIu64 " %016" PRIx64 " %016" PRIx64 "\n",
+	    static_cast<long long>(now.tv_sec), static_cast<long>(now.tv_nsec),
+	    static_cast<long>(getpid()), files.count, files.sum1, files.sum2);
+	std::string_view nonce(numbers, std::strcspn(numbers, "\n"));
+	char count[32];
+	std::snprintf(count, sizeof count, "%zu", changed_count);
+	bool listing = !changed_unknown && current_named;
+	char head[4 * path_size];
+	char *end = head + sizeof head;
+	char *pos = append(head, end, marker_text);
+	pos = append(pos, end, marker_format);
+	pos = append(pos, end, "\nid ");
+	pos = append(pos, end, nonce);
+	pos = append(pos, end, " ");
+	pos = append(pos, end, fresh);
+	pos = append(pos, end, "\nafter ");
+	pos = append(pos, end, current_named ? current_marker.id : "-");
+	pos = append(pos, end, "\n");
+	pos = append(pos, end, numbers + nonce.size() + 1);
+	pos = append(pos, end, "changed ");
+	pos = append(pos, end, listing ? count : "all");
+	pos = append(pos, end, "\n");
+	if (pos == nullptr)
+		return ENAMETOOLONG;
+	int fd = openat(state.out_fd, marker_new_name,
+	    O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY |
+		O_CLOEXEC,
+	    0644);
+	if (fd < 0)
+		return errno;
+	std::size_t at = 0;
+	bool done = true;
+	for (std::string_view part :
+	    {std::string_view(head, static_cast<std::size_t>(pos - head)),
+		std::string_view(changed_text, listing ? changed_length : 0),
+		std::string_view("end\n")}) {
+		done = done &&
+		    write_at(fd, part.data(), part.size(),
+			static_cast<off_t>(at)) ==
+			static_cast<ssize_t>(part.size());
+		at += part.size();
+	}
+	int error = done ? 0 : errno != 0 ? errno : ENOSPC;
+	if (close(fd) != 0 && error == 0)
+		error = errno;
+	if (error == 0 &&
+	    renameat(state.out_fd, marker_new_name, state.out_fd, marker_name) !=
+		0)
+		error = errno;
+	return error;
+}
+
 // Failures of the walks below are reported with the path shown and
 // counted in *failures.
 void
@@ -320,7 +631,9 @@ level_dir(int cur, int spare, char *rel, int *failures)
 		const char *name;
 		entry_kind type;
 		while (platform_next_entry(dir, from, &name, &type)) {
-			if (at_root && std::strcmp(name, marker_name) == 0)
+			if (at_root &&
+			    std::strncmp(name, marker_name,
+				sizeof marker_name - 1) == 0)
 				continue;
 			if (!join_text(rel + rel_length, path_size - rel_length,
 				{name}))
@@ -377,11 +690,15 @@ level_dir(int cur, int spare, char *rel, int *failures)
 				if (fstatat(spare, name, &sst, AT_SYMLINK_NOFOLLOW) ==
 					0 &&
 				    S_ISREG(sst.st_mode) &&
-				    sst.st_size == cst.st_size && same_time(sst, cst))
+				    sst.st_size == cst.st_size && same_time(sst, cst)) {
+					add_to_set(&carried_set, rel);
 					continue;
+				}
 				if (!copy_page(cur, spare, name, cst)) {
 					walk_failure(state.out_shown, rel, "");
 					++*failures;
+				} else {
+					add_to_set(&carried_set, rel);
 				}
 			} else if (pass == 1) {
 				// Kept when the current one has it as a file.
@@ -415,6 +732,7 @@ remove_generation(const char *name)
 	close(fd);
 	int left = open_dir_at(parent_fd, name);
 	if (left >= 0) {
+		(void)unlinkat(left, marker_new_name, 0);
 		(void)unlinkat(left, marker_name, 0);
 		close(left);
 	}
@@ -538,6 +856,10 @@ prepare_generations()
 	    fstatat(state.current_fd, marker_name, &st, AT_SYMLINK_NOFOLLOW) ==
 		0 &&
 	    S_ISREG(st.st_mode);
+	current_marker = read_marker(state.current_fd, current_marker_text,
+	    sizeof current_marker_text, true);
+	current_named = current_marker.complete &&
+	    id_name(current_marker.id) == current_name;
 	if (choose_spare() != 0)
 		return -1;
 	state.out_fd = open_dir_at(parent_fd, spare_name);
@@ -548,6 +870,18 @@ prepare_generations()
 		    std::strerror(errno));
 		return -1;
 	}
+	spare_marker = read_marker(state.out_fd, spare_marker_text,
+	    sizeof spare_marker_text, false);
+	int error = reset_marker(state.out_fd);
+	if (error != 0) {
+		std::fprintf(stderr, "%s/%s: %s\n", state.out_shown, marker_name,
+		    std::strerror(error));
+		return -1;
+	}
+	both_complete = current_named && spare_marker.complete &&
+	    id_name(spare_marker.id) == spare_name;
+	use_list = both_complete && current_marker.listed &&
+	    current_marker.after == spare_marker.id && fill_listed();
 	state.out_fd_open = true;
 	state.publishing = true;
 	if (state.verbosity != 0)
@@ -669,6 +1003,14 @@ prepare_output()
 	}
 	state.out_fd_open = true;
 	(void)copy_text(state.out_shown, sizeof state.out_shown, state.out_dir);
+	// A generation written into directly is not the one its marker
+	// describes any more.
+	int error = reset_marker(state.out_fd);
+	if (error != 0) {
+		std::fprintf(stderr, "%s/%s: %s\n", state.out_dir, marker_name,
+		    std::strerror(error));
+		return -1;
+	}
 	return 0;
 }
 
@@ -706,24 +1048,41 @@ output_shown(const char *path, char *buf, std::size_t size)
 
 int
 settle_page(const char *path, int fd, const struct stat &before, bool same,
-    const char *text, std::size_t length)
+    bool compared, const char *text, std::size_t length)
 {
 	if (!state.publishing)
 		return 0;
 	const char *rel = below_top(path);
 	if (rel == nullptr)
 		return 0;
-	note_made(rel);
+	// A page made twice leaves the list of changes unknown.
+	bool first = note_made(rel);
+	if (!first)
+		changed_unknown = true;
 	struct timespec when;
-	if (same && state.current_ours) {
+	if (first && use_list && compared) {
+		// Unlisted, the current page is the spare one's before this
+		// run, in bytes and time; listed, it holds other bytes.
+		bool in_list = was_listed(rel);
+		if (same && !in_list)
+			return 0;
+		if (same || !in_list) {
+			note_changed(rel);
+			return same ? set_mtime(fd, nullptr) : 0;
+		}
+	}
+	if (same && state.current_ours && spare_marker.complete) {
 		// Equal stat, equal bytes: nothing to do. Else the page
-		// changed since the current generation.
+		// changed since the current generation. (A run that failed
+		// in the spare generation may have cut a page back to its
+		// old bytes, with a new time: then the bytes are compared.)
 		struct stat cur;
 		if (fstatat(state.current_fd, rel, &cur, AT_SYMLINK_NOFOLLOW) ==
 			0 &&
 		    S_ISREG(cur.st_mode) && cur.st_size == before.st_size &&
 		    same_time(cur, before))
 			return 0;
+		note_changed(rel);
 		return set_mtime(fd, nullptr);
 	}
 	if (current_holds(rel, text, length, &when)) {
@@ -732,6 +1091,7 @@ settle_page(const char *path, int fd, const struct stat &before, bool same,
 			return 0;
 		return set_mtime(fd, &when);
 	}
+	note_changed(rel);
 	return same ? set_mtime(fd, nullptr) : 0;
 }
 
@@ -747,7 +1107,9 @@ finish_output(int unwritten)
 			    "%s: more than %zu pages to publish\n",
 			    state.out_dir, made_slots / 4 * 3);
 			failures++;
-		} else {
+		} else if (!both_complete || made_set != current_marker.files ||
+		    made_set != spare_marker.files) {
+			// Else both hold just what this run made.
 			char rel[path_size] = "";
 			level_dir(state.current_fd, state.out_fd, rel, &failures);
 		}
@@ -765,6 +1127,17 @@ finish_output(int unwritten)
 	if (!fresh_name(fresh, sizeof fresh) ||
 	    !join_text(temporary, sizeof temporary, {".", out_name, ".switch"})) {
 		report_too_long({out_name});
+		return 1;
+	}
+	file_set files = {made_set.count + carried_set.count,
+	    made_set.sum1 + carried_set.sum1, made_set.sum2 + carried_set.sum2};
+	int error = write_marker(fresh, files);
+	if (error != 0) {
+		std::fprintf(stderr, "%s/%s: %s\n", state.out_shown, marker_name,
+		    std::strerror(error));
+		std::fprintf(stderr,
+		    "%s: not switched; it still points to \"%s\"\n",
+		    state.out_dir, current_name);
 		return 1;
 	}
 	(void)unlinkat(parent_fd, temporary, 0);

@@ -29,11 +29,12 @@ void take_run_lock();
 
 // While publishing: remembers that the run made the page at path, and
 // gives the open page fd, whose state before the run was before (same:
-// it already held the page's text), the modification time a reader
-// should see: the current generation's when its page holds the same
-// bytes, else a new one. 0, or an errno value.
+// it already held the page's text; compared: the file was there before
+// and its bytes were compared with the text), the modification time a
+// reader should see: the current generation's when its page holds the
+// same bytes, else a new one. 0, or an errno value.
 [[nodiscard]] int settle_page(const char *path, int fd,
-    const struct stat &before, bool same, const char *text,
+    const struct stat &before, bool same, bool compared, const char *text,
     std::size_t length);
 
 // Ends a run with -o through a link: carries every page that the run did
