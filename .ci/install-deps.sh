@@ -3,8 +3,9 @@
 # shell: the build tools, GoogleTest, and the programs the script tests run
 # (mandoc for the manual page, tidy and chromium for the generated pages,
 # python3 to serve them over HTTP, node and a Java runtime for the npm
-# packages of tests/node: puppeteer-core, which drives chromium in the search
-# test, and the Nu HTML checker).
+# packages of tests/node: puppeteer-core, which drives chromium in the
+# browser and search tests, the Nu HTML checker, and Lighthouse, which
+# rates the pages' accessibility).
 # Silent and quick when everything is present; apt-get update runs only when
 # something has to be installed. The npm packages are installed with npm ci
 # from tests/node's lock file into a cache directory (QUILLMARK_NODE_DIR,

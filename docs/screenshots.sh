@@ -1,18 +1,21 @@
 #!/usr/bin/env bash
-# Makes docs/top.png, docs/category.png and docs/port.png: the top-level
-# page, one category page and one port page of the sample tree, as headless
-# chromium shows them in a 1000x700 window (the port page in a 1000x900
-# one), and docs/port-phone.png: the port page in a phone-sized 390x844
-# window. Then the search: docs/search.png, a query on the top-level page
-# (1000x700), docs/search-phone.png, the same on a phone, and
-# docs/category-filter.png, a category page filtered; each arrives with
-# ?q= in the address, which runs the search as the page loads.
+# Makes docs/top.png and docs/category.png: the top-level page and one
+# category page of the sample tree, as headless chromium shows them in a
+# 1000x700 window. Then port pages, each whole in a window as tall as it
+# is: docs/port.png and docs/port-phone.png, a description with ASCII art
+# and a table on a desktop (1000 px wide) and a phone (390 px);
+# docs/port-deps.png and docs/port-deps-phone.png, the sample's longest
+# dependency lists (the phone's cut after the first); and
+# docs/port-list-phone.png, a description with a list, on a phone. Then
+# the search: docs/search.png, a query on the top-level page (1000x700),
+# docs/search-phone.png, the same on a phone, and docs/category-filter.png,
+# a category page filtered; each arrives with ?q= in the address, which
+# runs the search as the page loads.
 # Usage: docs/screenshots.sh [QUILLMARK_BIN]
 # Without QUILLMARK_BIN the tool is built in build-docs/ first.
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
 category=www
-port=archivers/zstd
 
 command -v chromium >/dev/null || {
 	echo "chromium is not installed (run .ci/install-deps.sh)" >&2
@@ -58,8 +61,11 @@ shoot() { # page below the tree, PNG file[, window size]
 }
 shoot README.html "$repo/docs/top.png"
 shoot "$category/README.html" "$repo/docs/category.png"
-shoot "$port/README.html" "$repo/docs/port.png" 1000,900
-shoot "$port/README.html" "$repo/docs/port-phone.png" 390,844
+shoot misc/figlet/README.html "$repo/docs/port.png" 1000,955
+shoot misc/figlet/README.html "$repo/docs/port-phone.png" 390,1245
+shoot www/firefox/README.html "$repo/docs/port-deps.png" 1000,1630
+shoot www/firefox/README.html "$repo/docs/port-deps-phone.png" 390,1560
+shoot misc/mc/README.html "$repo/docs/port-list-phone.png" 390,1615
 shoot "README.html?q=lib" "$repo/docs/search.png"
 shoot "README.html?q=lib" "$repo/docs/search-phone.png" 390,844
 shoot "$category/README.html?q=browser" "$repo/docs/category-filter.png"

@@ -6,20 +6,31 @@
 # in any of them. Then the tree is served over HTTP below a URL path unlike
 # its file-system path, as a mirror would publish it: every page reached
 # from the top renders, and every link on it that stays on the server
-# answers 200.
+# answers 200. Every page is valid HTML for tidy and the Nu checker. Then
+# tests/node/page_check.js looks at each page at a phone's and a desktop's
+# width, from disk and over HTTP: the descriptions, dependency lists and
+# install commands of the port pages, and Lighthouse's accessibility score
+# of the top, a category and two port pages. No page view over HTTP asks
+# for anything that the server does not have (such as a favicon).
+# The npm packages come from .ci/install-deps.sh (QUILLMARK_NODE_DIR).
 # Usage: browser_test.sh QUILLMARK_BIN SOURCE_DIR BUILD_DIR
 set -euo pipefail
 bin=$1
 src=$2
+node_dir=${QUILLMARK_NODE_DIR:-${XDG_CACHE_HOME:-$HOME/.cache}/quillmark-node}
 
 fail() {
 	echo "FAIL: $*" >&2
 	exit 1
 }
 
-command -v chromium >/dev/null || fail "chromium is not installed (run .ci/install-deps.sh)"
-command -v tidy >/dev/null || fail "tidy is not installed (run .ci/install-deps.sh)"
-command -v python3 >/dev/null || fail "python3 is not installed (run .ci/install-deps.sh)"
+for command in chromium node java tidy python3; do
+	command -v $command >/dev/null || fail "$command is not installed (run .ci/install-deps.sh)"
+done
+for package in puppeteer-core lighthouse vnu-jar; do
+	[ -d "$node_dir/node_modules/$package" ] ||
+		fail "no $package in $node_dir (run .ci/install-deps.sh)"
+done
 
 work=$(mktemp -d)
 server=
@@ -145,6 +156,12 @@ while IFS= read -r page; do
 		cat "$work/tidy.out" >&2
 	fi
 done < <(find "$top" -name README.html)
+find "$top" -name README.html -exec java -jar "$node_dir/node_modules/vnu-jar/build/dist/vnu.jar" \
+	--errors-only {} + >"$work/vnu.out" 2>&1 || {
+	echo "FAIL: the Nu checker finds errors:" >&2
+	cat "$work/vnu.out" >&2
+	status=1
+}
 # The top, one page per category and one per INDEX line.
 categories=$(grep -c '^SUBDIR += ' "$top/Makefile")
 ports=$(grep -c . "$top"/INDEX-15)
@@ -238,4 +255,21 @@ done
 	echo "FAIL: ${#served[@]} pages reached over HTTP, $written written" >&2
 	status=1
 }
+
+# Each page as a visitor looks at it, from disk and over HTTP.
+pages=()
+for page in "${!seen[@]}"; do
+	pages+=("${page#"$top"/}")
+done
+mkdir "$work/profile"
+CHROME_PATH=$(command -v chromium) NODE_PATH="$node_dir/node_modules" timeout 240 \
+	node "$src/tests/node/page_check.js" "$work/profile" "file://$top" "$base" \
+	README.html,www/README.html,misc/figlet/README.html,www/firefox/README.html \
+	"${pages[@]}" || status=1
+
+# Every request of those page views found what it asked for.
+if grep -E '" [0-9]{3} ' "$work/http.log" | grep -vE '" (200|304) '; then
+	echo "FAIL: requests above answered with an error" >&2
+	status=1
+fi
 exit $status
