@@ -254,7 +254,7 @@ common_indent(std::string_view text)
 
 enum class shape { blank, prose, indented, preformatted };
 
-bool
+constexpr bool
 ascii_punct(char c)
 {
 	return (c > ' ' && c < '0') || (c > '9' && c < 'A') ||
@@ -267,12 +267,12 @@ ascii_punct(char c)
 bool
 has_columns(std::string_view line)
 {
-	for (std::size_t i = 1; i < line.size(); i++) {
-		if (line[i] == '\t')
-			return true;
-		if (line[i] != ' ' || line[i - 1] == ' ' ||
-		    i + 1 >= line.size() || line[i + 1] != ' ')
-			continue;
+	// The line begins with a visible character, so a run of blanks found
+	// from its second byte on begins where it is found.
+	if (line.find('\t', 1) != std::string_view::npos)
+		return true;
+	for (std::size_t i = line.find("  ", 1); i != std::string_view::npos;
+	     i = line.find("  ", i)) {
 		std::size_t run = 2;
 		while (i + run < line.size() && line[i + run] == ' ')
 			run++;
@@ -282,7 +282,7 @@ has_columns(std::string_view line)
 		bool sentence = k > 0 && one_of(sentence_ends, line[k - 1]);
 		if (run > 2 || !sentence)
 			return true;
-		i += run - 1;
+		i += run;
 	}
 	return false;
 }
@@ -290,35 +290,69 @@ has_columns(std::string_view line)
 // Whether a line is drawn rather than written: box-drawing characters, a run
 // of three or more of |+-=_*#/\~^<>, or at least four ASCII punctuation
 // marks making up half of its visible characters. Addresses are skipped.
+// What has_art asks of each byte, looked up once: whether it draws, is
+// ASCII punctuation, is visible (read as UTF-8, or as ISO-8859-1), or may
+// begin an address or a box-drawing character and needs a closer look.
+enum : unsigned char {
+	art_bit = 1,
+	punct_bit = 2,
+	visible_utf8_bit = 4,
+	visible_latin1_bit = 8,
+	closer_look_bit = 16,
+};
+constexpr std::array<unsigned char, 256> art_classes = [] {
+	std::array<unsigned char, 256> classes{};
+	for (int c = 0; c < 256; c++) {
+		unsigned char k = 0;
+		char byte = static_cast<char>(c);
+		if (art_marks[static_cast<std::size_t>(c)])
+			k |= art_bit;
+		if (ascii_punct(byte))
+			k |= punct_bit;
+		if (c > ' ' && (c & 0xC0) != 0x80)
+			k |= visible_utf8_bit;
+		if (c > ' ')
+			k |= visible_latin1_bit;
+		if (c == 'h' || c == 'f' || c == 0xE2)
+			k |= closer_look_bit;
+		classes[static_cast<std::size_t>(c)] = k;
+	}
+	return classes;
+}();
+
 bool
 has_art(std::string_view line, bool latin1)
 {
 	std::size_t visible = 0, punct = 0, run = 0;
+	const unsigned char visible_bit =
+	    latin1 ? visible_latin1_bit : visible_utf8_bit;
 	for (std::size_t i = 0; i < line.size(); i++) {
-		std::size_t link = may_begin_address(line, i)
-		    ? link_length(line.substr(i))
-		    : 0;
-		if (link > 0) {
-			i += link - 1;
-			visible++;
-			run = 0;
-			continue;
-		}
 		unsigned char c = static_cast<unsigned char>(line[i]);
-		run = one_of(art_marks, line[i]) ? run + 1 : 0;
+		unsigned char k = art_classes[c];
+		if ((k & closer_look_bit) != 0) {
+			std::size_t link = may_begin_address(line, i)
+			    ? link_length(line.substr(i))
+			    : 0;
+			if (link > 0) {
+				i += link - 1;
+				visible++;
+				run = 0;
+				continue;
+			}
+			// U+2500 to U+259F: box drawing and block elements.
+			if (!latin1 && c == 0xE2 && i + 2 < line.size()) {
+				unsigned c1 = static_cast<unsigned char>(line[i + 1]);
+				unsigned c2 = static_cast<unsigned char>(line[i + 2]);
+				if (c1 == 0x94 || c1 == 0x95 ||
+				    (c1 == 0x96 && c2 < 0xA0))
+					return true;
+			}
+		}
+		run = (k & art_bit) != 0 ? run + 1 : 0;
 		if (run >= 3)
 			return true;
-		// U+2500 to U+259F: box drawing and block elements.
-		if (!latin1 && c == 0xE2 && i + 2 < line.size()) {
-			unsigned c1 = static_cast<unsigned char>(line[i + 1]);
-			unsigned c2 = static_cast<unsigned char>(line[i + 2]);
-			if (c1 == 0x94 || c1 == 0x95 ||
-			    (c1 == 0x96 && c2 < 0xA0))
-				return true;
-		}
-		if (c > ' ' && (latin1 || (c & 0xC0) != 0x80))
-			visible++;
-		punct += ascii_punct(line[i]);
+		visible += (k & visible_bit) != 0;
+		punct += (k & punct_bit) != 0;
 	}
 	return punct >= 4 && 2 * punct >= visible;
 }
