@@ -28,15 +28,12 @@ build="$repo/build-bench"
 scratch=${BENCH_DIR:-/tmp/quillmark-bench}
 seed=${BENCH_SEED:-1}
 rounds=${BENCH_SEARCH_ROUNDS:-5}
-node_dir=${QUILLMARK_NODE_DIR:-${XDG_CACHE_HOME:-$HOME/.cache}/quillmark-node}
+. "$repo/tests/pages_lib.sh"
 # Queries typed a key at a time: a common prefix, a word of comments, a
 # category, a name with a digit.
 queries=(python gtk www/ mysql8)
 
-[ -d "$node_dir/node_modules/puppeteer-core" ] || {
-	echo "no npm packages in $node_dir (run .ci/install-deps.sh)" >&2
-	exit 1
-}
+need chromium node python3 -- puppeteer-core
 
 echo "== build (Release) in $build"
 cmake -S "$repo" -B "$build" -DCMAKE_BUILD_TYPE=Release \
@@ -91,29 +88,8 @@ gzip6=$(gzip -6c "$tree/ports-index.js" | wc -c)
 
 echo "== chromium"
 work=$(mktemp -d)
-server=
-cleanup() {
-	if [ -n "$server" ]; then
-		kill "$server" 2>/dev/null || true
-		wait "$server" 2>/dev/null || true
-	fi
-	rm -rf "$work"
-}
-trap cleanup EXIT
-: >"$work/http.log" # read before the server may have started
-python3 -u -m http.server 0 --bind 127.0.0.1 --directory "$tree" \
-	>"$work/http.log" 2>&1 &
-server=$!
-port=
-for _ in $(seq 100); do
-	port=$(sed -n 's/^Serving HTTP on .* port \([0-9]*\) .*/\1/p' "$work/http.log")
-	[ -n "$port" ] && break
-	sleep 0.1
-done
-[ -n "$port" ] || {
-	echo "the HTTP server did not start" >&2
-	exit 1
-}
+trap 'stop_server; rm -rf "$work"' EXIT
+serve "$tree" "$work/http.log"
 for where in file http; do
 	url="file://$tree/README.html"
 	[ $where = file ] || url="http://127.0.0.1:$port/README.html"

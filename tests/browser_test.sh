@@ -17,29 +17,10 @@
 set -euo pipefail
 bin=$1
 src=$2
-node_dir=${QUILLMARK_NODE_DIR:-${XDG_CACHE_HOME:-$HOME/.cache}/quillmark-node}
-
-fail() {
-	echo "FAIL: $*" >&2
-	exit 1
-}
-
-for command in chromium node java tidy python3; do
-	command -v $command >/dev/null || fail "$command is not installed (run .ci/install-deps.sh)"
-done
-for package in puppeteer-core lighthouse vnu-jar; do
-	[ -d "$node_dir/node_modules/$package" ] ||
-		fail "no $package in $node_dir (run .ci/install-deps.sh)"
-done
+. "$src/tests/pages_lib.sh"
+need chromium node java tidy python3 -- puppeteer-core lighthouse vnu-jar
 
 work=$(mktemp -d)
-server=
-stop_server() {
-	if [ -n "$server" ]; then
-		kill "$server" 2>/dev/null || true
-		wait "$server" 2>/dev/null || true
-	fi
-}
 trap 'stop_server; rm -rf "$work"' EXIT
 cp -R "$src/sample/ports" "$work/ports"
 top=$work/ports
@@ -176,16 +157,7 @@ ports=$(grep -c . "$top"/INDEX-15)
 # server on a free port of the loopback address.
 mkdir -p "$work/http/mirror"
 cp -R "$top" "$work/http/mirror/ports"
-python3 -u -m http.server 0 --bind 127.0.0.1 --directory "$work/http" \
-	>"$work/http.log" 2>&1 &
-server=$!
-port=
-for _ in $(seq 100); do
-	port=$(sed -n 's/^Serving HTTP on .* port \([0-9]*\) .*/\1/p' "$work/http.log")
-	[ -n "$port" ] && break
-	sleep 0.1
-done
-[ -n "$port" ] || fail "the HTTP server did not start: $(cat "$work/http.log")"
+serve "$work/http" "$work/http.log"
 base=http://127.0.0.1:$port/mirror/ports
 
 # Reads lines "page-URL dump-file" and prints "status page target" for every

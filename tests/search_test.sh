@@ -13,27 +13,10 @@
 set -euo pipefail
 bin=$1
 src=$2
-node_dir=${QUILLMARK_NODE_DIR:-${XDG_CACHE_HOME:-$HOME/.cache}/quillmark-node}
-
-fail() {
-	echo "FAIL: $*" >&2
-	exit 1
-}
-
-for command in chromium node java tidy python3; do
-	command -v $command >/dev/null || fail "$command is not installed (run .ci/install-deps.sh)"
-done
-[ -d "$node_dir/node_modules/puppeteer-core" ] ||
-	fail "no npm packages in $node_dir (run .ci/install-deps.sh)"
+. "$src/tests/pages_lib.sh"
+need chromium node java tidy python3 -- puppeteer-core vnu-jar
 
 work=$(mktemp -d)
-server=
-stop_server() {
-	if [ -n "$server" ]; then
-		kill "$server" 2>/dev/null || true
-		wait "$server" 2>/dev/null || true
-	fi
-}
 trap 'stop_server; rm -rf "$work"' EXIT
 cp -R "$src/sample/ports" "$work/ports"
 top=$work/ports
@@ -101,17 +84,7 @@ java -jar "$node_dir/node_modules/vnu-jar/build/dist/vnu.jar" --errors-only \
 	"$top/README.html" "$top/www/README.html" >"$work/vnu.out" 2>&1 ||
 	fail "the Nu checker finds errors: $(cat "$work/vnu.out")"
 
-: >"$work/http.log" # read before the server may have started
-python3 -u -m http.server 0 --bind 127.0.0.1 --directory "$work" \
-	>"$work/http.log" 2>&1 &
-server=$!
-port=
-for _ in $(seq 100); do
-	port=$(sed -n 's/^Serving HTTP on .* port \([0-9]*\) .*/\1/p' "$work/http.log")
-	[ -n "$port" ] && break
-	sleep 0.1
-done
-[ -n "$port" ] || fail "the HTTP server did not start: $(cat "$work/http.log")"
+serve "$work" "$work/http.log"
 
 mkdir "$work/profile"
 NODE_PATH="$node_dir/node_modules" timeout 120 node "$src/tests/node/search_check.js" \
