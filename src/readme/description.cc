@@ -269,10 +269,17 @@ has_columns(std::string_view line)
 {
 	// The line begins with a visible character, so a run of blanks found
 	// from its second byte on begins where it is found.
-	if (line.find('\t', 1) != std::string_view::npos)
+	if (line.size() < 2)
+		return false;
+	if (std::memchr(line.data() + 1, '\t', line.size() - 1) != nullptr)
 		return true;
-	for (std::size_t i = line.find("  ", 1); i != std::string_view::npos;
-	     i = line.find("  ", i)) {
+	const char *text = line.data();
+	const std::size_t size = line.size();
+	for (std::size_t i = 1;;) {
+		while (i + 1 < size && (text[i] != ' ' || text[i + 1] != ' '))
+			i++;
+		if (i + 1 >= size)
+			return false;
 		std::size_t run = 2;
 		while (i + run < line.size() && line[i + run] == ' ')
 			run++;
@@ -284,7 +291,6 @@ has_columns(std::string_view line)
 			return true;
 		i += run;
 	}
-	return false;
 }
 
 // Whether a line is drawn rather than written: box-drawing characters, a run
@@ -326,11 +332,13 @@ has_art(std::string_view line, bool latin1)
 	std::size_t visible = 0, punct = 0, run = 0;
 	const unsigned char visible_bit =
 	    latin1 ? visible_latin1_bit : visible_utf8_bit;
+	// Every scheme ends in "://": most lines hold no address.
+	const bool addresses = line.find("://") != std::string_view::npos;
 	for (std::size_t i = 0; i < line.size(); i++) {
 		unsigned char c = static_cast<unsigned char>(line[i]);
 		unsigned char k = art_classes[c];
 		if ((k & closer_look_bit) != 0) {
-			std::size_t link = may_begin_address(line, i)
+			std::size_t link = addresses && may_begin_address(line, i)
 			    ? link_length(line.substr(i))
 			    : 0;
 			if (link > 0) {
@@ -414,6 +422,9 @@ scheme_start(std::string_view line, std::size_t from)
 char *
 render_line(char *pos, char *end, std::string_view line, bool latin1)
 {
+	// Every scheme ends in "://": most lines hold none.
+	if (line.find("://") == std::string_view::npos)
+		return escape_text(pos, end, line, latin1);
 	std::size_t done = 0;
 	for (std::size_t i = scheme_start(line, 0); i < line.size();
 	     i = scheme_start(line, i + 1)) {
