@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 
 #include "state/state.h"
@@ -34,6 +35,25 @@ constexpr std::array<bool, 256> plain_bytes = [] {
 	plain['\t'] = plain['\n'] = true;
 	return plain;
 }();
+
+// Whether the eight bytes at text are all printable ASCII other than the
+// four that escape_text escapes and DEL: tested a word at a time, since
+// descriptions are mostly such text.
+bool
+eight_plain(const char *text)
+{
+	constexpr std::uint64_t ones = 0x0101010101010101ULL;
+	constexpr std::uint64_t highs = 0x8080808080808080ULL;
+	std::uint64_t x;
+	std::memcpy(&x, text, 8);
+	auto zero_byte = [&](std::uint64_t v) { return (v - ones) & ~v & highs; };
+	auto has = [&](unsigned char b) { return zero_byte(x ^ (ones * b)); };
+	// With no high bit set, a byte below 0x20 shows as it does for a
+	// zero byte.
+	return (x & highs) == 0 && ((x - ones * 0x20) & ~x & highs) == 0 &&
+	    has('&') == 0 && has('<') == 0 && has('>') == 0 &&
+	    has('"') == 0 && has(0x7F) == 0;
+}
 
 // The length of the valid UTF-8 sequence at text[i], with its code point in
 // *cp, or 0 when the bytes there are no valid sequence.
@@ -306,7 +326,11 @@ enum : unsigned char {
 	visible_latin1_bit = 8,
 	closer_look_bit = 16,
 };
-constexpr std::array<unsigned char, 256> art_classes = [] {
+// The classes of a line with an address ('h' and 'f' need the closer
+// look) and without one.
+constexpr std::array<unsigned char, 256>
+art_classes_of(bool addresses)
+{
 	std::array<unsigned char, 256> classes{};
 	for (int c = 0; c < 256; c++) {
 		unsigned char k = 0;
@@ -319,12 +343,16 @@ constexpr std::array<unsigned char, 256> art_classes = [] {
 			k |= visible_utf8_bit;
 		if (c > ' ')
 			k |= visible_latin1_bit;
-		if (c == 'h' || c == 'f' || c == 0xE2)
+		if (((c == 'h' || c == 'f') && addresses) || c == 0xE2)
 			k |= closer_look_bit;
 		classes[static_cast<std::size_t>(c)] = k;
 	}
 	return classes;
-}();
+}
+constexpr std::array<unsigned char, 256> art_classes_linked =
+    art_classes_of(true);
+constexpr std::array<unsigned char, 256> art_classes_plain =
+    art_classes_of(false);
 
 bool
 has_art(std::string_view line, bool latin1)
@@ -334,11 +362,13 @@ has_art(std::string_view line, bool latin1)
 	    latin1 ? visible_latin1_bit : visible_utf8_bit;
 	// Every scheme ends in "://": most lines hold no address.
 	const bool addresses = line.find("://") != std::string_view::npos;
+	const std::array<unsigned char, 256> &art_classes =
+	    addresses ? art_classes_linked : art_classes_plain;
 	for (std::size_t i = 0; i < line.size(); i++) {
 		unsigned char c = static_cast<unsigned char>(line[i]);
 		unsigned char k = art_classes[c];
 		if ((k & closer_look_bit) != 0) {
-			std::size_t link = addresses && may_begin_address(line, i)
+			std::size_t link = may_begin_address(line, i)
 			    ? link_length(line.substr(i))
 			    : 0;
 			if (link > 0) {
@@ -522,6 +552,15 @@ bool
 valid_utf8(std::string_view text)
 {
 	for (std::size_t i = 0; i < text.size();) {
+		// Descriptions are mostly ASCII: eight bytes at a time while
+		// none has its high bit set.
+		std::uint64_t eight;
+		if (i + 8 <= text.size() &&
+		    (std::memcpy(&eight, text.data() + i, 8),
+			(eight & 0x8080808080808080ULL) == 0)) {
+			i += 8;
+			continue;
+		}
 		if (static_cast<unsigned char>(text[i]) < 0x80) {
 			i++;
 			continue;
@@ -540,6 +579,10 @@ escape_text(char *pos, char *end, std::string_view text, bool latin1)
 {
 	std::size_t done = 0, i = 0;
 	while (i < text.size()) {
+		if (i + 8 <= text.size() && eight_plain(text.data() + i)) {
+			i += 8;
+			continue;
+		}
 		unsigned char c = static_cast<unsigned char>(text[i]);
 		if (plain_bytes[c]) {
 			i++;

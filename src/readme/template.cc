@@ -6,6 +6,7 @@
 // back here.
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -15,6 +16,15 @@
 #include "readme/readme.h"
 #include "state/state.h"
 
+// For each byte, the placeholders whose third byte it is.
+static constexpr std::array<placeholder_set, 256> by_third_byte = [] {
+	std::array<placeholder_set, 256> table{};
+	for (std::size_t code = 0; code < placeholders.size(); code++)
+		table[static_cast<unsigned char>(placeholders[code][2])] |=
+		    placeholder_bit(static_cast<int>(code));
+	return table;
+}();
+
 int
 placeholder_code(const char *text)
 {
@@ -22,13 +32,15 @@ placeholder_code(const char *text)
 	// them apart, so a '%' costs at most a few comparisons.
 	if (text[1] != '%')
 		return -1;
-	for (std::size_t code = 0; code < placeholders.size(); code++) {
-		if (placeholders[code][2] != text[2])
-			continue;
+	placeholder_set candidates =
+	    by_third_byte[static_cast<unsigned char>(text[2])];
+	while (candidates != 0) {
+		int code = std::countr_zero(candidates);
+		candidates &= candidates - 1;
 		// strncmp stops at the first difference or the template's NUL.
-		if (std::strncmp(text, placeholders[code].data(),
-			placeholders[code].size()) == 0)
-			return static_cast<int>(code);
+		std::string_view name = placeholders[static_cast<std::size_t>(code)];
+		if (std::strncmp(text, name.data(), name.size()) == 0)
+			return code;
 	}
 	return -1;
 }
