@@ -354,12 +354,33 @@ constexpr std::array<unsigned char, 256> art_classes_linked =
 constexpr std::array<unsigned char, 256> art_classes_plain =
     art_classes_of(false);
 
+// What each byte adds to has_art's two counts: one visible character in the
+// low half, one ASCII punctuation mark in the high half; a byte read as
+// ISO-8859-1 or as part of UTF-8.
+constexpr std::uint64_t punct_one = std::uint64_t{1} << 32;
+constexpr std::array<std::uint64_t, 256>
+art_weights_of(unsigned char visible_bit)
+{
+	std::array<std::uint64_t, 256> weights{};
+	for (std::size_t c = 0; c < 256; c++) {
+		unsigned char k = art_classes_plain[c];
+		weights[c] = ((k & visible_bit) != 0 ? 1 : 0) +
+		    ((k & punct_bit) != 0 ? punct_one : 0);
+	}
+	return weights;
+}
+constexpr std::array<std::uint64_t, 256> art_weights_utf8 =
+    art_weights_of(visible_utf8_bit);
+constexpr std::array<std::uint64_t, 256> art_weights_latin1 =
+    art_weights_of(visible_latin1_bit);
+
 bool
 has_art(std::string_view line, bool latin1)
 {
-	std::size_t visible = 0, punct = 0, run = 0;
-	const unsigned char visible_bit =
-	    latin1 ? visible_latin1_bit : visible_utf8_bit;
+	std::uint64_t counts = 0; // visible characters, and punctuation << 32
+	std::size_t run = 0;
+	const std::array<std::uint64_t, 256> &weights =
+	    latin1 ? art_weights_latin1 : art_weights_utf8;
 	// Every scheme ends in "://": most lines hold no address.
 	const bool addresses = line.find("://") != std::string_view::npos;
 	const std::array<unsigned char, 256> &art_classes =
@@ -373,7 +394,7 @@ has_art(std::string_view line, bool latin1)
 			    : 0;
 			if (link > 0) {
 				i += link - 1;
-				visible++;
+				counts++;
 				run = 0;
 				continue;
 			}
@@ -389,9 +410,10 @@ has_art(std::string_view line, bool latin1)
 		run = (k & art_bit) != 0 ? run + 1 : 0;
 		if (run >= 3)
 			return true;
-		visible += (k & visible_bit) != 0;
-		punct += (k & punct_bit) != 0;
+		counts += weights[c];
 	}
+	std::uint64_t visible = counts & 0xFFFFFFFF;
+	std::uint64_t punct = counts >> 32;
 	return punct >= 4 && 2 * punct >= visible;
 }
 
