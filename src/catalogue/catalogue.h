@@ -213,8 +213,9 @@ void release_packages();
 // (also while no index is built).
 [[nodiscard]] long find_package(std::string_view name);
 
-// INDEX line n, counted from 0 in INDEX order, split.
-[[nodiscard]] index_record package_record(std::size_t n);
+// INDEX line n, counted from 0 in INDEX order, split up to the field last.
+[[nodiscard]] index_record package_record(
+    std::size_t n, index_field last = index_field::extra);
 
 // The number of the INDEX line that begins at line, or -1.
 [[nodiscard]] long package_number(const char *line);

@@ -28,6 +28,9 @@
 namespace {
 
 constexpr std::size_t linked_count = linked_fields.size();
+// A line is split only as far as the last field the index reads.
+constexpr index_field linked_last = index_field::run_depends;
+static_assert(linked_fields.back() == linked_last);
 
 struct package_index {
 	bool built;	       // all arrays below are there
@@ -241,10 +244,10 @@ find_package(std::string_view name)
 }
 
 index_record
-package_record(std::size_t n)
+package_record(std::size_t n, index_field last)
 {
 	index_record record;
-	(void)split_index_line(line_at(n), &record);
+	(void)split_index_line(line_at(n), &record, last);
 	return record;
 }
 
@@ -313,7 +316,7 @@ build_packages(
 		packages.lines[n] =
 		    static_cast<std::uint32_t>(line - state.index_text);
 		index_record record;
-		(void)split_index_line(line, &record);
+		(void)split_index_line(line, &record, linked_last);
 		std::string_view name = record[index_field::package];
 		std::uint32_t hash = name_hash(name);
 		std::size_t slot = name_slot(name, hash);
@@ -341,7 +344,8 @@ build_packages(
 		return fail(seen);
 	std::uint32_t *word_line = packages.depends_lines;
 	for (std::size_t line = 0; line < lines; line++) {
-		index_record record = package_record(line);
+		index_record record =
+		    package_record(line, linked_last);
 		for (index_field linked : linked_fields) {
 			field_words each(record[linked]);
 			for (std::string_view word; each.next(&word);) {

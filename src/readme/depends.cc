@@ -120,7 +120,7 @@ append_link(char *pos, char *end, std::size_t n, int depth)
 	}
 	// Without the room for them, and for pages at other depths, each
 	// link reads its line.
-	index_record record = package_record(n);
+	index_record record = package_record(n, index_field::origin);
 	return compose_link(pos, end, record[index_field::package],
 	    port_directory(record), depth);
 }
@@ -161,7 +161,7 @@ port_directory(const index_record &record)
 char *
 make_port_page_link(char *pos, char *end, std::size_t n)
 {
-	index_record record = package_record(n);
+	index_record record = package_record(n, index_field::origin);
 	return compose_link(pos, end, record[index_field::package],
 	    port_directory(record), usual_depth);
 }

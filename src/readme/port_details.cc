@@ -78,7 +78,7 @@ before(const list_entry &a, const list_entry &b)
 char *
 compose_entry(char *pos, char *end, std::size_t n, int depth)
 {
-	index_record record = package_record(n);
+	index_record record = package_record(n, index_field::origin);
 	std::string_view name = record[index_field::package];
 	std::string_view dir = port_directory(record);
 	if (dir.empty()) {
@@ -230,8 +230,11 @@ append_depends_list(char *pos, char *end, const index_record &port,
 	pos = append(pos, end, list_headings[kind]);
 	pos = append(pos, end, "</h2>\n<ul>\n");
 	for (std::size_t i = 0; i < count; i++) {
-		if (i > 0 && entries[i].text() == entries[i - 1].text() &&
-		    entries[i].line == entries[i - 1].line)
+		// The same line is the same name; words the INDEX lacks are
+		// compared as they are.
+		if (i > 0 && entries[i].line == entries[i - 1].line &&
+		    (entries[i].line >= 0 ||
+			entries[i].text() == entries[i - 1].text()))
 			continue;
 		pos = append_entry(pos, end, entries[i], depth);
 	}
