@@ -1347,6 +1347,15 @@ TEST_F(BadOutput, AnUnchangedPageIsLeftUntouched)
 		    page.first == "ports/misc/foo/README.html" ||
 			page.first == "ports/misc/README.html")
 		    << page.first;
+
+	// A page of the same size that differs in its last byte alone is
+	// compared to its end and written.
+	std::string zip = pages["ports/archivers/zip/README.html"];
+	d.put("ports/archivers/zip/README.html",
+	    zip.substr(0, zip.size() - 1) + "#");
+	r = run({"-q"});
+	EXPECT_EQ(r.status, 0);
+	expect_files(pages);
 }
 
 TEST_F(BadOutput, PortDirectoryPathOverTheReadmePathBuffer)

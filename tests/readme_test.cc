@@ -559,13 +559,13 @@ TEST_F(Readme, PortDetailsAndListsReadWellOnRealPorts)
 {
 	// foo: a description with a banner, a list and trailing WWW: lines,
 	// in ISO-8859-1; no web site of its own; other categories, one of
-	// them in the tree; a comment with a quote; dependencies in no order,
+	// them in the tree and one the beginning of a listed name; a comment with a quote; dependencies in no order,
 	// one twice, one in two cases, one missing from the INDEX. bar needs
 	// foo to build and to run, and is listed once among foo's dependents.
 	std::string index = d.get("ports/INDEX-15");
 	index.replace(index.find("|Foo & Bar tools|"), 17, "|Foo \"&\" B\xe4r|");
 	index.replace(index.find("misc sysutils||||||"), 19,
-	    "misc archivers sysutils|zip-3.0 Zap-1 gmake-4.4 zip-3.0 bar-2.3||"
+	    "misc archivers sysutils arch|zip-3.0 Zap-1 gmake-4.4 zip-3.0 bar-2.3||"
 	    "|xz-5.6|||");
 	index.replace(index.find("gmake-4.4|zip-3.0 foo-1.0"), 25,
 	    "foo-1.0|zip-3.0 foo-1.0");
@@ -599,7 +599,7 @@ TEST_F(Readme, PortDetailsAndListsReadWellOnRealPorts)
 	    "<dt>Web site</dt>\n<dd><a href=\"https://foo.example/\">"
 	    "https://foo.example/</a></dd>\n"
 	    "<dt>Also listed in</dt>\n<dd><a href=\"../../archivers/README.html\">"
-	    "archivers</a>, sysutils</dd>\n"
+	    "archivers</a>, sysutils, arch</dd>\n"
 	    "<p>Foo draws \xc2\xab" "banners\xc2\xbb:</p>\n"
 	    "<pre>   _  _\n  | || |\n  |_||_|</pre>\n"
 	    "<p>Features:<br>\n- fast<br>\n- small, see "

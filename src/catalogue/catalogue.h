@@ -156,6 +156,9 @@ struct category_scan {
 	char *end = nullptr;	// the first line after it; null: text's end
 };
 
+// True when the category list names name.
+[[nodiscard]] bool listed_category(std::string_view name);
+
 // Selects the INDEX group of the listed category name into *scan. 0, or 1
 // after "No such category" with *scan unchanged.
 [[nodiscard]] int select_category(const char *name, category_scan *scan);

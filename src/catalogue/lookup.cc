@@ -44,12 +44,12 @@ lookup_index lookup;
 
 } // namespace
 
-static bool
-listed_category(const char *name)
+bool
+listed_category(std::string_view name)
 {
 	for (const char *listed = state.category_list; *listed != '\0';
 	     listed = list_next(listed)) {
-		if (std::strcmp(listed, name) == 0)
+		if (name == listed)
 			return true;
 	}
 	return false;

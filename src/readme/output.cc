@@ -27,30 +27,6 @@
 
 namespace {
 
-// The old file is compared with the new text a piece at a time.
-constexpr std::size_t compare_piece = 64 * 1024;
-
-// True when the file open on fd holds exactly the length bytes of text (its
-// size is known to be length). A read that fails counts as a difference:
-// the page is then written, which is never wrong.
-bool
-holds_text(int fd, const char *text, std::size_t length)
-{
-	static char piece[compare_piece];
-	std::size_t done = 0;
-	while (done < length) {
-		std::size_t want =
-		    length - done < sizeof piece ? length - done : sizeof piece;
-		ssize_t n = read_at(fd, piece, want, static_cast<off_t>(done));
-		if (n <= 0 ||
-		    std::memcmp(
-			piece, text + done, static_cast<std::size_t>(n)) != 0)
-			return false;
-		done += static_cast<std::size_t>(n);
-	}
-	return true;
-}
-
 // Writes all length bytes of text from the start of the file.
 bool
 write_from_start(int fd, const char *text, std::size_t length)
@@ -179,6 +155,25 @@ remove_created(const char *path, const struct stat &st)
 
 } // namespace
 
+bool
+file_holds(int fd, const char *text, std::size_t length)
+{
+	// The old file is compared with the new text a piece at a time.
+	static char piece[64 * 1024];
+	std::size_t done = 0;
+	while (done < length) {
+		std::size_t want =
+		    length - done < sizeof piece ? length - done : sizeof piece;
+		ssize_t n = read_at(fd, piece, want, static_cast<off_t>(done));
+		if (n <= 0 ||
+		    std::memcmp(
+			piece, text + done, static_cast<std::size_t>(n)) != 0)
+			return false;
+		done += static_cast<std::size_t>(n);
+	}
+	return true;
+}
+
 int
 write_file(const char *dir, std::string_view name, const char *text,
     std::size_t length)
@@ -219,7 +214,7 @@ write_file(const char *dir, std::string_view name, const char *text,
 
 	std::size_t old_size = static_cast<std::size_t>(st.st_size);
 	bool same =
-	    readable && old_size == length && holds_text(fd, text, length);
+	    readable && old_size == length && file_holds(fd, text, length);
 	int error = 0;
 	if (!same && !write_page(fd, text, length, old_size))
 		error = errno;

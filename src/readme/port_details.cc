@@ -36,17 +36,6 @@ append_up(char *pos, char *end, int depth)
 	return pos;
 }
 
-bool
-listed_category(std::string_view name)
-{
-	for (const char *listed = state.category_list; *listed != '\0';
-	     listed = list_next(listed)) {
-		if (name == listed)
-			return true;
-	}
-	return false;
-}
-
 // One entry of a list: the name it shows, and its INDEX line or -1. A
 // plain record, so that the scratch array of them is touched only as far
 // as a list fills it.

@@ -38,6 +38,7 @@
 // remove, and the walk that levels them is skipped. Whatever is missing or
 // does not match leaves the run to the method above.
 #include "readme/publish.h"
+#include "readme/readme.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -583,12 +584,6 @@ copy_page(int cur, int spare, const char *name, const struct stat &st)
 	return done;
 }
 
-// Brings the directory spare of the spare generation level with cur of
-// the current one (cur -1: there is none): files that this run did not
-// make are copied where they differ by size or modification time, and
-// whatever the current one lacks and the run did not make is removed.
-// rel is the directory's path below the root, ending in '/' unless empty,
-// in a buffer of path_size bytes.
 // True when the directory name (rel below the root) needs no walk: below
 // the top, a run writes no file but README.html, so a directory of either
 // generation without subdirectories (a link count of 2, where the file
@@ -610,6 +605,12 @@ settled_dir(int cur, int spare, const char *name, char *rel)
 	    S_ISDIR(sst.st_mode) && sst.st_nlink == 2;
 }
 
+// Brings the directory spare of the spare generation level with cur of
+// the current one (cur -1: there is none): files that this run did not
+// make are copied where they differ by size or modification time, and
+// whatever the current one lacks and the run did not make is removed.
+// rel is the directory's path below the root, ending in '/' unless empty,
+// in a buffer of path_size bytes.
 void
 level_dir(int cur, int spare, char *rel, int *failures)
 {
@@ -897,26 +898,14 @@ bool
 current_holds(const char *rel, const char *text, std::size_t length,
     struct timespec *when)
 {
-	static char piece[64 * 1024];
 	int fd = platform_open_beneath(state.current_fd, rel,
 	    O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0);
 	if (fd < 0)
 		return false;
 	struct stat st;
 	bool equal = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
-	    static_cast<std::size_t>(st.st_size) == length;
-	std::size_t done = 0;
-	while (equal && done < length) {
-		std::size_t want = length - done < sizeof piece
-		    ? length - done
-		    : sizeof piece;
-		ssize_t got =
-		    read_at(fd, piece, want, static_cast<off_t>(done));
-		equal = got > 0 &&
-		    std::memcmp(piece, text + done,
-			static_cast<std::size_t>(got)) == 0;
-		done += got > 0 ? static_cast<std::size_t>(got) : 0;
-	}
+	    static_cast<std::size_t>(st.st_size) == length &&
+	    file_holds(fd, text, length);
 	close(fd);
 	if (equal)
 		*when = st.st_mtim;

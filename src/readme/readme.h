@@ -204,6 +204,11 @@ static_assert(insertion_of.size() ==
 [[nodiscard]] char *insert(
     char *pos, char *end, tree_text what, std::string_view text);
 
+// True when the file open on fd holds exactly the length bytes of text (its
+// size is known to be length). A read that fails counts as a difference:
+// the page is then written, which is never wrong.
+[[nodiscard]] bool file_holds(int fd, const char *text, std::size_t length);
+
 // Writes length bytes of text as dir/README.html, unless it holds them
 // already; refuses what is not a regular file of its own. 0, or 1 after the
 // report.

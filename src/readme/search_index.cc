@@ -14,6 +14,7 @@
 #include <cstring>
 
 #include "catalogue/catalogue.h"
+#include "readme/description.h"
 #include "readme/readme.h"
 #include "readme/search_index.h"
 #include "state/state.h"
@@ -29,56 +30,6 @@ constexpr std::string_view head = "// The ports of this tree, for the search "
 				  "of README.html.\n"
 				  "window.quillmarkPorts={version:1,ports:[\n";
 constexpr std::string_view tail = "]};\n";
-
-// The length of the UTF-8 sequence at s (n bytes left), or 0 when it is not
-// a valid one: no overlong forms, no surrogates, nothing above U+10FFFF.
-std::size_t
-utf8_sequence(const unsigned char *s, std::size_t n)
-{
-	unsigned char c = s[0];
-	if (c < 0x80)
-		return 1;
-	std::size_t length;
-	unsigned char low = 0x80, high = 0xBF;
-	if (c >= 0xC2 && c <= 0xDF) {
-		length = 2;
-	} else if (c >= 0xE0 && c <= 0xEF) {
-		length = 3;
-		if (c == 0xE0)
-			low = 0xA0;
-		else if (c == 0xED)
-			high = 0x9F;
-	} else if (c >= 0xF0 && c <= 0xF4) {
-		length = 4;
-		if (c == 0xF0)
-			low = 0x90;
-		else if (c == 0xF4)
-			high = 0x8F;
-	} else {
-		return 0;
-	}
-	if (n < length || s[1] < low || s[1] > high)
-		return 0;
-	for (std::size_t i = 2; i < length; i++) {
-		if (s[i] < 0x80 || s[i] > 0xBF)
-			return 0;
-	}
-	return length;
-}
-
-bool
-valid_utf8(std::string_view text)
-{
-	const auto *s = reinterpret_cast<const unsigned char *>(text.data());
-	std::size_t n = text.size();
-	for (std::size_t i = 0; i < n;) {
-		std::size_t length = utf8_sequence(s + i, n - i);
-		if (length == 0)
-			return false;
-		i += length;
-	}
-	return true;
-}
 
 // Whether byte c of a UTF-8 text is copied as it is.
 inline bool

@@ -108,16 +108,6 @@ static constexpr std::array<bool, 256> unsafe_in_link = [] {
 	return table;
 }();
 
-// Bytes that an escaped UTF-8 text holds as they are: printable ASCII but
-// for what HTML takes for markup.
-static constexpr std::array<bool, 256> plain_text = [] {
-	std::array<bool, 256> table{};
-	for (int c = ' '; c < 0x7f; c++)
-		table[static_cast<std::size_t>(c)] =
-		    c != '&' && c != '<' && c != '>' && c != '"';
-	return table;
-}();
-
 bool
 link_safe(std::string_view text)
 {
@@ -137,11 +127,6 @@ insert(char *pos, char *end, tree_text what, std::string_view text)
 	case insertion::escaped:
 		return html_escape(pos, end, text);
 	case insertion::text:
-		// Names and origins are nearly always plain ASCII.
-		if (std::all_of(text.begin(), text.end(), [](char c) {
-			    return plain_text[static_cast<unsigned char>(c)];
-		    }))
-			return append(pos, end, text);
 		return escape_text(pos, end, text, !valid_utf8(text));
 	case insertion::link:
 		return link_safe(text) ? append(pos, end, text) : pos;
