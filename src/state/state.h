@@ -30,6 +30,7 @@ struct run_state {
 	int verbosity;	  // number of -v options accepted
 
 	char top_dir[path_size];       // absolute top of the ports tree
+	bool top_by_default;	       // neither -p nor PORTSDIR named it
 	char top_dir_slash[path_size]; // top_dir followed by "/"
 	char templates_dir[path_size]; // absolute templates directory
 	char out_dir[path_size];       // -o: the output root, absolute, as
