@@ -2,6 +2,7 @@
 // time.
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -414,7 +415,8 @@ TEST(Publish, RunsPagesWinOverWhatStandsInTheirWay)
 }
 
 // A second run waits for the one that holds the lock on the directory
-// that holds OUT, saying so at -v, and writes nothing meanwhile.
+// that holds OUT, saying so at -v, and writes nothing meanwhile; and a run
+// holds that lock until it ends.
 TEST(Publish, SecondRunWaits)
 {
 	Site s;
@@ -447,4 +449,60 @@ TEST(Publish, SecondRunWaits)
 	    std::string::npos)
 	    << read_file(err_file);
 	EXPECT_TRUE(s.dir.exists("out/misc/foo/README.html"));
+
+#ifdef F_SETPIPE_SZ
+	// A run holds the lock to its end: here one held up writing its
+	// progress lines into a pipe of one page that nobody reads yet.
+	const std::string fifo = s.dir / "progress";
+	ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+	int reader = open(fifo.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+	ASSERT_GE(reader, 0);
+	const int capacity = fcntl(reader, F_SETPIPE_SZ, 4096);
+	ASSERT_GT(capacity, 0);
+	const std::string line = "Making README.html for port misc/foo\n";
+	std::vector<std::string> args = {"-p", s.dir / "tree", "-t",
+	    s.dir / "a", "-o", s.dir / "out"};
+	const int requests = 2 * capacity / static_cast<int>(line.size());
+	for (int i = 0; i < requests; i++)
+		args.push_back("misc/foo");
+	std::atomic<bool> finished{false};
+	Result first;
+	std::thread writer([&] {
+		RunOptions opt;
+		opt.out_path = fifo;
+		first = run_tool(args, opt);
+		finished = true;
+	});
+	int queued = 0;
+	for (int i = 0; i < 6000 && !finished &&
+	     ioctl(reader, FIONREAD, &queued) == 0 &&
+	     queued + static_cast<int>(line.size()) <= capacity;
+	     i++)
+		usleep(10000);
+	EXPECT_FALSE(finished);
+	held = open(s.dir.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+	int locked = flock(held, LOCK_EX | LOCK_NB);
+	int error = errno;
+	EXPECT_EQ(locked, -1);
+	EXPECT_EQ(error, EWOULDBLOCK);
+	close(held);
+	std::string progress;
+	char piece[4096];
+	for (;;) {
+		bool done = finished;
+		ssize_t n;
+		while ((n = read(reader, piece, sizeof piece)) > 0)
+			progress.append(piece, static_cast<std::size_t>(n));
+		if (done)
+			break;
+		usleep(1000);
+	}
+	writer.join();
+	close(reader);
+	EXPECT_EQ(first.status, 0) << first.err;
+	std::string expected;
+	for (int i = 0; i < requests; i++)
+		expected += line;
+	EXPECT_EQ(progress, expected);
+#endif
 }
