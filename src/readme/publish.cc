@@ -619,29 +619,30 @@ not_carried(const char *rel, const char *what)
 
 // Empties the directory name of the spare generation (rel below the root,
 // without its '/') of all but this run's pages and removes it, where the
-// current generation has a file. True when it is gone; false when it holds
-// pages of this run, or after a failure counted in *failures.
-bool
+// current generation has a file. 0 when it is gone, 1 when it holds pages
+// of this run, -1 after a failure reported and counted in *failures.
+int
 clear_dir(int spare, const char *name, char *rel, int *failures)
 {
 	int s = open_dir_at(spare, name);
 	if (s < 0) {
 		walk_failure(state.out_shown, rel, "");
 		++*failures;
-		return false;
+		return -1;
 	}
+	int before = *failures;
 	std::size_t n = std::strlen(rel);
 	(void)join_text(rel + n, path_size - n, {"/"});
 	level_dir(-1, s, rel, failures);
 	rel[n] = '\0';
 	close(s);
 	if (unlinkat(spare, name, AT_REMOVEDIR) == 0)
-		return true;
+		return 0;
 	if (errno != ENOTEMPTY && errno != EEXIST) {
 		walk_failure(state.out_shown, rel, "");
 		++*failures;
 	}
-	return false;
+	return *failures == before ? 1 : -1;
 }
 
 // Brings the directory spare of the spare generation level with cur of
@@ -739,11 +740,13 @@ level_dir(int cur, int spare, char *rel, int *failures)
 					add_to_set(&carried_set, rel);
 					continue;
 				}
-				if (have && S_ISDIR(sst.st_mode) &&
-				    !clear_dir(spare, name, rel, failures)) {
+				int cleared = have && S_ISDIR(sst.st_mode)
+				    ? clear_dir(spare, name, rel, failures)
+				    : 0;
+				if (cleared == 1)
 					not_carried(rel, "a directory");
+				if (cleared != 0)
 					continue;
-				}
 				if (!copy_page(cur, spare, name, cst)) {
 					walk_failure(state.out_shown, rel, "");
 					++*failures;
