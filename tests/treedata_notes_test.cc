@@ -280,6 +280,8 @@ TEST_F(Updating, AffectsNamesOriginsByEveryFormUsersWrite)
 	EXPECT_EQ(notes_for("www/nginx-devel"), Dates{});
 	EXPECT_EQ(notes_for("net/samba42"), Dates{"20240104"});
 	EXPECT_EQ(notes_for("net/samba43"), Dates{});
+	// An origin has one '/': the form with two names no port.
+	EXPECT_EQ(notes_for("net/samba/43"), Dates{});
 	// '*' and '?' stop at the '/' that ends a category.
 	EXPECT_EQ(notes_for("lang/python311"), Dates{"20240103"});
 	EXPECT_EQ(notes_for("lang/python3"), Dates{"20240103"});

@@ -470,6 +470,14 @@ read_forms(std::uint32_t note, std::string_view text, const char *path)
 	}
 }
 
+// Origins are category/name; a glob matches only names of that shape.
+bool
+one_slash(std::string_view text)
+{
+	std::size_t slash = text.find('/');
+	return slash != text.npos && text.find('/', slash + 1) == text.npos;
+}
+
 bool
 wildcard(char c)
 {
@@ -518,12 +526,9 @@ index_globs()
 	for (std::uint32_t g = 0; g < globs; g++) {
 		std::string_view text = glob_text(g);
 		exact_of[g] = category_of[g] = no_name;
-		std::size_t slash = text.find('/');
-		// Only a glob with one '/' matches an origin.
-		if (slash == text.npos ||
-		    text.find('/', slash + 1) != text.npos)
+		if (!one_slash(text))
 			continue;
-		std::string_view category = text.substr(0, slash);
+		std::string_view category = text.substr(0, text.find('/'));
 		if (std::any_of(category.begin(), category.end(), wildcard))
 			updating.anywhere[updating.anywhere_count++] = g;
 		else if (std::any_of(text.begin(), text.end(), wildcard))
@@ -747,9 +752,9 @@ std::size_t
 updating_notes_for(
     std::string_view origin, std::uint32_t *out, std::size_t room)
 {
-	std::size_t slash = origin.find('/');
-	if (updating.found == nullptr || slash == origin.npos)
+	if (updating.found == nullptr || !one_slash(origin))
 		return 0;
+	std::size_t slash = origin.find('/');
 	std::size_t found = 0;
 	std::uint32_t id = name_table_find(&updating.exact, origin);
 	if (id != no_name)
@@ -778,6 +783,8 @@ updating_notes_for(
 bool
 updating_note_names(std::size_t i, std::string_view origin)
 {
+	if (!one_slash(origin))
+		return false;
 	for (std::uint32_t g = 0; g < updating.glob_count; g++)
 		if (updating.forms[updating.globs[g].form].note == i &&
 		    origin_glob_matches(glob_text(g), origin))

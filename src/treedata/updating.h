@@ -49,9 +49,10 @@ void updating_release();
 [[nodiscard]] std::size_t updating_form_count();
 [[nodiscard]] const affects_form &updating_form_at(std::size_t i);
 
-// The notes whose AFFECTS names origin (category/name): their numbers,
-// newest first, at most room of them, go to out; returns how many there
-// are. Marks the notes and forms that name it as matched.
+// The notes whose AFFECTS names origin (category/name; any other text is
+// named by none): their numbers, newest first, at most room of them, go to
+// out; returns how many there are. Marks the notes and forms that name it as
+// matched.
 [[nodiscard]] std::size_t updating_notes_for(
     std::string_view origin, std::uint32_t *out, std::size_t room);
 
