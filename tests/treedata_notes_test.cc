@@ -79,12 +79,13 @@ TEST_F(Moved, ChainsLeadToTheirLastOriginAndEveryCycleEnds)
 	      "net/gone||2020-02-01|Removed: broken\n"
 	      "misc/b|devel/c|2021-03-04|Moved to devel\n"
 	      "net/x|net/gone|2021-05-05|Use net/gone\n"
+	      "misc/x|www/p|2021-06-01|Merged\n"
 	      "www/p|www/q|2022-01-01|Renamed\n"
 	      "www/q|www/p|2023-01-01|Renamed back\n"
 	      "devel/c|devel/d|2024-02-29|Renamed again\n");
-	ASSERT_EQ(moved_count(), 7u);
+	ASSERT_EQ(moved_count(), 8u);
 	EXPECT_EQ(moved_text(0), "misc/a|misc/b|2020-01-01|Renamed@3");
-	EXPECT_EQ(moved_text(6), "devel/c|devel/d|2024-02-29|Renamed again@9");
+	EXPECT_EQ(moved_text(7), "devel/c|devel/d|2024-02-29|Renamed again@10");
 	EXPECT_EQ(moved_skipped(), 0u);
 
 	// A chain leads straight to its last origin, or to the removal.
@@ -99,9 +100,10 @@ TEST_F(Moved, ChainsLeadToTheirLastOriginAndEveryCycleEnds)
 	// Moved away and back: the chain ends where it began.
 	EXPECT_EQ(destination("www/p"), "www/p");
 	EXPECT_EQ(destination("www/q"), "www/p");
+	EXPECT_EQ(destination("misc/x"), "www/p");
 
-	// Every earlier name along the chains, in MOVED's order, and never
-	// the port itself.
+	// Every earlier name along the chains, in MOVED's order, once, and
+	// never the port itself.
 	EXPECT_EQ(formerly("devel/d"),
 	    (std::vector<std::string>{"misc/a 2020-01-01", "misc/b 2021-03-04",
 		"devel/c 2024-02-29"}));
@@ -109,9 +111,9 @@ TEST_F(Moved, ChainsLeadToTheirLastOriginAndEveryCycleEnds)
 	    (std::vector<std::string>{
 		"misc/a 2020-01-01", "misc/b 2021-03-04"}));
 	EXPECT_EQ(formerly("www/p"),
-	    (std::vector<std::string>{"www/q 2023-01-01"}));
+	    (std::vector<std::string>{"misc/x 2021-06-01", "www/q 2023-01-01"}));
 	EXPECT_EQ(formerly("www/q"),
-	    (std::vector<std::string>{"www/p 2022-01-01"}));
+	    (std::vector<std::string>{"misc/x 2021-06-01", "www/p 2022-01-01"}));
 	EXPECT_EQ(formerly("net/gone"),
 	    (std::vector<std::string>{"net/x 2021-05-05"}));
 	EXPECT_EQ(formerly("misc/a"), std::vector<std::string>{});
@@ -237,6 +239,7 @@ TEST_F(Updating, NotesAreReadNewestFirstWithTheirHeaderAndBody)
 	      "  Body <b>&amp;</b>\r\n"
 	      "20160510:\n"
 	      "  AFFECTS: mail/dspam\n"
+	      "  SEE: mail/other\n"
 	      "  AUTHOR: a@example.org\n");
 	ASSERT_EQ(updating_count(), 3u);
 	const updating_note &first = updating_at(0);
@@ -257,6 +260,8 @@ TEST_F(Updating, NotesAreReadNewestFirstWithTheirHeaderAndBody)
 	// A continuation line of AFFECTS names origins too.
 	EXPECT_EQ(notes_for("www/node"), Dates{"20160511"});
 	EXPECT_EQ(notes_for("mail/dspam"), Dates{"20160510"});
+	// A line of another key ends the AFFECTS text.
+	EXPECT_EQ(notes_for("mail/other"), Dates{});
 }
 
 TEST_F(Updating, AffectsNamesOriginsByEveryFormUsersWrite)
@@ -412,6 +417,7 @@ TEST(SpellPatterns, BracesAndAlternationsAreSpelledOutInOrder)
 	    (Words{"a/bf", "a/cdf", "a/cef"}));
 	EXPECT_TRUE(ok);
 	EXPECT_EQ(spelled("a/{b,}", &ok), (Words{"a/b", "a/"}));
+	EXPECT_EQ(spelled("a/{b,{c,d}}", &ok), (Words{"a/b", "a/c", "a/d"}));
 	// Openers without their closers stand for themselves.
 	EXPECT_EQ(spelled("a/(b{c,d}", &ok), (Words{"a/(bc", "a/(bd"}));
 	EXPECT_EQ(spelled("a/{b|c}", &ok), (Words{"a/b|c"}));
