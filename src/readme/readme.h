@@ -8,6 +8,7 @@
 
 #include "catalogue/catalogue.h"
 #include "state/state.h"
+#include "text/text.h"
 
 // The first twelve are the classic set. From %%DESCR_TEXT%% on they are
 // extensions: the port README fills all of them but %%SEARCH_INDEX%%, which
@@ -136,73 +137,6 @@ using substitution_fn = char *(*)(int code, char *pos, char *end,
 // fit (the walk still runs to the template's end).
 [[nodiscard]] char *expand_template(const char *tmpl, char *out, char *end,
     substitution_fn substitute, void *context);
-
-// Appends text with &, < and > escaped for HTML. Null when it does not fit.
-[[nodiscard]] char *html_escape(char *pos, char *end, std::string_view text);
-
-// What a page takes from the tree, and how each goes in. Texts of the
-// classic placeholders go in as the tree holds them, but for a port's
-// comment; every text an extension shows is escaped, and those of the
-// later extensions are also made UTF-8; a port directory or a category
-// stands in a link only when no byte of it could end or change the link.
-enum class tree_text : int {
-	package,	  // %%PKG%%, a port's link text on a category page
-	port_path,	  // %%PORT%%
-	port_comment,	  // %%COMMENT%% of a port, and on a category page
-	descr_path,	  // %%DESCR%%
-	maintainer,	  // %%EMAIL%%
-	depends_field,	  // %%BUILD_DEPENDS%%, %%RUN_DEPENDS%%
-	website,	  // %%WEBSITE%%
-	top_dir,	  // %%TOP%%
-	category_path,	  // %%CATEGORY%%
-	category_comment, // %%COMMENT%% of a category, and on the top page
-	directory_name,	  // the link of a %%SUBDIR%% line, a category's text
-	description,	  // %%DESCR_TEXT%%
-	link_name,	  // a dependency's link text
-	link_directory,	  // a dependency's page, in its link
-	port_text,	  // %%PKGNAME%%, %%PKGVERSION%%, %%ORIGIN%%,
-			  // %%COMMENT_TEXT%%, the names and origins of lists
-	address,	  // a web site, in a link and as its text
-	category_link,	  // another category of the port, in its link
-};
-enum class insertion : unsigned char {
-	as_is,	 // the bytes as the tree holds them
-	escaped, // &, < and > escaped
-	text,	 // &, <, > and " escaped; read as ISO-8859-1 when it is not
-		 // valid UTF-8, and written as UTF-8
-	link,	 // as is, where link_safe holds; never otherwise
-};
-inline constexpr std::array<insertion, 17> insertion_of = {
-    insertion::as_is,	// package
-    insertion::as_is,	// port_path
-    insertion::escaped, // port_comment
-    insertion::as_is,	// descr_path
-    insertion::as_is,	// maintainer
-    insertion::as_is,	// depends_field
-    insertion::as_is,	// website
-    insertion::as_is,	// top_dir
-    insertion::as_is,	// category_path
-    insertion::as_is,	// category_comment
-    insertion::as_is,	// directory_name
-    insertion::escaped, // description
-    insertion::escaped, // link_name
-    insertion::link,	// link_directory
-    insertion::text,	// port_text
-    insertion::text,	// address
-    insertion::link,	// category_link
-};
-static_assert(insertion_of.size() ==
-    static_cast<std::size_t>(tree_text::category_link) + 1);
-
-// True when text may stand in a link as it is: no blank or control, and
-// nothing that a URL or an HTML attribute would take for something else.
-[[nodiscard]] bool link_safe(std::string_view text);
-
-// Appends text as the table says what goes in. A link text that is not
-// link_safe appends nothing; callers check link_safe first. Null when it
-// does not fit.
-[[nodiscard]] char *insert(
-    char *pos, char *end, tree_text what, std::string_view text);
 
 // True when the file open on fd holds exactly the length bytes of text (its
 // size is known to be length). A read that fails counts as a difference:

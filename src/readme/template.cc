@@ -12,7 +12,6 @@
 #include <cstring>
 
 #include "catalogue/catalogue.h"
-#include "readme/description.h"
 #include "readme/readme.h"
 #include "state/state.h"
 
@@ -71,67 +70,6 @@ expand_template(const char *tmpl, char *out, char *end,
 			    placeholders[static_cast<std::size_t>(code)].size();
 		}
 	}
-}
-
-char *
-html_escape(char *pos, char *end, std::string_view text)
-{
-	for (;;) {
-		std::size_t run =
-		    std::min(text.find_first_of("&<>"), text.size());
-		pos = append(pos, end, text.substr(0, run));
-		if (run == text.size())
-			return pos;
-		switch (text[run]) {
-		case '&':
-			pos = append(pos, end, "&amp;");
-			break;
-		case '<':
-			pos = append(pos, end, "&lt;");
-			break;
-		default:
-			pos = append(pos, end, "&gt;");
-			break;
-		}
-		text.remove_prefix(run + 1);
-	}
-}
-
-// Bytes that no port directory in a link may hold: blanks and controls, and
-// what a URL or an HTML attribute would take for something else.
-static constexpr std::array<bool, 256> unsafe_in_link = [] {
-	std::array<bool, 256> table{};
-	for (int c = 0; c < 256; c++)
-		table[static_cast<std::size_t>(c)] = c <= ' ' || c == 0x7f ||
-		    c == '"' || c == '\'' || c == '<' || c == '>' || c == '&' ||
-		    c == '%' || c == '?' || c == '#' || c == '\\';
-	return table;
-}();
-
-bool
-link_safe(std::string_view text)
-{
-	for (char c : text) {
-		if (unsafe_in_link[static_cast<unsigned char>(c)])
-			return false;
-	}
-	return true;
-}
-
-char *
-insert(char *pos, char *end, tree_text what, std::string_view text)
-{
-	switch (insertion_of[static_cast<std::size_t>(what)]) {
-	case insertion::as_is:
-		return append(pos, end, text);
-	case insertion::escaped:
-		return html_escape(pos, end, text);
-	case insertion::text:
-		return escape_text(pos, end, text, !valid_utf8(text));
-	case insertion::link:
-		return link_safe(text) ? append(pos, end, text) : pos;
-	}
-	return pos;
 }
 
 static char *
