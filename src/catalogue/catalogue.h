@@ -50,14 +50,6 @@ void report_open_failure(const char *path, const char *verb);
 // left to fail at its first read. -1 after the report.
 [[nodiscard]] int open_input(const char *path, bool in_tree, int flags);
 
-// pread and pwrite on any descriptor, retried after EINTR, and once more
-// with the direct-I/O flag cleared when the file system refuses it
-// (EINVAL). The result of the last call, errno set as it left it.
-[[nodiscard]] ssize_t read_at(
-    int fd, char *buf, std::size_t size, off_t offset);
-[[nodiscard]] ssize_t write_at(
-    int fd, const char *buf, std::size_t size, off_t offset);
-
 // The whole file as one allocated, NUL-terminated text, its length in
 // *size when size is not null; opened beneath the top when in_tree. Null
 // after a report on standard error.

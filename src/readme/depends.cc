@@ -20,6 +20,7 @@
 #include <span>
 
 #include "catalogue/catalogue.h"
+#include "io/io.h"
 #include "platform/platform.h"
 #include "readme/readme.h"
 #include "state/pathnames.h"
@@ -64,21 +65,14 @@ read_description(int fd, const char *path, char *text, std::size_t *length)
 	}
 	// The size fstat gave is read, no more: one read for a regular
 	// file, and a file that grows meanwhile still stays in its bound.
-	auto size = static_cast<std::size_t>(st.st_size);
-	std::size_t got = 0;
-	while (got < size) {
-		ssize_t n = read_at(
-		    fd, text + got, size - got, static_cast<off_t>(got));
-		if (n < 0) {
-			not_read(path, std::strerror(errno));
-			return false;
-		}
-		if (n == 0)
-			break;
-		got += static_cast<std::size_t>(n);
+	ssize_t got =
+	    read_full(fd, text, static_cast<std::size_t>(st.st_size), 0);
+	if (got < 0) {
+		not_read(path, std::strerror(errno));
+		return false;
 	}
 	text[got] = '\0';
-	*length = got;
+	*length = static_cast<std::size_t>(got);
 	return true;
 }
 

@@ -20,27 +20,13 @@
 #include <cstring>
 
 #include "catalogue/catalogue.h"
+#include "io/io.h"
 #include "platform/platform.h"
 #include "readme/publish.h"
 #include "readme/readme.h"
 #include "state/state.h"
 
 namespace {
-
-// Writes all length bytes of text from the start of the file.
-bool
-write_from_start(int fd, const char *text, std::size_t length)
-{
-	std::size_t done = 0;
-	while (done < length) {
-		ssize_t n = write_at(
-		    fd, text + done, length - done, static_cast<off_t>(done));
-		if (n < 0)
-			return false;
-		done += static_cast<std::size_t>(n);
-	}
-	return true;
-}
 
 void
 refuse(const char *path, const char *why)
@@ -123,7 +109,7 @@ bool
 write_page(int fd, const char *text, std::size_t length, std::size_t old_size)
 {
 	return reserve(fd, old_size, length) &&
-	    write_from_start(fd, text, length) &&
+	    write_full(fd, text, length, 0) == 0 &&
 	    (old_size <= length ||
 		ftruncate(fd, static_cast<off_t>(length)) == 0);
 }
@@ -164,12 +150,11 @@ file_holds(int fd, const char *text, std::size_t length)
 	while (done < length) {
 		std::size_t want =
 		    length - done < sizeof piece ? length - done : sizeof piece;
-		ssize_t n = read_at(fd, piece, want, static_cast<off_t>(done));
-		if (n <= 0 ||
-		    std::memcmp(
-			piece, text + done, static_cast<std::size_t>(n)) != 0)
+		if (read_full(fd, piece, want, static_cast<off_t>(done)) !=
+			static_cast<ssize_t>(want) ||
+		    std::memcmp(piece, text + done, want) != 0)
 			return false;
-		done += static_cast<std::size_t>(n);
+		done += want;
 	}
 	return true;
 }

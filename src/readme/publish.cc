@@ -54,6 +54,7 @@
 #include <string_view>
 
 #include "catalogue/catalogue.h"
+#include "io/io.h"
 #include "platform/platform.h"
 #include "state/state.h"
 
@@ -329,13 +330,9 @@ read_marker(int dirfd, char *buf, std::size_t size, bool whole)
 	    O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
 	if (fd < 0)
 		return m;
-	while (m.size < size) {
-		ssize_t n = read_at(fd, buf + m.size, size - m.size,
-		    static_cast<off_t>(m.size));
-		if (n <= 0)
-			break;
-		m.size += static_cast<std::size_t>(n);
-	}
+	// A marker that cannot be read is no marker.
+	ssize_t got = read_full(fd, buf, size, 0);
+	m.size = got > 0 ? static_cast<std::size_t>(got) : 0;
 	close(fd);
 	if (whole && m.size == size)
 		return m;
@@ -450,8 +447,7 @@ reset_marker(int dirfd)
 	if (fstat(fd, &st) != 0 ||
 	    (static_cast<std::size_t>(st.st_size) != length &&
 		(ftruncate(fd, 0) != 0 ||
-		    write_at(fd, marker_text, length, 0) !=
-			static_cast<ssize_t>(length))))
+		    write_full(fd, marker_text, length, 0) != 0)))
 		error = errno != 0 ? errno : EIO;
 	if (close(fd) != 0 && error == 0)
 		error = errno;
@@ -506,9 +502,8 @@ write_marker(const char *fresh, const file_set &files)
 		std::string_view(changed_text, listing ? changed_length : 0),
 		std::string_view("end\n")}) {
 		done = done &&
-		    write_at(fd, part.data(), part.size(),
-			static_cast<off_t>(at)) ==
-			static_cast<ssize_t>(part.size());
+		    write_full(fd, part.data(), part.size(),
+			static_cast<off_t>(at)) == 0;
 		at += part.size();
 	}
 	int error = done ? 0 : errno != 0 ? errno : ENOSPC;
@@ -553,16 +548,13 @@ copy_page(int cur, int spare, const char *name, const struct stat &st)
 			off_t at = 0;
 			done = true;
 			while (done) {
-				ssize_t n = read_at(in, piece, sizeof piece, at);
+				ssize_t n = read_full(in, piece, sizeof piece, at);
 				if (n <= 0) {
 					done = n == 0;
 					break;
 				}
-				ssize_t w = write_at(out, piece,
-				    static_cast<std::size_t>(n), at);
-				done = w == n;
-				if (w >= 0 && w != n)
-					errno = ENOSPC;
+				done = write_full(out, piece,
+					   static_cast<std::size_t>(n), at) == 0;
 				at += n;
 			}
 			done = done && at == st.st_size &&
@@ -818,8 +810,7 @@ choose_spare()
 				   O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644)
 			     : -1;
 	bool written = marker >= 0 &&
-	    write(marker, marker_text, sizeof marker_text - 1) ==
-		static_cast<ssize_t>(sizeof marker_text - 1);
+	    write_full(marker, marker_text, sizeof marker_text - 1, 0) == 0;
 	if (marker >= 0 && close(marker) != 0)
 		written = false;
 	if (fd >= 0)
