@@ -21,7 +21,7 @@
 #include "catalogue/catalogue.h"
 #include "cli/cli.h"
 #include "platform/platform.h"
-#include "readme/publish.h"
+#include "site/site.h"
 #include "readme/readme.h"
 #include "state/pathnames.h"
 #include "state/state.h"

@@ -7,6 +7,9 @@
 
 #include <cstddef>
 
+// The longest name of a directory entry, with its NUL, that the walks take.
+inline constexpr std::size_t name_buffer_size = 1024;
+
 // Option string for getopt: on every system, options end at the first
 // non-option argument, as POSIX and FreeBSD's getopt have it.
 extern const char platform_optstring[];
@@ -46,6 +49,14 @@ int platform_dir_flags();
 [[nodiscard]] bool platform_leads_out(int error);
 // The errno value that platform_leads_out takes for leading out.
 [[nodiscard]] int platform_leads_out_error();
+// Walks the directories of rel (all its names but the last) below dirfd,
+// one name at a time, never through a symbolic link nor up a "..", both
+// refused as leading out; when make is set, a missing directory is made
+// (mode 0755). The descriptor of the last directory (dirfd itself when rel
+// has one name: close only another), and its last name in *last; -1 with
+// errno set.
+[[nodiscard]] int platform_walk_parent(
+    int dirfd, const char *rel, bool make, const char **last);
 #ifndef __FreeBSD__
 // The same for kernels without openat2: stricter, as it refuses every
 // symbolic link on the way, the last name's included (as leading out, or
@@ -62,6 +73,10 @@ int platform_dir_flags();
 // large buffer is aligned for transparent huge pages, so that filling it
 // takes a few page faults instead of one per 4 KiB. Null on failure.
 [[nodiscard]] void *platform_alloc_text(std::size_t size);
+
+// Allocates size zeroed bytes for a buffer or table that a run keeps;
+// freed with free(). Null with errno set on failure.
+[[nodiscard]] void *platform_alloc(std::size_t size);
 
 // Asks for the highest real-time scheduling priority for this process.
 // A refusal is ignored.

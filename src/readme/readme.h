@@ -138,23 +138,6 @@ using substitution_fn = char *(*)(int code, char *pos, char *end,
 [[nodiscard]] char *expand_template(const char *tmpl, char *out, char *end,
     substitution_fn substitute, void *context);
 
-// True when the file open on fd holds exactly the length bytes of text (its
-// size is known to be length). A read that fails counts as a difference:
-// the page is then written, which is never wrong.
-[[nodiscard]] bool file_holds(int fd, const char *text, std::size_t length);
-
-// Writes length bytes of text as dir/README.html, unless it holds them
-// already; refuses what is not a regular file of its own. 0, or 1 after the
-// report.
-// Writes length bytes of text as dir/name, unless it holds them already;
-// refuses what is not a regular file of its own. 0, or 1 after the report.
-[[nodiscard]] int write_file(const char *dir, std::string_view name,
-    const char *text, std::size_t length);
-
-// write_file of dir/README.html.
-[[nodiscard]] int write_readme(
-    const char *dir, const char *text, std::size_t length);
-
 // Writes a finished builder's text, or reports that it did not fit (text_end
 // null). 0, or 1 after the report.
 [[nodiscard]] int finish_readme(const char *dir, const char *out,

@@ -16,6 +16,7 @@
 #include "catalogue/catalogue.h"
 #include "readme/readme.h"
 #include "readme/search_index.h"
+#include "site/site.h"
 #include "state/state.h"
 
 namespace {

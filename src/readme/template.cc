@@ -13,6 +13,7 @@
 
 #include "catalogue/catalogue.h"
 #include "readme/readme.h"
+#include "site/site.h"
 #include "state/state.h"
 
 // For each byte, the placeholders whose third byte it is.
@@ -176,4 +177,18 @@ make_readme(const char *path, int kind, int *unwritten)
 	default:
 		return -1;
 	}
+}
+
+int
+finish_readme(const char *dir, const char *out, const char *text_end,
+    std::size_t buffer_size)
+{
+	if (text_end == nullptr) {
+		std::fprintf(stderr,
+		    "%s/README.html: text would exceed its %zu-byte buffer; "
+		    "not written\n",
+		    dir, buffer_size);
+		return 1;
+	}
+	return write_readme(dir, out, static_cast<std::size_t>(text_end - out));
 }

@@ -53,18 +53,6 @@ struct run_state {
 
 	int top_fd; // top_dir, that the tree's files are opened beneath
 	bool top_fd_open;
-
-	// With -o: the directory that pages are written beneath (out_dir, or
-	// when out_dir is a link the generation being brought up to date),
-	// and its path as messages show it.
-	int out_fd;
-	bool out_fd_open;
-	char out_shown[path_size];
-	// When out_dir is a link: the generation it points to (-1 when it
-	// cannot be opened), and whether this tool made it.
-	bool publishing;
-	int current_fd;
-	bool current_ours;
 };
 
 extern run_state state;

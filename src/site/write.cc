@@ -1,4 +1,4 @@
-// Writing a finished README.html.
+// Writing a finished page.
 //
 // The file is opened without truncating it and looked at before anything is
 // written: whatever stands in its place (a FIFO, a device, a hard link to a
@@ -22,8 +22,8 @@
 #include "catalogue/catalogue.h"
 #include "io/io.h"
 #include "platform/platform.h"
-#include "readme/publish.h"
-#include "readme/readme.h"
+#include "site/site.h"
+#include "site/site_state.h"
 #include "state/state.h"
 
 namespace {
@@ -219,22 +219,9 @@ write_file(const char *dir, std::string_view name, const char *text,
 	std::perror(shown);
 	return 1;
 }
+
 int
 write_readme(const char *dir, const char *text, std::size_t length)
 {
 	return write_file(dir, "README.html", text, length);
-}
-
-int
-finish_readme(const char *dir, const char *out, const char *text_end,
-    std::size_t buffer_size)
-{
-	if (text_end == nullptr) {
-		std::fprintf(stderr,
-		    "%s/README.html: text would exceed its %zu-byte buffer; "
-		    "not written\n",
-		    dir, buffer_size);
-		return 1;
-	}
-	return write_readme(dir, out, static_cast<std::size_t>(text_end - out));
 }
