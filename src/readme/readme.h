@@ -8,103 +8,8 @@
 
 #include "catalogue/catalogue.h"
 #include "state/state.h"
+#include "readme/placeholders.h"
 #include "text/text.h"
-
-// The first twelve are the classic set. From %%DESCR_TEXT%% on they are
-// extensions: the port README fills all of them but %%SEARCH_INDEX%%, which
-// only the top-level README fills. A template without them is expanded as
-// if they did not exist.
-inline constexpr std::array<std::string_view, 30> placeholders = {
-    "%%PKG%%",			// 0
-    "%%PORT%%",			// 1
-    "%%PREFIX%%",		// 2
-    "%%COMMENT%%",		// 3
-    "%%DESCR%%",		// 4
-    "%%EMAIL%%",		// 5
-    "%%CATEGORY%%",		// 6
-    "%%BUILD_DEPENDS%%",	// 7
-    "%%RUN_DEPENDS%%",		// 8
-    "%%WEBSITE%%",		// 9
-    "%%TOP%%",			// 10
-    "%%SUBDIR%%",		// 11
-    "%%DESCR_TEXT%%",		// 12
-    "%%BUILD_DEPENDS_LINKS%%",	// 13
-    "%%RUN_DEPENDS_LINKS%%",	// 14
-    "%%REQUIRED_BY%%",		// 15
-    "%%PKGNAME%%",		// 16
-    "%%PKGVERSION%%",		// 17
-    "%%ORIGIN%%",		// 18
-    "%%COMMENT_TEXT%%",		// 19
-    "%%DESCR_HTML%%",		// 20
-    "%%WEBSITE_LINK%%",		// 21
-    "%%ALSO_LISTED%%",		// 22
-    "%%BUILD_DEPENDS_LIST%%",	// 23
-    "%%RUN_DEPENDS_LIST%%",	// 24
-    "%%EXTRACT_DEPENDS_LIST%%", // 25
-    "%%PATCH_DEPENDS_LIST%%",	// 26
-    "%%FETCH_DEPENDS_LIST%%",	// 27
-    "%%REQUIRED_BY_LIST%%",	// 28
-    "%%SEARCH_INDEX%%",		// 29
-};
-static_assert(std::size(placeholders) == 30);
-
-// A template is matched against every placeholder's whole text, which is
-// only unambiguous while none is the beginning of another
-// ("%%BUILD_DEPENDS%%" and "%%BUILD_DEPENDS_LINKS%%" part at the '%').
-constexpr bool
-placeholders_prefix_free()
-{
-	for (std::string_view a : placeholders) {
-		for (std::string_view b : placeholders) {
-			if (a != b && b.starts_with(a))
-				return false;
-		}
-	}
-	return true;
-}
-static_assert(placeholders_prefix_free());
-
-enum placeholder : int {
-	ph_pkg = 0,
-	ph_port,
-	ph_prefix,
-	ph_comment,
-	ph_descr,
-	ph_email,
-	ph_category,
-	ph_build_depends,
-	ph_run_depends,
-	ph_website,
-	ph_top,
-	ph_subdir,
-	ph_descr_text, // the first extension
-	ph_build_depends_links,
-	ph_run_depends_links,
-	ph_required_by,
-	ph_pkgname,
-	ph_pkgversion,
-	ph_origin,
-	ph_comment_text,
-	ph_descr_html,
-	ph_website_link,
-	ph_also_listed,
-	ph_build_depends_list, // the lists, in the order of list_fields
-	ph_run_depends_list,
-	ph_extract_depends_list,
-	ph_patch_depends_list,
-	ph_fetch_depends_list,
-	ph_required_by_list,
-	ph_search_index,
-};
-static_assert(placeholders[kind_port] == "%%PORT%%");
-static_assert(placeholders[kind_category] == "%%CATEGORY%%");
-static_assert(placeholders[kind_top] == "%%TOP%%");
-static_assert(placeholders[ph_subdir] == "%%SUBDIR%%");
-static_assert(placeholders[ph_descr_text] == "%%DESCR_TEXT%%");
-static_assert(placeholders[ph_required_by] == "%%REQUIRED_BY%%");
-static_assert(placeholders[ph_build_depends_list] == "%%BUILD_DEPENDS_LIST%%");
-static_assert(placeholders[ph_required_by_list] == "%%REQUIRED_BY_LIST%%");
-static_assert(placeholders[ph_search_index] == "%%SEARCH_INDEX%%");
 
 // Output buffers of the builders. Static: the three nest (top, category,
 // port) and never re-enter, and static storage is touched only as far as a
@@ -122,7 +27,7 @@ inline constexpr std::size_t category_readme_size = 8 * 1024 * 1024;
 inline constexpr std::size_t top_readme_size = 64 * 1024;
 inline constexpr std::size_t port_list_size = 1024 * 1024;
 
-// The code (0 to 16) of the placeholder that begins at text, or -1.
+// The code of the placeholder that begins at text, or -1.
 [[nodiscard]] int placeholder_code(const char *text);
 
 // A builder's substitution: appends the text of code at pos (bounded by end)
@@ -149,36 +54,8 @@ using substitution_fn = char *(*)(int code, char *pos, char *end,
 // that the request set out to write and could not (see the builders).
 [[nodiscard]] int make_readme(const char *path, int kind, int *unwritten);
 
-// A bit per placeholder code that a template holds.
-using placeholder_set = std::uint64_t;
-static_assert(placeholders.size() <= 64);
+// The placeholders that a template holds.
 [[nodiscard]] placeholder_set placeholders_used(const char *tmpl);
-[[nodiscard]] constexpr placeholder_set
-placeholder_bit(int code)
-{
-	return placeholder_set{1} << code;
-}
-// The placeholders whose pages need the package index: those that link to
-// other ports, and those that list them.
-inline constexpr placeholder_set link_placeholders =
-    placeholder_bit(ph_build_depends_links) |
-    placeholder_bit(ph_run_depends_links) | placeholder_bit(ph_required_by);
-inline constexpr placeholder_set list_placeholders =
-    placeholder_bit(ph_build_depends_list) |
-    placeholder_bit(ph_run_depends_list) |
-    placeholder_bit(ph_extract_depends_list) |
-    placeholder_bit(ph_patch_depends_list) |
-    placeholder_bit(ph_fetch_depends_list) |
-    placeholder_bit(ph_required_by_list);
-// The placeholders whose text has no bound but the tree's: a page that uses
-// them gets as much room as it needs.
-inline constexpr placeholder_set unbounded_placeholders =
-    placeholder_bit(ph_descr_html) | placeholder_bit(ph_build_depends_list) |
-    placeholder_bit(ph_run_depends_list) |
-    placeholder_bit(ph_extract_depends_list) |
-    placeholder_bit(ph_patch_depends_list) |
-    placeholder_bit(ph_fetch_depends_list) |
-    placeholder_bit(ph_required_by_list);
 
 // Port page extensions (depends.cc).
 

@@ -312,6 +312,8 @@ insert(char *pos, char *end, tree_text what, std::string_view text)
 		return escape_text(pos, end, text, !valid_utf8(text));
 	case insertion::link:
 		return link_safe(text) ? append(pos, end, text) : pos;
+	case insertion::built:
+		break;
 	}
 	return pos;
 }

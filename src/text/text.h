@@ -65,6 +65,7 @@ enum class insertion : unsigned char {
 	text,	 // &, <, > and " escaped; read as ISO-8859-1 when it is not
 		 // valid UTF-8, and written as UTF-8
 	link,	 // as is, where link_safe holds; never otherwise
+	built,	 // made of several texts, each inserted as its kind says
 };
 inline constexpr std::array<insertion, 17> insertion_of = {
     insertion::as_is,	// package
