@@ -17,9 +17,9 @@
 [[nodiscard]] int start_up();
 
 // Frees everything a run loaded or built (the INDEX, the templates, the
-// group array, the lookup index, the package index, the site's state),
-// closes the top directory and clears the run-state record. Registered with atexit; safe
-// to run more than once.
+// group array, the lookup index, the package index, the builders' buffers,
+// the site's state), closes the top directory and clears the run-state
+// record. Registered with atexit; safe to run more than once.
 void clean_up();
 
 // Reads the "SUBDIR += " names of the top-level Makefile (required) and

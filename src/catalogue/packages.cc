@@ -165,13 +165,8 @@ make_line_texts(link_maker make_link, package_index::line_texts *made_texts)
 std::uint32_t *
 allocate(std::size_t count)
 {
-	auto *array = static_cast<std::uint32_t *>(
-	    platform_alloc(count * sizeof(std::uint32_t)));
-	if (array == nullptr)
-		std::fprintf(stderr,
-		    "package index: cannot allocate %zu bytes: %s\n",
-		    count * sizeof(std::uint32_t), std::strerror(errno));
-	return array;
+	return static_cast<std::uint32_t *>(
+	    allocate_reported(count * sizeof(std::uint32_t), "package index"));
 }
 
 // After allocate's report; later builds fail without a message.

@@ -52,6 +52,20 @@ list(char *pos, char *end, port_page &page, placeholder code)
 	    static_cast<std::size_t>(code - ph_build_depends_list), page.depth);
 }
 
+// The buffer of the port pages: port READMEs never nest inside one
+// another, so one serves every port page of the run.
+run_buffer port_out;
+
+// The room of a port page: a template without extensions has the classic
+// room only.
+std::size_t
+port_page_room()
+{
+	return (state.port_template_uses & extension_placeholders) != 0
+	    ? port_readme_extended_size
+	    : port_readme_size;
+}
+
 char *
 port_substitution(int code, char *pos, char *end, void *context)
 {
@@ -90,13 +104,29 @@ make_large_page(const char *path, port_page *ctx)
 } // namespace
 
 int
+ready_port_readme()
+{
+	if (need_buffer(&port_out, port_page_room(), "port pages") != 0)
+		return -1;
+	return (state.port_template_uses & list_placeholders) != 0
+	    ? ready_lists()
+	    : 0;
+}
+
+void
+release_port_readme()
+{
+	release_buffer(&port_out);
+}
+
+int
 make_port_readme(
     const char *path, int kind, const index_record &port, int *unwritten)
 {
-	// Static: port READMEs never nest inside one another. A template
-	// without extensions has the classic room only.
-	static char out[port_readme_extended_size];
-
+	if (ready_port_readme() != 0) {
+		++*unwritten;
+		return 1;
+	}
 	port_page ctx = {
 	    &port, skip_prefix(path, state.top_dir_slash), 1, false, {}};
 	for (const char *c = ctx.relative; *c != '\0'; c++)
@@ -105,10 +135,8 @@ make_port_readme(
 	if (state.verbosity > 2 || (kind == kind_port && state.quiet == 0))
 		std::printf("Making README.html for port %s\n", ctx.relative);
 
-	std::size_t size =
-	    (state.port_template_uses & extension_placeholders) != 0
-	    ? sizeof out
-	    : port_readme_size;
+	std::size_t size = port_page_room();
+	char *out = port_out.data;
 	char *text_end = expand_template(
 	    state.port_template, out, out + size, port_substitution, &ctx);
 	int result;

@@ -11,9 +11,10 @@
 #include "readme/placeholders.h"
 #include "text/text.h"
 
-// Output buffers of the builders. Static: the three nest (top, category,
-// port) and never re-enter, and static storage is touched only as far as a
-// README fills it. The busiest category of a real tree lists over 7,000
+// Output buffers of the builders. The three nest (top, category, port) and
+// never re-enter, so one of each serves a run: each builder's module
+// allocates its own when a run first needs it, before the first page, and
+// only as far as a README fills it is it touched. The busiest category of a real tree lists over 7,000
 // ports, close to a megabyte of link lines.
 inline constexpr std::size_t port_readme_size = 256 * 1024;
 // A port template that uses an extension gets more room: the most required
@@ -130,6 +131,25 @@ inline constexpr std::array<index_field, 5> list_fields = {
     index_field::fetch_depends};
 [[nodiscard]] char *append_depends_list(char *pos, char *end,
     const index_record &port, std::size_t kind, int depth);
+
+// The memory of the builders, allocated before the first page so that a
+// run without it writes none: the buffers of the port pages (and their
+// lists, when the port template has any), of the category pages and of the
+// top-level one. 0, or -1 after saying how much could not be had. The
+// builders call them too, for a caller that has not.
+[[nodiscard]] int ready_port_readme();
+[[nodiscard]] int ready_lists();
+[[nodiscard]] int ready_category_readme();
+[[nodiscard]] int ready_top_readme();
+// True once that memory could not be had: no request can be made then,
+// and so the whole run cannot.
+[[nodiscard]] bool builders_memory_failed();
+// Frees them all. Safe to run more than once.
+void release_readmes();
+void release_port_readme();
+void release_lists();
+void release_category_readme();
+void release_top_readme();
 
 // The builders. 0 when their own README.html was written, 1 after a report.
 // Each adds to *unwritten the README.html files, its own and those below,

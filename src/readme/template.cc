@@ -152,17 +152,37 @@ make_requested_port(const char *path, int *unwritten)
 	return make_port_readme(path, kind_port, port, unwritten);
 }
 
+// Set once the memory of the builders could not be had.
+static bool builders_failed;
+
+// The memory of the builders that a request of kind nests: its own and
+// those below. False after the report.
+static bool
+ready_builders(int kind)
+{
+	builders_failed = ready_port_readme() != 0 ||
+	    (kind != kind_port && ready_category_readme() != 0) ||
+	    (kind == kind_top && ready_top_readme() != 0);
+	return !builders_failed;
+}
+
+bool
+builders_memory_failed()
+{
+	return builders_failed;
+}
+
 int
 make_readme(const char *path, int kind, int *unwritten)
 {
 	switch (kind) {
 	case kind_port:
-		if (need_port_template() != 0)
+		if (need_port_template() != 0 || !ready_builders(kind))
 			return -1;
 		return make_requested_port(path, unwritten);
 	case kind_category: {
 		if (need_template(&state.category_template, "category") != 0 ||
-		    need_port_template() != 0)
+		    need_port_template() != 0 || !ready_builders(kind))
 			return -1;
 		char comment[category_comment_size];
 		return make_category_readme(
@@ -171,12 +191,23 @@ make_readme(const char *path, int kind, int *unwritten)
 	case kind_top:
 		if (need_port_template() != 0 ||
 		    need_template(&state.category_template, "category") != 0 ||
-		    need_template(&state.top_template, "top") != 0)
+		    need_template(&state.top_template, "top") != 0 ||
+		    !ready_builders(kind))
 			return -1;
 		return make_top_readme(path, unwritten);
 	default:
 		return -1;
 	}
+}
+
+void
+release_readmes()
+{
+	release_port_readme();
+	release_lists();
+	release_category_readme();
+	release_top_readme();
+	builders_failed = false;
 }
 
 int

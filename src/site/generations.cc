@@ -68,11 +68,7 @@ constexpr std::size_t current_marker_size = list_size + 8192;
 void *
 allocate(std::size_t size)
 {
-	void *table = platform_alloc(size);
-	if (table == nullptr)
-		std::fprintf(stderr, "%s: cannot allocate %zu bytes: %s\n",
-		    state.out_dir, size, std::strerror(errno));
-	return table;
+	return allocate_reported(size, state.out_dir);
 }
 
 // The tables of the publishing. False after the report.

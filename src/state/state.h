@@ -105,3 +105,21 @@ list_next(const char *name)
 // Prints the parts of a path that did not fit its buffer, then ": File name
 // too long", the way perror would.
 void report_too_long(std::initializer_list<std::string_view> parts);
+
+// size zeroed bytes, or null after "WHAT: cannot allocate N bytes: REASON".
+[[nodiscard]] void *allocate_reported(std::size_t size, const char *what);
+
+// Memory that a module keeps for the run: allocated when first needed,
+// zeroed, released with the module. Null until then.
+struct run_buffer {
+	char *data;
+	std::size_t size;
+};
+
+// Makes buffer hold at least size bytes. 0, or -1 after
+// "WHAT: cannot allocate N bytes: REASON" (the buffer stays as it was).
+[[nodiscard]] int need_buffer(run_buffer *buffer, std::size_t size,
+    const char *what);
+
+// Frees buffer. Safe to run more than once.
+void release_buffer(run_buffer *buffer);
