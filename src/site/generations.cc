@@ -427,6 +427,42 @@ settled_dir(int cur, int spare, const char *name, char *rel)
 
 void level_dir(int cur, int spare, char *rel, int *failures);
 
+// Reports the entry rel of the current generation, which stands where
+// this run writes (what, "a page" or "a directory"), as not carried over:
+// the run's pages win in the spare generation.
+void
+not_carried(const char *rel, const char *what)
+{
+	std::fprintf(stderr,
+	    "%s/%s: not carried over: this run writes %s there\n",
+	    site.current_shown, rel, what);
+}
+
+// Empties the directory name of the spare generation (rel below the root,
+// without its '/') of all but this run's pages and removes it, where the
+// current generation has a file. 0 when it is gone, 1 when it holds pages
+// of this run, -1 after a failure reported and counted in *failures.
+int
+clear_dir(int spare, const char *name, char *rel, int *failures)
+{
+	int s = open_dir_at(spare, name);
+	if (s < 0) {
+		walk_failure(site.root_shown, rel, failures);
+		return -1;
+	}
+	int before = *failures;
+	std::size_t n = std::strlen(rel);
+	(void)join_text(rel + n, path_size - n, {"/"});
+	level_dir(-1, s, rel, failures);
+	rel[n] = '\0';
+	close(s);
+	if (unlinkat(spare, name, AT_REMOVEDIR) == 0)
+		return 0;
+	if (errno != ENOTEMPTY && errno != EEXIST)
+		walk_failure(site.root_shown, rel, failures);
+	return *failures == before ? 1 : -1;
+}
+
 // The copy pass of level_dir, over the current generation's listing: its
 // directories are walked (made in the spare one where missing), its files
 // that this run did not make copied where they differ by size or
@@ -451,7 +487,11 @@ copy_pass(int cur, int spare, char *rel, int *failures)
 			if (s < 0 && errno == ENOENT &&
 			    mkdirat(spare, name, 0755) == 0)
 				s = open_dir_at(spare, name);
-			if (s < 0 && errno == ENOTDIR && !was_made(rel) &&
+			if (s < 0 && errno == ENOTDIR && was_made(rel)) {
+				not_carried(rel, "a page");
+				continue;
+			}
+			if (s < 0 && errno == ENOTDIR &&
 			    unlinkat(spare, name, 0) == 0 &&
 			    mkdirat(spare, name, 0755) == 0)
 				s = open_dir_at(spare, name);
@@ -473,12 +513,19 @@ copy_pass(int cur, int spare, char *rel, int *failures)
 		struct stat cst, sst;
 		if (fstatat(cur, name, &cst, AT_SYMLINK_NOFOLLOW) != 0)
 			continue;
-		if (fstatat(spare, name, &sst, AT_SYMLINK_NOFOLLOW) == 0 &&
-		    S_ISREG(sst.st_mode) && sst.st_size == cst.st_size &&
+		bool have = fstatat(spare, name, &sst, AT_SYMLINK_NOFOLLOW) == 0;
+		if (have && S_ISREG(sst.st_mode) && sst.st_size == cst.st_size &&
 		    same_time(sst, cst)) {
 			add_to_set(&site.carried_set, rel);
 			continue;
 		}
+		int cleared = have && S_ISDIR(sst.st_mode)
+		    ? clear_dir(spare, name, rel, failures)
+		    : 0;
+		if (cleared == 1)
+			not_carried(rel, "a directory");
+		if (cleared != 0)
+			continue;
 		if (!copy_page(cur, spare, name, cst))
 			walk_failure(site.root_shown, rel, failures);
 		else
