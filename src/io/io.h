@@ -23,5 +23,4 @@
 // *size when size is not null. Null after reporting why: a directory, a
 // file of 4 GiB or more, no memory, a failed read, or a file that changed
 // size while it was read. fd stays open.
-[[nodiscard]] char *load_open_file(
-    int fd, const char *path, std::size_t *size);
+[[nodiscard]] char *load_open_file(int fd, const char *path, std::size_t *size);

@@ -1,8 +1,14 @@
 // The few calls that differ between FreeBSD, the tool's home, and Linux,
-// where it is built and tested. Every #ifdef of the tool lives behind this,
-// and so do the test seams: a build for the tests only (QUILLMARK_TEST_SEAMS)
-// lets its environment cause the failures that no tree can, a close() that
-// fails and a kernel without openat2.
+// where it is built and tested. Every #ifdef that tells systems apart lives
+// behind this, and so do the test seams: a build for the tests only
+// (QUILLMARK_TEST_SEAMS) lets its environment cause the failures that no
+// tree can, each in the call named here:
+//   QUILLMARK_TEST_FAIL_CLOSE=ERRNO:SUFFIX  platform_close_output fails the
+//                                           close of a path ending in SUFFIX
+//   QUILLMARK_TEST_NO_OPENAT2=ERRNO         platform_open_beneath finds no
+//                                           openat2 (ENOSYS, or EPERM)
+//   QUILLMARK_TEST_FAIL_ALLOC=N             platform_alloc fails the Nth
+//                                           allocation of the run (ENOMEM)
 #pragma once
 
 #include <cstddef>

@@ -3,8 +3,9 @@
 //
 // Nothing here runs for a port template without them: the template is
 // examined once when it is loaded, and only a placeholder of dependencies
-// builds the package index, before the first page is made. Links are relative to the page, so a tree works opened from disk
-// and served below any URL path alike. The description is read beneath the
+// builds the package index, before the first page is made. Links are
+// relative to the page, so a tree works opened from disk and served below
+// any URL path alike. The description is read beneath the
 // top directory, as README.html is written, so that an INDEX line cannot
 // bring a file from outside the tree into a page.
 #include <fcntl.h>

@@ -83,10 +83,6 @@ next_line(std::string_view text, std::size_t *at, std::string_view *line)
 	return true;
 }
 
-// The length of the address that begins text, or 0 when none does. It ends
-// at a blank, a control, '<', '>' or '"', and punctuation that ends a
-// sentence is not part of it: a ')' only when the address opens fewer
-// parentheses than it closes.
 // Whether an address may begin at line[i]: every scheme begins with "ht" or
 // "ft", which spares the schemes' comparison at most letters.
 bool
@@ -96,6 +92,10 @@ may_begin_address(std::string_view line, std::size_t i)
 	    line[i + 1] == 't';
 }
 
+// The length of the address that begins text, or 0 when none does. It ends
+// at a blank, a control, '<', '>' or '"', and punctuation that ends a
+// sentence is not part of it: a ')' only when the address opens fewer
+// parentheses than it closes.
 std::size_t
 link_length(std::string_view text)
 {
@@ -228,9 +228,6 @@ has_columns(std::string_view line)
 	}
 }
 
-// Whether a line is drawn rather than written: box-drawing characters, a run
-// of three or more of |+-=_*#/\~^<>, or at least four ASCII punctuation
-// marks making up half of its visible characters. Addresses are skipped.
 // What has_art asks of each byte, looked up once: whether it draws, is
 // ASCII punctuation, is visible (read as UTF-8, or as ISO-8859-1), or may
 // begin an address or a box-drawing character and needs a closer look.
@@ -289,6 +286,9 @@ constexpr std::array<std::uint64_t, 256> art_weights_utf8 =
 constexpr std::array<std::uint64_t, 256> art_weights_latin1 =
     art_weights_of(visible_latin1_bit);
 
+// Whether a line is drawn rather than written: box-drawing characters, a run
+// of three or more of |+-=_*#/\~^<>, or at least four ASCII punctuation
+// marks making up half of its visible characters. Addresses are skipped.
 bool
 has_art(std::string_view line, bool latin1)
 {

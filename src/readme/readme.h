@@ -1,4 +1,5 @@
-// README generation: templates, placeholders, output, and the builders.
+// README generation: the placeholders, templates and their expansion, and
+// the builders.
 #pragma once
 
 #include <array>
@@ -14,8 +15,8 @@
 // Output buffers of the builders. The three nest (top, category, port) and
 // never re-enter, so one of each serves a run: each builder's module
 // allocates its own when a run first needs it, before the first page, and
-// only as far as a README fills it is it touched. The busiest category of a real tree lists over 7,000
-// ports, close to a megabyte of link lines.
+// only as far as a README fills it is it touched. The busiest category of
+// a real tree lists over 7,000 ports, close to a megabyte of link lines.
 inline constexpr std::size_t port_readme_size = 256 * 1024;
 // A port template that uses an extension gets more room: the most required
 // package of a real tree has over 20,000 dependents, some 80 bytes of link

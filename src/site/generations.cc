@@ -104,7 +104,8 @@ add_to_set(file_set *set, const char *rel)
 {
 	std::uint64_t h = 0x9e3779b97f4a7c15ull;
 	for (const char *p = rel; *p != '\0'; p++) {
-		h = (h + static_cast<unsigned char>(*p)) * 0xbf58476d1ce4e5b9ull;
+		h = (h + static_cast<unsigned char>(*p)) *
+		    0xbf58476d1ce4e5b9ull;
 		h ^= h >> 31;
 	}
 	set->count++;
@@ -185,7 +186,8 @@ fresh_name(char *buf, std::size_t size)
 	clock_gettime(CLOCK_REALTIME, &now);
 	if (gmtime_r(&now.tv_sec, &tm) == nullptr)
 		return false;
-	std::size_t n = std::strftime(stamp, sizeof stamp, "%Y%m%dT%H%M%S", &tm);
+	std::size_t n =
+	    std::strftime(stamp, sizeof stamp, "%Y%m%dT%H%M%S", &tm);
 	std::snprintf(stamp + n, sizeof stamp - n, ".%06ldZ",
 	    static_cast<long>(now.tv_nsec / 1000));
 	return join_text(buf, size, {site.name, ".", stamp});
@@ -250,7 +252,9 @@ was_listed(const char *rel)
 {
 	for (std::size_t slot = path_hash(rel) & (list_slots - 1);
 	     site.listed_at[slot] != 0; slot = (slot + 1) & (list_slots - 1)) {
-		if (std::strcmp(site.current_marker_text + site.listed_at[slot] - 1, rel) == 0)
+		if (std::strcmp(
+			site.current_marker_text + site.listed_at[slot] - 1,
+			rel) == 0)
 			return true;
 	}
 	return false;
@@ -316,8 +320,8 @@ write_marker(const char *fresh, const file_set &files)
 	if (close(fd) != 0 && error == 0)
 		error = errno;
 	if (error == 0 &&
-	    renameat(site.root_fd, marker_new_name, site.root_fd, marker_name) !=
-		0)
+	    renameat(
+		site.root_fd, marker_new_name, site.root_fd, marker_name) != 0)
 		error = errno;
 	return error;
 }
@@ -360,8 +364,8 @@ bool
 copy_page(int cur, int spare, const char *name, const struct stat &st)
 {
 	static char piece[64 * 1024];
-	int in = openat(cur, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK |
-		O_NOCTTY | O_CLOEXEC);
+	int in = openat(cur, name,
+	    O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
 	if (in < 0)
 		return false;
 	int out = openat(spare, name,
@@ -376,17 +380,19 @@ copy_page(int cur, int spare, const char *name, const struct stat &st)
 			off_t at = 0;
 			done = true;
 			while (done) {
-				ssize_t n = read_full(in, piece, sizeof piece, at);
+				ssize_t n =
+				    read_full(in, piece, sizeof piece, at);
 				if (n <= 0) {
 					done = n == 0;
 					break;
 				}
-				done = write_full(out, piece,
-					   static_cast<std::size_t>(n), at) == 0;
+				done =
+				    write_full(out, piece,
+					static_cast<std::size_t>(n), at) == 0;
 				at += n;
 			}
-			done = done && at == st.st_size &&
-			    ftruncate(out, at) == 0;
+			done =
+			    done && at == st.st_size && ftruncate(out, at) == 0;
 			int error = done ? set_mtime(out, &st.st_mtim) : 0;
 			if (error != 0) {
 				errno = error;
@@ -478,7 +484,8 @@ copy_pass(int cur, int spare, char *rel, int *failures)
 	entry_kind type;
 	while (platform_next_entry(dir, cur, &name, &type)) {
 		if (marker_at_root(rel, name) ||
-		    !join_text(rel + rel_length, path_size - rel_length, {name}))
+		    !join_text(
+			rel + rel_length, path_size - rel_length, {name}))
 			continue;
 		if (type == entry_kind::directory) {
 			if (settled_dir(cur, spare, name, rel))
@@ -496,8 +503,8 @@ copy_pass(int cur, int spare, char *rel, int *failures)
 			    mkdirat(spare, name, 0755) == 0)
 				s = open_dir_at(spare, name);
 			int c = open_dir_at(cur, name);
-			(void)join_text(rel + rel_length, path_size - rel_length,
-			    {name, "/"});
+			(void)join_text(rel + rel_length,
+			    path_size - rel_length, {name, "/"});
 			if (s >= 0 && c >= 0)
 				level_dir(c, s, rel, failures);
 			else
@@ -513,9 +520,10 @@ copy_pass(int cur, int spare, char *rel, int *failures)
 		struct stat cst, sst;
 		if (fstatat(cur, name, &cst, AT_SYMLINK_NOFOLLOW) != 0)
 			continue;
-		bool have = fstatat(spare, name, &sst, AT_SYMLINK_NOFOLLOW) == 0;
-		if (have && S_ISREG(sst.st_mode) && sst.st_size == cst.st_size &&
-		    same_time(sst, cst)) {
+		bool have =
+		    fstatat(spare, name, &sst, AT_SYMLINK_NOFOLLOW) == 0;
+		if (have && S_ISREG(sst.st_mode) &&
+		    sst.st_size == cst.st_size && same_time(sst, cst)) {
 			add_to_set(&site.carried_set, rel);
 			continue;
 		}
@@ -549,18 +557,20 @@ prune_pass(int cur, int spare, char *rel, int *failures)
 	entry_kind type;
 	while (platform_next_entry(dir, spare, &name, &type)) {
 		if (marker_at_root(rel, name) ||
-		    !join_text(rel + rel_length, path_size - rel_length, {name}))
+		    !join_text(
+			rel + rel_length, path_size - rel_length, {name}))
 			continue;
 		struct stat cst;
 		if (type == entry_kind::directory) {
 			// Walked by the copy pass when the current one has it.
 			if (cur >= 0 &&
-			    fstatat(cur, name, &cst, AT_SYMLINK_NOFOLLOW) == 0 &&
+			    fstatat(cur, name, &cst, AT_SYMLINK_NOFOLLOW) ==
+				0 &&
 			    S_ISDIR(cst.st_mode))
 				continue;
 			int s = open_dir_at(spare, name);
-			(void)join_text(rel + rel_length, path_size - rel_length,
-			    {name, "/"});
+			(void)join_text(rel + rel_length,
+			    path_size - rel_length, {name, "/"});
 			if (s >= 0)
 				level_dir(-1, s, rel, failures);
 			else
@@ -625,7 +635,8 @@ remove_generation(const char *name)
 int
 choose_spare()
 {
-	int listed = openat(site.parent_fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+	int listed =
+	    openat(site.parent_fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
 	platform_list *dir = listed >= 0 ? platform_list_dir(listed) : nullptr;
 	if (dir == nullptr) {
 		std::perror(site.parent);
@@ -647,7 +658,8 @@ choose_spare()
 	while (platform_next_entry(dir, site.parent_fd, &name, &kind)) {
 		struct stat st;
 		if (skip_prefix(name, prefix) == name || count == 8 ||
-		    fstatat(site.parent_fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+		    fstatat(site.parent_fd, name, &st, AT_SYMLINK_NOFOLLOW) !=
+			0 ||
 		    !S_ISDIR(st.st_mode) ||
 		    (have_cur && st.st_dev == cur.st_dev &&
 			st.st_ino == cur.st_ino) ||
@@ -666,33 +678,35 @@ choose_spare()
 			remove_generation(found[i]);
 	}
 	if (count > 0)
-		(void)copy_text(site.spare_name, sizeof site.spare_name, found[newest]);
+		(void)copy_text(
+		    site.spare_name, sizeof site.spare_name, found[newest]);
 	if (site.spare_name[0] != '\0')
 		return 0;
 
-	if (!join_text(site.spare_name, sizeof site.spare_name, {site.name, spare_suffix})) {
+	if (!join_text(site.spare_name, sizeof site.spare_name,
+		{site.name, spare_suffix})) {
 		report_too_long({site.name, spare_suffix});
 		return -1;
 	}
 	if (mkdirat(site.parent_fd, site.spare_name, 0755) != 0) {
-		std::fprintf(stderr, "%s/%s: %s\n", site.parent, site.spare_name,
-		    std::strerror(errno));
+		std::fprintf(stderr, "%s/%s: %s\n", site.parent,
+		    site.spare_name, std::strerror(errno));
 		return -1;
 	}
 	int fd = open_dir_at(site.parent_fd, site.spare_name);
-	int marker = fd >= 0 ? openat(fd, marker_name,
-				   O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644)
-			     : -1;
+	int marker = fd >= 0
+	    ? openat(fd, marker_name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
+		  0644)
+	    : -1;
 	bool written = marker >= 0 &&
-	    write_full(marker, marker_text.data(), marker_text.size(), 0) ==
-		0;
+	    write_full(marker, marker_text.data(), marker_text.size(), 0) == 0;
 	if (marker >= 0 && close(marker) != 0)
 		written = false;
 	if (fd >= 0)
 		close(fd);
 	if (!written) {
-		std::fprintf(stderr, "%s/%s/%s: %s\n", site.parent, site.spare_name,
-		    marker_name, std::strerror(errno));
+		std::fprintf(stderr, "%s/%s/%s: %s\n", site.parent,
+		    site.spare_name, marker_name, std::strerror(errno));
 		return -1;
 	}
 	return 0;
@@ -745,8 +759,8 @@ prepare_generations()
 {
 	if (!allocate_tables())
 		return -1;
-	ssize_t n = readlinkat(
-	    site.parent_fd, site.name, site.current_name, sizeof site.current_name - 1);
+	ssize_t n = readlinkat(site.parent_fd, site.name, site.current_name,
+	    sizeof site.current_name - 1);
 	if (n < 0) {
 		std::perror(state.out_dir);
 		return -1;
@@ -755,19 +769,18 @@ prepare_generations()
 	(void)join_text(site.current_shown, sizeof site.current_shown,
 	    {site.current_name[0] == '/' ? "" : site.parent,
 		site.current_name[0] == '/' ? "" : "/", site.current_name});
-	site.current_fd = openat(site.parent_fd, site.name,
-	    O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+	site.current_fd = openat(
+	    site.parent_fd, site.name, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
 	if (site.current_fd < 0) {
 		std::perror(state.out_dir);
 		return -1;
 	}
 	struct stat st;
-	site.current_ours =
-	    fstatat(site.current_fd, marker_name, &st, AT_SYMLINK_NOFOLLOW) ==
-		0 &&
+	site.current_ours = fstatat(site.current_fd, marker_name, &st,
+				AT_SYMLINK_NOFOLLOW) == 0 &&
 	    S_ISREG(st.st_mode);
-	site.current_marker = read_marker(site.current_fd, site.current_marker_text,
-	    current_marker_size, true);
+	site.current_marker = read_marker(site.current_fd,
+	    site.current_marker_text, current_marker_size, true);
 	site.current_named = site.current_marker.complete &&
 	    marker_id_name(site.current_marker.id) == site.current_name;
 	if (choose_spare() != 0)
@@ -776,16 +789,16 @@ prepare_generations()
 	if (site.root_fd < 0 ||
 	    !join_text(site.root_shown, sizeof site.root_shown,
 		{site.parent, "/", site.spare_name})) {
-		std::fprintf(stderr, "%s/%s: %s\n", site.parent, site.spare_name,
-		    std::strerror(errno));
+		std::fprintf(stderr, "%s/%s: %s\n", site.parent,
+		    site.spare_name, std::strerror(errno));
 		return -1;
 	}
 	site.spare_marker = read_marker(site.root_fd, site.spare_marker_text,
 	    sizeof site.spare_marker_text, false);
 	int error = reset_marker(site.root_fd);
 	if (error != 0) {
-		std::fprintf(stderr, "%s/%s: %s\n", site.root_shown, marker_name,
-		    std::strerror(error));
+		std::fprintf(stderr, "%s/%s: %s\n", site.root_shown,
+		    marker_name, std::strerror(error));
 		return -1;
 	}
 	site.both_complete = site.current_named && site.spare_marker.complete &&
@@ -874,11 +887,13 @@ finish_output(int unwritten)
 			    "%s: more than %zu pages to publish\n",
 			    state.out_dir, made_slots / 4 * 3);
 			failures++;
-		} else if (!site.both_complete || site.made_set != site.current_marker.files ||
+		} else if (!site.both_complete ||
+		    site.made_set != site.current_marker.files ||
 		    site.made_set != site.spare_marker.files) {
 			// Else both hold just what this run made.
 			char rel[path_size] = "";
-			level_dir(site.current_fd, site.root_fd, rel, &failures);
+			level_dir(
+			    site.current_fd, site.root_fd, rel, &failures);
 		}
 	}
 	if (unwritten != 0 || failures != 0) {
@@ -892,25 +907,29 @@ finish_output(int unwritten)
 	char fresh[path_size];
 	char temporary[path_size];
 	if (!fresh_name(fresh, sizeof fresh) ||
-	    !join_text(temporary, sizeof temporary, {".", site.name, ".switch"})) {
+	    !join_text(
+		temporary, sizeof temporary, {".", site.name, ".switch"})) {
 		report_too_long({site.name});
 		return 1;
 	}
 	file_set files = {site.made_set.count + site.carried_set.count,
-	    site.made_set.sum1 + site.carried_set.sum1, site.made_set.sum2 + site.carried_set.sum2};
+	    site.made_set.sum1 + site.carried_set.sum1,
+	    site.made_set.sum2 + site.carried_set.sum2};
 	int error = write_marker(fresh, files);
 	if (error != 0) {
-		std::fprintf(stderr, "%s/%s: %s\n", site.root_shown, marker_name,
-		    std::strerror(error));
+		std::fprintf(stderr, "%s/%s: %s\n", site.root_shown,
+		    marker_name, std::strerror(error));
 		std::fprintf(stderr,
 		    "%s: not switched; it still points to \"%s\"\n",
 		    state.out_dir, site.current_name);
 		return 1;
 	}
 	(void)unlinkat(site.parent_fd, temporary, 0);
-	if (renameat(site.parent_fd, site.spare_name, site.parent_fd, fresh) != 0 ||
+	if (renameat(site.parent_fd, site.spare_name, site.parent_fd, fresh) !=
+		0 ||
 	    symlinkat(fresh, site.parent_fd, temporary) != 0 ||
-	    renameat(site.parent_fd, temporary, site.parent_fd, site.name) != 0) {
+	    renameat(site.parent_fd, temporary, site.parent_fd, site.name) !=
+		0) {
 		std::fprintf(stderr, "%s: not switched: %s\n", state.out_dir,
 		    std::strerror(errno));
 		(void)unlinkat(site.parent_fd, temporary, 0);

@@ -43,12 +43,12 @@ struct file_set {
 
 // What a generation's marker says.
 struct generation_marker {
-	bool complete;	      // written when a run completed it
-	std::string_view id;  // "NONCE NAME", NAME its directory's then
+	bool complete;		// written when a run completed it
+	std::string_view id;	// "NONCE NAME", NAME its directory's then
 	std::string_view after; // the id of the one it was made level with
 	file_set files;
-	bool listed;	      // its changed paths follow (else "all")
-	char *list;	      // those paths, each ended by a NUL
+	bool listed; // its changed paths follow (else "all")
+	char *list;  // those paths, each ended by a NUL
 	std::size_t list_count;
 };
 

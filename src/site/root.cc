@@ -120,7 +120,8 @@ prepare_output()
 	}
 	struct stat st;
 	if (fstatat(site.parent_fd, site.name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
-		if (errno != ENOENT || mkdirat(site.parent_fd, site.name, 0755) != 0) {
+		if (errno != ENOENT ||
+		    mkdirat(site.parent_fd, site.name, 0755) != 0) {
 			std::perror(state.out_dir);
 			return -1;
 		}

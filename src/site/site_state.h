@@ -40,8 +40,9 @@ struct site_state {
 	std::uint64_t *made = nullptr;
 	std::size_t made_count = 0;
 	bool made_overflow = false;
-	file_set made_set{};	// the pages of this run
-	file_set carried_set{}; // what the walk found in the current one besides
+	file_set made_set{}; // the pages of this run
+	file_set
+	    carried_set{}; // what the walk found in the current one besides
 
 	// The markers of the current generation, read whole into
 	// current_marker_text, and of the spare one, its head alone.

@@ -40,8 +40,7 @@ refuse(const char *path, const char *why)
 // so: a page that then cannot be written whole is removed again. -1 after
 // the report.
 int
-open_readme(const char *path, const char *shown, bool *readable,
-    bool *created)
+open_readme(const char *path, const char *shown, bool *readable, bool *created)
 {
 	int flags = O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | platform_direct_flag();
 	*readable = true;
@@ -55,8 +54,7 @@ open_readme(const char *path, const char *shown, bool *readable,
 		fd = open_output(path, access | flags, 0);
 	}
 	if (fd < 0 && errno == ENOENT) {
-		fd = open_output(
-		    path, access | flags | O_CREAT | O_EXCL, 0644);
+		fd = open_output(path, access | flags | O_CREAT | O_EXCL, 0644);
 		*created = fd >= 0;
 		// Made by another meanwhile: opened as it is.
 		if (fd < 0 && errno == EEXIST)

@@ -38,13 +38,15 @@ eight_plain(const char *text)
 	constexpr std::uint64_t highs = 0x8080808080808080ULL;
 	std::uint64_t x;
 	std::memcpy(&x, text, 8);
-	auto zero_byte = [&](std::uint64_t v) { return (v - ones) & ~v & highs; };
+	auto zero_byte = [&](std::uint64_t v) {
+		return (v - ones) & ~v & highs;
+	};
 	auto has = [&](unsigned char b) { return zero_byte(x ^ (ones * b)); };
 	// With no high bit set, a byte below 0x20 shows as it does for a
 	// zero byte.
 	return (x & highs) == 0 && ((x - ones * 0x20) & ~x & highs) == 0 &&
-	    has('&') == 0 && has('<') == 0 && has('>') == 0 &&
-	    has('"') == 0 && has(0x7F) == 0;
+	    has('&') == 0 && has('<') == 0 && has('>') == 0 && has('"') == 0 &&
+	    has(0x7F) == 0;
 }
 
 // The length of the valid UTF-8 sequence at text[i], with its code point in
@@ -252,8 +254,8 @@ append_js_text(char *pos, char *end, std::string_view text)
 	std::size_t i = 0;
 	while (i < n) {
 		std::size_t run = i;
-		while (
-		    run < n && js_plain_byte(s[run]) && (s[run] < 0x80 || !latin1))
+		while (run < n && js_plain_byte(s[run]) &&
+		    (s[run] < 0x80 || !latin1))
 			run++;
 		pos = append(pos, end, text.substr(i, run - i));
 		if (run == n)

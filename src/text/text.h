@@ -98,4 +98,3 @@ static_assert(insertion_of.size() ==
 // does not fit.
 [[nodiscard]] char *insert(
     char *pos, char *end, tree_text what, std::string_view text);
-
