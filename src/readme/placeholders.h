@@ -26,7 +26,7 @@ struct port_page {
 using port_fill = char *(*)(char *pos, char *end, port_page &page);
 
 // The functions of the port page's placeholders (port_readme.cc).
-namespace fill {
+namespace fills {
 char *pkg(char *, char *, port_page &);
 char *port(char *, char *, port_page &);
 char *comment(char *, char *, port_page &);
@@ -53,7 +53,7 @@ char *extract_depends_list(char *, char *, port_page &);
 char *patch_depends_list(char *, char *, port_page &);
 char *fetch_depends_list(char *, char *, port_page &);
 char *required_by_list(char *, char *, port_page &);
-} // namespace fill
+} // namespace fills
 
 // The codes of the placeholders, in the table's order. The first twelve
 // are the classic set; from %%DESCR_TEXT%% on they are extensions. A
@@ -118,64 +118,64 @@ struct placeholder_row {
 inline constexpr std::array<placeholder_row, placeholder_count>
     placeholder_table = {{
 	{ph_pkg, "%%PKG%%", insertion::as_is, on_port, index_use::none, false,
-	    fill::pkg},
+	    fills::pkg},
 	{ph_port, "%%PORT%%", insertion::as_is, on_port, index_use::none,
-	    false, fill::port},
+	    false, fills::port},
 	{ph_prefix, "%%PREFIX%%", insertion::as_is, 0, index_use::none, false,
 	    nullptr},
 	{ph_comment, "%%COMMENT%%", insertion::escaped, on_port | on_category,
-	    index_use::none, false, fill::comment},
+	    index_use::none, false, fills::comment},
 	{ph_descr, "%%DESCR%%", insertion::as_is, on_port, index_use::none,
-	    false, fill::descr},
+	    false, fills::descr},
 	{ph_email, "%%EMAIL%%", insertion::as_is, on_port, index_use::none,
-	    false, fill::email},
+	    false, fills::email},
 	{ph_category, "%%CATEGORY%%", insertion::as_is, on_category,
 	    index_use::none, false, nullptr},
 	{ph_build_depends, "%%BUILD_DEPENDS%%", insertion::as_is, on_port,
-	    index_use::none, false, fill::build_depends},
+	    index_use::none, false, fills::build_depends},
 	{ph_run_depends, "%%RUN_DEPENDS%%", insertion::as_is, on_port,
-	    index_use::none, false, fill::run_depends},
+	    index_use::none, false, fills::run_depends},
 	{ph_website, "%%WEBSITE%%", insertion::as_is, on_port, index_use::none,
-	    false, fill::website},
+	    false, fills::website},
 	{ph_top, "%%TOP%%", insertion::as_is, on_port, index_use::none, false,
-	    fill::top},
+	    fills::top},
 	{ph_subdir, "%%SUBDIR%%", insertion::built, on_category | on_top,
 	    index_use::none, false, nullptr},
 	{ph_descr_text, "%%DESCR_TEXT%%", insertion::escaped, on_port,
-	    index_use::none, false, fill::descr_text},
+	    index_use::none, false, fills::descr_text},
 	{ph_build_depends_links, "%%BUILD_DEPENDS_LINKS%%", insertion::built,
-	    on_port, index_use::links, false, fill::build_depends_links},
+	    on_port, index_use::links, false, fills::build_depends_links},
 	{ph_run_depends_links, "%%RUN_DEPENDS_LINKS%%", insertion::built,
-	    on_port, index_use::links, false, fill::run_depends_links},
+	    on_port, index_use::links, false, fills::run_depends_links},
 	{ph_required_by, "%%REQUIRED_BY%%", insertion::built, on_port,
-	    index_use::links, false, fill::required_by},
+	    index_use::links, false, fills::required_by},
 	{ph_pkgname, "%%PKGNAME%%", insertion::text, on_port, index_use::none,
-	    false, fill::pkgname},
+	    false, fills::pkgname},
 	{ph_pkgversion, "%%PKGVERSION%%", insertion::text, on_port,
-	    index_use::none, false, fill::pkgversion},
+	    index_use::none, false, fills::pkgversion},
 	{ph_origin, "%%ORIGIN%%", insertion::text, on_port, index_use::none,
-	    false, fill::origin},
+	    false, fills::origin},
 	{ph_comment_text, "%%COMMENT_TEXT%%", insertion::text, on_port,
-	    index_use::none, false, fill::comment_text},
+	    index_use::none, false, fills::comment_text},
 	{ph_descr_html, "%%DESCR_HTML%%", insertion::built, on_port,
-	    index_use::none, true, fill::descr_html},
+	    index_use::none, true, fills::descr_html},
 	{ph_website_link, "%%WEBSITE_LINK%%", insertion::built, on_port,
-	    index_use::none, false, fill::website_link},
+	    index_use::none, false, fills::website_link},
 	{ph_also_listed, "%%ALSO_LISTED%%", insertion::built, on_port,
-	    index_use::none, false, fill::also_listed},
+	    index_use::none, false, fills::also_listed},
 	{ph_build_depends_list, "%%BUILD_DEPENDS_LIST%%", insertion::built,
-	    on_port, index_use::lists, true, fill::build_depends_list},
+	    on_port, index_use::lists, true, fills::build_depends_list},
 	{ph_run_depends_list, "%%RUN_DEPENDS_LIST%%", insertion::built,
-	    on_port, index_use::lists, true, fill::run_depends_list},
+	    on_port, index_use::lists, true, fills::run_depends_list},
 	{ph_extract_depends_list, "%%EXTRACT_DEPENDS_LIST%%",
 	    insertion::built, on_port, index_use::lists, true,
-	    fill::extract_depends_list},
+	    fills::extract_depends_list},
 	{ph_patch_depends_list, "%%PATCH_DEPENDS_LIST%%", insertion::built,
-	    on_port, index_use::lists, true, fill::patch_depends_list},
+	    on_port, index_use::lists, true, fills::patch_depends_list},
 	{ph_fetch_depends_list, "%%FETCH_DEPENDS_LIST%%", insertion::built,
-	    on_port, index_use::lists, true, fill::fetch_depends_list},
+	    on_port, index_use::lists, true, fills::fetch_depends_list},
 	{ph_required_by_list, "%%REQUIRED_BY_LIST%%", insertion::built,
-	    on_port, index_use::lists, true, fill::required_by_list},
+	    on_port, index_use::lists, true, fills::required_by_list},
 	{ph_search_index, "%%SEARCH_INDEX%%", insertion::as_is, on_top,
 	    index_use::none, false, nullptr},
     }};

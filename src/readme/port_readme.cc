@@ -149,7 +149,7 @@ make_port_readme(
 	return result;
 }
 
-namespace fill {
+namespace fills {
 
 char *
 pkg(char *pos, char *end, port_page &page)
@@ -328,4 +328,4 @@ required_by_list(char *pos, char *end, port_page &page)
 	return list(pos, end, page, ph_required_by_list);
 }
 
-} // namespace fill
+} // namespace fills
