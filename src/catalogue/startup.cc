@@ -24,15 +24,6 @@
 
 static constexpr std::string_view subdir_prefix = "SUBDIR += ";
 
-// Hints: lines on what to do after the start-up failures a new user meets
-// first. Only a person at a terminal gets them; what scripts and cron read
-// on a standard error that is not a terminal stays as it always was.
-static bool
-hints_wanted()
-{
-	return isatty(STDERR_FILENO) == 1;
-}
-
 // Whether NAME is missing from the directory DIR (not merely unreadable).
 static bool
 missing(const char *dir, const char *name)

@@ -124,3 +124,8 @@ struct run_buffer {
 
 // Frees buffer. Safe to run more than once.
 void release_buffer(run_buffer *buffer);
+
+// Whether to add hint lines on what to do after a failure: only for a
+// person at a terminal; what scripts and cron read on a standard error that
+// is not a terminal stays as it always was.
+[[nodiscard]] bool hints_wanted();
