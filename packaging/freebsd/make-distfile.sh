@@ -31,7 +31,7 @@ distdir=${1:-${DISTDIR:-${PORTSDIR:-/usr/ports}/distfiles}}
 distinfo=${2:-$here/distinfo}
 name=quillmark-$version.tar.gz
 command -v git >/dev/null 2>&1 || {
-	echo "make-distfile.sh: git is needed to archive the checkout's HEAD" >&2
+	echo "make-distfile.sh: git is needed to archive HEAD" >&2
 	exit 1
 }
 mkdir -p "$distdir"
@@ -46,10 +46,10 @@ if ! git -C "$repo" archive --format=tar.gz --prefix="quillmark-$version/" \
 	-o "$partial" HEAD 2>"$partial.err"; then
 	cat "$partial.err" >&2
 	if grep -q 'dubious ownership' "$partial.err"; then
-		echo "make-distfile.sh: git refuses a checkout owned by another" \
-			"user; as that user, or after" \
-			"git config --global --add safe.directory $repo," \
-			"run this again" >&2
+		echo "make-distfile.sh: git refuses a checkout owned by" \
+			"another user; as that user, or after" \
+			"git config --global --add safe.directory" \
+			"$repo, run this again" >&2
 	fi
 	rm -f "$partial.err"
 	echo "make-distfile.sh: git archive failed; no distfile was made" >&2
