@@ -70,6 +70,11 @@ TEST(Description, MarginIsNoIndentAndLayoutKeepsItsShape)
 	    "<p>Features:</p>\n<ul>\n<li>fast</li>\n<li>small</li>\n</ul>\n"
 	    "<pre>Option\tMeaning\n-v      verbose</pre>\n"
 	    "<p>That is all.</p>\n");
+	// An item between a list's indent and its nested list's begins a
+	// list of its own in the item before; the other kind of item, too.
+	EXPECT_EQ(html("- a\n    - deep\n  - mid\n  1. one\n"),
+	    "<ul>\n<li>a\n<ul>\n<li>deep</li>\n</ul>\n<ul>\n<li>mid</li>\n"
+	    "</ul>\n<ol>\n<li>one</li>\n</ol>\n</li>\n</ul>\n");
 	// A margin of a tab, art made of few characters.
 	EXPECT_EQ(html("\tA tool that draws\n\tboxes:\n\t+-+\n\t|(_)|\n"),
 	    "<p>A tool that draws<br>\nboxes:</p>\n<pre>+-+\n|(_)|</pre>\n");

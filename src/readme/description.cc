@@ -827,11 +827,15 @@ start_item(char *pos, char *end, render_state *s, const line_info &line)
 		s->open = block::list;
 		return open_list(pos, end, s, line);
 	}
-	while (s->depth > 1 && line.indent < s->levels[s->depth - 1].indent)
+	bool closed = false; // a nested list closed: a new line has begun
+	while (s->depth > 1 && line.indent < s->levels[s->depth - 1].indent) {
 		pos = close_lists(pos, end, s, s->depth - 1);
+		closed = true;
+	}
 	list_level &level = s->levels[s->depth - 1];
 	if (line.indent > level.indent && s->depth < max_depth) {
-		pos = append(pos, end, "\n");
+		if (!closed)
+			pos = append(pos, end, "\n");
 		return open_list(pos, end, s, line);
 	}
 	if (level.ordered != ordered) {
