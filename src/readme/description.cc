@@ -271,7 +271,7 @@ measure_body(std::string_view text)
 {
 	std::string_view margin;
 	bool first = true;
-	std::array<std::uint32_t, 256> lengths{}; // lines by length, capped
+	std::array<std::size_t, 128> lengths{}; // lines by length, capped
 	std::size_t lines = 0;
 	std::size_t at = 0;
 	std::string_view line;
@@ -306,51 +306,43 @@ ascii_punct(char c)
 	    (c > 'Z' && c < 'a') || (c > 'z' && c < '\x7F');
 }
 
-// How read_line counts each byte: a blank; part of a word (letters, digits,
-// and every byte of a character beyond ASCII read as ISO-8859-1); ASCII
-// punctuation, which may draw; the first byte of a UTF-8 character, which
-// counts as a letter unless it draws a box; a later byte of one; a byte
-// that may begin an address; a control, which counts for nothing.
-enum class byte_kind : unsigned char {
-	blank,
-	word,
-	punct,
-	utf8_lead,
-	utf8_more,
-	colon,
-	at_sign,
-	control,
-};
+// What read_line adds up for each byte, in one word: letters and digits
+// (with every character beyond ASCII but box drawing), drawing marks (ASCII
+// punctuation) and the bytes that take no column (the later bytes of a
+// UTF-8 character, controls), a field of each; the top bit marks the bytes
+// that need a closer look: blanks, ':' that may begin "://", '@' and the
+// byte that may begin a box-drawing character.
+constexpr int field_bits = 21;
+constexpr std::uint64_t field_mask = (std::uint64_t{1} << field_bits) - 1;
+constexpr std::uint64_t letter_one = 1;
+constexpr std::uint64_t drawing_one = letter_one << field_bits;
+constexpr std::uint64_t no_column_one = drawing_one << field_bits;
+constexpr std::uint64_t no_column_field = field_mask << (2 * field_bits);
+constexpr std::uint64_t closer_look = std::uint64_t{1} << 63;
+// A line is counted in pieces short enough that no field overflows.
+constexpr std::size_t piece_size = std::size_t{1} << (field_bits - 2);
 
-constexpr std::array<byte_kind, 256>
-byte_kinds_of(bool latin1)
+constexpr std::array<std::uint64_t, 256>
+byte_weights_of(bool latin1)
 {
-	std::array<byte_kind, 256> kinds{};
+	std::array<std::uint64_t, 256> weights{};
 	for (int c = 0; c < 256; c++) {
-		byte_kind k = byte_kind::control;
-		char byte = static_cast<char>(c);
-		if (c == ' ' || c == '\t')
-			k = byte_kind::blank;
-		else if (c == ':')
-			k = byte_kind::colon;
-		else if (c == '@')
-			k = byte_kind::at_sign;
-		else if (ascii_punct(byte))
-			k = byte_kind::punct;
-		else if (c > ' ' && c < 0x7F)
-			k = byte_kind::word;
-		else if (c >= 0xA0 && latin1)
-			k = byte_kind::word;
-		else if (c >= 0xC0 && !latin1)
-			k = byte_kind::utf8_lead;
-		else if (c >= 0x80 && !latin1)
-			k = byte_kind::utf8_more;
-		kinds[static_cast<std::size_t>(c)] = k;
+		std::uint64_t weight = no_column_one;
+		if (c == ' ' || c == '\t' || c == ':' || c == '@' ||
+		    (c == 0xE2 && !latin1))
+			weight = closer_look;
+		else if (ascii_punct(static_cast<char>(c)))
+			weight = drawing_one;
+		else if ((c > ' ' && c < 0x7F) || c >= (latin1 ? 0xA0 : 0xC0))
+			weight = letter_one;
+		weights[static_cast<std::size_t>(c)] = weight;
 	}
-	return kinds;
+	return weights;
 }
-constexpr std::array<byte_kind, 256> byte_kinds_utf8 = byte_kinds_of(false);
-constexpr std::array<byte_kind, 256> byte_kinds_latin1 = byte_kinds_of(true);
+constexpr std::array<std::uint64_t, 256> byte_weights_utf8 =
+    byte_weights_of(false);
+constexpr std::array<std::uint64_t, 256> byte_weights_latin1 =
+    byte_weights_of(true);
 
 enum class marker : unsigned char { none, bullet, number };
 
@@ -451,78 +443,94 @@ read_line(std::string_view line, std::size_t margin, bool latin1,
 	info->colon = text[size - 1] == ':';
 	info->addresses = info->mail = false;
 
-	// One pass over the rest: gaps, and the counts that tell art.
-	const std::array<byte_kind, 256> &kinds =
-	    latin1 ? byte_kinds_latin1 : byte_kinds_utf8;
-	unsigned letters = 0, drawing = 0, boxes = 0, gaps = 0;
-	bool address = false; // inside an address: its marks do not draw
-	std::size_t run = 0;  // where the blanks before i began, or 0
-	unsigned run_column = 0;
-	for (; i < size; i++) {
-		char c = text[i];
-		byte_kind k = kinds[static_cast<unsigned char>(c)];
-		if (k == byte_kind::blank) {
-			if (run == 0) {
-				run = i;
-				run_column = column;
+	// One pass over the rest: gaps, and the counts that tell art. The
+	// column of a byte is that of base, plus the bytes after it that take
+	// one; only blanks need it.
+	const std::array<std::uint64_t, 256> &weights =
+	    latin1 ? byte_weights_latin1 : byte_weights_utf8;
+	std::size_t letters = 0, drawing = 0, skipped = 0, boxes = 0;
+	unsigned gaps = 0;
+	std::uint64_t counts = 0; // since the last piece, in fields
+	std::size_t base = i, base_skipped = 0;
+	unsigned base_column = column;
+	auto skipped_now = [&] {
+		return skipped + ((counts >> (2 * field_bits)) & field_mask);
+	};
+	while (i < size) {
+		const std::size_t stop = std::min(size, i + piece_size);
+		while (i < stop) {
+			unsigned char c = static_cast<unsigned char>(text[i]);
+			std::uint64_t weight = weights[c];
+			if ((weight & closer_look) == 0) {
+				counts += weight;
+				i++;
+				continue;
 			}
-			column = column_after(column, c);
-			address = false;
-			continue;
-		}
-		if (run != 0) {
-			// Two spaces after a sentence are no gap.
-			if (i - run > 2 || text[run] == '\t' ||
-			    text[run + 1] == '\t' ||
-			    !after_sentence(text, info->lead, run)) {
-				if (gaps < max_gaps) {
-					info->gap_start[gaps] = static_cast<std::uint16_t>(
-					    std::min(run_column, 0xFFFFu));
-					info->gap_end[gaps] = static_cast<std::uint16_t>(
-					    std::min(column, 0xFFFFu));
+			// Trailing blanks are gone: a blank has a byte after it.
+			if (c == ' ' && text[i + 1] != ' ' && text[i + 1] != '\t') {
+				i++;
+				continue;
+			}
+			if (c == ' ' || c == '\t') {
+				std::size_t run = i;
+				unsigned start = static_cast<unsigned>(base_column +
+				    (i - base) - (skipped_now() - base_skipped));
+				column = start;
+				while (text[i] == ' ' || text[i] == '\t')
+					column = column_after(column, text[i++]);
+				base = i;
+				base_column = column;
+				base_skipped = skipped_now();
+				// Two spaces after a sentence are no gap.
+				if (i - run > 2 || text[run] == '\t' ||
+				    text[run + 1] == '\t' ||
+				    !after_sentence(text, info->lead, run)) {
+					if (gaps < max_gaps) {
+						info->gap_start[gaps] =
+						    static_cast<std::uint16_t>(
+							std::min(start, 0xFFFFu));
+						info->gap_end[gaps] =
+						    static_cast<std::uint16_t>(
+							std::min(column, 0xFFFFu));
+					}
+					gaps++;
 				}
-				gaps++;
+				continue;
 			}
-			run = 0;
-		}
-		switch (k) {
-		case byte_kind::word:
-			letters++;
-			break;
-		case byte_kind::colon:
-			if (i + 2 < size && text[i + 1] == '/' &&
+			if (c == ':' && i + 2 < size && text[i + 1] == '/' &&
 			    text[i + 2] == '/') {
-				address = true;
+				// An address draws nothing, up to the next blank.
 				info->addresses = true;
+				for (; i < stop && text[i] != ' ' && text[i] != '\t';
+				     i++) {
+					unsigned char b =
+					    static_cast<unsigned char>(text[i]);
+					counts += (weights[b] & no_column_field) != 0
+					    ? no_column_one
+					    : letter_one;
+				}
+				continue;
 			}
-			[[fallthrough]];
-		case byte_kind::punct:
-			drawing += address ? 0 : 1;
-			break;
-		case byte_kind::at_sign:
-			info->mail = true;
-			drawing += address ? 0 : 1;
-			break;
-		case byte_kind::utf8_lead:
+			if (c == '@')
+				info->mail = true;
 			// U+2500 to U+259F: box drawing and block elements.
-			if (static_cast<unsigned char>(c) == 0xE2 &&
-			    i + 2 < size &&
-			    (text[i + 1] == '\x94' || text[i + 1] == '\x95' ||
-				(text[i + 1] == '\x96' &&
-				    static_cast<unsigned char>(text[i + 2]) < 0xA0))) {
-				boxes++;
-				drawing++;
+			if (c == 0xE2 && !(i + 2 < size &&
+					     (text[i + 1] == '\x94' ||
+						 text[i + 1] == '\x95' ||
+						 (text[i + 1] == '\x96' &&
+						     static_cast<unsigned char>(
+							 text[i + 2]) < 0xA0)))) {
+				counts += letter_one;
 			} else {
-				letters++;
+				boxes += c == 0xE2 ? 1 : 0;
+				counts += drawing_one;
 			}
-			break;
-		case byte_kind::utf8_more:
-			continue; // the column moved with the character's first byte
-		case byte_kind::blank:
-		case byte_kind::control:
-			continue;
+			i++;
 		}
-		column++;
+		letters += counts & field_mask;
+		drawing += (counts >> field_bits) & field_mask;
+		skipped += (counts >> (2 * field_bits)) & field_mask;
+		counts = 0;
 	}
 	info->gaps = gaps;
 	info->art = (drawing >= 3 && drawing > letters) ||
@@ -537,21 +545,22 @@ indented(const line_info &line)
 	return line.indent >= 2;
 }
 
-// How many of a's gaps begin or end where one of b's does.
+// How many of a's gaps begin or end where one of b's does. Each line's gaps
+// are in order, so the two lists are walked side by side.
 std::size_t
 gaps_lined_up(const line_info &a, const line_info &b)
 {
-	std::size_t matched = 0;
+	std::size_t matched = 0, by_start = 0, by_end = 0;
 	std::size_t na = std::min<std::size_t>(a.gaps, max_gaps);
 	std::size_t nb = std::min<std::size_t>(b.gaps, max_gaps);
 	for (std::size_t i = 0; i < na; i++) {
-		for (std::size_t j = 0; j < nb; j++) {
-			if (a.gap_start[i] == b.gap_start[j] ||
-			    a.gap_end[i] == b.gap_end[j]) {
-				matched++;
-				break;
-			}
-		}
+		while (by_start < nb && b.gap_start[by_start] < a.gap_start[i])
+			by_start++;
+		while (by_end < nb && b.gap_end[by_end] < a.gap_end[i])
+			by_end++;
+		matched += (by_start < nb &&
+			       b.gap_start[by_start] == a.gap_start[i]) ||
+		    (by_end < nb && b.gap_end[by_end] == a.gap_end[i]);
 	}
 	return matched;
 }
@@ -866,13 +875,13 @@ char *
 render_body(char *pos, char *end, std::string_view body, bool latin1)
 {
 	body_measure measure = measure_body(body);
-	line_window w{.body = body,
-	    .at = 0,
-	    .margin = measure.margin,
-	    .latin1 = latin1,
-	    .current = 0,
-	    .read = 0,
-	    .lines = {}};
+	line_window w; // its lines are written as they are read
+	w.body = body;
+	w.at = 0;
+	w.margin = measure.margin;
+	w.latin1 = latin1;
+	w.current = 0;
+	w.read = 0;
 	render_state s{.open = block::none,
 	    .depth = 0,
 	    .levels = {},
