@@ -714,6 +714,9 @@ TEST_F(Readme, DescriptionProseStaysProseWhateverItsSpacing)
 		      "HTML documents (HTML 3.2) into plain  text (ISO 8859-1).  Each  HTML\n"
 		      "document is loaded from  a location indicated by  an URI or  read\n"
 		      "\n"
+		      "This line has one gap,  and it lines up with one gap of the next\n"
+		      "three gaps,  which are  set at other  places in it, as in prose\n"
+		      "\n"
 		      "  An indented first line,  with two spaces in it, and then\n"
 		      "the rest of the paragraph at the margin.\n"
 		      "\n"
@@ -726,6 +729,8 @@ TEST_F(Readme, DescriptionProseStaysProseWhateverItsSpacing)
 	    "<p>html2text is  a command  line utility, written  in C++,  that converts\n"
 	    "HTML documents (HTML 3.2) into plain  text (ISO 8859-1).  Each  HTML\n"
 	    "document is loaded from  a location indicated by  an URI or  read</p>\n"
+	    "<p>This line has one gap,  and it lines up with one gap of the next\n"
+	    "three gaps,  which are  set at other  places in it, as in prose</p>\n"
 	    "<p>  An indented first line,  with two spaces in it, and then\n"
 	    "the rest of the paragraph at the margin.</p>\n"
 	    "<pre>Name    Size  Use\nfoo     12    reads\nbarbaz  3     writes</pre>\n"
@@ -801,7 +806,10 @@ TEST_F(Readme, DescriptionShortLinesKeepTheirBreaks)
 			    "violets are blue.\n"
 			    "\n"
 			    "-- Jane\n"
-			    "jane@example.org\n"),
+			    "jane@example.org\n"
+			    "\n"
+			    "--\n"
+			    "Joe\n"),
 	    "<p>Foo is a tool that reads files hard-wrapped at about seventy\n"
 	    "columns, and the lines of such a paragraph reflow on a phone\n"
 	    "the way a reader expects them to.\n"
@@ -809,7 +817,8 @@ TEST_F(Readme, DescriptionShortLinesKeepTheirBreaks)
 	    "and its text, long enough to be an ordinary line of prose.</p>\n"
 	    "<p>Roses are red,<br>\nviolets are blue.</p>\n"
 	    "<p>-- Jane<br>\n"
-	    "<a href=\"mailto:jane@example.org\">jane@example.org</a></p>\n");
+	    "<a href=\"mailto:jane@example.org\">jane@example.org</a></p>\n"
+	    "<p>--<br>\nJoe</p>\n");
 }
 
 TEST_F(Readme, DescriptionEmailAddressesBecomeLinks)
