@@ -41,6 +41,7 @@ fi
 
 targets=(fuzz_index fuzz_template fuzz_top_makefile fuzz_category_makefile
 	fuzz_description)
+targets+=(fuzz_pkg_message fuzz_affects)
 start=$(date +%s)
 
 cmake -S "$repo" -B "$build" "${generator[@]}" -DCMAKE_CXX_COMPILER="$cxx" \

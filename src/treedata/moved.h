@@ -1,0 +1,57 @@
+// The tree's MOVED list: the ports that were renamed or removed, where a
+// chain of moves ends, and the earlier names of a port.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+// One line of MOVED that still tells an origin's fate. Both origins are
+// without their flavors ("@qt6"): a flavor names no directory.
+struct moved_entry {
+	std::string_view old_origin; // category/name
+	std::string_view new_origin; // category/name; empty: removed
+	std::string_view date;	     // YYYY-MM-DD
+	std::string_view reason;     // may be empty
+	std::size_t line;	     // in MOVED, from 1
+};
+
+inline constexpr std::uint32_t no_moved_entry = UINT32_MAX;
+
+// Builds the list from text, the whole MOVED file, which must stay as it is
+// until moved_release. Comments and blank lines are passed over; a line that
+// is not "old|new|YYYY-MM-DD|reason" with origins of the form category/name
+// is reported at -v, naming path and its line number, and skipped. A line
+// that moves a port to itself (only a flavor dropped) gives no entry, and
+// when several lines move one origin away the last one holds. Returns 0, or
+// -1 after reporting that memory ran out. A list built before is released
+// first.
+[[nodiscard]] int moved_build(std::string_view text, const char *path);
+
+// Frees the list; safe to call twice.
+void moved_release();
+
+// The number of entries: one per origin moved or removed, in MOVED's order.
+[[nodiscard]] std::size_t moved_count();
+
+// Entry i, i < moved_count().
+[[nodiscard]] const moved_entry &moved_at(std::size_t i);
+
+// The lines skipped as malformed in the last build.
+[[nodiscard]] std::size_t moved_skipped();
+
+// The entry that moves origin away, or no_moved_entry.
+[[nodiscard]] std::uint32_t moved_find(std::string_view origin);
+
+// Where entry i's chain of moves ends: a port moved on and on leads straight
+// to its last origin; empty when the chain ends in a removal. A move counts
+// only when it comes later in MOVED than the one before it in the chain, so
+// a port moved back to an earlier name ends there and every chain ends.
+[[nodiscard]] std::string_view moved_destination(std::size_t i);
+
+// The earlier names of origin: every entry whose chain of moves passes
+// through origin (a to b and b to c: c was a and b), other than one moving
+// origin itself. Writes their numbers, in MOVED's order, to out, at most
+// room of them, and returns how many there are.
+[[nodiscard]] std::size_t moved_formerly(
+    std::string_view origin, std::uint32_t *out, std::size_t room);
