@@ -289,6 +289,8 @@ begin_entry(const XML_Char **attrs)
 		if (std::strcmp(a[0], "vid") != 0)
 			continue;
 		std::size_t n = std::strlen(a[1]);
+		if (n == 0)
+			continue;
 		if (!grow_text(n))
 			return false;
 		std::uint32_t start = db.text.count;
