@@ -115,6 +115,10 @@ TEST(PortStatus, ConditionalsAndCommandsLeaveValuesUnknown)
 			 "still top level after a stray .endif", "known again",
 			 "<unset>"}));
 
+	// A .for loop alone is a block too.
+	EXPECT_EQ(value(".for x in a b\nBROKEN=\t${x}\n.endfor\n",
+		      status_var::broken),
+	    "<unset>");
 	// A default in a block keeps a value set before it; .undef unsets.
 	EXPECT_EQ(value("LICENSE=\tMIT\n.if 1\nLICENSE?=\tother\n.endif\n",
 		      status_var::license),

@@ -99,6 +99,8 @@ TEST(VersionOrder, TableOfPairs)
 	    {"147.0.2", "147.0.0,2", -1},
 	    {"1.0_1", "1.0_1,0", 0},
 	    {"1,a", "1", 0},
+	    {"1,2,3", "1,2,2", 1}, // the epoch follows the last ','
+	    {"1_2_3", "1_2_2", 1}, // the revision the last '_' 
 	    // Letters, and the words that make components of their own.
 	    {"1.0rc1", "1.0", -1},
 	    {"1.0rc1", "1.0rc2", -1},
