@@ -10,8 +10,10 @@
 // asked to parse parameter entities, which the reader never asks).
 //
 // Entities are the one way a small file can make a parser produce without
-// end, so expat's guard against expansion is set far below its default:
-// the real database expands nothing but its year files.
+// end. The database needs nothing of them but its year files, so nothing
+// else is allowed: an entity with a text of its own is refused where it is
+// declared, and every file is included at most once. What the parser
+// produces is then never more than the files hold.
 //
 // Of each entry only what a page shows is kept, in a few tables that grow
 // with the file: its identifier, topic, dates and CVE names, and for every
@@ -32,6 +34,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -175,7 +178,14 @@ struct parse_state {
 	std::uint32_t package_first_name = 0;
 	std::uint32_t package_first_range = 0;
 	std::uint32_t range_first_bound = 0;
-	int includes = 0;	// files included so far
+	// The files read so far, known by device and inode, so that a file
+	// named twice (under two names, perhaps) is refused.
+	struct file_id {
+		dev_t dev;
+		ino_t ino;
+	};
+	std::array<file_id, vuxml_include_max + 1> files;
+	int file_count = 0;
 	bool reported = false; // the one message of a failed read is out
 };
 
@@ -472,6 +482,23 @@ inside_database(const char *name)
 	return true;
 }
 
+// An entity declared with a text of its own is refused: expanded where it
+// is used, it is what makes a bomb of a small file.
+void XMLCALL
+on_entity_decl(void *data, const XML_Char *name, int, const XML_Char *value,
+    int, const XML_Char *, const XML_Char *, const XML_Char *,
+    const XML_Char *)
+{
+	auto *f = static_cast<file_parse *>(data);
+	if (value == nullptr)
+		return;
+	char why[path_size + 96];
+	std::snprintf(why, sizeof why,
+	    "entity \"%s\" refused: only entities naming files are read", name);
+	refuse(f, line_of(f->parser), why);
+	(void)XML_StopParser(f->parser, XML_FALSE);
+}
+
 // What became of a file: read whole and well-formed; not there (nothing
 // reported); or not usable, after the one message.
 enum class outcome : unsigned char { read, missing, failed };
@@ -495,11 +522,11 @@ on_entity(XML_Parser parser, const XML_Char *context, const XML_Char *,
 		refuse(f, line_of(parser), why);
 		return XML_STATUS_ERROR;
 	}
-	if (f->depth >= vuxml_include_depth || ps->includes >= vuxml_include_max) {
+	if (f->depth >= vuxml_include_depth ||
+	    ps->file_count > vuxml_include_max) {
 		refuse(f, line_of(parser), "too many files included");
 		return XML_STATUS_ERROR;
 	}
-	ps->includes++;
 
 	// The name is relative to the directory of the file that names it.
 	file_parse child{};
@@ -553,10 +580,19 @@ parse_file(file_parse *f)
 	}
 	struct stat st;
 	const char *why = nullptr;
+	parse_state *ps = f->parse;
 	if (fstat(fd, &st) != 0)
 		why = std::strerror(errno);
 	else if (!S_ISREG(st.st_mode))
 		why = "not a regular file";
+	for (int i = 0; why == nullptr && i < ps->file_count; i++) {
+		const auto &seen = ps->files[static_cast<std::size_t>(i)];
+		if (seen.dev == st.st_dev && seen.ino == st.st_ino)
+			why = "included twice";
+	}
+	if (why == nullptr)
+		ps->files[static_cast<std::size_t>(ps->file_count++)] = {
+		    st.st_dev, st.st_ino};
 	off_t offset = 0;
 	while (why == nullptr) {
 		void *buf = XML_GetBuffer(f->parser, read_chunk);
@@ -687,15 +723,12 @@ load_vuxml()
 	XML_SetElementHandler(main.parser, on_start, on_end);
 	XML_SetCharacterDataHandler(main.parser, on_text);
 	XML_SetExternalEntityRefHandler(main.parser, on_entity);
-	// Without the guard no file is read: a parser that cannot be
-	// bounded is not run on files that others may write.
+	XML_SetEntityDeclHandler(main.parser, on_entity_decl);
 	outcome got = outcome::failed;
 	if (XML_SetParamEntityParsing(
 		main.parser, XML_PARAM_ENTITY_PARSING_NEVER) == 0 ||
 	    !XML_SetBillionLaughsAttackProtectionActivationThreshold(
-		main.parser, vuxml_expansion_threshold) ||
-	    !XML_SetBillionLaughsAttackProtectionMaximumAmplification(
-		main.parser, vuxml_expansion_factor))
+		main.parser, vuxml_expansion_backstop))
 		refuse(&main, 0, "the XML parser cannot bound entity expansion");
 	else
 		got = parse_file(&main);

@@ -11,14 +11,17 @@
 inline constexpr std::string_view vuxml_directory = "security/vuxml/";
 inline constexpr std::string_view vuxml_main_file = "vuln.xml";
 
-// The largest expansion of entities, in bytes and as a multiple of the
-// bytes read, that a database may reach before it is refused as an attack
-// (an "XML bomb"); the real database uses no entity but its year files.
-inline constexpr unsigned long long vuxml_expansion_threshold = 1 << 20;
-inline constexpr float vuxml_expansion_factor = 10.0f;
 // How deep included files may nest, and how many a database may include.
+// Each file is included once at most, and an entity that holds its own
+// text (an internal entity) is refused: the format needs neither, and
+// without them no small file can expand to a large one (an "XML bomb").
 inline constexpr int vuxml_include_depth = 4;
-inline constexpr int vuxml_include_max = 1024;
+inline constexpr int vuxml_include_max = 256;
+// expat's own guard against expansion counts every byte of an included
+// file as expanded, so at its defaults it would refuse the real database
+// (some 16 MB of year files below a main file of 4 KB). It stays on as a
+// last bound, far above any real database.
+inline constexpr unsigned long long vuxml_expansion_backstop = 1ULL << 30;
 
 // Reads security/vuxml/vuln.xml beneath the top of the tree (the run
 // state's top_dir) with every file it includes through external entities.
@@ -26,7 +29,8 @@ inline constexpr int vuxml_include_max = 1024;
 // the tree has no vuln.xml (said at -v): then there are no entries. Returns
 // 1 after one message when the database cannot be used (a file that cannot
 // be read, malformed XML with the file and line, an entity that leads out
-// of security/vuxml, too much expansion): then there are no entries
+// of security/vuxml or holds its own text, a file included twice or too
+// deep): then there are no entries
 // either, and vuxml_usable() is false. A file that vuln.xml includes and
 // the tree lacks counts as empty (said at -v).
 [[nodiscard]] int load_vuxml();
