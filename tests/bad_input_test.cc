@@ -8,6 +8,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/types.h>
 #include <unistd.h>
 #ifdef __linux__
@@ -18,6 +19,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <functional>
@@ -1212,6 +1214,51 @@ TEST_F(BadOutput, FailedWriteIsReportedAndCounted)
 	r = run({"-q"}, c);
 	EXPECT_EQ(r.status, 1);
 	EXPECT_EQ(r.err, failed);
+}
+
+// A file system that keeps what posix_fallocate took before it ran out
+// (ext4, here a small image that the test makes and mounts): the old page
+// is cut back to its own bytes, not left with the room after it.
+TEST_F(BadOutput, FullFileSystemThatKeepsAPartialAllocation)
+{
+	if (!running_as_root())
+		GTEST_SKIP() << "needs root to mount an ext4 image";
+	const std::string image = d / "ext4.img";
+	const std::string mnt = d / "mnt";
+	d.mkdir("mnt");
+	if (std::system(("truncate -s 8M '" + image +
+		"' && mke2fs -q -t ext4 -m 0 -F '" + image +
+		"' >/dev/null 2>&1 && mount -o loop '" + image + "' '" + mnt +
+		"' 2>/dev/null")
+			.c_str()) != 0)
+		GTEST_SKIP() << "cannot make and mount an ext4 image here";
+	struct Unmount {
+		std::string at;
+		~Unmount()
+		{
+			(void)std::system(("umount '" + at + "' || umount -l '" +
+			    at + "'").c_str());
+		}
+	} unmount{mnt};
+	d.put("mnt/out/misc/bar/README.html", "old bar\n");
+	// All but 64 KiB taken; the new pages need 200 KiB each.
+	struct statvfs vfs;
+	ASSERT_EQ(statvfs(mnt.c_str(), &vfs), 0);
+	const off_t room = static_cast<off_t>(vfs.f_bavail * vfs.f_frsize);
+	ASSERT_GT(room, 1 << 20);
+	int fill = open((mnt + "/fill").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+	ASSERT_GE(fill, 0);
+	EXPECT_EQ(posix_fallocate(fill, 0, room - (64 << 10)), 0);
+	close(fill);
+	d.put("tpl/README.port", std::string(200 << 10, 'x') + "%%PKG%%\n");
+
+	Result r = run({"-q", "-o", mnt + "/out", "misc/bar", "misc/foo"});
+	EXPECT_EQ(r.status, 2);
+	const std::string full = std::string(": ") + std::strerror(ENOSPC) + "\n";
+	EXPECT_EQ(r.err, mnt + "/out/misc/bar/README.html" + full + mnt +
+		"/out/misc/foo/README.html" + full);
+	EXPECT_EQ(d.get("mnt/out/misc/bar/README.html"), "old bar\n");
+	EXPECT_FALSE(d.exists("mnt/out/misc/foo/README.html"));
 }
 
 TEST_F(BadOutput, PackageIndexThatCannotBeAllocatedStopsTheRunFirst)

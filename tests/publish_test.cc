@@ -2,12 +2,15 @@
 // time.
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <thread>
@@ -323,10 +326,97 @@ TEST(Publish, FailedWriteSwitchesNothing)
 	EXPECT_NE(s.target("site"), current);
 	EXPECT_EQ(read_file(s.dir / "site/archivers/zip/README.html"),
 	    files["archivers/zip/README.html"]);
+
+	// With pathnames, a page whose close fails (in the tests' own build,
+	// run as root, which may be the only user that can reach it) stops
+	// the switch all the same.
+	current = s.target("site");
+	files = files_below(s.dir / "site/");
+	RunOptions failing;
+	failing.binary = testing_binary_path();
+	failing.env.push_back("QUILLMARK_TEST_FAIL_CLOSE=" +
+	    std::to_string(EIO) + ":/misc/foo/README.html");
+	r = run_tool({"-q", "-p", s.dir / "tree", "-t", s.dir / "a", "-o",
+			 s.dir / "site", "misc/foo", "misc/bar"},
+	    failing);
+	EXPECT_EQ(r.status, 1) << r.err;
+	EXPECT_NE(r.err.find("/misc/foo/README.html: " +
+		      std::string(std::strerror(EIO)) + "\n"),
+	    std::string::npos)
+	    << r.err;
+	EXPECT_TRUE(r.err.ends_with(s.dir / "site: not switched: 1 page not "
+					    "written; it still points to \"" +
+	    current + "\"\n"))
+	    << r.err;
+	EXPECT_EQ(s.target("site"), current);
+	EXPECT_EQ(files_below(s.dir / "site/"), files);
+}
+
+// A file of the current generation where the run needs a directory, or a
+// directory where it writes a page: in the spare generation the run's
+// pages win, the file or directory is named and not carried over, and the
+// link switches. A directory that the spare generation holds where the
+// current one has a file, and that holds none of the run's pages, gives
+// way to that file.
+TEST(Publish, RunsPagesWinOverWhatStandsInTheirWay)
+{
+	Site s;
+	ASSERT_EQ(s.run("a", "ref").status, 0);
+	auto ref = files_below(s.dir / "ref");
+	s.dir.put("first/misc", "not a directory\n");
+	s.dir.put("first/archivers/zip/README.html/inside", "not a page\n");
+	s.dir.put("first/kept", "kept\n");
+	for (auto &e : fs::recursive_directory_iterator(s.dir / "first"))
+		(void)lchown(e.path().c_str(), 65534, 65534);
+	fs::create_directory_symlink("first", s.dir / "site");
+	ref["kept"] = "kept\n";
+
+	std::string before = "first";
+	for (int i = 0; i < 3; i++) {
+		Result r = s.run("a", "site");
+		EXPECT_EQ(r.status, 0) << r.err;
+		if (i == 0) {
+			// The two lines in the order the directory lists them.
+			const std::string file = s.dir / "first/misc: not carried "
+						  "over: this run writes a directory there\n";
+			const std::string dir = s.dir / "first/archivers/zip/"
+				"README.html: not carried over: this run writes a page there\n";
+			EXPECT_TRUE(r.err == file + dir || r.err == dir + file) << r.err;
+		} else {
+			EXPECT_EQ(r.err, "");
+		}
+		EXPECT_NE(s.target("site"), before) << i;
+		before = s.target("site");
+		EXPECT_EQ(files_below(s.dir / "site/"), ref) << i;
+	}
+	EXPECT_EQ(read_file(s.dir / "first/misc"), "not a directory\n");
+
+	// The spare generation (made here) with a directory of what no run
+	// made where the current one has a file.
+	std::string spare;
+	for (auto &e : fs::directory_iterator(s.dir.path())) {
+		std::string name = e.path().filename().string();
+		if (name.starts_with("site.") && name != s.target("site"))
+			spare = name;
+	}
+	ASSERT_NE(spare, "");
+	s.dir.put(spare + "/extra/old/page", "old\n");
+	s.dir.put(s.target("site") + "/extra", "extra\n");
+	for (const char *rel : {"/extra", "/extra/old", "/extra/old/page"})
+		(void)lchown((s.dir / spare + rel).c_str(), 65534, 65534);
+	(void)lchown((s.dir / s.target("site") + "/extra").c_str(), 65534, 65534);
+	ref["extra"] = "extra\n";
+	Result r = s.run("a", "site");
+	EXPECT_EQ(r.status, 0) << r.err;
+	EXPECT_EQ(r.err, "");
+	EXPECT_NE(s.target("site"), before);
+	EXPECT_FALSE(s.dir.exists(spare));
+	EXPECT_EQ(files_below(s.dir / "site/"), ref);
 }
 
 // A second run waits for the one that holds the lock on the directory
-// that holds OUT, saying so at -v, and writes nothing meanwhile.
+// that holds OUT, saying so at -v, and writes nothing meanwhile; and a run
+// holds that lock until it ends.
 TEST(Publish, SecondRunWaits)
 {
 	Site s;
@@ -359,4 +449,60 @@ TEST(Publish, SecondRunWaits)
 	    std::string::npos)
 	    << read_file(err_file);
 	EXPECT_TRUE(s.dir.exists("out/misc/foo/README.html"));
+
+#ifdef F_SETPIPE_SZ
+	// A run holds the lock to its end: here one held up writing its
+	// progress lines into a pipe of one page that nobody reads yet.
+	const std::string fifo = s.dir / "progress";
+	ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+	int reader = open(fifo.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+	ASSERT_GE(reader, 0);
+	const int capacity = fcntl(reader, F_SETPIPE_SZ, 4096);
+	ASSERT_GT(capacity, 0);
+	const std::string line = "Making README.html for port misc/foo\n";
+	std::vector<std::string> args = {"-p", s.dir / "tree", "-t",
+	    s.dir / "a", "-o", s.dir / "out"};
+	const int requests = 2 * capacity / static_cast<int>(line.size());
+	for (int i = 0; i < requests; i++)
+		args.push_back("misc/foo");
+	std::atomic<bool> finished{false};
+	Result first;
+	std::thread writer([&] {
+		RunOptions opt;
+		opt.out_path = fifo;
+		first = run_tool(args, opt);
+		finished = true;
+	});
+	int queued = 0;
+	for (int i = 0; i < 6000 && !finished &&
+	     ioctl(reader, FIONREAD, &queued) == 0 &&
+	     queued + static_cast<int>(line.size()) <= capacity;
+	     i++)
+		usleep(10000);
+	EXPECT_FALSE(finished);
+	held = open(s.dir.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+	int locked = flock(held, LOCK_EX | LOCK_NB);
+	int error = errno;
+	EXPECT_EQ(locked, -1);
+	EXPECT_EQ(error, EWOULDBLOCK);
+	close(held);
+	std::string progress;
+	char piece[4096];
+	for (;;) {
+		bool done = finished;
+		ssize_t n;
+		while ((n = read(reader, piece, sizeof piece)) > 0)
+			progress.append(piece, static_cast<std::size_t>(n));
+		if (done)
+			break;
+		usleep(1000);
+	}
+	writer.join();
+	close(reader);
+	EXPECT_EQ(first.status, 0) << first.err;
+	std::string expected;
+	for (int i = 0; i < requests; i++)
+		expected += line;
+	EXPECT_EQ(progress, expected);
+#endif
 }

@@ -6,7 +6,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -412,6 +415,15 @@ TEST_F(Readme, ExtensionsShowDescriptionsDependencyLinksAndDependents)
 	EXPECT_EQ(deep.status, 0);
 	EXPECT_EQ(deep.err, "Increasing verbosity level\n" + top +
 	    "/misc/sub/deep/pkg-descr: description not read: the path leads out of the ports tree\n");
+	// The same where the kernel lacks openat2 and the path is walked name
+	// by name: the link that is the description's own name is not
+	// followed either (the page is checked below).
+	RunOptions walked;
+	walked.binary = testing_binary_path();
+	walked.env.push_back("QUILLMARK_TEST_NO_OPENAT2=" + std::to_string(ENOSYS));
+	Result deep_walked = run({"-v", "misc/sub/deep"}, walked);
+	EXPECT_EQ(deep_walked.status, 0);
+	EXPECT_EQ(deep_walked.err, deep.err);
 	const std::string build = "This port requires the following ports to build:<br><br>";
 	const std::string run_deps = "This port requires the following ports to run:<br><br>";
 	const std::string by = "This port is required by the following ports:<br><br>";
@@ -445,6 +457,9 @@ TEST_F(Readme, ExtensionsShowDescriptionsDependencyLinksAndDependents)
 	}
 	index.replace(index.find("sysutils|zip-3.0|"), 17,
 	    "sysutils|zip-3.0|zip-3.0 deep-1" + odd_names + "|");
+	// A later line with zip's package name: the first line keeps the name.
+	index += "zip-3.0|/usr/ports/misc/zip2|/usr/local|Zip again|"
+	    "/usr/ports/misc/zip2/pkg-descr|z@x|misc\n";
 	d.put("ports/INDEX-15", index);
 	r = run({"-q", "misc/foo", "misc/sub/deep", "archivers/zip"});
 	EXPECT_EQ(r.status, 0);
@@ -548,6 +563,21 @@ TEST_F(Readme, SearchIndexBesideTheTopPage)
 	EXPECT_EQ(d.get("outside"), "kept");
 	EXPECT_EQ(d.get("ports/README.html").substr(0, 21), "top [ports-index.js]\n");
 
+	// A comment of nothing but '<', each written as four bytes: the room
+	// is sized for the worst a text can grow.
+	std::remove((d / "ports/ports-index.js").c_str());
+	std::string escaped;
+	for (int i = 0; i < 4000; i++)
+		escaped += "\\x3C";
+	d.put("ports/INDEX-15", d.get("ports/INDEX-15") +
+	    "lt-1|/usr/ports/misc/lt|/usr/local|" + std::string(4000, '<') +
+	    "|/usr/ports/misc/lt/pkg-descr|x@x|misc|||||\n");
+	r = run({"-q"});
+	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(r.err, "");
+	EXPECT_EQ(d.get("ports/ports-index.js"),
+	    js.substr(0, js.size() - 4) + "\"lt|1|||" + escaped + "\",\n]};\n");
+
 	// Without the placeholder: no file.
 	std::remove((d / "ports/ports-index.js").c_str());
 	d.put("tpl/README.top", "top\n%%SUBDIR%%end\n");
@@ -646,6 +676,52 @@ TEST_F(Readme, ShippedTemplatesFillTheSampleTree)
 	std::string page = s.get("ports/README.html");
 	EXPECT_EQ(page.find("%%"), std::string::npos);
 	EXPECT_NE(page.find("<a href=\"www/README.html\">www</a>"), std::string::npos);
+
+	// Every port page lists each package that a dependency field of its
+	// INDEX line names, once: as many entries as distinct words, each
+	// shown by its name (firefox alone has 48).
+	const std::vector<std::pair<int, std::string>> lists = {
+	    {7, "Build dependencies"}, {8, "Run dependencies"},
+	    {10, "Extract dependencies"}, {11, "Patch dependencies"},
+	    {12, "Fetch dependencies"}};
+	std::istringstream index(s.get("ports/INDEX-15"));
+	std::size_t pages = 0, entries = 0;
+	for (std::string line; std::getline(index, line);) {
+		std::vector<std::string> fields;
+		std::istringstream split(line);
+		for (std::string field; std::getline(split, field, '|');)
+			fields.push_back(field);
+		fields.resize(13);
+		const std::string origin = fields[1].substr(fields[1].find("/ports/") + 7);
+		std::string port = s.get("ports/" + origin + "/README.html");
+		if (port == "<missing>")
+			continue;
+		pages++;
+		for (const auto &[field, heading] : lists) {
+			std::set<std::string> words;
+			std::istringstream each(fields[field]);
+			for (std::string word; each >> word;)
+				words.insert(word);
+			std::size_t at = port.find("<h2>" + heading + "</h2>");
+			if (words.empty()) {
+				EXPECT_EQ(at, std::string::npos) << origin << " " << heading;
+				continue;
+			}
+			ASSERT_NE(at, std::string::npos) << origin << " " << heading;
+			std::string section = port.substr(at, port.find("</ul>", at) - at);
+			std::size_t items = 0;
+			for (std::size_t p = section.find("<li>"); p != std::string::npos;
+			     p = section.find("<li>", p + 1))
+				items++;
+			EXPECT_EQ(items, words.size()) << origin << " " << heading;
+			for (const std::string &word : words)
+				EXPECT_NE(section.find(">" + word + "<"), std::string::npos)
+				    << origin << " " << heading << " " << word;
+			entries += items;
+		}
+	}
+	EXPECT_EQ(pages, 20u);
+	EXPECT_GE(entries, 48u);
 }
 
 }  // namespace

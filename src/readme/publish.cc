@@ -605,6 +605,46 @@ settled_dir(int cur, int spare, const char *name, char *rel)
 	    S_ISDIR(sst.st_mode) && sst.st_nlink == 2;
 }
 
+void level_dir(int cur, int spare, char *rel, int *failures);
+
+// Reports the entry rel of the current generation, which stands where
+// this run writes (what, "a page" or "a directory"), as not carried over:
+// the run's pages win in the spare generation.
+void
+not_carried(const char *rel, const char *what)
+{
+	std::fprintf(stderr, "%s/%s: not carried over: this run writes %s "
+	    "there\n", current_shown, rel, what);
+}
+
+// Empties the directory name of the spare generation (rel below the root,
+// without its '/') of all but this run's pages and removes it, where the
+// current generation has a file. 0 when it is gone, 1 when it holds pages
+// of this run, -1 after a failure reported and counted in *failures.
+int
+clear_dir(int spare, const char *name, char *rel, int *failures)
+{
+	int s = open_dir_at(spare, name);
+	if (s < 0) {
+		walk_failure(state.out_shown, rel, "");
+		++*failures;
+		return -1;
+	}
+	int before = *failures;
+	std::size_t n = std::strlen(rel);
+	(void)join_text(rel + n, path_size - n, {"/"});
+	level_dir(-1, s, rel, failures);
+	rel[n] = '\0';
+	close(s);
+	if (unlinkat(spare, name, AT_REMOVEDIR) == 0)
+		return 0;
+	if (errno != ENOTEMPTY && errno != EEXIST) {
+		walk_failure(state.out_shown, rel, "");
+		++*failures;
+	}
+	return *failures == before ? 1 : -1;
+}
+
 // Brings the directory spare of the spare generation level with cur of
 // the current one (cur -1: there is none): files that this run did not
 // make are copied where they differ by size or modification time, and
@@ -657,7 +697,12 @@ level_dir(int cur, int spare, char *rel, int *failures)
 				    mkdirat(spare, name, 0755) == 0)
 					s = open_dir_at(spare, name);
 				if (s < 0 && pass == 0 && errno == ENOTDIR &&
-				    !was_made(rel) && unlinkat(spare, name, 0) == 0 &&
+				    was_made(rel)) {
+					not_carried(rel, "a page");
+					continue;
+				}
+				if (s < 0 && pass == 0 && errno == ENOTDIR &&
+				    unlinkat(spare, name, 0) == 0 &&
 				    mkdirat(spare, name, 0755) == 0)
 					s = open_dir_at(spare, name);
 				int c = pass == 0 ? open_dir_at(cur, name) : -1;
@@ -688,13 +733,20 @@ level_dir(int cur, int spare, char *rel, int *failures)
 				struct stat cst, sst;
 				if (fstatat(cur, name, &cst, AT_SYMLINK_NOFOLLOW) != 0)
 					continue;
-				if (fstatat(spare, name, &sst, AT_SYMLINK_NOFOLLOW) ==
-					0 &&
-				    S_ISREG(sst.st_mode) &&
+				bool have = fstatat(spare, name, &sst,
+						AT_SYMLINK_NOFOLLOW) == 0;
+				if (have && S_ISREG(sst.st_mode) &&
 				    sst.st_size == cst.st_size && same_time(sst, cst)) {
 					add_to_set(&carried_set, rel);
 					continue;
 				}
+				int cleared = have && S_ISDIR(sst.st_mode)
+				    ? clear_dir(spare, name, rel, failures)
+				    : 0;
+				if (cleared == 1)
+					not_carried(rel, "a directory");
+				if (cleared != 0)
+					continue;
 				if (!copy_page(cur, spare, name, cst)) {
 					walk_failure(state.out_shown, rel, "");
 					++*failures;
