@@ -49,8 +49,8 @@ main(int argc, char **argv)
 	}
 	std::string top = argv[1];
 	if (!copy_text(state.top_dir, sizeof state.top_dir, top) ||
-	    !join_text(state.top_dir_slash, sizeof state.top_dir_slash,
-		{top, "/"})) {
+	    !join_text(
+		state.top_dir_slash, sizeof state.top_dir_slash, {top, "/"})) {
 		std::fputs("treedata: path too long\n", stderr);
 		return 2;
 	}
@@ -69,7 +69,8 @@ main(int argc, char **argv)
 	constexpr std::string_view usr_ports = "/usr/ports/";
 	for (char *line = index; *line != '\0';) {
 		char *nl = std::strchr(line, '\n');
-		std::string_view l(line, nl != nullptr ? nl - line : std::strlen(line));
+		std::string_view l(
+		    line, nl != nullptr ? nl - line : std::strlen(line));
 		std::size_t a = l.find('|');
 		std::size_t b = l.find('|', a + 1);
 		std::string_view origin = l.substr(a + 1, b - a - 1);
@@ -78,7 +79,8 @@ main(int argc, char **argv)
 			dir += origin.substr(usr_ports.size());
 			port_status s;
 			if (read_port_status(dir.c_str(), &s) == 0) {
-				for (std::size_t v = 0; v < status_var_count; v++)
+				for (std::size_t v = 0; v < status_var_count;
+				     v++)
 					counts[v] += s.values[v] != nullptr;
 			}
 			ports++;
@@ -90,7 +92,8 @@ main(int argc, char **argv)
 	std::size_t affected = 0;
 	for (char *line = index; *line != '\0';) {
 		char *nl = std::strchr(line, '\n');
-		std::string_view l(line, nl != nullptr ? nl - line : std::strlen(line));
+		std::string_view l(
+		    line, nl != nullptr ? nl - line : std::strlen(line));
 		std::string_view name, version;
 		split_package(l.substr(0, l.find('|')), &name, &version);
 		vuxml_search s = vuxml_find(name, version);

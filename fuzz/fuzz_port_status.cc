@@ -40,8 +40,8 @@ LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 		check(!commands_only, "commands set nothing");
 		check(v >= text.get() && v <= text.get() + size,
 		    "a value lies in the buffer");
-		std::size_t n = strnlen(v, static_cast<std::size_t>(
-						text.get() + size - v) + 1);
+		std::size_t n = strnlen(
+		    v, static_cast<std::size_t>(text.get() + size - v) + 1);
 		check(v + n <= text.get() + size, "a value ends in the buffer");
 		std::string_view value(v, n);
 		check(value.find('\n') == value.npos, "lines are joined");

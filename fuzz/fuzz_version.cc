@@ -48,11 +48,14 @@ LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 		for (int y = 0; y < 3; y++) {
 			for (int z = 0; z < 3; z++) {
 				if (c[x][y] <= 0 && c[y][z] <= 0)
-					check(c[x][z] <= 0, "not above is transitive");
+					check(c[x][z] <= 0,
+					    "not above is transitive");
 				if (c[x][y] == 0 && c[y][z] == 0)
-					check(c[x][z] == 0, "equality is transitive");
+					check(c[x][z] == 0,
+					    "equality is transitive");
 				if (c[x][y] < 0 && c[y][z] <= 0)
-					check(c[x][z] < 0, "below is transitive");
+					check(
+					    c[x][z] < 0, "below is transitive");
 			}
 		}
 	}

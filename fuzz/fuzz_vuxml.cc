@@ -32,7 +32,8 @@ LLVMFuzzerInitialize(int *, char ***)
 	init_reporting();
 	top = scratch_dir() + "/tree";
 	std::string dir = top + "/security/vuxml/vuln";
-	for (std::string d : {top, top + "/security", top + "/security/vuxml", dir})
+	for (std::string d :
+	    {top, top + "/security", top + "/security/vuxml", dir})
 		check(mkdir(d.c_str(), 0755) == 0, "mkdir");
 	return 0;
 }
@@ -64,7 +65,8 @@ LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 			collapsed(e.discovery) && collapsed(e.entry),
 		    "blanks collapsed");
 		for (std::size_t k = 0; k < e.cve_count; k++)
-			check(collapsed(vuxml_cve(i, k)), "CVE names collapsed");
+			check(
+			    collapsed(vuxml_cve(i, k)), "CVE names collapsed");
 	}
 	vuxml_search s = vuxml_find(chunks[3], chunks[4]);
 	std::size_t entry, last = 0;

@@ -112,7 +112,8 @@ undefine(reader *r, char *p)
 			p++;
 		if (word == p)
 			return;
-		std::size_t v = var_index({word, static_cast<std::size_t>(p - word)});
+		std::size_t v =
+		    var_index({word, static_cast<std::size_t>(p - word)});
 		if (v == status_var_count)
 			continue;
 		if (r->depth > 0) {
@@ -170,10 +171,10 @@ void
 assignment(reader *r, char *line)
 {
 	char *p = line;
-	while (*p != '\0' && !is_blank(*p) && std::strchr("=:?+!", *p) == nullptr)
+	while (
+	    *p != '\0' && !is_blank(*p) && std::strchr("=:?+!", *p) == nullptr)
 		p++;
-	std::size_t v =
-	    var_index({line, static_cast<std::size_t>(p - line)});
+	std::size_t v = var_index({line, static_cast<std::size_t>(p - line)});
 	if (v == status_var_count)
 		return;
 	p = skip_blanks(p);
@@ -256,8 +257,8 @@ parse_port_status(char *text, std::size_t size)
 	for (char *rd = text; rd < end;) {
 		char *line = w;
 		for (;;) {
-			auto *nl = static_cast<char *>(
-			    std::memchr(rd, '\n', static_cast<std::size_t>(end - rd)));
+			auto *nl = static_cast<char *>(std::memchr(
+			    rd, '\n', static_cast<std::size_t>(end - rd)));
 			if (nl == nullptr)
 				nl = end;
 			std::size_t length = static_cast<std::size_t>(nl - rd);
@@ -321,11 +322,12 @@ read_port_status(const char *dir, port_status *status)
 	}
 	// The size fstat gave is read, no more: a file that grows meanwhile
 	// still stays in the buffer.
-	std::size_t size = why == nullptr ? static_cast<std::size_t>(st.st_size) : 0;
+	std::size_t size =
+	    why == nullptr ? static_cast<std::size_t>(st.st_size) : 0;
 	std::size_t got = 0;
 	while (why == nullptr && got < size) {
-		ssize_t n = read_at(
-		    fd, makefile_text + got, size - got, static_cast<off_t>(got));
+		ssize_t n = read_at(fd, makefile_text + got, size - got,
+		    static_cast<off_t>(got));
 		if (n < 0)
 			why = std::strerror(errno);
 		else if (n == 0)

@@ -15,9 +15,9 @@ enum class status_var : unsigned char {
 	license,
 };
 inline constexpr std::size_t status_var_count = 6;
-inline constexpr std::array<const char *, status_var_count> status_var_names =
-    {"DEPRECATED", "EXPIRATION_DATE", "BROKEN", "FORBIDDEN", "IGNORE",
-	"LICENSE"};
+inline constexpr std::array<const char *, status_var_count> status_var_names = {
+    "DEPRECATED", "EXPIRATION_DATE", "BROKEN", "FORBIDDEN", "IGNORE",
+    "LICENSE"};
 
 // A Makefile larger than this is no port's Makefile and is not read.
 inline constexpr std::size_t port_makefile_max = 256 * 1024;

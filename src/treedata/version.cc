@@ -205,7 +205,8 @@ take_block(std::string_view *text)
 {
 	std::size_t plus = text->find('+');
 	std::string_view block = text->substr(0, plus);
-	*text = plus == text->npos ? std::string_view() : text->substr(plus + 1);
+	*text =
+	    plus == text->npos ? std::string_view() : text->substr(plus + 1);
 	return block;
 }
 

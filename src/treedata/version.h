@@ -14,5 +14,5 @@
 // Splits a package name as field 1 of the INDEX gives it ("name-version")
 // at its last '-'. Without a '-' the whole text is the name and the
 // version is empty.
-void split_package(
-    std::string_view package, std::string_view *name, std::string_view *version);
+void split_package(std::string_view package, std::string_view *name,
+    std::string_view *version);

@@ -46,8 +46,8 @@
 #include "treedata/version.h"
 
 static_assert(sizeof(XML_Char) == 1, "expat must hand over UTF-8 bytes");
-static_assert(XML_MAJOR_VERSION > 2 ||
-	(XML_MAJOR_VERSION == 2 && XML_MINOR_VERSION >= 4),
+static_assert(
+    XML_MAJOR_VERSION > 2 || (XML_MAJOR_VERSION == 2 && XML_MINOR_VERSION >= 4),
     "expat 2.4 or later is needed for its guard against entity expansion");
 
 namespace {
@@ -207,8 +207,9 @@ refuse(file_parse *f, unsigned long line, const char *why)
 		return;
 	f->parse->reported = true;
 	if (line != 0)
-		std::fprintf(stderr, "%s: line %lu: %s; vulnerabilities not shown\n",
-		    f->path, line, why);
+		std::fprintf(stderr,
+		    "%s: line %lu: %s; vulnerabilities not shown\n", f->path,
+		    line, why);
 	else
 		std::fprintf(stderr, "%s: %s; vulnerabilities not shown\n",
 		    f->path, why);
@@ -396,7 +397,8 @@ end_capture(parse_state *ps)
 		return push(&db.names,
 		    name_row{.name = text, .entry = db.entries.count - 1});
 	case capture::bound:
-		return push(&db.bounds, bound_row{.op = ps->op, .version = text});
+		return push(
+		    &db.bounds, bound_row{.op = ps->op, .version = text});
 	case capture::none:
 		break;
 	}
@@ -486,8 +488,7 @@ inside_database(const char *name)
 // is used, it is what makes a bomb of a small file.
 void XMLCALL
 on_entity_decl(void *data, const XML_Char *name, int, const XML_Char *value,
-    int, const XML_Char *, const XML_Char *, const XML_Char *,
-    const XML_Char *)
+    int, const XML_Char *, const XML_Char *, const XML_Char *, const XML_Char *)
 {
 	auto *f = static_cast<file_parse *>(data);
 	if (value == nullptr)
@@ -533,8 +534,7 @@ on_entity(XML_Parser parser, const XML_Char *context, const XML_Char *,
 	child.parse = ps;
 	child.depth = f->depth + 1;
 	const char *slash = std::strrchr(f->rel, '/');
-	std::string_view dir(
-	    f->rel, slash == nullptr ? 0 : slash + 1 - f->rel);
+	std::string_view dir(f->rel, slash == nullptr ? 0 : slash + 1 - f->rel);
 	if (!join_text(child.rel, sizeof child.rel, {dir, system_id}) ||
 	    !join_text(child.path, sizeof child.path,
 		{state.top_dir_slash, vuxml_directory, child.rel})) {
@@ -601,8 +601,8 @@ parse_file(file_parse *f)
 			f->parse->reported = true;
 			break;
 		}
-		ssize_t n = read_at(
-		    fd, static_cast<char *>(buf), read_chunk, offset);
+		ssize_t n =
+		    read_at(fd, static_cast<char *>(buf), read_chunk, offset);
 		if (n < 0) {
 			why = std::strerror(errno);
 			break;
@@ -642,8 +642,8 @@ build_name_index()
 	for (std::uint32_t i = 0; i < db.names.count; i++)
 		db.by_name.rows[i] = i;
 	db.by_name.count = db.names.count;
-	std::sort(db.by_name.rows, db.by_name.rows + db.by_name.count,
-	    name_before);
+	std::sort(
+	    db.by_name.rows, db.by_name.rows + db.by_name.count, name_before);
 	return true;
 }
 
@@ -729,7 +729,8 @@ load_vuxml()
 		main.parser, XML_PARAM_ENTITY_PARSING_NEVER) == 0 ||
 	    !XML_SetBillionLaughsAttackProtectionActivationThreshold(
 		main.parser, vuxml_expansion_backstop))
-		refuse(&main, 0, "the XML parser cannot bound entity expansion");
+		refuse(
+		    &main, 0, "the XML parser cannot bound entity expansion");
 	else
 		got = parse_file(&main);
 	XML_ParserFree(main.parser);

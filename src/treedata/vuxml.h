@@ -47,11 +47,11 @@ void release_vuxml();
 [[nodiscard]] std::size_t vuxml_entry_count();
 
 struct vuxml_entry {
-	std::string_view vid; // the entry's identifier, as written
-	std::string_view topic; // blanks collapsed, not escaped
+	std::string_view vid;	    // the entry's identifier, as written
+	std::string_view topic;	    // blanks collapsed, not escaped
 	std::string_view discovery; // YYYY-MM-DD, as written
-	std::string_view entry; // the date the entry was made, as written
-	std::size_t cve_count; // see vuxml_cve
+	std::string_view entry;	    // the date the entry was made, as written
+	std::size_t cve_count;	    // see vuxml_cve
 };
 
 // Entry i, i < vuxml_entry_count(). Its texts stay valid until
