@@ -1286,6 +1286,49 @@ TEST_F(BadOutput, PackageIndexThatCannotBeAllocatedStopsTheRunFirst)
 	}
 }
 
+TEST_F(BadOutput, BuilderMemoryThatCannotBeAllocatedStopsTheRunFirst)
+{
+	// The builders' buffers are had before the first page, or no page is
+	// made: a run that fails halfway would leave a site half new.
+	Result r = run({"-q"});
+	ASSERT_EQ(r.status, 0);
+	const std::string before = snapshot(d / "ports", {});
+	struct Case {
+		std::string port_template;
+		std::vector<std::string> args;
+		int failing; // the allocation that fails, counted from 1
+		std::string message;
+	};
+	const std::string classic = "%%PKG%%:\n";
+	const std::string extended = "%%PKG%%:%%PKGNAME%%\n";
+	const std::vector<Case> cases = {
+	    {classic, {}, 1, "port pages: cannot allocate 262144 bytes: "},
+	    {classic, {}, 2, "category pages: cannot allocate 8388608 bytes: "},
+	    {classic, {}, 3, "category pages: cannot allocate 1048576 bytes: "},
+	    {classic, {}, 4, "top page: cannot allocate 65536 bytes: "},
+	    {classic, {"misc"}, 2,
+		"category pages: cannot allocate 8388608 bytes: "},
+	    {classic, {"misc/foo"}, 1,
+		"port pages: cannot allocate 262144 bytes: "},
+	    {extended, {"misc/foo"}, 1,
+		"port pages: cannot allocate 4194304 bytes: "},
+	};
+	for (const Case &c : cases) {
+		SCOPED_TRACE(c.message);
+		d.put("tpl/README.port", c.port_template);
+		RunOptions o;
+		o.binary = testing_binary_path();
+		o.env.push_back(
+		    "QUILLMARK_TEST_FAIL_ALLOC=" + std::to_string(c.failing));
+		r = run(c.args, o);
+		EXPECT_EQ(r.status, 255);
+		EXPECT_EQ(r.out, "");
+		EXPECT_EQ(r.err,
+		    c.message + std::string(std::strerror(ENOMEM)) + "\n");
+		EXPECT_EQ(snapshot(d / "ports", {}), before);
+	}
+}
+
 TEST_F(BadOutput, ClosedStandardOutputIsReportedOnceAndEveryPageWritten)
 {
 	RunOptions o;

@@ -318,6 +318,24 @@ TEST(Publish, FailedWriteSwitchesNothing)
 	EXPECT_EQ(files_below(s.dir / "site/"), files);
 	EXPECT_EQ(stamps_below(s.dir / "site/"), stamps);
 
+	// Without the memory that publishing keeps its accounts in, nothing
+	// is written and nothing switched.
+	for (int failing : {1, 4}) {
+		RunOptions o = s.opt;
+		o.binary = testing_binary_path();
+		o.env.push_back(
+		    "QUILLMARK_TEST_FAIL_ALLOC=" + std::to_string(failing));
+		r = run_tool({"-q", "-p", s.dir / "tree", "-t", s.dir / "b", "-o",
+				 s.dir / "site"},
+		    o);
+		EXPECT_EQ(r.status, 255);
+		EXPECT_EQ(r.out, "");
+		EXPECT_EQ(r.err, s.dir / "site" + ": cannot allocate 4194304 bytes: " +
+			std::strerror(ENOMEM) + "\n");
+		EXPECT_EQ(s.target("site"), current);
+		EXPECT_EQ(files_below(s.dir / "site/"), files);
+	}
+
 	// A port missing from the INDEX keeps its page from the last run.
 	s.dir.put("tree/INDEX-15", read_file(s.dir / "tree/INDEX-15").substr(
 					   read_file(s.dir / "tree/INDEX-15").find('\n') + 1));

@@ -17,9 +17,9 @@
 [[nodiscard]] int start_up();
 
 // Frees everything a run loaded or built (the INDEX, the templates, the
-// group array, the lookup index, the package index), closes the top
-// directory and clears the run-state record. Registered with atexit; safe
-// to run more than once.
+// group array, the lookup index, the package index, the builders' buffers,
+// the site's state), closes the top directory and clears the run-state
+// record. Registered with atexit; safe to run more than once.
 void clean_up();
 
 // Reads the "SUBDIR += " names of the top-level Makefile (required) and
@@ -49,14 +49,6 @@ void report_open_failure(const char *path, const char *verb);
 // or socket is refused with "PATH: not a regular file"; a directory is
 // left to fail at its first read. -1 after the report.
 [[nodiscard]] int open_input(const char *path, bool in_tree, int flags);
-
-// pread and pwrite on any descriptor, retried after EINTR, and once more
-// with the direct-I/O flag cleared when the file system refuses it
-// (EINVAL). The result of the last call, errno set as it left it.
-[[nodiscard]] ssize_t read_at(
-    int fd, char *buf, std::size_t size, off_t offset);
-[[nodiscard]] ssize_t write_at(
-    int fd, const char *buf, std::size_t size, off_t offset);
 
 // The whole file as one allocated, NUL-terminated text, its length in
 // *size when size is not null; opened beneath the top when in_tree. Null

@@ -18,6 +18,7 @@
 #include <cstring>
 
 #include "catalogue/catalogue.h"
+#include "io/io.h"
 #include "platform/platform.h"
 #include "state/state.h"
 
@@ -155,38 +156,6 @@ open_input(const char *path, bool in_tree, int flags)
 	return open_checked(path, in_tree, flags, false);
 }
 
-// One pread or pwrite, retried after EINTR, and once without direct I/O
-// when the file system refuses it (EINVAL).
-static ssize_t
-transfer(int fd, bool writing, char *buf, std::size_t size, off_t offset)
-{
-	for (bool retried = false;;) {
-		ssize_t n = writing ? pwrite(fd, buf, size, offset)
-				    : pread(fd, buf, size, offset);
-		if (n < 0 && errno == EINTR)
-			continue;
-		if (n < 0 && errno == EINVAL && !retried &&
-		    platform_drop_direct(fd)) {
-			retried = true;
-			continue;
-		}
-		return n;
-	}
-}
-
-ssize_t
-read_at(int fd, char *buf, std::size_t size, off_t offset)
-{
-	return transfer(fd, false, buf, size, offset);
-}
-
-ssize_t
-write_at(int fd, const char *buf, std::size_t size, off_t offset)
-{
-	// pwrite only reads the buffer.
-	return transfer(fd, true, const_cast<char *>(buf), size, offset);
-}
-
 char *
 load_file(const char *path, std::size_t *size_out, bool in_tree)
 {
@@ -200,54 +169,8 @@ load_file(const char *path, std::size_t *size_out, bool in_tree)
 	int fd = open_input(path, in_tree, platform_direct_flag());
 	if (fd < 0)
 		return nullptr;
-	// The size is the opened file's, whatever stood at the path before.
-	// Sizes are 32-bit counts; a file of 4 GiB or more is refused.
-	int error = 0;
-	if (fstat(fd, &st) != 0)
-		error = errno;
-	else if (S_ISDIR(st.st_mode))
-		error = EISDIR;
-	else if (static_cast<std::uint64_t>(st.st_size) >= UINT32_MAX)
-		error = EFBIG;
-	if (error != 0) {
-		errno = error;
-		std::perror(path);
-		close(fd);
-		return nullptr;
-	}
-	std::size_t size = static_cast<std::size_t>(st.st_size);
-	char *text = static_cast<char *>(platform_alloc_text(size + 1));
-	if (text == nullptr) {
-		std::perror("malloc failure");
-		close(fd);
-		return nullptr;
-	}
-	// One read brings in a regular file whole. Linux caps a single read
-	// near 2 GiB, so keep reading while a read brings anything.
-	std::size_t got = 0;
-	for (;;) {
-		ssize_t n = read_at(
-		    fd, text + got, size - got, static_cast<off_t>(got));
-		if (n < 0) {
-			std::perror(path);
-			close(fd);
-			std::free(text);
-			return nullptr;
-		}
-		got += static_cast<std::size_t>(n);
-		if (n == 0 || got == size)
-			break;
-	}
+	char *text = load_open_file(fd, path, size_out);
 	close(fd);
-	if (got != size) {
-		std::fprintf(
-		    stderr, "%s: file changed size while being read\n", path);
-		std::free(text);
-		return nullptr;
-	}
-	text[size] = '\0';
-	if (size_out != nullptr)
-		*size_out = size;
 	return text;
 }
 

@@ -23,6 +23,7 @@
 #include <cstring>
 
 #include "catalogue/catalogue.h"
+#include "platform/platform.h"
 #include "state/state.h"
 
 namespace {
@@ -164,24 +165,8 @@ make_line_texts(link_maker make_link, package_index::line_texts *made_texts)
 std::uint32_t *
 allocate(std::size_t count)
 {
-	auto *array = static_cast<std::uint32_t *>(
-	    std::calloc(count, sizeof(std::uint32_t)));
-#ifdef QUILLMARK_TEST_SEAMS
-	// QUILLMARK_TEST_FAIL_ALLOC=N fails the Nth allocation of a build,
-	// as a memory limit would.
-	static int made = 0;
-	const char *fail = std::getenv("QUILLMARK_TEST_FAIL_ALLOC");
-	if (fail != nullptr && ++made == std::atoi(fail)) {
-		std::free(array);
-		array = nullptr;
-		errno = ENOMEM;
-	}
-#endif
-	if (array == nullptr)
-		std::fprintf(stderr,
-		    "package index: cannot allocate %zu bytes: %s\n",
-		    count * sizeof(std::uint32_t), std::strerror(errno));
-	return array;
+	return static_cast<std::uint32_t *>(
+	    allocate_reported(count * sizeof(std::uint32_t), "package index"));
 }
 
 // After allocate's report; later builds fail without a message.

@@ -14,6 +14,8 @@
 
 #include "catalogue/catalogue.h"
 #include "platform/platform.h"
+#include "readme/readme.h"
+#include "site/site.h"
 #include "state/state.h"
 
 static constexpr std::string_view subdir_prefix = "SUBDIR += ";
@@ -23,6 +25,8 @@ clean_up()
 {
 	release_packages();
 	release_lookup();
+	release_readmes();
+	site_release();
 	char *owned[] = {state.index_text, state.top_template,
 	    state.category_template, state.port_template};
 	for (char *text : owned)

@@ -21,7 +21,7 @@
 #include "catalogue/catalogue.h"
 #include "cli/cli.h"
 #include "platform/platform.h"
-#include "readme/publish.h"
+#include "site/site.h"
 #include "readme/readme.h"
 #include "state/pathnames.h"
 #include "state/state.h"
@@ -172,7 +172,8 @@ request_pathname(const char *pathname)
 	int result = make_readme(path, kind, &unwritten);
 	std::free(path);
 	pages_unwritten += unwritten;
-	if (result == -1 && package_index_failed())
+	if (result == -1 &&
+	    (package_index_failed() || builders_memory_failed()))
 		return -1;
 	return result != 0 || unwritten != 0 ? 1 : 0;
 }

@@ -115,51 +115,39 @@ platform_raise_priority()
 #endif
 }
 
-#ifndef __FreeBSD__
-// For kernels without openat2: walk the directories one by one, refusing
-// every symbolic link on the way, which is stricter than needed but never
-// leads out.
 int
-platform_open_walking(int dirfd, const char *rel, int flags, int mode)
+platform_walk_parent(int dirfd, const char *rel, bool make, const char **last)
 {
-	char part[1024];
+	char part[name_buffer_size];
 	int fd = dirfd;
 	const char *pos = rel;
 	for (;;) {
 		std::size_t n = std::strcspn(pos, "/");
 		if (pos[n] == '\0') {
-			// The last name is not followed either: a link there
-			// could lead anywhere.
-			int file = openat(fd, pos, flags | O_NOFOLLOW, mode);
-			int saved = errno;
+			*last = pos;
+			return fd;
+		}
+		int saved = 0;
+		if (n >= sizeof part)
+			saved = ENAMETOOLONG;
+		else if (n == 2 && pos[0] == '.' && pos[1] == '.')
+			saved = platform_leads_out_error();
+		int next = -1;
+		if (saved == 0) {
+			std::memcpy(part, pos, n);
+			part[n] = '\0';
+			if (!make || mkdirat(fd, part, 0755) == 0 ||
+			    errno == EEXIST)
+				next = openat(fd, part,
+				    platform_dir_flags() | O_NOFOLLOW |
+					O_CLOEXEC);
+			saved = errno;
 			struct stat st;
-			if (file < 0 && (flags & O_NOFOLLOW) == 0 &&
-			    saved == ELOOP &&
-			    fstatat(fd, pos, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+			if (next < 0 && (saved == ELOOP || saved == ENOTDIR) &&
+			    fstatat(fd, part, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
 			    S_ISLNK(st.st_mode))
-				saved = EXDEV;
-			if (fd != dirfd)
-				close(fd);
-			errno = saved;
-			return file;
+				saved = platform_leads_out_error(); // never followed
 		}
-		if (n >= sizeof part ||
-		    (n == 2 && pos[0] == '.' && pos[1] == '.')) {
-			errno = n >= sizeof part ? ENAMETOOLONG : EXDEV;
-			if (fd != dirfd)
-				close(fd);
-			return -1;
-		}
-		std::memcpy(part, pos, n);
-		part[n] = '\0';
-		int next =
-		    openat(fd, part, O_RDONLY | O_DIRECTORY | O_NOFOLLOW);
-		int saved = errno;
-		struct stat st;
-		if (next < 0 && (saved == ELOOP || saved == ENOTDIR) &&
-		    fstatat(fd, part, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
-		    S_ISLNK(st.st_mode))
-			saved = EXDEV; // a link on the way: never followed
 		if (fd != dirfd)
 			close(fd);
 		if (next < 0) {
@@ -169,6 +157,32 @@ platform_open_walking(int dirfd, const char *rel, int flags, int mode)
 		fd = next;
 		pos += n + 1;
 	}
+}
+
+#ifndef __FreeBSD__
+// For kernels without openat2: walk the directories one by one, refusing
+// every symbolic link on the way, which is stricter than needed but never
+// leads out.
+int
+platform_open_walking(int dirfd, const char *rel, int flags, int mode)
+{
+	const char *name;
+	int fd = platform_walk_parent(dirfd, rel, false, &name);
+	if (fd < 0)
+		return -1;
+	// The last name is not followed either: a link there could lead
+	// anywhere.
+	int file = openat(fd, name, flags | O_NOFOLLOW, mode);
+	int saved = errno;
+	struct stat st;
+	if (file < 0 && (flags & O_NOFOLLOW) == 0 && saved == ELOOP &&
+	    fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+	    S_ISLNK(st.st_mode))
+		saved = EXDEV;
+	if (fd != dirfd)
+		close(fd);
+	errno = saved;
+	return file;
 }
 #endif
 
@@ -267,6 +281,22 @@ platform_alloc_text(std::size_t size)
 	}
 #endif
 	return std::malloc(size);
+}
+
+void *
+platform_alloc(std::size_t size)
+{
+#ifdef QUILLMARK_TEST_SEAMS
+	// QUILLMARK_TEST_FAIL_ALLOC=N fails the Nth allocation of the run,
+	// as a memory limit would.
+	static int made = 0;
+	const char *fail = std::getenv("QUILLMARK_TEST_FAIL_ALLOC");
+	if (fail != nullptr && ++made == std::atoi(fail)) {
+		errno = ENOMEM;
+		return nullptr;
+	}
+#endif
+	return std::calloc(1, size);
 }
 
 void

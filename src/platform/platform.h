@@ -1,11 +1,20 @@
 // The few calls that differ between FreeBSD, the tool's home, and Linux,
-// where it is built and tested. Every #ifdef of the tool lives behind this,
-// and so do the test seams: a build for the tests only (QUILLMARK_TEST_SEAMS)
-// lets its environment cause the failures that no tree can, a close() that
-// fails and a kernel without openat2.
+// where it is built and tested. Every #ifdef that tells systems apart lives
+// behind this, and so do the test seams: a build for the tests only
+// (QUILLMARK_TEST_SEAMS) lets its environment cause the failures that no
+// tree can, each in the call named here:
+//   QUILLMARK_TEST_FAIL_CLOSE=ERRNO:SUFFIX  platform_close_output fails the
+//                                           close of a path ending in SUFFIX
+//   QUILLMARK_TEST_NO_OPENAT2=ERRNO         platform_open_beneath finds no
+//                                           openat2 (ENOSYS, or EPERM)
+//   QUILLMARK_TEST_FAIL_ALLOC=N             platform_alloc fails the Nth
+//                                           allocation of the run (ENOMEM)
 #pragma once
 
 #include <cstddef>
+
+// The longest name of a directory entry, with its NUL, that the walks take.
+inline constexpr std::size_t name_buffer_size = 1024;
 
 // Option string for getopt: on every system, options end at the first
 // non-option argument, as POSIX and FreeBSD's getopt have it.
@@ -46,6 +55,14 @@ int platform_dir_flags();
 [[nodiscard]] bool platform_leads_out(int error);
 // The errno value that platform_leads_out takes for leading out.
 [[nodiscard]] int platform_leads_out_error();
+// Walks the directories of rel (all its names but the last) below dirfd,
+// one name at a time, never through a symbolic link nor up a "..", both
+// refused as leading out; when make is set, a missing directory is made
+// (mode 0755). The descriptor of the last directory (dirfd itself when rel
+// has one name: close only another), and its last name in *last; -1 with
+// errno set.
+[[nodiscard]] int platform_walk_parent(
+    int dirfd, const char *rel, bool make, const char **last);
 #ifndef __FreeBSD__
 // The same for kernels without openat2: stricter, as it refuses every
 // symbolic link on the way, the last name's included (as leading out, or
@@ -62,6 +79,10 @@ int platform_dir_flags();
 // large buffer is aligned for transparent huge pages, so that filling it
 // takes a few page faults instead of one per 4 KiB. Null on failure.
 [[nodiscard]] void *platform_alloc_text(std::size_t size);
+
+// Allocates size zeroed bytes for a buffer or table that a run keeps;
+// freed with free(). Null with errno set on failure.
+[[nodiscard]] void *platform_alloc(std::size_t size);
 
 // Asks for the highest real-time scheduling priority for this process.
 // A refusal is ignored.

@@ -137,17 +137,42 @@ category_substitution(int code, char *pos, char *end, void *context)
 	}
 }
 
+// The buffers of the category pages, the page and its port names: a
+// category README nests inside the top-level one only, and never inside
+// another category's, so one of each serves the run.
+run_buffer category_out;
+run_buffer category_ports;
+
 } // namespace
+
+int
+ready_category_readme()
+{
+	return need_buffer(&category_out, category_readme_size,
+		   "category pages") != 0 ||
+		need_buffer(&category_ports, port_list_size, "category pages") !=
+		0
+	    ? -1
+	    : 0;
+}
+
+void
+release_category_readme()
+{
+	release_buffer(&category_out);
+	release_buffer(&category_ports);
+}
 
 int
 make_category_readme(const char *path, int kind, char *comment,
     std::size_t comment_size, int *unwritten)
 {
-	// Static: a category README nests inside the top-level one only, and
-	// never inside another category's.
-	static char out[category_readme_size];
-	static char ports[port_list_size];
-
+	if (ready_category_readme() != 0) {
+		++*unwritten;
+		return 1;
+	}
+	char *out = category_out.data;
+	char *ports = category_ports.data;
 	// A category that yields no comment shows none, never the comment of
 	// the category made before it.
 	comment[0] = '\0';
@@ -156,7 +181,7 @@ make_category_readme(const char *path, int kind, char *comment,
 	if (select_category(name, &cat.scan) != 0)
 		return 1;
 	if (read_category_makefile(path, comment, comment_size, ports,
-		sizeof ports, &cat.port_count) != 0)
+		port_list_size, &cat.port_count) != 0)
 		return 1;
 
 	if (state.quiet == 0)
@@ -164,8 +189,8 @@ make_category_readme(const char *path, int kind, char *comment,
 		    name, cat.port_count);
 
 	char *text_end = expand_template(state.category_template, out,
-	    out + sizeof out, category_substitution, &cat);
-	int result = finish_readme(path, out, text_end, sizeof out);
+	    out + category_readme_size, category_substitution, &cat);
+	int result = finish_readme(path, out, text_end, category_readme_size);
 	*unwritten += result;
 	return result;
 }

@@ -3,8 +3,9 @@
 //
 // Nothing here runs for a port template without them: the template is
 // examined once when it is loaded, and only a placeholder of dependencies
-// builds the package index, before the first page is made. Links are relative to the page, so a tree works opened from disk
-// and served below any URL path alike. The description is read beneath the
+// builds the package index, before the first page is made. Links are
+// relative to the page, so a tree works opened from disk and served below
+// any URL path alike. The description is read beneath the
 // top directory, as README.html is written, so that an INDEX line cannot
 // bring a file from outside the tree into a page.
 #include <fcntl.h>
@@ -20,6 +21,7 @@
 #include <span>
 
 #include "catalogue/catalogue.h"
+#include "io/io.h"
 #include "platform/platform.h"
 #include "readme/readme.h"
 #include "state/pathnames.h"
@@ -64,21 +66,14 @@ read_description(int fd, const char *path, char *text, std::size_t *length)
 	}
 	// The size fstat gave is read, no more: one read for a regular
 	// file, and a file that grows meanwhile still stays in its bound.
-	auto size = static_cast<std::size_t>(st.st_size);
-	std::size_t got = 0;
-	while (got < size) {
-		ssize_t n = read_at(
-		    fd, text + got, size - got, static_cast<off_t>(got));
-		if (n < 0) {
-			not_read(path, std::strerror(errno));
-			return false;
-		}
-		if (n == 0)
-			break;
-		got += static_cast<std::size_t>(n);
+	ssize_t got =
+	    read_full(fd, text, static_cast<std::size_t>(st.st_size), 0);
+	if (got < 0) {
+		not_read(path, std::strerror(errno));
+		return false;
 	}
 	text[got] = '\0';
-	*length = got;
+	*length = static_cast<std::size_t>(got);
 	return true;
 }
 

@@ -24,91 +24,6 @@ constexpr std::array<std::string_view, 3> schemes = {
     "http://", "https://", "ftp://"};
 constexpr std::string_view www_prefix = "WWW:";
 
-// Bytes that escape_text copies as they are: printable ASCII other than the
-// four it escapes, tab and newline.
-constexpr std::array<bool, 256> plain_bytes = [] {
-	std::array<bool, 256> plain{};
-	for (int c = 0x20; c < 0x7F; c++)
-		plain[static_cast<std::size_t>(c)] = true;
-	for (char c : {'&', '<', '>', '"'})
-		plain[static_cast<unsigned char>(c)] = false;
-	plain['\t'] = plain['\n'] = true;
-	return plain;
-}();
-
-// Whether the eight bytes at text are all printable ASCII other than the
-// four that escape_text escapes and DEL: tested a word at a time, since
-// descriptions are mostly such text.
-bool
-eight_plain(const char *text)
-{
-	constexpr std::uint64_t ones = 0x0101010101010101ULL;
-	constexpr std::uint64_t highs = 0x8080808080808080ULL;
-	std::uint64_t x;
-	std::memcpy(&x, text, 8);
-	auto zero_byte = [&](std::uint64_t v) { return (v - ones) & ~v & highs; };
-	auto has = [&](unsigned char b) { return zero_byte(x ^ (ones * b)); };
-	// With no high bit set, a byte below 0x20 shows as it does for a
-	// zero byte.
-	return (x & highs) == 0 && ((x - ones * 0x20) & ~x & highs) == 0 &&
-	    has('&') == 0 && has('<') == 0 && has('>') == 0 &&
-	    has('"') == 0 && has(0x7F) == 0;
-}
-
-// The length of the valid UTF-8 sequence at text[i], with its code point in
-// *cp, or 0 when the bytes there are no valid sequence.
-std::size_t
-utf8_at(std::string_view text, std::size_t i, char32_t *cp)
-{
-	auto byte = [&](std::size_t k) -> unsigned {
-		return i + k < text.size()
-		    ? static_cast<unsigned char>(text[i + k])
-		    : 0;
-	};
-	unsigned first = byte(0);
-	std::size_t length;
-	char32_t least;
-	if (first < 0x80) {
-		*cp = first;
-		return 1;
-	} else if (first >= 0xC2 && first <= 0xDF) {
-		length = 2;
-		least = 0x80;
-		*cp = first & 0x1F;
-	} else if (first >= 0xE0 && first <= 0xEF) {
-		length = 3;
-		least = 0x800;
-		*cp = first & 0x0F;
-	} else if (first >= 0xF0 && first <= 0xF4) {
-		length = 4;
-		least = 0x10000;
-		*cp = first & 0x07;
-	} else {
-		return 0;
-	}
-	for (std::size_t k = 1; k < length; k++) {
-		unsigned next = byte(k);
-		if ((next & 0xC0) != 0x80)
-			return 0;
-		*cp = (*cp << 6) | (next & 0x3F);
-	}
-	if (*cp < least || *cp > 0x10FFFF || (*cp >= 0xD800 && *cp <= 0xDFFF))
-		return 0;
-	return length;
-}
-
-// Whether HTML allows code point cp in a page's text: no controls but tab
-// and newline, no noncharacters.
-bool
-allowed(char32_t cp)
-{
-	if (cp < 0x20)
-		return cp == '\t' || cp == '\n';
-	if (cp >= 0x7F && cp <= 0x9F)
-		return false;
-	return !(cp >= 0xFDD0 && cp <= 0xFDEF) && (cp & 0xFFFE) != 0xFFFE;
-}
-
 // A set of bytes as a table, so that a byte is looked up, not searched for,
 // on every byte of a description. The NUL is in no set.
 using byte_set = std::array<bool, 256>;
@@ -168,10 +83,6 @@ next_line(std::string_view text, std::size_t *at, std::string_view *line)
 	return true;
 }
 
-// The length of the address that begins text, or 0 when none does. It ends
-// at a blank, a control, '<', '>' or '"', and punctuation that ends a
-// sentence is not part of it: a ')' only when the address opens fewer
-// parentheses than it closes.
 // Whether an address may begin at line[i]: every scheme begins with "ht" or
 // "ft", which spares the schemes' comparison at most letters.
 bool
@@ -181,6 +92,10 @@ may_begin_address(std::string_view line, std::size_t i)
 	    line[i + 1] == 't';
 }
 
+// The length of the address that begins text, or 0 when none does. It ends
+// at a blank, a control, '<', '>' or '"', and punctuation that ends a
+// sentence is not part of it: a ')' only when the address opens fewer
+// parentheses than it closes.
 std::size_t
 link_length(std::string_view text)
 {
@@ -313,9 +228,6 @@ has_columns(std::string_view line)
 	}
 }
 
-// Whether a line is drawn rather than written: box-drawing characters, a run
-// of three or more of |+-=_*#/\~^<>, or at least four ASCII punctuation
-// marks making up half of its visible characters. Addresses are skipped.
 // What has_art asks of each byte, looked up once: whether it draws, is
 // ASCII punctuation, is visible (read as UTF-8, or as ISO-8859-1), or may
 // begin an address or a box-drawing character and needs a closer look.
@@ -374,6 +286,9 @@ constexpr std::array<std::uint64_t, 256> art_weights_utf8 =
 constexpr std::array<std::uint64_t, 256> art_weights_latin1 =
     art_weights_of(visible_latin1_bit);
 
+// Whether a line is drawn rather than written: box-drawing characters, a run
+// of three or more of |+-=_*#/\~^<>, or at least four ASCII punctuation
+// marks making up half of its visible characters. Addresses are skipped.
 bool
 has_art(std::string_view line, bool latin1)
 {
@@ -569,89 +484,6 @@ render_body(char *pos, char *end, std::string_view body, bool latin1)
 }
 
 } // namespace
-
-bool
-valid_utf8(std::string_view text)
-{
-	for (std::size_t i = 0; i < text.size();) {
-		// Descriptions are mostly ASCII: eight bytes at a time while
-		// none has its high bit set.
-		std::uint64_t eight;
-		if (i + 8 <= text.size() &&
-		    (std::memcpy(&eight, text.data() + i, 8),
-			(eight & 0x8080808080808080ULL) == 0)) {
-			i += 8;
-			continue;
-		}
-		if (static_cast<unsigned char>(text[i]) < 0x80) {
-			i++;
-			continue;
-		}
-		char32_t cp;
-		std::size_t n = utf8_at(text, i, &cp);
-		if (n == 0)
-			return false;
-		i += n;
-	}
-	return true;
-}
-
-char *
-escape_text(char *pos, char *end, std::string_view text, bool latin1)
-{
-	std::size_t done = 0, i = 0;
-	while (i < text.size()) {
-		if (i + 8 <= text.size() && eight_plain(text.data() + i)) {
-			i += 8;
-			continue;
-		}
-		unsigned char c = static_cast<unsigned char>(text[i]);
-		if (plain_bytes[c]) {
-			i++;
-			continue;
-		}
-		std::string_view with; // empty: the character is dropped
-		std::size_t length = 1;
-		char pair[2];
-		if (c < 0x80) {
-			switch (c) {
-			case '&':
-				with = "&amp;";
-				break;
-			case '<':
-				with = "&lt;";
-				break;
-			case '>':
-				with = "&gt;";
-				break;
-			case '"':
-				with = "&quot;";
-				break;
-			}
-		} else if (latin1) {
-			if (c >= 0xA0) {
-				pair[0] = static_cast<char>(0xC0 | (c >> 6));
-				pair[1] = static_cast<char>(0x80 | (c & 0x3F));
-				with = std::string_view(pair, sizeof pair);
-			}
-		} else {
-			char32_t cp;
-			length = utf8_at(text, i, &cp);
-			if (length == 0) {
-				length = 1;
-				with = "\xEF\xBF\xBD";
-			} else if (allowed(cp)) {
-				i += length;
-				continue;
-			}
-		}
-		pos = append(pos, end, text.substr(done, i - done));
-		pos = append(pos, end, with);
-		i += length;
-		done = i;
-	}
-	return append(pos, end, text.substr(done));
-}
 
 std::string_view
 description_website(std::string_view text)

@@ -4,6 +4,8 @@
 
 #include <string_view>
 
+#include "text/text.h"
+
 // Renders text, the bytes of a port's description file, as HTML for reading:
 // <p> paragraphs whose lines the browser reflows, <pre> blocks for what must
 // keep its shape (indented lines, aligned columns, art), http, https and ftp
@@ -20,16 +22,3 @@
 // The address that render_description gives as the web site, without
 // rendering the text.
 [[nodiscard]] std::string_view description_website(std::string_view text);
-
-// True when text is valid UTF-8; otherwise extension texts read it as
-// ISO-8859-1.
-[[nodiscard]] bool valid_utf8(std::string_view text);
-
-// Appends text HTML-escaped (&, <, >, and " so it may stand in an attribute),
-// as UTF-8: when latin1, every byte >= 0x80 becomes its two-byte UTF-8 form.
-// Characters that HTML does not allow in a page are dropped: controls other
-// than tab and newline (so NUL and the CR of a CRLF line end too) and
-// noncharacters; when not latin1, a byte that begins no valid UTF-8 sequence
-// becomes U+FFFD. Null when it does not fit (or pos was null).
-[[nodiscard]] char *escape_text(
-    char *pos, char *end, std::string_view text, bool latin1);

@@ -18,23 +18,14 @@
 
 namespace {
 
-struct port_context {
-	const index_record *port;
-	const char *relative; // the port path below the top, "www/foo"
-	int depth;	      // its number of directories, 2 there
-	// The description file, read on first need, once per page.
-	bool description_read;
-	std::string_view description;
-};
-
 std::string_view
-description_of(port_context *ctx)
+description_of(port_page &page)
 {
-	if (!ctx->description_read) {
-		ctx->description = read_port_description(*ctx->port);
-		ctx->description_read = true;
+	if (!page.description_read) {
+		page.description = read_port_description(*page.port);
+		page.description_read = true;
 	}
-	return ctx->description;
+	return page.description;
 }
 
 constexpr std::string_view build_sentence =
@@ -42,7 +33,7 @@ constexpr std::string_view build_sentence =
 constexpr std::string_view run_sentence =
     "This port requires the following ports to run:<br><br>";
 
-// Field k between before and after, or nothing at all when it is empty.
+// A field between before and after, or nothing at all when it is empty.
 char *
 append_field(char *pos, char *end, std::string_view field, tree_text what,
     std::string_view before, std::string_view after = {})
@@ -55,97 +46,39 @@ append_field(char *pos, char *end, std::string_view field, tree_text what,
 }
 
 char *
+list(char *pos, char *end, port_page &page, placeholder code)
+{
+	return append_depends_list(pos, end, *page.port,
+	    static_cast<std::size_t>(code - ph_build_depends_list), page.depth);
+}
+
+// The buffer of the port pages: port READMEs never nest inside one
+// another, so one serves every port page of the run.
+run_buffer port_out;
+
+// The room of a port page: a template without extensions has the classic
+// room only.
+std::size_t
+port_page_room()
+{
+	return (state.port_template_uses & extension_placeholders) != 0
+	    ? port_readme_extended_size
+	    : port_readme_size;
+}
+
+char *
 port_substitution(int code, char *pos, char *end, void *context)
 {
-	auto *ctx = static_cast<port_context *>(context);
-	const index_record &port = *ctx->port;
-	switch (code) {
-	case ph_pkg:
-		return insert(
-		    pos, end, tree_text::package, port[index_field::package]);
-	case ph_port:
-		return insert(pos, end, tree_text::port_path, ctx->relative);
-	case ph_comment:
-		return insert(pos, end, tree_text::port_comment,
-		    port[index_field::comment]);
-	case ph_descr: {
-		std::string_view descr = port[index_field::descr];
-		if (descr.starts_with(path_index_ports))
-			descr.remove_prefix(path_index_ports.size());
-		pos = insert(pos, end, tree_text::top_dir, state.top_dir);
-		return insert(pos, end, tree_text::descr_path, descr);
-	}
-	case ph_email:
-		return insert(pos, end, tree_text::maintainer,
-		    port[index_field::maintainer]);
-	case ph_build_depends:
-		return append_field(pos, end, port[index_field::build_depends],
-		    tree_text::depends_field, build_sentence);
-	case ph_run_depends:
-		return append_field(pos, end, port[index_field::run_depends],
-		    tree_text::depends_field, run_sentence);
-	case ph_website:
-		return append_field(pos, end, port[index_field::website],
-		    tree_text::website, " or <a href=\"",
-		    "\">visit the website</a>");
-	case ph_top:
-		return insert(pos, end, tree_text::top_dir, state.top_dir);
-	case ph_descr_text: {
-		// Up to a NUL, as this placeholder has always read the file.
-		std::string_view text = description_of(ctx);
-		return insert(pos, end, tree_text::description,
-		    text.substr(0, text.find('\0')));
-	}
-	case ph_build_depends_links:
-		return append_depends_links(pos, end, port,
-		    index_field::build_depends, build_sentence, ctx->depth);
-	case ph_run_depends_links:
-		return append_depends_links(pos, end, port,
-		    index_field::run_depends, run_sentence, ctx->depth);
-	case ph_required_by:
-		return append_required_by(pos, end, port, ctx->depth);
-	case ph_pkgname:
-		return insert(pos, end, tree_text::port_text,
-		    package_base(port[index_field::package]));
-	case ph_pkgversion:
-		return insert(pos, end, tree_text::port_text,
-		    package_version(port[index_field::package]));
-	case ph_origin:
-		return insert(
-		    pos, end, tree_text::port_text, port_origin(port));
-	case ph_comment_text:
-		return insert(pos, end, tree_text::port_text,
-		    port[index_field::comment]);
-	case ph_descr_html:
-		return render_description(
-		    pos, end, description_of(ctx), nullptr);
-	case ph_website_link: {
-		std::string_view address = port[index_field::website];
-		if (address.empty())
-			address = description_website(description_of(ctx));
-		return append_website_link(pos, end, address);
-	}
-	case ph_also_listed:
-		return append_also_listed(pos, end, port, ctx->depth);
-	case ph_build_depends_list:
-	case ph_run_depends_list:
-	case ph_extract_depends_list:
-	case ph_patch_depends_list:
-	case ph_fetch_depends_list:
-	case ph_required_by_list:
-		return append_depends_list(pos, end, port,
-		    static_cast<std::size_t>(code - ph_build_depends_list),
-		    ctx->depth);
-	default:
-		return pos; // %%PREFIX%%, %%CATEGORY%%, %%SUBDIR%%
-	}
+	port_fill fill = placeholder_table[static_cast<std::size_t>(code)].port;
+	return fill != nullptr ? fill(pos, end, *static_cast<port_page *>(context))
+			       : pos;
 }
 
 // A page whose lists the fixed buffer cannot hold (the dependents of a core
 // port on a large tree) is made again in a buffer that doubles until the
 // page fits, and freed once written. 0, or 1 after the report.
 int
-make_large_page(const char *path, port_context *ctx)
+make_large_page(const char *path, port_page *ctx)
 {
 	for (std::size_t size = 2 * port_readme_extended_size;
 	     size <= large_page_max; size *= 2) {
@@ -171,14 +104,30 @@ make_large_page(const char *path, port_context *ctx)
 } // namespace
 
 int
+ready_port_readme()
+{
+	if (need_buffer(&port_out, port_page_room(), "port pages") != 0)
+		return -1;
+	return (state.port_template_uses & list_placeholders) != 0
+	    ? ready_lists()
+	    : 0;
+}
+
+void
+release_port_readme()
+{
+	release_buffer(&port_out);
+}
+
+int
 make_port_readme(
     const char *path, int kind, const index_record &port, int *unwritten)
 {
-	// Static: port READMEs never nest inside one another. A template
-	// without extensions has the classic room only.
-	static char out[port_readme_extended_size];
-
-	port_context ctx = {
+	if (ready_port_readme() != 0) {
+		++*unwritten;
+		return 1;
+	}
+	port_page ctx = {
 	    &port, skip_prefix(path, state.top_dir_slash), 1, false, {}};
 	for (const char *c = ctx.relative; *c != '\0'; c++)
 		ctx.depth += *c == '/';
@@ -186,10 +135,8 @@ make_port_readme(
 	if (state.verbosity > 2 || (kind == kind_port && state.quiet == 0))
 		std::printf("Making README.html for port %s\n", ctx.relative);
 
-	std::size_t size =
-	    state.port_template_uses >= placeholder_bit(ph_descr_text)
-	    ? sizeof out
-	    : port_readme_size;
+	std::size_t size = port_page_room();
+	char *out = port_out.data;
 	char *text_end = expand_template(
 	    state.port_template, out, out + size, port_substitution, &ctx);
 	int result;
@@ -201,3 +148,184 @@ make_port_readme(
 	*unwritten += result;
 	return result;
 }
+
+namespace fills {
+
+char *
+pkg(char *pos, char *end, port_page &page)
+{
+	return insert(pos, end, tree_text::package,
+	    (*page.port)[index_field::package]);
+}
+
+char *
+port(char *pos, char *end, port_page &page)
+{
+	return insert(pos, end, tree_text::port_path, page.relative);
+}
+
+char *
+comment(char *pos, char *end, port_page &page)
+{
+	return insert(pos, end, tree_text::port_comment,
+	    (*page.port)[index_field::comment]);
+}
+
+char *
+descr(char *pos, char *end, port_page &page)
+{
+	std::string_view descr = (*page.port)[index_field::descr];
+	if (descr.starts_with(path_index_ports))
+		descr.remove_prefix(path_index_ports.size());
+	pos = insert(pos, end, tree_text::top_dir, state.top_dir);
+	return insert(pos, end, tree_text::descr_path, descr);
+}
+
+char *
+email(char *pos, char *end, port_page &page)
+{
+	return insert(pos, end, tree_text::maintainer,
+	    (*page.port)[index_field::maintainer]);
+}
+
+char *
+build_depends(char *pos, char *end, port_page &page)
+{
+	return append_field(pos, end, (*page.port)[index_field::build_depends],
+	    tree_text::depends_field, build_sentence);
+}
+
+char *
+run_depends(char *pos, char *end, port_page &page)
+{
+	return append_field(pos, end, (*page.port)[index_field::run_depends],
+	    tree_text::depends_field, run_sentence);
+}
+
+char *
+website(char *pos, char *end, port_page &page)
+{
+	return append_field(pos, end, (*page.port)[index_field::website],
+	    tree_text::website, " or <a href=\"", "\">visit the website</a>");
+}
+
+char *
+top(char *pos, char *end, port_page &)
+{
+	return insert(pos, end, tree_text::top_dir, state.top_dir);
+}
+
+char *
+descr_text(char *pos, char *end, port_page &page)
+{
+	// Up to a NUL, as this placeholder has always read the file.
+	std::string_view text = description_of(page);
+	return insert(pos, end, tree_text::description,
+	    text.substr(0, text.find('\0')));
+}
+
+char *
+build_depends_links(char *pos, char *end, port_page &page)
+{
+	return append_depends_links(pos, end, *page.port,
+	    index_field::build_depends, build_sentence, page.depth);
+}
+
+char *
+run_depends_links(char *pos, char *end, port_page &page)
+{
+	return append_depends_links(pos, end, *page.port,
+	    index_field::run_depends, run_sentence, page.depth);
+}
+
+char *
+required_by(char *pos, char *end, port_page &page)
+{
+	return append_required_by(pos, end, *page.port, page.depth);
+}
+
+char *
+pkgname(char *pos, char *end, port_page &page)
+{
+	return insert(pos, end, tree_text::port_text,
+	    package_base((*page.port)[index_field::package]));
+}
+
+char *
+pkgversion(char *pos, char *end, port_page &page)
+{
+	return insert(pos, end, tree_text::port_text,
+	    package_version((*page.port)[index_field::package]));
+}
+
+char *
+origin(char *pos, char *end, port_page &page)
+{
+	return insert(pos, end, tree_text::port_text, port_origin(*page.port));
+}
+
+char *
+comment_text(char *pos, char *end, port_page &page)
+{
+	return insert(pos, end, tree_text::port_text,
+	    (*page.port)[index_field::comment]);
+}
+
+char *
+descr_html(char *pos, char *end, port_page &page)
+{
+	return render_description(pos, end, description_of(page), nullptr);
+}
+
+char *
+website_link(char *pos, char *end, port_page &page)
+{
+	std::string_view address = (*page.port)[index_field::website];
+	if (address.empty())
+		address = description_website(description_of(page));
+	return append_website_link(pos, end, address);
+}
+
+char *
+also_listed(char *pos, char *end, port_page &page)
+{
+	return append_also_listed(pos, end, *page.port, page.depth);
+}
+
+char *
+build_depends_list(char *pos, char *end, port_page &page)
+{
+	return list(pos, end, page, ph_build_depends_list);
+}
+
+char *
+run_depends_list(char *pos, char *end, port_page &page)
+{
+	return list(pos, end, page, ph_run_depends_list);
+}
+
+char *
+extract_depends_list(char *pos, char *end, port_page &page)
+{
+	return list(pos, end, page, ph_extract_depends_list);
+}
+
+char *
+patch_depends_list(char *pos, char *end, port_page &page)
+{
+	return list(pos, end, page, ph_patch_depends_list);
+}
+
+char *
+fetch_depends_list(char *pos, char *end, port_page &page)
+{
+	return list(pos, end, page, ph_fetch_depends_list);
+}
+
+char *
+required_by_list(char *pos, char *end, port_page &page)
+{
+	return list(pos, end, page, ph_required_by_list);
+}
+
+} // namespace fills

@@ -1,4 +1,5 @@
-// README generation: templates, placeholders, output, and the builders.
+// README generation: the placeholders, templates and their expansion, and
+// the builders.
 #pragma once
 
 #include <array>
@@ -8,107 +9,14 @@
 
 #include "catalogue/catalogue.h"
 #include "state/state.h"
+#include "readme/placeholders.h"
+#include "text/text.h"
 
-// The first twelve are the classic set. From %%DESCR_TEXT%% on they are
-// extensions: the port README fills all of them but %%SEARCH_INDEX%%, which
-// only the top-level README fills. A template without them is expanded as
-// if they did not exist.
-inline constexpr std::array<std::string_view, 30> placeholders = {
-    "%%PKG%%",			// 0
-    "%%PORT%%",			// 1
-    "%%PREFIX%%",		// 2
-    "%%COMMENT%%",		// 3
-    "%%DESCR%%",		// 4
-    "%%EMAIL%%",		// 5
-    "%%CATEGORY%%",		// 6
-    "%%BUILD_DEPENDS%%",	// 7
-    "%%RUN_DEPENDS%%",		// 8
-    "%%WEBSITE%%",		// 9
-    "%%TOP%%",			// 10
-    "%%SUBDIR%%",		// 11
-    "%%DESCR_TEXT%%",		// 12
-    "%%BUILD_DEPENDS_LINKS%%",	// 13
-    "%%RUN_DEPENDS_LINKS%%",	// 14
-    "%%REQUIRED_BY%%",		// 15
-    "%%PKGNAME%%",		// 16
-    "%%PKGVERSION%%",		// 17
-    "%%ORIGIN%%",		// 18
-    "%%COMMENT_TEXT%%",		// 19
-    "%%DESCR_HTML%%",		// 20
-    "%%WEBSITE_LINK%%",		// 21
-    "%%ALSO_LISTED%%",		// 22
-    "%%BUILD_DEPENDS_LIST%%",	// 23
-    "%%RUN_DEPENDS_LIST%%",	// 24
-    "%%EXTRACT_DEPENDS_LIST%%", // 25
-    "%%PATCH_DEPENDS_LIST%%",	// 26
-    "%%FETCH_DEPENDS_LIST%%",	// 27
-    "%%REQUIRED_BY_LIST%%",	// 28
-    "%%SEARCH_INDEX%%",		// 29
-};
-static_assert(std::size(placeholders) == 30);
-
-// A template is matched against every placeholder's whole text, which is
-// only unambiguous while none is the beginning of another
-// ("%%BUILD_DEPENDS%%" and "%%BUILD_DEPENDS_LINKS%%" part at the '%').
-constexpr bool
-placeholders_prefix_free()
-{
-	for (std::string_view a : placeholders) {
-		for (std::string_view b : placeholders) {
-			if (a != b && b.starts_with(a))
-				return false;
-		}
-	}
-	return true;
-}
-static_assert(placeholders_prefix_free());
-
-enum placeholder : int {
-	ph_pkg = 0,
-	ph_port,
-	ph_prefix,
-	ph_comment,
-	ph_descr,
-	ph_email,
-	ph_category,
-	ph_build_depends,
-	ph_run_depends,
-	ph_website,
-	ph_top,
-	ph_subdir,
-	ph_descr_text, // the first extension
-	ph_build_depends_links,
-	ph_run_depends_links,
-	ph_required_by,
-	ph_pkgname,
-	ph_pkgversion,
-	ph_origin,
-	ph_comment_text,
-	ph_descr_html,
-	ph_website_link,
-	ph_also_listed,
-	ph_build_depends_list, // the lists, in the order of list_fields
-	ph_run_depends_list,
-	ph_extract_depends_list,
-	ph_patch_depends_list,
-	ph_fetch_depends_list,
-	ph_required_by_list,
-	ph_search_index,
-};
-static_assert(placeholders[kind_port] == "%%PORT%%");
-static_assert(placeholders[kind_category] == "%%CATEGORY%%");
-static_assert(placeholders[kind_top] == "%%TOP%%");
-static_assert(placeholders[ph_subdir] == "%%SUBDIR%%");
-static_assert(placeholders[ph_descr_text] == "%%DESCR_TEXT%%");
-static_assert(placeholders[ph_required_by] == "%%REQUIRED_BY%%");
-static_assert(placeholders[ph_build_depends_list] == "%%BUILD_DEPENDS_LIST%%");
-static_assert(placeholders[ph_required_by_list] == "%%REQUIRED_BY_LIST%%");
-static_assert(placeholders[ph_search_index] == "%%SEARCH_INDEX%%");
-
-// Output buffers of the builders. Static: the three nest (top, category,
-// port) and never re-enter, and static storage is touched only as far as a
-// README fills it. The busiest category of a real tree lists over 7,000
-// ports, close to a megabyte of link lines.
+// Output buffers of the builders. The three nest (top, category, port) and
+// never re-enter, so one of each serves a run: each builder's module
+// allocates its own when a run first needs it, before the first page, and
+// only as far as a README fills it is it touched. The busiest category of
+// a real tree lists over 7,000 ports, close to a megabyte of link lines.
 inline constexpr std::size_t port_readme_size = 256 * 1024;
 // A port template that uses an extension gets more room: the most required
 // package of a real tree has over 20,000 dependents, some 80 bytes of link
@@ -121,7 +29,7 @@ inline constexpr std::size_t category_readme_size = 8 * 1024 * 1024;
 inline constexpr std::size_t top_readme_size = 64 * 1024;
 inline constexpr std::size_t port_list_size = 1024 * 1024;
 
-// The code (0 to 16) of the placeholder that begins at text, or -1.
+// The code of the placeholder that begins at text, or -1.
 [[nodiscard]] int placeholder_code(const char *text);
 
 // A builder's substitution: appends the text of code at pos (bounded by end)
@@ -137,90 +45,6 @@ using substitution_fn = char *(*)(int code, char *pos, char *end,
 [[nodiscard]] char *expand_template(const char *tmpl, char *out, char *end,
     substitution_fn substitute, void *context);
 
-// Appends text with &, < and > escaped for HTML. Null when it does not fit.
-[[nodiscard]] char *html_escape(char *pos, char *end, std::string_view text);
-
-// What a page takes from the tree, and how each goes in. Texts of the
-// classic placeholders go in as the tree holds them, but for a port's
-// comment; every text an extension shows is escaped, and those of the
-// later extensions are also made UTF-8; a port directory or a category
-// stands in a link only when no byte of it could end or change the link.
-enum class tree_text : int {
-	package,	  // %%PKG%%, a port's link text on a category page
-	port_path,	  // %%PORT%%
-	port_comment,	  // %%COMMENT%% of a port, and on a category page
-	descr_path,	  // %%DESCR%%
-	maintainer,	  // %%EMAIL%%
-	depends_field,	  // %%BUILD_DEPENDS%%, %%RUN_DEPENDS%%
-	website,	  // %%WEBSITE%%
-	top_dir,	  // %%TOP%%
-	category_path,	  // %%CATEGORY%%
-	category_comment, // %%COMMENT%% of a category, and on the top page
-	directory_name,	  // the link of a %%SUBDIR%% line, a category's text
-	description,	  // %%DESCR_TEXT%%
-	link_name,	  // a dependency's link text
-	link_directory,	  // a dependency's page, in its link
-	port_text,	  // %%PKGNAME%%, %%PKGVERSION%%, %%ORIGIN%%,
-			  // %%COMMENT_TEXT%%, the names and origins of lists
-	address,	  // a web site, in a link and as its text
-	category_link,	  // another category of the port, in its link
-};
-enum class insertion : unsigned char {
-	as_is,	 // the bytes as the tree holds them
-	escaped, // &, < and > escaped
-	text,	 // &, <, > and " escaped; read as ISO-8859-1 when it is not
-		 // valid UTF-8, and written as UTF-8
-	link,	 // as is, where link_safe holds; never otherwise
-};
-inline constexpr std::array<insertion, 17> insertion_of = {
-    insertion::as_is,	// package
-    insertion::as_is,	// port_path
-    insertion::escaped, // port_comment
-    insertion::as_is,	// descr_path
-    insertion::as_is,	// maintainer
-    insertion::as_is,	// depends_field
-    insertion::as_is,	// website
-    insertion::as_is,	// top_dir
-    insertion::as_is,	// category_path
-    insertion::as_is,	// category_comment
-    insertion::as_is,	// directory_name
-    insertion::escaped, // description
-    insertion::escaped, // link_name
-    insertion::link,	// link_directory
-    insertion::text,	// port_text
-    insertion::text,	// address
-    insertion::link,	// category_link
-};
-static_assert(insertion_of.size() ==
-    static_cast<std::size_t>(tree_text::category_link) + 1);
-
-// True when text may stand in a link as it is: no blank or control, and
-// nothing that a URL or an HTML attribute would take for something else.
-[[nodiscard]] bool link_safe(std::string_view text);
-
-// Appends text as the table says what goes in. A link text that is not
-// link_safe appends nothing; callers check link_safe first. Null when it
-// does not fit.
-[[nodiscard]] char *insert(
-    char *pos, char *end, tree_text what, std::string_view text);
-
-// True when the file open on fd holds exactly the length bytes of text (its
-// size is known to be length). A read that fails counts as a difference:
-// the page is then written, which is never wrong.
-[[nodiscard]] bool file_holds(int fd, const char *text, std::size_t length);
-
-// Writes length bytes of text as dir/README.html, unless it holds them
-// already; refuses what is not a regular file of its own. 0, or 1 after the
-// report.
-// Writes length bytes of text as dir/name, unless it holds them already;
-// refuses what is not a regular file of its own. 0, or 1 after the report.
-[[nodiscard]] int write_file(const char *dir, std::string_view name,
-    const char *text, std::size_t length);
-
-// write_file of dir/README.html.
-[[nodiscard]] int write_readme(
-    const char *dir, const char *text, std::size_t length);
-
 // Writes a finished builder's text, or reports that it did not fit (text_end
 // null). 0, or 1 after the report.
 [[nodiscard]] int finish_readme(const char *dir, const char *out,
@@ -232,36 +56,8 @@ static_assert(insertion_of.size() ==
 // that the request set out to write and could not (see the builders).
 [[nodiscard]] int make_readme(const char *path, int kind, int *unwritten);
 
-// A bit per placeholder code that a template holds.
-using placeholder_set = std::uint64_t;
-static_assert(placeholders.size() <= 64);
+// The placeholders that a template holds.
 [[nodiscard]] placeholder_set placeholders_used(const char *tmpl);
-[[nodiscard]] constexpr placeholder_set
-placeholder_bit(int code)
-{
-	return placeholder_set{1} << code;
-}
-// The placeholders whose pages need the package index: those that link to
-// other ports, and those that list them.
-inline constexpr placeholder_set link_placeholders =
-    placeholder_bit(ph_build_depends_links) |
-    placeholder_bit(ph_run_depends_links) | placeholder_bit(ph_required_by);
-inline constexpr placeholder_set list_placeholders =
-    placeholder_bit(ph_build_depends_list) |
-    placeholder_bit(ph_run_depends_list) |
-    placeholder_bit(ph_extract_depends_list) |
-    placeholder_bit(ph_patch_depends_list) |
-    placeholder_bit(ph_fetch_depends_list) |
-    placeholder_bit(ph_required_by_list);
-// The placeholders whose text has no bound but the tree's: a page that uses
-// them gets as much room as it needs.
-inline constexpr placeholder_set unbounded_placeholders =
-    placeholder_bit(ph_descr_html) | placeholder_bit(ph_build_depends_list) |
-    placeholder_bit(ph_run_depends_list) |
-    placeholder_bit(ph_extract_depends_list) |
-    placeholder_bit(ph_patch_depends_list) |
-    placeholder_bit(ph_fetch_depends_list) |
-    placeholder_bit(ph_required_by_list);
 
 // Port page extensions (depends.cc).
 
@@ -336,6 +132,25 @@ inline constexpr std::array<index_field, 5> list_fields = {
     index_field::fetch_depends};
 [[nodiscard]] char *append_depends_list(char *pos, char *end,
     const index_record &port, std::size_t kind, int depth);
+
+// The memory of the builders, allocated before the first page so that a
+// run without it writes none: the buffers of the port pages (and their
+// lists, when the port template has any), of the category pages and of the
+// top-level one. 0, or -1 after saying how much could not be had. The
+// builders call them too, for a caller that has not.
+[[nodiscard]] int ready_port_readme();
+[[nodiscard]] int ready_lists();
+[[nodiscard]] int ready_category_readme();
+[[nodiscard]] int ready_top_readme();
+// True once that memory could not be had: no request can be made then,
+// and so the whole run cannot.
+[[nodiscard]] bool builders_memory_failed();
+// Frees them all. Safe to run more than once.
+void release_readmes();
+void release_port_readme();
+void release_lists();
+void release_category_readme();
+void release_top_readme();
 
 // The builders. 0 when their own README.html was written, 1 after a report.
 // Each adds to *unwritten the README.html files, its own and those below,

@@ -14,9 +14,9 @@
 #include <cstring>
 
 #include "catalogue/catalogue.h"
-#include "readme/description.h"
 #include "readme/readme.h"
 #include "readme/search_index.h"
+#include "site/site.h"
 #include "state/state.h"
 
 namespace {
@@ -30,62 +30,6 @@ constexpr std::string_view head = "// The ports of this tree, for the search "
 				  "of README.html.\n"
 				  "window.quillmarkPorts={version:1,ports:[\n";
 constexpr std::string_view tail = "]};\n";
-
-// Whether byte c of a UTF-8 text is copied as it is.
-inline bool
-plain_byte(unsigned char c)
-{
-	return c >= 0x20 && c != '"' && c != '\\' && c != '<' && c != 0xE2;
-}
-
-char *
-append_hex_escape(char *pos, char *end, unsigned char c)
-{
-	static constexpr char digits[] = "0123456789ABCDEF";
-	char escape[4] = {'\\', 'x', digits[c >> 4], digits[c & 0xF]};
-	return append(pos, end, std::string_view(escape, sizeof escape));
-}
-
-// The text of a literal without its quotes.
-char *
-append_js_text(char *pos, char *end, std::string_view text)
-{
-	const auto *s = reinterpret_cast<const unsigned char *>(text.data());
-	std::size_t n = text.size();
-	bool latin1 = !valid_utf8(text);
-	std::size_t i = 0;
-	while (i < n) {
-		std::size_t run = i;
-		while (
-		    run < n && plain_byte(s[run]) && (s[run] < 0x80 || !latin1))
-			run++;
-		pos = append(pos, end, text.substr(i, run - i));
-		if (run == n)
-			break;
-		unsigned char c = s[run];
-		i = run + 1;
-		if (c == '"') {
-			pos = append(pos, end, "\\\"");
-		} else if (c == '\\') {
-			pos = append(pos, end, "\\\\");
-		} else if (c < 0x80) {
-			pos = append_hex_escape(pos, end, c); // '<', controls
-		} else if (latin1) {
-			char utf8[2] = {static_cast<char>(0xC0 | (c >> 6)),
-			    static_cast<char>(0x80 | (c & 0x3F))};
-			pos = append(pos, end, std::string_view(utf8, 2));
-		} else if (i + 1 < n && s[i] == 0x80 &&
-		    (s[i + 1] == 0xA8 || s[i + 1] == 0xA9)) {
-			// U+2028 and U+2029 end a line in older JavaScript.
-			pos = append(
-			    pos, end, s[i + 1] == 0xA8 ? "\\u2028" : "\\u2029");
-			i += 2;
-		} else {
-			pos = append(pos, end, text.substr(run, 1));
-		}
-	}
-	return pos;
-}
 
 // The origin's two names from the port's directory.
 void
@@ -133,14 +77,6 @@ append_entries(char *pos, char *end, std::size_t *bound)
 }
 
 } // namespace
-
-char *
-append_js_string(char *pos, char *end, std::string_view text)
-{
-	pos = append(pos, end, "\"");
-	pos = append_js_text(pos, end, text);
-	return append(pos, end, "\"");
-}
 
 char *
 append_search_head(char *pos, char *end)

@@ -9,14 +9,6 @@
 // top-level README.html.
 inline constexpr std::string_view search_index_name = "ports-index.js";
 
-// Appends text as a double-quoted JavaScript string literal that is valid
-// UTF-8 whatever its bytes: quotes, backslashes, control characters, '<'
-// and the line separators U+2028 and U+2029 are escaped, and a text that is
-// not valid UTF-8 is read as ISO-8859-1 throughout. Null when it does not
-// fit or pos was null.
-[[nodiscard]] char *append_js_string(
-    char *pos, char *end, std::string_view text);
-
 // The file is its head, one entry per port and its tail:
 //
 //	window.quillmarkPorts={version:1,ports:[

@@ -12,8 +12,8 @@
 #include <cstring>
 
 #include "catalogue/catalogue.h"
-#include "readme/description.h"
 #include "readme/readme.h"
+#include "site/site.h"
 #include "state/state.h"
 
 // For each byte, the placeholders whose third byte it is.
@@ -71,67 +71,6 @@ expand_template(const char *tmpl, char *out, char *end,
 			    placeholders[static_cast<std::size_t>(code)].size();
 		}
 	}
-}
-
-char *
-html_escape(char *pos, char *end, std::string_view text)
-{
-	for (;;) {
-		std::size_t run =
-		    std::min(text.find_first_of("&<>"), text.size());
-		pos = append(pos, end, text.substr(0, run));
-		if (run == text.size())
-			return pos;
-		switch (text[run]) {
-		case '&':
-			pos = append(pos, end, "&amp;");
-			break;
-		case '<':
-			pos = append(pos, end, "&lt;");
-			break;
-		default:
-			pos = append(pos, end, "&gt;");
-			break;
-		}
-		text.remove_prefix(run + 1);
-	}
-}
-
-// Bytes that no port directory in a link may hold: blanks and controls, and
-// what a URL or an HTML attribute would take for something else.
-static constexpr std::array<bool, 256> unsafe_in_link = [] {
-	std::array<bool, 256> table{};
-	for (int c = 0; c < 256; c++)
-		table[static_cast<std::size_t>(c)] = c <= ' ' || c == 0x7f ||
-		    c == '"' || c == '\'' || c == '<' || c == '>' || c == '&' ||
-		    c == '%' || c == '?' || c == '#' || c == '\\';
-	return table;
-}();
-
-bool
-link_safe(std::string_view text)
-{
-	for (char c : text) {
-		if (unsafe_in_link[static_cast<unsigned char>(c)])
-			return false;
-	}
-	return true;
-}
-
-char *
-insert(char *pos, char *end, tree_text what, std::string_view text)
-{
-	switch (insertion_of[static_cast<std::size_t>(what)]) {
-	case insertion::as_is:
-		return append(pos, end, text);
-	case insertion::escaped:
-		return html_escape(pos, end, text);
-	case insertion::text:
-		return escape_text(pos, end, text, !valid_utf8(text));
-	case insertion::link:
-		return link_safe(text) ? append(pos, end, text) : pos;
-	}
-	return pos;
 }
 
 static char *
@@ -213,17 +152,37 @@ make_requested_port(const char *path, int *unwritten)
 	return make_port_readme(path, kind_port, port, unwritten);
 }
 
+// Set once the memory of the builders could not be had.
+static bool builders_failed;
+
+// The memory of the builders that a request of kind nests: its own and
+// those below. False after the report.
+static bool
+ready_builders(int kind)
+{
+	builders_failed = ready_port_readme() != 0 ||
+	    (kind != kind_port && ready_category_readme() != 0) ||
+	    (kind == kind_top && ready_top_readme() != 0);
+	return !builders_failed;
+}
+
+bool
+builders_memory_failed()
+{
+	return builders_failed;
+}
+
 int
 make_readme(const char *path, int kind, int *unwritten)
 {
 	switch (kind) {
 	case kind_port:
-		if (need_port_template() != 0)
+		if (need_port_template() != 0 || !ready_builders(kind))
 			return -1;
 		return make_requested_port(path, unwritten);
 	case kind_category: {
 		if (need_template(&state.category_template, "category") != 0 ||
-		    need_port_template() != 0)
+		    need_port_template() != 0 || !ready_builders(kind))
 			return -1;
 		char comment[category_comment_size];
 		return make_category_readme(
@@ -232,10 +191,35 @@ make_readme(const char *path, int kind, int *unwritten)
 	case kind_top:
 		if (need_port_template() != 0 ||
 		    need_template(&state.category_template, "category") != 0 ||
-		    need_template(&state.top_template, "top") != 0)
+		    need_template(&state.top_template, "top") != 0 ||
+		    !ready_builders(kind))
 			return -1;
 		return make_top_readme(path, unwritten);
 	default:
 		return -1;
 	}
+}
+
+void
+release_readmes()
+{
+	release_port_readme();
+	release_lists();
+	release_category_readme();
+	release_top_readme();
+	builders_failed = false;
+}
+
+int
+finish_readme(const char *dir, const char *out, const char *text_end,
+    std::size_t buffer_size)
+{
+	if (text_end == nullptr) {
+		std::fprintf(stderr,
+		    "%s/README.html: text would exceed its %zu-byte buffer; "
+		    "not written\n",
+		    dir, buffer_size);
+		return 1;
+	}
+	return write_readme(dir, out, static_cast<std::size_t>(text_end - out));
 }

@@ -47,14 +47,31 @@ top_substitution(int code, char *pos, char *end, void *unwritten)
 	    : pos;
 }
 
+// The buffer of the top-level page: there is only ever one in the making.
+run_buffer top_out;
+
 } // namespace
+
+int
+ready_top_readme()
+{
+	return need_buffer(&top_out, top_readme_size, "top page");
+}
+
+void
+release_top_readme()
+{
+	release_buffer(&top_out);
+}
 
 int
 make_top_readme(const char *path, int *unwritten)
 {
-	// Static: there is only ever one top-level README in the making.
-	static char out[top_readme_size];
-
+	if (ready_top_readme() != 0) {
+		++*unwritten;
+		return 1;
+	}
+	char *out = top_out.data;
 	if (state.quiet == 0)
 		std::printf("Making top-level README.html in %s (%" PRIu64
 			    " categories)\n",
@@ -68,8 +85,8 @@ make_top_readme(const char *path, int *unwritten)
 			return -1;
 	}
 	char *text_end = expand_template(state.top_template, out,
-	    out + sizeof out, top_substitution, unwritten);
-	int result = finish_readme(path, out, text_end, sizeof out);
+	    out + top_readme_size, top_substitution, unwritten);
+	int result = finish_readme(path, out, text_end, top_readme_size);
 	// The search data is a file the run set out to write, as its pages.
 	*unwritten += result + search;
 	return result != 0 ? result : search;

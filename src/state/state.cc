@@ -3,8 +3,11 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <initializer_list>
+
+#include "platform/platform.h"
 
 run_state state;
 
@@ -88,4 +91,34 @@ subdir_name(char *line, std::string_view prefix, const char *makefile)
 		return nullptr;
 	}
 	return name;
+}
+
+void *
+allocate_reported(std::size_t size, const char *what)
+{
+	void *data = platform_alloc(size);
+	if (data == nullptr)
+		std::fprintf(stderr, "%s: cannot allocate %zu bytes: %s\n", what,
+		    size, std::strerror(errno));
+	return data;
+}
+
+int
+need_buffer(run_buffer *buffer, std::size_t size, const char *what)
+{
+	if (buffer->data != nullptr && buffer->size >= size)
+		return 0;
+	auto *data = static_cast<char *>(allocate_reported(size, what));
+	if (data == nullptr)
+		return -1;
+	std::free(buffer->data);
+	*buffer = {data, size};
+	return 0;
+}
+
+void
+release_buffer(run_buffer *buffer)
+{
+	std::free(buffer->data);
+	*buffer = {nullptr, 0};
 }

@@ -53,18 +53,6 @@ struct run_state {
 
 	int top_fd; // top_dir, that the tree's files are opened beneath
 	bool top_fd_open;
-
-	// With -o: the directory that pages are written beneath (out_dir, or
-	// when out_dir is a link the generation being brought up to date),
-	// and its path as messages show it.
-	int out_fd;
-	bool out_fd_open;
-	char out_shown[path_size];
-	// When out_dir is a link: the generation it points to (-1 when it
-	// cannot be opened), and whether this tool made it.
-	bool publishing;
-	int current_fd;
-	bool current_ours;
 };
 
 extern run_state state;
@@ -117,3 +105,21 @@ list_next(const char *name)
 // Prints the parts of a path that did not fit its buffer, then ": File name
 // too long", the way perror would.
 void report_too_long(std::initializer_list<std::string_view> parts);
+
+// size zeroed bytes, or null after "WHAT: cannot allocate N bytes: REASON".
+[[nodiscard]] void *allocate_reported(std::size_t size, const char *what);
+
+// Memory that a module keeps for the run: allocated when first needed,
+// zeroed, released with the module. Null until then.
+struct run_buffer {
+	char *data;
+	std::size_t size;
+};
+
+// Makes buffer hold at least size bytes. 0, or -1 after
+// "WHAT: cannot allocate N bytes: REASON" (the buffer stays as it was).
+[[nodiscard]] int need_buffer(run_buffer *buffer, std::size_t size,
+    const char *what);
+
+// Frees buffer. Safe to run more than once.
+void release_buffer(run_buffer *buffer);

@@ -26,6 +26,7 @@
 #include <string_view>
 
 #include "catalogue/catalogue.h"
+#include "io/io.h"
 #include "platform/platform.h"
 #include "state/state.h"
 
@@ -322,26 +323,21 @@ read_port_status(const char *dir, port_status *status)
 	}
 	// The size fstat gave is read, no more: a file that grows meanwhile
 	// still stays in the buffer.
-	std::size_t size =
-	    why == nullptr ? static_cast<std::size_t>(st.st_size) : 0;
-	std::size_t got = 0;
-	while (why == nullptr && got < size) {
-		ssize_t n = read_at(fd, makefile_text + got, size - got,
-		    static_cast<off_t>(got));
-		if (n < 0)
+	ssize_t got = 0;
+	if (why == nullptr) {
+		got = read_full(fd, makefile_text,
+		    static_cast<std::size_t>(st.st_size), 0);
+		if (got < 0)
 			why = std::strerror(errno);
-		else if (n == 0)
-			break;
-		else
-			got += static_cast<std::size_t>(n);
 	}
 	close(fd);
 	if (why != nullptr) {
 		not_read(path, why);
 		return 1;
 	}
-	makefile_text[got] = '\0';
-	*status = parse_port_status(makefile_text, got);
+	auto length = static_cast<std::size_t>(got);
+	makefile_text[length] = '\0';
+	*status = parse_port_status(makefile_text, length);
 	return 0;
 }
 

@@ -41,6 +41,7 @@
 #include <cstring>
 
 #include "catalogue/catalogue.h"
+#include "io/io.h"
 #include "platform/platform.h"
 #include "state/state.h"
 #include "treedata/version.h"
@@ -602,19 +603,21 @@ parse_file(file_parse *f)
 			break;
 		}
 		ssize_t n =
-		    read_at(fd, static_cast<char *>(buf), read_chunk, offset);
+		    read_full(fd, static_cast<char *>(buf), read_chunk, offset);
 		if (n < 0) {
 			why = std::strerror(errno);
 			break;
 		}
 		offset += n;
-		if (XML_ParseBuffer(f->parser, static_cast<int>(n), n == 0) !=
+		// A read short of the chunk is the end of the file.
+		bool last = static_cast<std::size_t>(n) < read_chunk;
+		if (XML_ParseBuffer(f->parser, static_cast<int>(n), last) !=
 		    XML_STATUS_OK) {
 			refuse(f, line_of(f->parser),
 			    XML_ErrorString(XML_GetErrorCode(f->parser)));
 			break;
 		}
-		if (n == 0) {
+		if (last) {
 			close(fd);
 			return outcome::read;
 		}

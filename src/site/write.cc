@@ -1,4 +1,4 @@
-// Writing a finished README.html.
+// Writing a finished page.
 //
 // The file is opened without truncating it and looked at before anything is
 // written: whatever stands in its place (a FIFO, a device, a hard link to a
@@ -20,27 +20,13 @@
 #include <cstring>
 
 #include "catalogue/catalogue.h"
+#include "io/io.h"
 #include "platform/platform.h"
-#include "readme/publish.h"
-#include "readme/readme.h"
+#include "site/site.h"
+#include "site/site_state.h"
 #include "state/state.h"
 
 namespace {
-
-// Writes all length bytes of text from the start of the file.
-bool
-write_from_start(int fd, const char *text, std::size_t length)
-{
-	std::size_t done = 0;
-	while (done < length) {
-		ssize_t n = write_at(
-		    fd, text + done, length - done, static_cast<off_t>(done));
-		if (n < 0)
-			return false;
-		done += static_cast<std::size_t>(n);
-	}
-	return true;
-}
 
 void
 refuse(const char *path, const char *why)
@@ -54,8 +40,7 @@ refuse(const char *path, const char *why)
 // so: a page that then cannot be written whole is removed again. -1 after
 // the report.
 int
-open_readme(const char *path, const char *shown, bool *readable,
-    bool *created)
+open_readme(const char *path, const char *shown, bool *readable, bool *created)
 {
 	int flags = O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | platform_direct_flag();
 	*readable = true;
@@ -69,8 +54,7 @@ open_readme(const char *path, const char *shown, bool *readable,
 		fd = open_output(path, access | flags, 0);
 	}
 	if (fd < 0 && errno == ENOENT) {
-		fd = open_output(
-		    path, access | flags | O_CREAT | O_EXCL, 0644);
+		fd = open_output(path, access | flags | O_CREAT | O_EXCL, 0644);
 		*created = fd >= 0;
 		// Made by another meanwhile: opened as it is.
 		if (fd < 0 && errno == EEXIST)
@@ -123,7 +107,7 @@ bool
 write_page(int fd, const char *text, std::size_t length, std::size_t old_size)
 {
 	return reserve(fd, old_size, length) &&
-	    write_from_start(fd, text, length) &&
+	    write_full(fd, text, length, 0) == 0 &&
 	    (old_size <= length ||
 		ftruncate(fd, static_cast<off_t>(length)) == 0);
 }
@@ -164,12 +148,11 @@ file_holds(int fd, const char *text, std::size_t length)
 	while (done < length) {
 		std::size_t want =
 		    length - done < sizeof piece ? length - done : sizeof piece;
-		ssize_t n = read_at(fd, piece, want, static_cast<off_t>(done));
-		if (n <= 0 ||
-		    std::memcmp(
-			piece, text + done, static_cast<std::size_t>(n)) != 0)
+		if (read_full(fd, piece, want, static_cast<off_t>(done)) !=
+			static_cast<ssize_t>(want) ||
+		    std::memcmp(piece, text + done, want) != 0)
 			return false;
-		done += static_cast<std::size_t>(n);
+		done += want;
 	}
 	return true;
 }
@@ -234,22 +217,9 @@ write_file(const char *dir, std::string_view name, const char *text,
 	std::perror(shown);
 	return 1;
 }
+
 int
 write_readme(const char *dir, const char *text, std::size_t length)
 {
 	return write_file(dir, "README.html", text, length);
-}
-
-int
-finish_readme(const char *dir, const char *out, const char *text_end,
-    std::size_t buffer_size)
-{
-	if (text_end == nullptr) {
-		std::fprintf(stderr,
-		    "%s/README.html: text would exceed its %zu-byte buffer; "
-		    "not written\n",
-		    dir, buffer_size);
-		return 1;
-	}
-	return write_readme(dir, out, static_cast<std::size_t>(text_end - out));
 }

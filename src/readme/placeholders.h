@@ -1,0 +1,261 @@
+// The placeholders of the templates: one table, a row per placeholder, from
+// which their codes, their sets and the port page's dispatch follow. Adding
+// one is a row here, its function, and its entry in the manual page.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string_view>
+
+#include "catalogue/catalogue.h"
+#include "state/state.h"
+#include "text/text.h"
+
+// A port page in the making: what the functions of its placeholders take.
+struct port_page {
+	const index_record *port;
+	const char *relative; // the port path below the top, "www/foo"
+	int depth;	      // its number of directories, 2 there
+	// The description file, read on first need, once per page.
+	bool description_read;
+	std::string_view description;
+};
+
+// Appends a placeholder's text on a port page at pos (bounded by end);
+// null when it does not fit or pos was null.
+using port_fill = char *(*)(char *pos, char *end, port_page &page);
+
+// The functions of the port page's placeholders (port_readme.cc).
+namespace fills {
+char *pkg(char *, char *, port_page &);
+char *port(char *, char *, port_page &);
+char *comment(char *, char *, port_page &);
+char *descr(char *, char *, port_page &);
+char *email(char *, char *, port_page &);
+char *build_depends(char *, char *, port_page &);
+char *run_depends(char *, char *, port_page &);
+char *website(char *, char *, port_page &);
+char *top(char *, char *, port_page &);
+char *descr_text(char *, char *, port_page &);
+char *build_depends_links(char *, char *, port_page &);
+char *run_depends_links(char *, char *, port_page &);
+char *required_by(char *, char *, port_page &);
+char *pkgname(char *, char *, port_page &);
+char *pkgversion(char *, char *, port_page &);
+char *origin(char *, char *, port_page &);
+char *comment_text(char *, char *, port_page &);
+char *descr_html(char *, char *, port_page &);
+char *website_link(char *, char *, port_page &);
+char *also_listed(char *, char *, port_page &);
+char *build_depends_list(char *, char *, port_page &);
+char *run_depends_list(char *, char *, port_page &);
+char *extract_depends_list(char *, char *, port_page &);
+char *patch_depends_list(char *, char *, port_page &);
+char *fetch_depends_list(char *, char *, port_page &);
+char *required_by_list(char *, char *, port_page &);
+} // namespace fills
+
+// The codes of the placeholders, in the table's order. The first twelve
+// are the classic set; from %%DESCR_TEXT%% on they are extensions. A
+// template without them is expanded as if they did not exist.
+enum placeholder : int {
+	ph_pkg,
+	ph_port,
+	ph_prefix,
+	ph_comment,
+	ph_descr,
+	ph_email,
+	ph_category,
+	ph_build_depends,
+	ph_run_depends,
+	ph_website,
+	ph_top,
+	ph_subdir,
+	ph_descr_text, // the first extension
+	ph_build_depends_links,
+	ph_run_depends_links,
+	ph_required_by,
+	ph_pkgname,
+	ph_pkgversion,
+	ph_origin,
+	ph_comment_text,
+	ph_descr_html,
+	ph_website_link,
+	ph_also_listed,
+	ph_build_depends_list, // the lists, in the order of list_fields
+	ph_run_depends_list,
+	ph_extract_depends_list,
+	ph_patch_depends_list,
+	ph_fetch_depends_list,
+	ph_required_by_list,
+	ph_search_index,
+	placeholder_count
+};
+
+// The pages that fill a placeholder; on the others it gives nothing.
+enum page_bits : unsigned char {
+	on_port = 1,
+	on_category = 2,
+	on_top = 4,
+};
+
+// What a placeholder needs of the package index before the first page:
+// the links to other ports' pages, or also the order of their names.
+enum class index_use : unsigned char { none, links, lists };
+
+struct placeholder_row {
+	placeholder code;
+	std::string_view text;
+	// How its text goes in: one text of the tree as insert puts it, or
+	// built (insertion::built) from several, each as its kind says.
+	insertion how;
+	unsigned char pages; // page_bits
+	index_use index;
+	bool unbounded; // its length has no bound but the tree's
+	port_fill port; // its text on a port page; null where none
+};
+
+inline constexpr std::array<placeholder_row, placeholder_count>
+    placeholder_table = {{
+	{ph_pkg, "%%PKG%%", insertion::as_is, on_port, index_use::none, false,
+	    fills::pkg},
+	{ph_port, "%%PORT%%", insertion::as_is, on_port, index_use::none,
+	    false, fills::port},
+	{ph_prefix, "%%PREFIX%%", insertion::as_is, 0, index_use::none, false,
+	    nullptr},
+	{ph_comment, "%%COMMENT%%", insertion::escaped, on_port | on_category,
+	    index_use::none, false, fills::comment},
+	{ph_descr, "%%DESCR%%", insertion::as_is, on_port, index_use::none,
+	    false, fills::descr},
+	{ph_email, "%%EMAIL%%", insertion::as_is, on_port, index_use::none,
+	    false, fills::email},
+	{ph_category, "%%CATEGORY%%", insertion::as_is, on_category,
+	    index_use::none, false, nullptr},
+	{ph_build_depends, "%%BUILD_DEPENDS%%", insertion::as_is, on_port,
+	    index_use::none, false, fills::build_depends},
+	{ph_run_depends, "%%RUN_DEPENDS%%", insertion::as_is, on_port,
+	    index_use::none, false, fills::run_depends},
+	{ph_website, "%%WEBSITE%%", insertion::as_is, on_port, index_use::none,
+	    false, fills::website},
+	{ph_top, "%%TOP%%", insertion::as_is, on_port, index_use::none, false,
+	    fills::top},
+	{ph_subdir, "%%SUBDIR%%", insertion::built, on_category | on_top,
+	    index_use::none, false, nullptr},
+	{ph_descr_text, "%%DESCR_TEXT%%", insertion::escaped, on_port,
+	    index_use::none, false, fills::descr_text},
+	{ph_build_depends_links, "%%BUILD_DEPENDS_LINKS%%", insertion::built,
+	    on_port, index_use::links, false, fills::build_depends_links},
+	{ph_run_depends_links, "%%RUN_DEPENDS_LINKS%%", insertion::built,
+	    on_port, index_use::links, false, fills::run_depends_links},
+	{ph_required_by, "%%REQUIRED_BY%%", insertion::built, on_port,
+	    index_use::links, false, fills::required_by},
+	{ph_pkgname, "%%PKGNAME%%", insertion::text, on_port, index_use::none,
+	    false, fills::pkgname},
+	{ph_pkgversion, "%%PKGVERSION%%", insertion::text, on_port,
+	    index_use::none, false, fills::pkgversion},
+	{ph_origin, "%%ORIGIN%%", insertion::text, on_port, index_use::none,
+	    false, fills::origin},
+	{ph_comment_text, "%%COMMENT_TEXT%%", insertion::text, on_port,
+	    index_use::none, false, fills::comment_text},
+	{ph_descr_html, "%%DESCR_HTML%%", insertion::built, on_port,
+	    index_use::none, true, fills::descr_html},
+	{ph_website_link, "%%WEBSITE_LINK%%", insertion::built, on_port,
+	    index_use::none, false, fills::website_link},
+	{ph_also_listed, "%%ALSO_LISTED%%", insertion::built, on_port,
+	    index_use::none, false, fills::also_listed},
+	{ph_build_depends_list, "%%BUILD_DEPENDS_LIST%%", insertion::built,
+	    on_port, index_use::lists, true, fills::build_depends_list},
+	{ph_run_depends_list, "%%RUN_DEPENDS_LIST%%", insertion::built,
+	    on_port, index_use::lists, true, fills::run_depends_list},
+	{ph_extract_depends_list, "%%EXTRACT_DEPENDS_LIST%%",
+	    insertion::built, on_port, index_use::lists, true,
+	    fills::extract_depends_list},
+	{ph_patch_depends_list, "%%PATCH_DEPENDS_LIST%%", insertion::built,
+	    on_port, index_use::lists, true, fills::patch_depends_list},
+	{ph_fetch_depends_list, "%%FETCH_DEPENDS_LIST%%", insertion::built,
+	    on_port, index_use::lists, true, fills::fetch_depends_list},
+	{ph_required_by_list, "%%REQUIRED_BY_LIST%%", insertion::built,
+	    on_port, index_use::lists, true, fills::required_by_list},
+	{ph_search_index, "%%SEARCH_INDEX%%", insertion::as_is, on_top,
+	    index_use::none, false, nullptr},
+    }};
+
+// Every row stands at its code, and fills a port page exactly when it has
+// a port function.
+constexpr bool
+placeholder_table_in_order()
+{
+	for (std::size_t i = 0; i < placeholder_table.size(); i++) {
+		const placeholder_row &row = placeholder_table[i];
+		if (static_cast<std::size_t>(row.code) != i ||
+		    ((row.pages & on_port) != 0) != (row.port != nullptr))
+			return false;
+	}
+	return true;
+}
+static_assert(placeholder_table_in_order());
+
+// The placeholders' texts by code.
+inline constexpr std::array<std::string_view, placeholder_count>
+    placeholders = [] {
+	    std::array<std::string_view, placeholder_count> texts{};
+	    for (const placeholder_row &row : placeholder_table)
+		    texts[static_cast<std::size_t>(row.code)] = row.text;
+	    return texts;
+    }();
+
+// A template is matched against every placeholder's whole text, which is
+// only unambiguous while none is the beginning of another
+// ("%%BUILD_DEPENDS%%" and "%%BUILD_DEPENDS_LINKS%%" part at the '%').
+constexpr bool
+placeholders_prefix_free()
+{
+	for (std::string_view a : placeholders) {
+		for (std::string_view b : placeholders) {
+			if (a != b && b.starts_with(a))
+				return false;
+		}
+	}
+	return true;
+}
+static_assert(placeholders_prefix_free());
+
+// The README kinds are the codes of the placeholders that name them.
+static_assert(placeholders[kind_port] == "%%PORT%%");
+static_assert(placeholders[kind_category] == "%%CATEGORY%%");
+static_assert(placeholders[kind_top] == "%%TOP%%");
+
+// A bit per placeholder code that a template holds.
+using placeholder_set = std::uint64_t;
+static_assert(placeholder_count <= 64);
+[[nodiscard]] constexpr placeholder_set
+placeholder_bit(int code)
+{
+	return placeholder_set{1} << code;
+}
+
+// The placeholders whose rows say so.
+template <typename Test>
+constexpr placeholder_set
+placeholders_where(Test test)
+{
+	placeholder_set set = 0;
+	for (const placeholder_row &row : placeholder_table) {
+		if (test(row))
+			set |= placeholder_bit(row.code);
+	}
+	return set;
+}
+// The placeholders whose pages need the package index: those that link to
+// other ports, and those that list them.
+inline constexpr placeholder_set link_placeholders = placeholders_where(
+    [](const placeholder_row &row) { return row.index == index_use::links; });
+inline constexpr placeholder_set list_placeholders = placeholders_where(
+    [](const placeholder_row &row) { return row.index == index_use::lists; });
+// The placeholders whose text has no bound but the tree's: a page that uses
+// them gets as much room as it needs.
+inline constexpr placeholder_set unbounded_placeholders = placeholders_where(
+    [](const placeholder_row &row) { return row.unbounded; });
+// The extensions: a port template with any gets the larger buffer.
+inline constexpr placeholder_set extension_placeholders = placeholders_where(
+    [](const placeholder_row &row) { return row.code >= ph_descr_text; });

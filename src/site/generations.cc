@@ -1,0 +1,942 @@
+// Publishing through a link: the generations of pages.
+//
+// When the output root is a symbolic link, readers follow it to the
+// current generation, a directory beside it, and a run never writes there.
+// It brings the other generation (named NAME.unpublished when it is new)
+// up to date in place with the ordinary write path, renames it to
+// NAME.<UTC time of the run>, and renames a new link over NAME: readers
+// see the old site or the new one, whole. Only directories that hold this
+// tool's marker file are ever rewritten or removed; the one that the link
+// pointed to first, unmarked, is left alone.
+//
+// Unchanged pages keep their size and modification time across the
+// switch. Between two generations made here, equal bytes go with equal
+// size and modification time and changed bytes with a newer time (a page
+// that is written gets the time of its write, one whose bytes equal the
+// current generation's gets that one's time, a copied page its source's),
+// so a page that the spare generation already holds is compared with the
+// current one by their stat alone.
+//
+// Most runs need not even that. A run that completes a generation writes
+// in its marker an id of the generation, the id of the one it was brought
+// level with (the then current one), the number of its files with a sum of
+// their paths' hashes, and the paths whose bytes differ from that one's.
+// A run takes the marker of the spare generation back to its first line
+// before it writes there, so a marker that says more belongs to a
+// generation as it was completed. When the current generation was made
+// level with the spare one, the current one is the spare one plus its
+// listed paths: a page that the spare one holds unlisted is the current
+// one's in bytes and time, a listed one another, and neither needs a look
+// at the current generation. When the run made exactly the files that both
+// generations hold, by count and sum, nothing is left to carry over or
+// remove, and the walk that levels them is skipped. Whatever is missing or
+// does not match leaves the run to the method above.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <string_view>
+
+#include "io/io.h"
+#include "platform/platform.h"
+#include "site/marker.h"
+#include "site/site.h"
+#include "site/site_state.h"
+#include "state/state.h"
+
+namespace {
+
+// The longest list of changed paths kept; longer, the marker says "all".
+constexpr std::size_t list_size = std::size_t{4} << 20;
+constexpr std::size_t list_slots = std::size_t{1} << 18;
+constexpr char spare_suffix[] = ".unpublished";
+// The pages that one run may make, by their path's hash: made_slots / 4 * 3.
+constexpr std::size_t made_slots = std::size_t{1} << 19;
+
+// The sizes of the tables that publishing keeps, allocated when a run
+// publishes and before its first page.
+constexpr std::size_t current_marker_size = list_size + 8192;
+
+// size bytes, zeroed, for a table of the publishing; null after saying how
+// much could not be had.
+void *
+allocate(std::size_t size)
+{
+	return allocate_reported(size, state.out_dir);
+}
+
+// The tables of the publishing. False after the report.
+bool
+allocate_tables()
+{
+	site.made = static_cast<std::uint64_t *>(
+	    allocate(made_slots * sizeof *site.made));
+	site.listed_at = site.made == nullptr
+	    ? nullptr
+	    : static_cast<std::uint32_t *>(
+		  allocate(list_slots * sizeof *site.listed_at));
+	site.current_marker_text = site.listed_at == nullptr
+	    ? nullptr
+	    : static_cast<char *>(allocate(current_marker_size));
+	site.changed_text = site.current_marker_text == nullptr
+	    ? nullptr
+	    : static_cast<char *>(allocate(list_size));
+	return site.changed_text != nullptr;
+}
+
+std::uint64_t
+path_hash(const char *rel)
+{
+	std::uint64_t h = 14695981039346656037ull;
+	for (const char *p = rel; *p != '\0'; p++)
+		h = (h ^ static_cast<unsigned char>(*p)) * 1099511628211ull;
+	return h == 0 ? 1 : h;
+}
+
+void
+add_to_set(file_set *set, const char *rel)
+{
+	std::uint64_t h = 0x9e3779b97f4a7c15ull;
+	for (const char *p = rel; *p != '\0'; p++) {
+		h = (h + static_cast<unsigned char>(*p)) *
+		    0xbf58476d1ce4e5b9ull;
+		h ^= h >> 31;
+	}
+	set->count++;
+	set->sum1 += path_hash(rel);
+	set->sum2 += h ^ (h >> 29);
+}
+
+// Notes a page made; false when this run had made it already.
+bool
+note_made(const char *rel)
+{
+	std::uint64_t h = path_hash(rel);
+	std::size_t i = h & (made_slots - 1);
+	while (site.made[i] != 0) {
+		if (site.made[i] == h)
+			return false;
+		i = (i + 1) & (made_slots - 1);
+	}
+	if (site.made_count >= made_slots / 4 * 3) {
+		site.made_overflow = true;
+		return true;
+	}
+	site.made[i] = h;
+	site.made_count++;
+	add_to_set(&site.made_set, rel);
+	return true;
+}
+
+bool
+was_made(const char *rel)
+{
+	std::uint64_t h = path_hash(rel);
+	for (std::size_t i = h & (made_slots - 1); site.made[i] != 0;
+	     i = (i + 1) & (made_slots - 1)) {
+		if (site.made[i] == h)
+			return true;
+	}
+	return false;
+}
+
+bool
+same_time(const struct stat &a, const struct stat &b)
+{
+	return a.st_mtim.tv_sec == b.st_mtim.tv_sec &&
+	    a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
+}
+
+// Sets the modification time of fd to when (now, when null). 0 or errno.
+int
+set_mtime(int fd, const struct timespec *when)
+{
+	struct timespec times[2];
+	times[0].tv_sec = 0;
+	times[0].tv_nsec = UTIME_OMIT;
+	if (when != nullptr) {
+		times[1] = *when;
+	} else {
+		times[1].tv_sec = 0;
+		times[1].tv_nsec = UTIME_NOW;
+	}
+	return futimens(fd, times) == 0 ? 0 : errno;
+}
+
+int
+open_dir_at(int dirfd, const char *name)
+{
+	return openat(
+	    dirfd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+}
+
+// The UTC time of now as a generation's name: NAME.YYYYMMDDTHHMMSS.uuuuuuZ.
+bool
+fresh_name(char *buf, std::size_t size)
+{
+	struct timespec now;
+	struct tm tm;
+	char stamp[64];
+	clock_gettime(CLOCK_REALTIME, &now);
+	if (gmtime_r(&now.tv_sec, &tm) == nullptr)
+		return false;
+	std::size_t n =
+	    std::strftime(stamp, sizeof stamp, "%Y%m%dT%H%M%S", &tm);
+	std::snprintf(stamp + n, sizeof stamp - n, ".%06ldZ",
+	    static_cast<long>(now.tv_nsec / 1000));
+	return join_text(buf, size, {site.name, ".", stamp});
+}
+
+// True when name, in the directory that holds the root, is a directory
+// that this tool made (it holds the marker).
+bool
+is_generation(const char *name)
+{
+	int fd = open_dir_at(site.parent_fd, name);
+	if (fd < 0)
+		return false;
+	struct stat st;
+	bool ours = fstatat(fd, marker_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+	    S_ISREG(st.st_mode);
+	close(fd);
+	return ours;
+}
+
+// Reads the marker of the generation open on dirfd into buf: whole, with
+// its list, when whole; else its head. Not complete when it is missing,
+// of another format, cut short, or longer than any written here.
+generation_marker
+read_marker(int dirfd, char *buf, std::size_t size, bool whole)
+{
+	int fd = openat(dirfd, marker_name,
+	    O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+	if (fd < 0)
+		return {};
+	// A marker that cannot be read is no marker.
+	ssize_t got = read_full(fd, buf, size, 0);
+	close(fd);
+	std::size_t length = got > 0 ? static_cast<std::size_t>(got) : 0;
+	if (whole && length == size)
+		return {};
+	return parse_marker(buf, length, whole);
+}
+
+// Puts the current generation's listed paths in the table; false when
+// they are too many for it.
+bool
+fill_listed()
+{
+	const generation_marker &m = site.current_marker;
+	if (m.list_count > list_slots / 2)
+		return false;
+	const char *p = m.list;
+	for (std::size_t i = 0; i < m.list_count; i++) {
+		std::size_t slot = path_hash(p) & (list_slots - 1);
+		while (site.listed_at[slot] != 0)
+			slot = (slot + 1) & (list_slots - 1);
+		site.listed_at[slot] = static_cast<std::uint32_t>(
+		    p - site.current_marker_text + 1);
+		p += std::strlen(p) + 1;
+	}
+	return true;
+}
+
+bool
+was_listed(const char *rel)
+{
+	for (std::size_t slot = path_hash(rel) & (list_slots - 1);
+	     site.listed_at[slot] != 0; slot = (slot + 1) & (list_slots - 1)) {
+		if (std::strcmp(
+			site.current_marker_text + site.listed_at[slot] - 1,
+			rel) == 0)
+			return true;
+	}
+	return false;
+}
+
+void
+note_changed(const char *rel)
+{
+	std::size_t n = std::strlen(rel);
+	if (std::strchr(rel, '\n') != nullptr ||
+	    n >= list_size - site.changed_length ||
+	    site.changed_count >= list_slots / 2) {
+		site.changed_unknown = true;
+		return;
+	}
+	std::memcpy(site.changed_text + site.changed_length, rel, n);
+	site.changed_text[site.changed_length + n] = '\n';
+	site.changed_length += n + 1;
+	site.changed_count++;
+}
+
+// Writes the marker of the spare generation, complete, as the generation
+// fresh that holds the files set: through a new file renamed over the old
+// one, so that a marker is whole or its first line only. 0, or an errno
+// value.
+int
+write_marker(const char *fresh, const file_set &files)
+{
+	struct timespec now;
+	clock_gettime(CLOCK_REALTIME, &now);
+	char nonce[64];
+	std::snprintf(nonce, sizeof nonce, "%llx.%lx.%lx",
+	    static_cast<long long>(now.tv_sec), static_cast<long>(now.tv_nsec),
+	    static_cast<long>(getpid()));
+	char count[32];
+	std::snprintf(count, sizeof count, "%zu", site.changed_count);
+	bool listing = !site.changed_unknown && site.current_named;
+	char head[4 * path_size];
+	char *pos = format_marker_head(head, head + sizeof head, nonce, fresh,
+	    site.current_named ? site.current_marker.id : "-", files,
+	    listing ? count : "");
+	if (pos == nullptr)
+		return ENAMETOOLONG;
+	int fd = openat(site.root_fd, marker_new_name,
+	    O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY |
+		O_CLOEXEC,
+	    0644);
+	if (fd < 0)
+		return errno;
+	std::size_t at = 0;
+	bool done = true;
+	for (std::string_view part :
+	    {std::string_view(head, static_cast<std::size_t>(pos - head)),
+		std::string_view(
+		    site.changed_text, listing ? site.changed_length : 0),
+		marker_end}) {
+		done = done &&
+		    write_full(fd, part.data(), part.size(),
+			static_cast<off_t>(at)) == 0;
+		at += part.size();
+	}
+	int error = done ? 0 : errno != 0 ? errno : ENOSPC;
+	if (close(fd) != 0 && error == 0)
+		error = errno;
+	if (error == 0 &&
+	    renameat(
+		site.root_fd, marker_new_name, site.root_fd, marker_name) != 0)
+		error = errno;
+	return error;
+}
+
+// Reports a failure of the walks below with the path shown (base/rel, the
+// error in errno) and counts it in *failures.
+void
+walk_failure(const char *base, const char *rel, int *failures)
+{
+	std::fprintf(stderr, "%s/%s: %s\n", base, rel, std::strerror(errno));
+	++*failures;
+}
+
+// Lists the directory open on fd for a walk (base/rel as messages show
+// it). Null after walk_failure.
+platform_list *
+walk_list(int fd, const char *base, const char *rel, int *failures)
+{
+	int listed = dup(fd);
+	platform_list *dir = listed >= 0 ? platform_list_dir(listed) : nullptr;
+	if (dir == nullptr) {
+		walk_failure(base, rel, failures);
+		if (listed >= 0)
+			close(listed);
+	}
+	return dir;
+}
+
+// Whether a walk skips name at the root: the markers are the run's own.
+bool
+marker_at_root(const char *rel, const char *name)
+{
+	return rel[0] == '\0' &&
+	    std::strncmp(name, marker_name, sizeof marker_name - 1) == 0;
+}
+
+// Copies the regular file name of the current generation (described by
+// st) over the same name in the spare one, with its modification time.
+bool
+copy_page(int cur, int spare, const char *name, const struct stat &st)
+{
+	static char piece[64 * 1024];
+	int in = openat(cur, name,
+	    O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+	if (in < 0)
+		return false;
+	int out = openat(spare, name,
+	    O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC,
+	    0644);
+	bool done = false;
+	struct stat ost;
+	if (out >= 0 && fstat(out, &ost) == 0) {
+		if (!S_ISREG(ost.st_mode) || ost.st_nlink > 1) {
+			errno = EEXIST;
+		} else {
+			off_t at = 0;
+			done = true;
+			while (done) {
+				ssize_t n =
+				    read_full(in, piece, sizeof piece, at);
+				if (n <= 0) {
+					done = n == 0;
+					break;
+				}
+				done =
+				    write_full(out, piece,
+					static_cast<std::size_t>(n), at) == 0;
+				at += n;
+			}
+			done =
+			    done && at == st.st_size && ftruncate(out, at) == 0;
+			int error = done ? set_mtime(out, &st.st_mtim) : 0;
+			if (error != 0) {
+				errno = error;
+				done = false;
+			}
+		}
+	}
+	int error = errno;
+	if (out >= 0 && close(out) != 0 && done) {
+		error = errno;
+		done = false;
+	}
+	close(in);
+	errno = error;
+	return done;
+}
+
+// True when the directory name (rel below the root) needs no walk: below
+// the top, a run writes no file but README.html, so a directory of either
+// generation without subdirectories (a link count of 2, where the file
+// system keeps the count so) holds that page at most; when this run made
+// it, the two are level already. Spares opening some 35,000 port
+// directories twice a run.
+bool
+settled_dir(int cur, int spare, const char *name, char *rel)
+{
+	std::size_t n = std::strlen(rel);
+	bool made_page = join_text(rel + n, path_size - n, {"/README.html"}) &&
+	    was_made(rel);
+	rel[n] = '\0';
+	struct stat cst, sst;
+	return made_page &&
+	    fstatat(cur, name, &cst, AT_SYMLINK_NOFOLLOW) == 0 &&
+	    S_ISDIR(cst.st_mode) && cst.st_nlink == 2 &&
+	    fstatat(spare, name, &sst, AT_SYMLINK_NOFOLLOW) == 0 &&
+	    S_ISDIR(sst.st_mode) && sst.st_nlink == 2;
+}
+
+void level_dir(int cur, int spare, char *rel, int *failures);
+
+// Reports the entry rel of the current generation, which stands where
+// this run writes (what, "a page" or "a directory"), as not carried over:
+// the run's pages win in the spare generation.
+void
+not_carried(const char *rel, const char *what)
+{
+	std::fprintf(stderr,
+	    "%s/%s: not carried over: this run writes %s there\n",
+	    site.current_shown, rel, what);
+}
+
+// Empties the directory name of the spare generation (rel below the root,
+// without its '/') of all but this run's pages and removes it, where the
+// current generation has a file. 0 when it is gone, 1 when it holds pages
+// of this run, -1 after a failure reported and counted in *failures.
+int
+clear_dir(int spare, const char *name, char *rel, int *failures)
+{
+	int s = open_dir_at(spare, name);
+	if (s < 0) {
+		walk_failure(site.root_shown, rel, failures);
+		return -1;
+	}
+	int before = *failures;
+	std::size_t n = std::strlen(rel);
+	(void)join_text(rel + n, path_size - n, {"/"});
+	level_dir(-1, s, rel, failures);
+	rel[n] = '\0';
+	close(s);
+	if (unlinkat(spare, name, AT_REMOVEDIR) == 0)
+		return 0;
+	if (errno != ENOTEMPTY && errno != EEXIST)
+		walk_failure(site.root_shown, rel, failures);
+	return *failures == before ? 1 : -1;
+}
+
+// The copy pass of level_dir, over the current generation's listing: its
+// directories are walked (made in the spare one where missing), its files
+// that this run did not make copied where they differ by size or
+// modification time.
+void
+copy_pass(int cur, int spare, char *rel, int *failures)
+{
+	std::size_t rel_length = std::strlen(rel);
+	platform_list *dir = walk_list(cur, site.current_shown, rel, failures);
+	if (dir == nullptr)
+		return;
+	const char *name;
+	entry_kind type;
+	while (platform_next_entry(dir, cur, &name, &type)) {
+		if (marker_at_root(rel, name) ||
+		    !join_text(
+			rel + rel_length, path_size - rel_length, {name}))
+			continue;
+		if (type == entry_kind::directory) {
+			if (settled_dir(cur, spare, name, rel))
+				continue;
+			int s = open_dir_at(spare, name);
+			if (s < 0 && errno == ENOENT &&
+			    mkdirat(spare, name, 0755) == 0)
+				s = open_dir_at(spare, name);
+			if (s < 0 && errno == ENOTDIR && was_made(rel)) {
+				not_carried(rel, "a page");
+				continue;
+			}
+			if (s < 0 && errno == ENOTDIR &&
+			    unlinkat(spare, name, 0) == 0 &&
+			    mkdirat(spare, name, 0755) == 0)
+				s = open_dir_at(spare, name);
+			int c = open_dir_at(cur, name);
+			(void)join_text(rel + rel_length,
+			    path_size - rel_length, {name, "/"});
+			if (s >= 0 && c >= 0)
+				level_dir(c, s, rel, failures);
+			else
+				walk_failure(site.root_shown, rel, failures);
+			if (c >= 0)
+				close(c);
+			if (s >= 0)
+				close(s);
+			continue;
+		}
+		if (was_made(rel) || type != entry_kind::regular)
+			continue;
+		struct stat cst, sst;
+		if (fstatat(cur, name, &cst, AT_SYMLINK_NOFOLLOW) != 0)
+			continue;
+		bool have =
+		    fstatat(spare, name, &sst, AT_SYMLINK_NOFOLLOW) == 0;
+		if (have && S_ISREG(sst.st_mode) &&
+		    sst.st_size == cst.st_size && same_time(sst, cst)) {
+			add_to_set(&site.carried_set, rel);
+			continue;
+		}
+		int cleared = have && S_ISDIR(sst.st_mode)
+		    ? clear_dir(spare, name, rel, failures)
+		    : 0;
+		if (cleared == 1)
+			not_carried(rel, "a directory");
+		if (cleared != 0)
+			continue;
+		if (!copy_page(cur, spare, name, cst))
+			walk_failure(site.root_shown, rel, failures);
+		else
+			add_to_set(&site.carried_set, rel);
+	}
+	platform_close_list(dir);
+	rel[rel_length] = '\0';
+}
+
+// The prune pass of level_dir, over the spare generation's listing: what
+// the current one (cur, or -1: none) lacks and this run did not make is
+// removed, a directory once it holds none of this run's pages.
+void
+prune_pass(int cur, int spare, char *rel, int *failures)
+{
+	std::size_t rel_length = std::strlen(rel);
+	platform_list *dir = walk_list(spare, site.root_shown, rel, failures);
+	if (dir == nullptr)
+		return;
+	const char *name;
+	entry_kind type;
+	while (platform_next_entry(dir, spare, &name, &type)) {
+		if (marker_at_root(rel, name) ||
+		    !join_text(
+			rel + rel_length, path_size - rel_length, {name}))
+			continue;
+		struct stat cst;
+		if (type == entry_kind::directory) {
+			// Walked by the copy pass when the current one has it.
+			if (cur >= 0 &&
+			    fstatat(cur, name, &cst, AT_SYMLINK_NOFOLLOW) ==
+				0 &&
+			    S_ISDIR(cst.st_mode))
+				continue;
+			int s = open_dir_at(spare, name);
+			(void)join_text(rel + rel_length,
+			    path_size - rel_length, {name, "/"});
+			if (s >= 0)
+				level_dir(-1, s, rel, failures);
+			else
+				walk_failure(site.root_shown, rel, failures);
+			if (s >= 0)
+				close(s);
+			if (unlinkat(spare, name, AT_REMOVEDIR) != 0 &&
+			    errno != ENOTEMPTY && errno != EEXIST)
+				walk_failure(site.root_shown, rel, failures);
+			continue;
+		}
+		if (was_made(rel))
+			continue;
+		// Kept when the current one has it as a file.
+		if (type == entry_kind::regular && cur >= 0 &&
+		    fstatat(cur, name, &cst, AT_SYMLINK_NOFOLLOW) == 0 &&
+		    S_ISREG(cst.st_mode))
+			continue;
+		if (unlinkat(spare, name, 0) != 0)
+			walk_failure(site.root_shown, rel, failures);
+	}
+	platform_close_list(dir);
+	rel[rel_length] = '\0';
+}
+
+// Brings the directory spare of the spare generation level with cur of
+// the current one (cur -1: there is none): the copy pass, then the prune
+// pass. rel is the directory's path below the root, ending in '/' unless
+// empty, in a buffer of path_size bytes.
+void
+level_dir(int cur, int spare, char *rel, int *failures)
+{
+	if (cur >= 0)
+		copy_pass(cur, spare, rel, failures);
+	prune_pass(cur, spare, rel, failures);
+}
+
+// Removes the generation name beside the root, which this tool made.
+void
+remove_generation(const char *name)
+{
+	int fd = open_dir_at(site.parent_fd, name);
+	if (fd < 0)
+		return;
+	char rel[path_size] = "";
+	int failures = 0;
+	level_dir(-1, fd, rel, &failures);
+	close(fd);
+	int left = open_dir_at(site.parent_fd, name);
+	if (left >= 0) {
+		(void)unlinkat(left, marker_new_name, 0);
+		(void)unlinkat(left, marker_name, 0);
+		close(left);
+	}
+	if (unlinkat(site.parent_fd, name, AT_REMOVEDIR) != 0)
+		std::fprintf(stderr, "%s/%s: not removed: %s\n", site.parent,
+		    name, std::strerror(errno));
+}
+
+// Picks the spare generation beside the root: the newest one made here
+// that the link does not point to, or a new one. Older spares go.
+int
+choose_spare()
+{
+	int listed =
+	    openat(site.parent_fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+	platform_list *dir = listed >= 0 ? platform_list_dir(listed) : nullptr;
+	if (dir == nullptr) {
+		std::perror(site.parent);
+		if (listed >= 0)
+			close(listed);
+		return -1;
+	}
+	char prefix[path_size];
+	(void)join_text(prefix, sizeof prefix, {site.name, "."});
+	struct stat cur;
+	bool have_cur = fstat(site.current_fd, &cur) == 0;
+	// At most a few: two in turn, and what a run killed at the wrong
+	// moment left.
+	char found[8][path_size];
+	int count = 0;
+	std::size_t newest = 0;
+	const char *name;
+	entry_kind kind;
+	while (platform_next_entry(dir, site.parent_fd, &name, &kind)) {
+		struct stat st;
+		if (skip_prefix(name, prefix) == name || count == 8 ||
+		    fstatat(site.parent_fd, name, &st, AT_SYMLINK_NOFOLLOW) !=
+			0 ||
+		    !S_ISDIR(st.st_mode) ||
+		    (have_cur && st.st_dev == cur.st_dev &&
+			st.st_ino == cur.st_ino) ||
+		    !is_generation(name) ||
+		    !copy_text(found[count], path_size, name))
+			continue;
+		// Names of the time sort as the times do; "unpublished" after
+		// them all, which it is (or it would have been renamed).
+		if (std::strcmp(name, found[newest]) > 0)
+			newest = static_cast<std::size_t>(count);
+		count++;
+	}
+	platform_close_list(dir);
+	for (int i = 0; i < count; i++) {
+		if (static_cast<std::size_t>(i) != newest)
+			remove_generation(found[i]);
+	}
+	if (count > 0)
+		(void)copy_text(
+		    site.spare_name, sizeof site.spare_name, found[newest]);
+	if (site.spare_name[0] != '\0')
+		return 0;
+
+	if (!join_text(site.spare_name, sizeof site.spare_name,
+		{site.name, spare_suffix})) {
+		report_too_long({site.name, spare_suffix});
+		return -1;
+	}
+	if (mkdirat(site.parent_fd, site.spare_name, 0755) != 0) {
+		std::fprintf(stderr, "%s/%s: %s\n", site.parent,
+		    site.spare_name, std::strerror(errno));
+		return -1;
+	}
+	int fd = open_dir_at(site.parent_fd, site.spare_name);
+	int marker = fd >= 0
+	    ? openat(fd, marker_name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
+		  0644)
+	    : -1;
+	bool written = marker >= 0 &&
+	    write_full(marker, marker_text.data(), marker_text.size(), 0) == 0;
+	if (marker >= 0 && close(marker) != 0)
+		written = false;
+	if (fd >= 0)
+		close(fd);
+	if (!written) {
+		std::fprintf(stderr, "%s/%s/%s: %s\n", site.parent,
+		    site.spare_name, marker_name, std::strerror(errno));
+		return -1;
+	}
+	return 0;
+}
+
+// Compares the current generation's page rel with text. True when equal;
+// its modification time then goes into *when.
+bool
+current_holds(const char *rel, const char *text, std::size_t length,
+    struct timespec *when)
+{
+	int fd = platform_open_beneath(site.current_fd, rel,
+	    O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0);
+	if (fd < 0)
+		return false;
+	struct stat st;
+	bool equal = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+	    static_cast<std::size_t>(st.st_size) == length &&
+	    file_holds(fd, text, length);
+	close(fd);
+	if (equal)
+		*when = st.st_mtim;
+	return equal;
+}
+
+} // namespace
+
+int
+reset_marker(int dirfd)
+{
+	int fd = openat(dirfd, marker_name,
+	    O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+	if (fd < 0)
+		return errno == ENOENT ? 0 : errno;
+	struct stat st;
+	constexpr std::size_t length = marker_text.size();
+	int error = 0;
+	if (fstat(fd, &st) != 0 ||
+	    (static_cast<std::size_t>(st.st_size) != length &&
+		(ftruncate(fd, 0) != 0 ||
+		    write_full(fd, marker_text.data(), length, 0) != 0)))
+		error = errno != 0 ? errno : EIO;
+	if (close(fd) != 0 && error == 0)
+		error = errno;
+	return error;
+}
+
+int
+prepare_generations()
+{
+	if (!allocate_tables())
+		return -1;
+	ssize_t n = readlinkat(site.parent_fd, site.name, site.current_name,
+	    sizeof site.current_name - 1);
+	if (n < 0) {
+		std::perror(state.out_dir);
+		return -1;
+	}
+	site.current_name[n] = '\0';
+	(void)join_text(site.current_shown, sizeof site.current_shown,
+	    {site.current_name[0] == '/' ? "" : site.parent,
+		site.current_name[0] == '/' ? "" : "/", site.current_name});
+	site.current_fd = openat(
+	    site.parent_fd, site.name, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+	if (site.current_fd < 0) {
+		std::perror(state.out_dir);
+		return -1;
+	}
+	struct stat st;
+	site.current_ours = fstatat(site.current_fd, marker_name, &st,
+				AT_SYMLINK_NOFOLLOW) == 0 &&
+	    S_ISREG(st.st_mode);
+	site.current_marker = read_marker(site.current_fd,
+	    site.current_marker_text, current_marker_size, true);
+	site.current_named = site.current_marker.complete &&
+	    marker_id_name(site.current_marker.id) == site.current_name;
+	if (choose_spare() != 0)
+		return -1;
+	site.root_fd = open_dir_at(site.parent_fd, site.spare_name);
+	if (site.root_fd < 0 ||
+	    !join_text(site.root_shown, sizeof site.root_shown,
+		{site.parent, "/", site.spare_name})) {
+		std::fprintf(stderr, "%s/%s: %s\n", site.parent,
+		    site.spare_name, std::strerror(errno));
+		return -1;
+	}
+	site.spare_marker = read_marker(site.root_fd, site.spare_marker_text,
+	    sizeof site.spare_marker_text, false);
+	int error = reset_marker(site.root_fd);
+	if (error != 0) {
+		std::fprintf(stderr, "%s/%s: %s\n", site.root_shown,
+		    marker_name, std::strerror(error));
+		return -1;
+	}
+	site.both_complete = site.current_named && site.spare_marker.complete &&
+	    marker_id_name(site.spare_marker.id) == site.spare_name;
+	site.use_list = site.both_complete && site.current_marker.listed &&
+	    site.current_marker.after == site.spare_marker.id && fill_listed();
+	site.publishing = true;
+	if (state.verbosity != 0)
+		std::fprintf(stderr,
+		    "Bringing \"%s\" up to date beside \"%s\" (now \"%s\")\n",
+		    site.root_shown, state.out_dir, site.current_shown);
+	return 0;
+}
+
+void
+release_generations()
+{
+	std::free(site.made);
+	std::free(site.listed_at);
+	std::free(site.current_marker_text);
+	std::free(site.changed_text);
+	site.made = nullptr;
+	site.listed_at = nullptr;
+	site.current_marker_text = nullptr;
+	site.changed_text = nullptr;
+}
+
+int
+settle_page(const char *path, int fd, const struct stat &before, bool same,
+    bool compared, const char *text, std::size_t length)
+{
+	if (!site.publishing)
+		return 0;
+	const char *rel = below_top(path);
+	if (rel == nullptr)
+		return 0;
+	// A page made twice leaves the list of changes unknown.
+	bool first = note_made(rel);
+	if (!first)
+		site.changed_unknown = true;
+	struct timespec when;
+	if (first && site.use_list && compared) {
+		// Unlisted, the current page is the spare one's before this
+		// run, in bytes and time; listed, it holds other bytes.
+		bool in_list = was_listed(rel);
+		if (same && !in_list)
+			return 0;
+		if (same || !in_list) {
+			note_changed(rel);
+			return same ? set_mtime(fd, nullptr) : 0;
+		}
+	}
+	if (same && site.current_ours && site.spare_marker.complete) {
+		// Equal stat, equal bytes: nothing to do. Else the page
+		// changed since the current generation. (A run that failed
+		// in the spare generation may have cut a page back to its
+		// old bytes, with a new time: then the bytes are compared.)
+		struct stat cur;
+		if (fstatat(site.current_fd, rel, &cur, AT_SYMLINK_NOFOLLOW) ==
+			0 &&
+		    S_ISREG(cur.st_mode) && cur.st_size == before.st_size &&
+		    same_time(cur, before))
+			return 0;
+		note_changed(rel);
+		return set_mtime(fd, nullptr);
+	}
+	if (current_holds(rel, text, length, &when)) {
+		if (same && when.tv_sec == before.st_mtim.tv_sec &&
+		    when.tv_nsec == before.st_mtim.tv_nsec)
+			return 0;
+		return set_mtime(fd, &when);
+	}
+	note_changed(rel);
+	return same ? set_mtime(fd, nullptr) : 0;
+}
+
+int
+finish_output(int unwritten)
+{
+	if (!site.publishing)
+		return 0;
+	int failures = 0;
+	if (unwritten == 0) {
+		if (site.made_overflow) {
+			std::fprintf(stderr,
+			    "%s: more than %zu pages to publish\n",
+			    state.out_dir, made_slots / 4 * 3);
+			failures++;
+		} else if (!site.both_complete ||
+		    site.made_set != site.current_marker.files ||
+		    site.made_set != site.spare_marker.files) {
+			// Else both hold just what this run made.
+			char rel[path_size] = "";
+			level_dir(
+			    site.current_fd, site.root_fd, rel, &failures);
+		}
+	}
+	if (unwritten != 0 || failures != 0) {
+		std::fprintf(stderr,
+		    "%s: not switched: %d page%s not written; it still points "
+		    "to \"%s\"\n",
+		    state.out_dir, unwritten + failures,
+		    unwritten + failures == 1 ? "" : "s", site.current_name);
+		return failures;
+	}
+	char fresh[path_size];
+	char temporary[path_size];
+	if (!fresh_name(fresh, sizeof fresh) ||
+	    !join_text(
+		temporary, sizeof temporary, {".", site.name, ".switch"})) {
+		report_too_long({site.name});
+		return 1;
+	}
+	file_set files = {site.made_set.count + site.carried_set.count,
+	    site.made_set.sum1 + site.carried_set.sum1,
+	    site.made_set.sum2 + site.carried_set.sum2};
+	int error = write_marker(fresh, files);
+	if (error != 0) {
+		std::fprintf(stderr, "%s/%s: %s\n", site.root_shown,
+		    marker_name, std::strerror(error));
+		std::fprintf(stderr,
+		    "%s: not switched; it still points to \"%s\"\n",
+		    state.out_dir, site.current_name);
+		return 1;
+	}
+	(void)unlinkat(site.parent_fd, temporary, 0);
+	if (renameat(site.parent_fd, site.spare_name, site.parent_fd, fresh) !=
+		0 ||
+	    symlinkat(fresh, site.parent_fd, temporary) != 0 ||
+	    renameat(site.parent_fd, temporary, site.parent_fd, site.name) !=
+		0) {
+		std::fprintf(stderr, "%s: not switched: %s\n", state.out_dir,
+		    std::strerror(errno));
+		(void)unlinkat(site.parent_fd, temporary, 0);
+		return 1;
+	}
+	if (state.verbosity != 0)
+		std::fprintf(stderr, "Switched \"%s\" from \"%s\" to \"%s\"\n",
+		    state.out_dir, site.current_name, fresh);
+	return 0;
+}

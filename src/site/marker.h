@@ -1,0 +1,71 @@
+// The marker file of a generation of pages, its one format.
+//
+// A marker that a run completed reads:
+//
+//	A generation of pages made by quillmark; it removes it when ...
+//	format 2
+//	id NONCE NAME
+//	after ID
+//	files COUNT SUM1 SUM2
+//	changed N
+//	PATH (N lines; or "changed all" and none)
+//	end
+//
+// NAME is the generation's directory as the run named it, ID the id of the
+// generation it was made level with ("-": none), COUNT decimal and the two
+// sums 16 hexadecimal digits. The first line alone is a generation being
+// written.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+inline constexpr char marker_name[] = ".quillmark-generation";
+inline constexpr char marker_new_name[] = ".quillmark-generation.new";
+// The marker's first line; alone, the generation is being written.
+inline constexpr std::string_view marker_text =
+    "A generation of pages made by quillmark; it removes it when it is "
+    "neither the current one nor the one before.\n";
+// The version of the format that this tool reads and writes; a marker of
+// another is read as incomplete.
+inline constexpr int marker_version = 2;
+inline constexpr std::string_view marker_end = "end\n";
+
+// A set of files, as a marker records it: how many, and the sums (mod
+// 2^64) of two different hashes of their paths, which no order changes.
+struct file_set {
+	std::uint64_t count;
+	std::uint64_t sum1;
+	std::uint64_t sum2;
+	bool operator==(const file_set &) const = default;
+};
+
+// What a generation's marker says.
+struct generation_marker {
+	bool complete;		// written when a run completed it
+	std::string_view id;	// "NONCE NAME", NAME its directory's then
+	std::string_view after; // the id of the one it was made level with
+	file_set files;
+	bool listed; // its changed paths follow (else "all")
+	char *list;  // those paths, each ended by a NUL
+	std::size_t list_count;
+};
+
+// Parses the size bytes of a marker at text, cutting its lines in place.
+// With whole, the list of paths and the last line are read too; without,
+// the head alone is, and the marker counts as complete with no list when
+// the head is whole. Not complete when the text is of another format, cut
+// short, or holds anything but the marker.
+[[nodiscard]] generation_marker parse_marker(
+    char *text, std::size_t size, bool whole);
+
+// Appends the head of a complete marker (all but the paths and marker_end)
+// at pos, bounded by end: null when it does not fit. changed is the count
+// of paths that follow, or empty for "all".
+[[nodiscard]] char *format_marker_head(char *pos, char *end,
+    std::string_view nonce, std::string_view name, std::string_view after,
+    const file_set &files, std::string_view changed);
+
+// The name part of a marker's id.
+[[nodiscard]] std::string_view marker_id_name(std::string_view id);

@@ -1,0 +1,194 @@
+// The output root (-o) and the run lock.
+//
+// With -o every page goes to its path below the output root instead of
+// the tree, opened beneath one descriptor of the root as the tree's files
+// are opened beneath the top: a link planted on the way is refused, not
+// followed. Directories are made one name at a time beneath the root.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string_view>
+
+#include "catalogue/catalogue.h"
+#include "platform/platform.h"
+#include "site/site.h"
+#include "site/site_state.h"
+#include "state/state.h"
+
+site_state site;
+
+namespace {
+
+// Makes the directories of rel (all but its last name) beneath the output
+// root, one name at a time, never through a link. 0, or -1 with errno set.
+int
+make_dirs(const char *rel)
+{
+	const char *last;
+	int fd = platform_walk_parent(site.root_fd, rel, true, &last);
+	if (fd < 0)
+		return -1;
+	if (fd != site.root_fd)
+		close(fd);
+	return 0;
+}
+
+// Splits out_dir into the directory that holds it and its last name.
+bool
+split_out_dir()
+{
+	const char *slash = std::strrchr(state.out_dir, '/');
+	std::string_view parent(
+	    state.out_dir, static_cast<std::size_t>(slash - state.out_dir));
+	return copy_text(site.parent, sizeof site.parent,
+		   parent.empty() ? std::string_view("/") : parent) &&
+	    copy_text(site.name, sizeof site.name, slash + 1);
+}
+
+} // namespace
+
+const char *
+below_top(const char *path)
+{
+	if (std::strcmp(path, state.top_dir) == 0)
+		return "";
+	const char *rel = skip_prefix(path, state.top_dir_slash);
+	return rel == path ? nullptr : rel;
+}
+
+void
+take_run_lock()
+{
+	const char *where = state.out_dir[0] != '\0' ? nullptr : state.top_dir;
+	char parent[path_size];
+	if (where == nullptr) {
+		const char *slash = std::strrchr(state.out_dir, '/');
+		if (!copy_text(parent, sizeof parent,
+			slash == state.out_dir
+			    ? std::string_view("/")
+			    : std::string_view(state.out_dir,
+				  static_cast<std::size_t>(
+				      slash - state.out_dir))))
+			return;
+		where = parent;
+	}
+	// A descriptor of the directory itself, held to the end: no file is
+	// left behind, and the lock goes with the process.
+	int fd = open(where, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+	if (fd < 0) {
+		if (state.verbosity != 0 && state.out_dir[0] != '\0')
+			std::fprintf(stderr,
+			    "Not locking \"%s\" against other runs: %s\n",
+			    where, std::strerror(errno));
+		return;
+	}
+	if (platform_lock(fd, false) == 0)
+		return;
+	if (errno == EWOULDBLOCK) {
+		if (state.verbosity != 0)
+			std::fprintf(stderr,
+			    "Waiting for another run to finish with \"%s\"\n",
+			    where);
+		if (platform_lock(fd, true) == 0)
+			return;
+	}
+	if (state.verbosity != 0)
+		std::fprintf(stderr,
+		    "Not locking \"%s\" against other runs: %s\n", where,
+		    std::strerror(errno));
+	close(fd);
+}
+
+int
+prepare_output()
+{
+	if (state.out_dir[0] == '\0')
+		return 0;
+	if (!split_out_dir()) {
+		report_too_long({state.out_dir});
+		return -1;
+	}
+	site.parent_fd = open(site.parent, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+	if (site.parent_fd < 0) {
+		std::perror(site.parent);
+		return -1;
+	}
+	struct stat st;
+	if (fstatat(site.parent_fd, site.name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+		if (errno != ENOENT ||
+		    mkdirat(site.parent_fd, site.name, 0755) != 0) {
+			std::perror(state.out_dir);
+			return -1;
+		}
+	} else if (S_ISLNK(st.st_mode)) {
+		return prepare_generations();
+	}
+	site.root_fd = openat(site.parent_fd, site.name,
+	    platform_dir_flags() | O_NOFOLLOW | O_CLOEXEC);
+	if (site.root_fd < 0) {
+		if (errno == ENOTDIR || errno == ELOOP)
+			std::fprintf(
+			    stderr, "%s is not a directory\n", state.out_dir);
+		else
+			std::perror(state.out_dir);
+		return -1;
+	}
+	(void)copy_text(site.root_shown, sizeof site.root_shown, state.out_dir);
+	// A generation written into directly is not the one its marker
+	// describes any more.
+	int error = reset_marker(site.root_fd);
+	if (error != 0) {
+		std::fprintf(stderr, "%s/%s: %s\n", state.out_dir, marker_name,
+		    std::strerror(error));
+		return -1;
+	}
+	return 0;
+}
+
+int
+open_output(const char *path, int flags, int mode)
+{
+	if (site.root_fd < 0)
+		return open_in_tree(path, flags, mode);
+	const char *rel = below_top(path);
+	if (rel == nullptr) {
+		errno = platform_leads_out_error();
+		return -1;
+	}
+	if (rel[0] == '\0')
+		return dup(site.root_fd);
+	int fd = platform_open_beneath(site.root_fd, rel, flags, mode);
+	if (fd < 0 && errno == ENOENT && (flags & O_CREAT) != 0 &&
+	    make_dirs(rel) == 0)
+		fd = platform_open_beneath(site.root_fd, rel, flags, mode);
+	int direct = platform_direct_flag();
+	if (fd < 0 && errno == EINVAL && (flags & direct) != 0)
+		return open_output(path, flags & ~direct, mode);
+	return fd;
+}
+
+bool
+output_shown(const char *path, char *buf, std::size_t size)
+{
+	const char *rel = site.root_fd >= 0 ? below_top(path) : nullptr;
+	if (rel == nullptr)
+		return copy_text(buf, size, path);
+	return join_text(
+	    buf, size, {site.root_shown, rel[0] == '\0' ? "" : "/", rel});
+}
+
+void
+site_release()
+{
+	release_generations();
+	for (int fd : {site.root_fd, site.current_fd, site.parent_fd}) {
+		if (fd >= 0)
+			close(fd);
+	}
+	site = site_state{};
+}

@@ -1,0 +1,60 @@
+// The site: where pages are written (the tree, or an output root given
+// with -o), how each page reaches the disk, publishing through a link to
+// whole generations, and the lock that keeps runs apart.
+//
+// A builder hands a finished page to write_file, which opens it through
+// open_output (beneath the output root, or in the tree), writes it in place
+// unless it holds those bytes already, and lets the publishing settle its
+// modification time. The module's state is its own: prepare_output builds
+// it, site_release frees it.
+#pragma once
+
+#include <cstddef>
+#include <string_view>
+
+// Takes the lock that keeps two runs from writing at once: on the
+// directory that holds the output root with -o, else on the top of the
+// tree. Waits for a run that holds it (said at -v); goes on without it
+// where the file system has no locks (said at -v). Held until exit.
+void take_run_lock();
+
+// Readies the output root after start-up: a missing one is made, a
+// directory is written into, and a link to a directory gets a generation
+// brought up to date beside it, with the memory its bookkeeping needs.
+// 0, or -1 after a message (nothing has been written or switched). Does
+// nothing without -o.
+[[nodiscard]] int prepare_output();
+
+// Opens the file that the tree path names (top_dir or a path below it)
+// where the run writes it: beneath the output root with -o, creating the
+// directories on the way when flags hold O_CREAT; else in the tree. -1
+// with errno set; nothing is reported.
+[[nodiscard]] int open_output(const char *path, int flags, int mode);
+
+// The path of the written file that the tree path stands for, as messages
+// show it. False when it does not fit (then buf holds path's start).
+[[nodiscard]] bool output_shown(const char *path, char *buf, std::size_t size);
+
+// True when the file open on fd holds exactly the length bytes of text (its
+// size is known to be length). A read that fails counts as a difference:
+// the page is then written, which is never wrong.
+[[nodiscard]] bool file_holds(int fd, const char *text, std::size_t length);
+
+// Writes length bytes of text as dir/name, unless it holds them already;
+// refuses what is not a regular file of its own. 0, or 1 after the report.
+[[nodiscard]] int write_file(const char *dir, std::string_view name,
+    const char *text, std::size_t length);
+
+// write_file of dir/README.html.
+[[nodiscard]] int write_readme(
+    const char *dir, const char *text, std::size_t length);
+
+// Ends a run with -o through a link: carries every page that the run did
+// not make over from the current generation, removes what the current one
+// no longer has, and switches the link, unless unwritten pages (or any
+// failure here) forbid it. The number of failures to add to the status.
+[[nodiscard]] int finish_output(int unwritten);
+
+// Closes the output root and frees the publishing's memory. Safe to run
+// more than once.
+void site_release();

@@ -1,0 +1,96 @@
+// The site module's own state and the calls between its files; no other
+// module includes this.
+#pragma once
+
+#include <sys/stat.h>
+
+#include <cstddef>
+#include <cstdint>
+
+#include "site/marker.h"
+#include "state/state.h"
+
+// One record, built by prepare_output and released by site_release.
+struct site_state {
+	// The directory that holds the output root (open), and the root's
+	// last name.
+	char parent[path_size];
+	char name[path_size];
+	int parent_fd = -1;
+
+	// With -o: the directory that pages are written beneath (the root,
+	// or when the root is a link the generation being brought up to
+	// date), and its path as messages show it.
+	int root_fd = -1;
+	char root_shown[path_size];
+
+	// When the root is a link: the generation it points to, its name as
+	// the link says and as messages show it, and whether this tool made
+	// it; the spare generation being written.
+	bool publishing = false;
+	int current_fd = -1;
+	bool current_ours = false;
+	char current_name[path_size];
+	char current_shown[path_size];
+	char spare_name[path_size];
+
+	// The pages that this run made, by a 64-bit hash of their path below
+	// the root: an open-addressed table of made_slots, filled to three
+	// quarters at most.
+	std::uint64_t *made = nullptr;
+	std::size_t made_count = 0;
+	bool made_overflow = false;
+	file_set made_set{}; // the pages of this run
+	file_set
+	    carried_set{}; // what the walk found in the current one besides
+
+	// The markers of the current generation, read whole into
+	// current_marker_text, and of the spare one, its head alone.
+	char *current_marker_text = nullptr;
+	char spare_marker_text[8192];
+	generation_marker current_marker{};
+	generation_marker spare_marker{};
+	bool current_named = false; // its id names the directory linked to
+	bool both_complete = false; // both complete and named as they are
+	bool use_list = false;	    // current = spare + the current's list
+	// The current one's listed paths by hash: their offset in its text,
+	// + 1; list_slots of them.
+	std::uint32_t *listed_at = nullptr;
+
+	// The paths whose bytes this run changed from the current
+	// generation's, each ended by a newline; unknown when they are more
+	// than a marker keeps.
+	char *changed_text = nullptr;
+	std::size_t changed_length = 0;
+	std::size_t changed_count = 0;
+	bool changed_unknown = false;
+};
+
+extern site_state site;
+
+// The path below the top of a tree path: "" for the top itself, null when
+// it is not in the tree.
+[[nodiscard]] const char *below_top(const char *path);
+
+// Takes the marker of the generation open on dirfd back to its first line,
+// before a run writes there: a generation that a run has begun to change
+// is no longer the one its marker describes. 0, or an errno value.
+[[nodiscard]] int reset_marker(int dirfd);
+
+// Readies publishing through the link that the root is: reads the current
+// generation's marker, chooses the spare one and opens it as the root.
+// 0, or -1 after the report.
+[[nodiscard]] int prepare_generations();
+
+// Frees what prepare_generations allocated.
+void release_generations();
+
+// While publishing: remembers that the run made the page at path, and
+// gives the open page fd, whose state before the run was before (same:
+// it already held the page's text; compared: the file was there before
+// and its bytes were compared with the text), the modification time a
+// reader should see: the current generation's when its page holds the
+// same bytes, else a new one. 0, or an errno value.
+[[nodiscard]] int settle_page(const char *path, int fd,
+    const struct stat &before, bool same, bool compared, const char *text,
+    std::size_t length);
