@@ -144,6 +144,7 @@ struct database {
 	table<name_row> names;
 	table<std::uint32_t> by_name; // name rows by name, then entry
 	bool failed = false;
+	bool loaded = false; // load_vuxml has run since the last release
 };
 
 database db;
@@ -699,6 +700,17 @@ release_vuxml()
 	release(&db.names);
 	release(&db.by_name);
 	db.failed = false;
+	db.loaded = false;
+}
+
+int
+need_vuxml()
+{
+	if (db.loaded)
+		return db.failed ? 1 : 0;
+	int result = load_vuxml();
+	db.loaded = true;
+	return result;
 }
 
 int

@@ -35,6 +35,10 @@ inline constexpr unsigned long long vuxml_expansion_backstop = 1ULL << 30;
 // the tree lacks counts as empty (said at -v).
 [[nodiscard]] int load_vuxml();
 
+// load_vuxml the first time it is needed after start or release_vuxml,
+// and its result then; later calls give that result again at once.
+[[nodiscard]] int need_vuxml();
+
 // Frees what load_vuxml read. Safe to run more than once.
 void release_vuxml();
 
