@@ -909,3 +909,105 @@ TEST_F(Readme, DescriptionEmailAddressesBecomeLinks)
 	    "See &lt;URL:<a href=\"http://example.org/a\">http://example.org/a</a>&gt; and "
 	    "<a href=\"http://u@host.example/x\">http://u@host.example/x</a>.</p>\n");
 }
+
+TEST_F(Readme, StatusLicenceAndVulnerabilitiesOnlyForTemplatesThatAsk)
+{
+	// zip: deprecated and expiring, its licence, affected through its
+	// revision. bar: broken only inside a conditional, a licence over a
+	// continuation line, its version just outside a range. foo: no
+	// Makefile values of its own (a slave port), affected through an
+	// epoch by an entry that names it twice.
+	d.put("ports/archivers/zip/Makefile",
+	    "PORTNAME=\tzip\nLICENSE=\tBSD3CLAUSE\n"
+	    "DEPRECATED=\tUse archivers/7-zip <instead>\n"
+	    "EXPIRATION_DATE=\t2026-12-31\n.include <bsd.port.mk>\n");
+	d.put("ports/misc/bar/Makefile",
+	    "PORTNAME=\tbar\nLICENSE=\tGPLv2 \\\n\t\tMIT\n"
+	    ".if ${ARCH} == i386\nBROKEN=\tno\n.endif\n");
+	d.put("ports/misc/foo/Makefile",
+	    "MASTERDIR=\t${.CURDIR}/../foo-server\n"
+	    ".include \"${MASTERDIR}/Makefile\"\n");
+	d.put("ports/security/vuxml/vuln.xml",
+	    "<?xml version=\"1.0\"?>\n<!DOCTYPE vuxml [\n"
+	    "<!ENTITY y2026 SYSTEM \"vuln/2026.xml\">\n"
+	    "<!ENTITY y2025 SYSTEM \"vuln/2025.xml\">\n]>\n"
+	    "<vuxml>\n&y2026;\n&y2025;\n</vuxml>\n");
+	std::string year =
+	    "<vuln vid=\"aa-1\"><topic>zip -- <![CDATA[<b>]]> overflow</topic>"
+	    "<affects><package><name>zip</name><range><lt>3.0_1</lt></range>"
+	    "</package></affects><references><cvename>CVE-2026-1</cvename>"
+	    "<cvename>CVE-2026-2</cvename></references><dates><discovery>"
+	    "2026-01-05</discovery></dates></vuln>\n"
+	    "<vuln vid=\"bb-2\"><topic>bar -- fixed</topic><affects><package>"
+	    "<name>bar</name><range><ge>2.0</ge><lt>2.3</lt></range>"
+	    "</package></affects></vuln>\n"
+	    "<vuln vid=\"cc 3\"><topic>foo &amp; zip</topic><affects>"
+	    "<package><name>foo</name><range><lt>1.0,1</lt></range></package>"
+	    "<package><name>foo</name><range><gt>0</gt></range></package>"
+	    "</affects><dates><discovery>2025-13-01</discovery></dates>"
+	    "</vuln>\n";
+	d.put("ports/security/vuxml/vuln/2026.xml", year);
+	d.put("tpl/README.port",
+	    "[%%PKG%%]\n%%PORT_STATUS%%%%LICENSE%%%%VULNERABILITIES%%");
+
+	Result r = run({"-q"});
+	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(r.err, "");
+	EXPECT_EQ(d.get("ports/archivers/zip/README.html"),
+	    "[zip-3.0]\n"
+	    "<p class=\"status deprecated\"><strong>Deprecated:</strong> Use "
+	    "archivers/7-zip &lt;instead&gt;</p>\n"
+	    "<p class=\"status expiring\"><strong>To be removed on</strong> "
+	    "<time datetime=\"2026-12-31\">2026-12-31</time></p>\n"
+	    "<dt>License</dt>\n<dd>BSD3CLAUSE</dd>\n"
+	    "<section class=\"vulnerabilities\">\n<h2>Known vulnerabilities</h2>\n"
+	    "<ul>\n<li><a href=\"https://vuxml.freebsd.org/freebsd/aa-1.html\">"
+	    "zip -- &lt;b&gt; overflow</a> (discovered <time datetime="
+	    "\"2026-01-05\">2026-01-05</time>): CVE-2026-1, CVE-2026-2</li>\n"
+	    "</ul>\n</section>\n");
+	EXPECT_EQ(d.get("ports/misc/bar/README.html"),
+	    "[bar-2.3]\n<dt>License</dt>\n<dd>GPLv2 MIT</dd>\n");
+	EXPECT_EQ(d.get("ports/misc/foo/README.html"),
+	    "[foo-1.0]\n<section class=\"vulnerabilities\">\n"
+	    "<h2>Known vulnerabilities</h2>\n<ul>\n"
+	    "<li>foo &amp; zip (discovered 2025-13-01)</li>\n</ul>\n</section>\n");
+
+	// A malformed database: one message, no section on any page, the
+	// rest of the run as before and its status unchanged.
+	std::string broken = year;
+	broken.replace(broken.find("</topic>"), 8, "</topc>");
+	d.put("ports/security/vuxml/vuln/2026.xml", broken);
+	r = run({"-q"});
+	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(r.err, top + "/security/vuxml/vuln/2026.xml: line 1: "
+				"mismatched tag; vulnerabilities not shown\n");
+	EXPECT_EQ(d.get("ports/misc/foo/README.html"), "[foo-1.0]\n");
+	EXPECT_EQ(d.get("ports/misc/bar/README.html"),
+	    "[bar-2.3]\n<dt>License</dt>\n<dd>GPLv2 MIT</dd>\n");
+
+	// Templates without them read neither file: a Makefile that cannot be
+	// read and the malformed database go unmentioned even at -v, and the
+	// pages are those of the simple templates.
+	put_simple_templates(d, "tpl");
+	ASSERT_EQ(std::remove((top + "/misc/bar/Makefile").c_str()), 0);
+	ASSERT_EQ(mkfifo((top + "/misc/bar/Makefile").c_str(), 0644), 0);
+	r = run({"-v"});
+	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(r.err.find("vuxml"), std::string::npos) << r.err;
+	EXPECT_EQ(r.err.find("Makefile: status"), std::string::npos) << r.err;
+	// The same pages as from a tree without the files at all.
+	std::string zip = d.get("ports/archivers/zip/README.html");
+	std::string bar = d.get("ports/misc/bar/README.html");
+	EXPECT_EQ(bar.rfind("port [bar-2.3] [misc/bar] [Bar &lt;beta&gt;]", 0), 0u);
+	ASSERT_EQ(std::remove((top + "/archivers/zip/Makefile").c_str()), 0);
+	ASSERT_EQ(std::remove((top + "/security/vuxml/vuln.xml").c_str()), 0);
+	EXPECT_EQ(run({"-q"}).status, 0);
+	EXPECT_EQ(d.get("ports/archivers/zip/README.html"), zip);
+	EXPECT_EQ(d.get("ports/misc/bar/README.html"), bar);
+	d.put("tpl/README.port", "%%PORT_STATUS%%");
+	r = run({"-v", "misc/bar"});
+	EXPECT_NE(r.err.find(top + "/misc/bar/Makefile: status not read: not "
+				   "a regular file\n"),
+	    std::string::npos)
+	    << r.err;
+}

@@ -21,6 +21,8 @@
 #include "readme/readme.h"
 #include "site/site.h"
 #include "state/state.h"
+#include "treedata/port_status.h"
+#include "treedata/vuxml.h"
 
 static constexpr std::string_view subdir_prefix = "SUBDIR += ";
 
@@ -112,6 +114,8 @@ clean_up()
 	release_packages();
 	release_lookup();
 	release_readmes();
+	release_vuxml();
+	release_port_status();
 	site_release();
 	char *owned[] = {state.index_text, state.top_template,
 	    state.category_template, state.port_template};
