@@ -60,7 +60,8 @@ TEST(Marker, WrittenMarkerReadsBackAsWritten)
 
 	// Kept paths unknown, none kept, and a marker of the format before,
 	// which has no kept line: read as unknown.
-	std::string unknown = written(true, "a/README.html\nb/c/x\n", "2", "", "");
+	std::string unknown =
+	    written(true, "a/README.html\nb/c/x\n", "2", "", "");
 	m = parsed(unknown);
 	ASSERT_TRUE(m.complete);
 	EXPECT_FALSE(m.kept_known);
@@ -77,7 +78,8 @@ TEST(Marker, WrittenMarkerReadsBackAsWritten)
 	EXPECT_FALSE(m.kept_known);
 	ASSERT_EQ(m.list_count, 2u);
 	std::string older_with_kept = written(true);
-	older_with_kept.replace(older_with_kept.find("format 3"), 8, "format 2");
+	older_with_kept.replace(
+	    older_with_kept.find("format 3"), 8, "format 2");
 	EXPECT_FALSE(parsed(older_with_kept).complete);
 
 	std::string all = written(false);
@@ -113,17 +115,18 @@ TEST(Marker, CutShortAtAnyLengthIsNotComplete)
 	std::string fewer = written(true, "a/README.html\n", "2");
 	EXPECT_FALSE(parsed(fewer).complete);
 	for (const char *count : {"2", "-1", "x", ""}) {
-		std::string kept = written(true, "a/README.html\nb/c/x\n", "2",
-		    "robots.txt\n", "1");
-		kept.replace(kept.find("kept 1"), 6, std::string("kept ") + count);
+		std::string kept = written(
+		    true, "a/README.html\nb/c/x\n", "2", "robots.txt\n", "1");
+		kept.replace(
+		    kept.find("kept 1"), 6, std::string("kept ") + count);
 		EXPECT_FALSE(parsed(kept).complete) << count;
 	}
 }
 
 TEST(Marker, OtherVersionsAndJunkAreNotComplete)
 {
-	for (const char *version : {"format 1", "format 4", "format 03",
-		 "format 3 ", "format"}) {
+	for (const char *version :
+	    {"format 1", "format 4", "format 03", "format 3 ", "format"}) {
 		std::string text = written(true);
 		std::size_t at = text.find("format 3\n");
 		text.replace(at, 8, version);
@@ -132,7 +135,8 @@ TEST(Marker, OtherVersionsAndJunkAreNotComplete)
 		text.replace(at, 8, version);
 		EXPECT_FALSE(parsed(text, false).complete) << version;
 	}
-	for (const char *bad : {"files 3 0123 zz", "files x 1 2", "files 3 1 2 9"}) {
+	for (const char *bad :
+	    {"files 3 0123 zz", "files x 1 2", "files 3 1 2 9"}) {
 		std::string text = written(true);
 		std::size_t at = text.find("files ");
 		text.replace(at, text.find('\n', at) - at, bad);

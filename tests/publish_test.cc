@@ -44,8 +44,10 @@ stamps_below(const std::string &root)
 	for (auto &e : fs::recursive_directory_iterator(root)) {
 		struct stat st;
 		if (e.is_regular_file() && stat(e.path().c_str(), &st) == 0)
-			stamps[fs::relative(e.path(), root).string()] = {st.st_size,
-			    st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec};
+			stamps[fs::relative(e.path(), root).string()] = {
+			    st.st_size,
+			    st.st_mtim.tv_sec * 1000000000LL +
+				st.st_mtim.tv_nsec};
 	}
 	return stamps;
 }
@@ -67,16 +69,21 @@ struct Site {
 		chmod(dir.path().c_str(), 0755);
 		opt.as_nobody = running_as_root();
 		if (opt.as_nobody) {
-			for (auto &e : fs::recursive_directory_iterator(dir.path()))
+			for (auto &e :
+			    fs::recursive_directory_iterator(dir.path()))
 				(void)lchown(e.path().c_str(), 65534, 65534);
 		}
 		(void)chown(dir.path().c_str(), 65534, 65534);
 	}
+	// A quiet run, or with "-v" first in more a verbose one.
 	Result run(const std::string &set, const std::string &out,
 	    std::vector<std::string> more = {}) const
 	{
-		std::vector<std::string> args = {"-q", "-p", dir / "tree", "-t",
-		    dir / set, "-o", dir / out};
+		bool verbose = !more.empty() && more[0] == "-v";
+		if (verbose)
+			more.erase(more.begin());
+		std::vector<std::string> args = {verbose ? "-v" : "-q", "-p",
+		    dir / "tree", "-t", dir / set, "-o", dir / out};
 		args.insert(args.end(), more.begin(), more.end());
 		return run_tool(args, opt);
 	}
@@ -86,7 +93,8 @@ struct Site {
 	{
 		dir.put("big/README.top", "top\n%%SUBDIR%%end\n");
 		dir.put("big/README.category", "cat\n%%SUBDIR%%end\n");
-		dir.put("big/README.port", std::string(6000, 'x') + "%%PKG%%\n");
+		dir.put(
+		    "big/README.port", std::string(6000, 'x') + "%%PKG%%\n");
 		for (auto &e : fs::recursive_directory_iterator(dir / "big"))
 			(void)lchown(e.path().c_str(), 65534, 65534);
 		RunOptions limited = opt;
@@ -122,8 +130,8 @@ TEST(Publish, ReadOnlyTreeOwnedByAnother)
 	chmod((dir / "tree").c_str(), 0555);
 	RunOptions nobody;
 	nobody.as_nobody = true;
-	Result r = run_tool({"-p", dir / "tree", "-t", dir / "tpl", "-o",
-			       dir / "out/site"},
+	Result r = run_tool(
+	    {"-p", dir / "tree", "-t", dir / "tpl", "-o", dir / "out/site"},
 	    nobody);
 	EXPECT_EQ(r.status, 0) << r.err;
 	EXPECT_EQ(r.err, "");
@@ -158,10 +166,12 @@ TEST(Publish, PathnamesBelowOutput)
 	EXPECT_FALSE(s.dir.exists("tree/misc/foo/README.html"));
 
 	fs::remove(s.dir / "out/misc/foo/README.html");
-	fs::create_symlink(s.dir / "elsewhere", s.dir / "out/misc/foo/README.html");
+	fs::create_symlink(
+	    s.dir / "elsewhere", s.dir / "out/misc/foo/README.html");
 	r = s.run("b", "out", {"misc/foo"});
 	EXPECT_EQ(r.status, 1);
-	EXPECT_EQ(r.err, s.dir / "out/misc/foo/README.html" +
+	EXPECT_EQ(r.err,
+	    s.dir / "out/misc/foo/README.html" +
 		": not written: it is a symbolic link\n");
 	EXPECT_FALSE(s.dir.exists("elsewhere"));
 }
@@ -182,13 +192,15 @@ TEST(Publish, LinkSwitchesWholeSites)
 	fs::create_directory_symlink("first", s.dir / "site");
 
 	const std::vector<std::string> watched = {"README.html",
-	    "misc/README.html", "misc/foo/README.html", "archivers/zip/README.html"};
+	    "misc/README.html", "misc/foo/README.html",
+	    "archivers/zip/README.html"};
 	std::atomic<bool> done{false};
 	std::atomic<int> reads{0}, torn{0};
 	std::thread reader([&] {
 		while (!done) {
 			for (auto &rel : watched) {
-				std::string got = read_file(s.dir / "site/" + rel);
+				std::string got =
+				    read_file(s.dir / "site/" + rel);
 				if (got != ref_a[rel] && got != ref_b[rel])
 					torn++;
 				reads++;
@@ -207,7 +219,8 @@ TEST(Publish, LinkSwitchesWholeSites)
 		for (auto &[rel, text] : ref_a) {
 			if (ref_b[rel] == text)
 				continue;
-			EXPECT_GE(stamps[rel].second, changed[rel].second) << rel;
+			EXPECT_GE(stamps[rel].second, changed[rel].second)
+			    << rel;
 			changed[rel] = stamps[rel];
 			stamps.erase(rel);
 		}
@@ -284,12 +297,14 @@ TEST(Publish, MarkersKeepPagesExact)
 	struct timespec old[2] = {{0, UTIME_OMIT}, {time(nullptr) - 3600, 0}};
 	for (auto &[rel, text] : ref_a) {
 		if (ref_b[rel] != text)
-			utimensat(AT_FDCWD, (spare + "/" + rel).c_str(), old, 0);
+			utimensat(
+			    AT_FDCWD, (spare + "/" + rel).c_str(), old, 0);
 	}
 	auto after = run("a");
 	for (auto &[rel, text] : ref_a) {
 		if (ref_b[rel] != text && rel != zip) {
-			EXPECT_GE(after[rel].second, dropped[rel].second) << rel;
+			EXPECT_GE(after[rel].second, dropped[rel].second)
+			    << rel;
 		}
 	}
 }
@@ -310,8 +325,10 @@ TEST(Publish, FailedWriteSwitchesNothing)
 
 	Result r = s.run_failing("site");
 	EXPECT_EQ(r.status, 3) << r.err;
-	EXPECT_NE(r.err.find(s.dir / "site: not switched: 3 pages not written; "
-				     "it still points to \"" + current + "\"\n"),
+	EXPECT_NE(r.err.find(s.dir /
+			  "site: not switched: 3 pages not written; "
+			  "it still points to \"" +
+		      current + "\"\n"),
 	    std::string::npos)
 	    << r.err;
 	EXPECT_EQ(s.target("site"), current);
@@ -325,20 +342,22 @@ TEST(Publish, FailedWriteSwitchesNothing)
 		o.binary = testing_binary_path();
 		o.env.push_back(
 		    "QUILLMARK_TEST_FAIL_ALLOC=" + std::to_string(failing));
-		r = run_tool({"-q", "-p", s.dir / "tree", "-t", s.dir / "b", "-o",
-				 s.dir / "site"},
+		r = run_tool({"-q", "-p", s.dir / "tree", "-t", s.dir / "b",
+				 "-o", s.dir / "site"},
 		    o);
 		EXPECT_EQ(r.status, 255);
 		EXPECT_EQ(r.out, "");
-		EXPECT_EQ(r.err, s.dir / "site" + ": cannot allocate 4194304 bytes: " +
+		EXPECT_EQ(r.err,
+		    s.dir / "site" + ": cannot allocate 4194304 bytes: " +
 			std::strerror(ENOMEM) + "\n");
 		EXPECT_EQ(s.target("site"), current);
 		EXPECT_EQ(files_below(s.dir / "site/"), files);
 	}
 
 	// A port missing from the INDEX keeps its page from the last run.
-	s.dir.put("tree/INDEX-15", read_file(s.dir / "tree/INDEX-15").substr(
-					   read_file(s.dir / "tree/INDEX-15").find('\n') + 1));
+	s.dir.put("tree/INDEX-15",
+	    read_file(s.dir / "tree/INDEX-15")
+		.substr(read_file(s.dir / "tree/INDEX-15").find('\n') + 1));
 	r = s.run("b", "site");
 	EXPECT_EQ(r.status, 0) << r.err;
 	EXPECT_NE(s.target("site"), current);
@@ -362,8 +381,9 @@ TEST(Publish, FailedWriteSwitchesNothing)
 		      std::string(std::strerror(EIO)) + "\n"),
 	    std::string::npos)
 	    << r.err;
-	EXPECT_TRUE(r.err.ends_with(s.dir / "site: not switched: 1 page not "
-					    "written; it still points to \"" +
+	EXPECT_TRUE(r.err.ends_with(s.dir /
+		"site: not switched: 1 page not "
+		"written; it still points to \"" +
 	    current + "\"\n"))
 	    << r.err;
 	EXPECT_EQ(s.target("site"), current);
@@ -395,11 +415,15 @@ TEST(Publish, RunsPagesWinOverWhatStandsInTheirWay)
 		EXPECT_EQ(r.status, 0) << r.err;
 		if (i == 0) {
 			// The two lines in the order the directory lists them.
-			const std::string file = s.dir / "first/misc: not carried "
-						  "over: this run writes a directory there\n";
-			const std::string dir = s.dir / "first/archivers/zip/"
-				"README.html: not carried over: this run writes a page there\n";
-			EXPECT_TRUE(r.err == file + dir || r.err == dir + file) << r.err;
+			const std::string file = s.dir /
+			    "first/misc: not carried "
+			    "over: this run writes a directory there\n";
+			const std::string dir = s.dir /
+			    "first/archivers/zip/"
+			    "README.html: not carried over: this run writes a "
+			    "page there\n";
+			EXPECT_TRUE(r.err == file + dir || r.err == dir + file)
+			    << r.err;
 		} else {
 			EXPECT_EQ(r.err, "");
 		}
@@ -422,7 +446,8 @@ TEST(Publish, RunsPagesWinOverWhatStandsInTheirWay)
 	s.dir.put(s.target("site") + "/extra", "extra\n");
 	for (const char *rel : {"/extra", "/extra/old", "/extra/old/page"})
 		(void)lchown((s.dir / spare + rel).c_str(), 65534, 65534);
-	(void)lchown((s.dir / s.target("site") + "/extra").c_str(), 65534, 65534);
+	(void)lchown(
+	    (s.dir / s.target("site") + "/extra").c_str(), 65534, 65534);
 	ref["extra"] = "extra\n";
 	Result r = s.run("a", "site");
 	EXPECT_EQ(r.status, 0) << r.err;
@@ -433,12 +458,13 @@ TEST(Publish, RunsPagesWinOverWhatStandsInTheirWay)
 }
 
 // A second run waits for the one that holds the lock on the directory
-// that holds OUT, saying so at -v, and writes nothing meanwhile; and a run
-// holds that lock until it ends.
+// that holds OUT (not made yet), saying so at -v, and writes nothing
+// meanwhile; and a run holds the lock of OUT itself until it ends.
 TEST(Publish, SecondRunWaits)
 {
 	Site s;
-	int held = open(s.dir.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+	int held =
+	    open(s.dir.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
 	ASSERT_EQ(flock(held, LOCK_EX), 0);
 	std::string err_file = s.dir / "err";
 	write_file(err_file, "");
@@ -448,9 +474,8 @@ TEST(Publish, SecondRunWaits)
 		RunOptions opt;
 		opt.binary = "/bin/sh";
 		r = run_tool({"-c", "exec \"$0\" \"$@\" 2>" + err_file,
-				 binary_path(), "-v",
-				 "-p", s.dir / "tree", "-t", s.dir / "a", "-o",
-				 s.dir / "out"},
+				 binary_path(), "-v", "-p", s.dir / "tree",
+				 "-t", s.dir / "a", "-o", s.dir / "out"},
 		    opt);
 	});
 	// As long as it takes (the harness ends a hung run after a minute).
@@ -463,7 +488,8 @@ TEST(Publish, SecondRunWaits)
 	second.join();
 	EXPECT_EQ(r.status, 0);
 	EXPECT_NE(read_file(err_file).find("Waiting for another run to finish "
-					   "with \"" + s.dir.path() + "\"\n"),
+					   "with \"" +
+		      s.dir.path() + "\"\n"),
 	    std::string::npos)
 	    << read_file(err_file);
 	EXPECT_TRUE(s.dir.exists("out/misc/foo/README.html"));
@@ -478,8 +504,8 @@ TEST(Publish, SecondRunWaits)
 	const int capacity = fcntl(reader, F_SETPIPE_SZ, 4096);
 	ASSERT_GT(capacity, 0);
 	const std::string line = "Making README.html for port misc/foo\n";
-	std::vector<std::string> args = {"-p", s.dir / "tree", "-t",
-	    s.dir / "a", "-o", s.dir / "out"};
+	std::vector<std::string> args = {
+	    "-p", s.dir / "tree", "-t", s.dir / "a", "-o", s.dir / "out"};
 	const int requests = 2 * capacity / static_cast<int>(line.size());
 	for (int i = 0; i < requests; i++)
 		args.push_back("misc/foo");
@@ -492,13 +518,15 @@ TEST(Publish, SecondRunWaits)
 		finished = true;
 	});
 	int queued = 0;
-	for (int i = 0; i < 6000 && !finished &&
-	     ioctl(reader, FIONREAD, &queued) == 0 &&
+	for (int i = 0;
+	     i < 6000 && !finished && ioctl(reader, FIONREAD, &queued) == 0 &&
 	     queued + static_cast<int>(line.size()) <= capacity;
 	     i++)
 		usleep(10000);
 	EXPECT_FALSE(finished);
-	held = open(s.dir.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+	// OUT is there now: it is the directory locked.
+	held =
+	    open((s.dir / "out").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
 	int locked = flock(held, LOCK_EX | LOCK_NB);
 	int error = errno;
 	EXPECT_EQ(locked, -1);
@@ -522,5 +550,222 @@ TEST(Publish, SecondRunWaits)
 	for (int i = 0; i < requests; i++)
 		expected += line;
 	EXPECT_EQ(progress, expected);
+#endif
+}
+
+// A whole-tree run through the link drops the pages of what the tree no
+// longer lists, keeping the files of others there; a stale INDEX and a
+// pathname run carry pages over; files of others stay through every run
+// (and through a marker of the format before) unless a run needs their
+// place; a generation with a broken marker is named at every run.
+TEST(Publish, PrunesWhatTheTreeDroppedAndKeepsFilesOfOthers)
+{
+	Site s;
+	ASSERT_EQ(s.run("a", "first").status, 0);
+	fs::create_directory_symlink("first", s.dir / "site");
+	ASSERT_EQ(s.run("a", "site").status, 0);
+	s.dir.put("site/robots.txt", "User-agent: *\n");
+	s.dir.put("site/index.html", "<p>mirror</p>\n");
+	s.dir.put("site/archivers/zip/notes.txt", "kept\n");
+	s.dir.mkdir("site.broken");
+	ASSERT_EQ(
+	    mkfifo((s.dir / "site.broken/.quillmark-generation").c_str(), 0644),
+	    0);
+	const std::string broken = s.dir /
+	    "site.broken: left alone: its "
+	    ".quillmark-generation is not a "
+	    "regular file\n";
+	for (int i = 0; i < 3; i++) {
+		Result r = s.run(i == 1 ? "b" : "a", "site", {"-v"});
+		EXPECT_EQ(r.status, 0) << r.err;
+		EXPECT_EQ(
+		    read_file(s.dir / ("site/robots.txt")), "User-agent: *\n")
+		    << i;
+		EXPECT_EQ(
+		    read_file(s.dir / ("site/index.html")), "<p>mirror</p>\n")
+		    << i;
+		EXPECT_EQ(read_file(s.dir / ("site/archivers/zip/notes.txt")),
+		    "kept\n");
+		EXPECT_NE(r.err.find("/robots.txt\": not a page of "
+				     "quillmark's\n"),
+		    std::string::npos)
+		    << r.err;
+		EXPECT_NE(r.err.find(broken), std::string::npos) << r.err;
+		EXPECT_EQ(r.err.find("Dropped"), std::string::npos);
+		EXPECT_TRUE(s.dir.exists("site.broken"));
+	}
+	// A marker of the format before still serves: its files are told
+	// by their names.
+	std::string marker = read_file(s.dir / ("site/.quillmark-generation"));
+	ASSERT_NE(marker.find("\nformat 3\n"), std::string::npos);
+	ASSERT_NE(marker.find("\nkept 3\n"), std::string::npos) << marker;
+	marker.replace(marker.find("format 3"), 8, "format 2");
+	std::size_t kept = marker.find("kept 3\n");
+	marker.erase(kept, marker.find("end\n") - kept);
+	s.dir.put("site/.quillmark-generation", marker);
+	Result r = s.run("a", "site");
+	EXPECT_EQ(r.status, 0) << r.err;
+	EXPECT_EQ(read_file(s.dir / ("site/robots.txt")), "User-agent: *\n");
+	EXPECT_EQ(
+	    read_file(s.dir / ("site/archivers/zip/notes.txt")), "kept\n");
+
+	// The category archivers goes as a ports commit removes it; a
+	// pathname run carries its pages over.
+	s.dir.put("tree/Makefile", "SUBDIR += misc\n");
+	ASSERT_EQ(
+	    read_file(s.dir / "tree/misc/Makefile").find("    COMMENT"), 0u);
+	fs::remove_all(s.dir / "tree/archivers");
+	std::string index = read_file(s.dir / ("tree/INDEX-15"));
+	index.erase(0, index.find('\n') + 1);
+	s.dir.put("tree/INDEX-15", index);
+	r = s.run("a", "site", {"misc/foo"});
+	EXPECT_EQ(r.status, 0) << r.err;
+	EXPECT_TRUE(s.dir.exists("site/archivers/README.html"));
+	EXPECT_TRUE(s.dir.exists("site/archivers/zip/README.html"));
+	// A whole-tree run drops them, but for the file of others.
+	r = s.run("a", "site", {"-v"});
+	EXPECT_EQ(r.status, 0) << r.err;
+	EXPECT_NE(r.err.find("Dropped 2 pages of what the tree no longer "
+			     "lists\n"),
+	    std::string::npos)
+	    << r.err;
+	EXPECT_FALSE(s.dir.exists("site/archivers/README.html"));
+	EXPECT_FALSE(s.dir.exists("site/archivers/zip/README.html"));
+	EXPECT_EQ(
+	    read_file(s.dir / ("site/archivers/zip/notes.txt")), "kept\n");
+	EXPECT_NE(read_file(s.dir / ("site/README.html")).find("misc"),
+	    std::string::npos);
+	// A port gone from the INDEX but listed still (a stale INDEX) keeps
+	// its page; one gone from its category's list loses it, its
+	// directory with it.
+	const std::string bar =
+	    read_file(s.dir / ("site/misc/bar/README.html"));
+	index = read_file(s.dir / ("tree/INDEX-15"));
+	index.erase(0, index.find('\n') + 1);
+	s.dir.put("tree/INDEX-15", index);
+	r = s.run("a", "site");
+	EXPECT_EQ(r.status, 0) << r.err;
+	EXPECT_EQ(read_file(s.dir / ("site/misc/bar/README.html")), bar);
+	s.dir.put("tree/misc/Makefile",
+	    "    COMMENT = Miscellaneous utilities\n    SUBDIR += foo\n");
+	r = s.run("a", "site");
+	EXPECT_EQ(r.status, 0) << r.err;
+	EXPECT_FALSE(s.dir.exists("site/misc/bar"));
+	EXPECT_TRUE(s.dir.exists("site/misc/foo/README.html"));
+	for (int i = 0; i < 2; i++) {
+		r = s.run(i == 0 ? "b" : "a", "site");
+		EXPECT_EQ(r.status, 0) << r.err;
+		EXPECT_FALSE(s.dir.exists("site/misc/bar"));
+		EXPECT_FALSE(s.dir.exists("site/archivers/zip/README.html"));
+		EXPECT_EQ(read_file(s.dir / ("site/archivers/zip/notes.txt")),
+		    "kept\n");
+		EXPECT_EQ(
+		    read_file(s.dir / ("site/index.html")), "<p>mirror</p>\n");
+	}
+
+	// A file of others where a new port needs its directory gives way
+	// in the new generation, named; the current one keeps it.
+	s.dir.put("site/misc/baz", "a file\n");
+	const std::string before = s.target("site");
+	s.dir.put("tree/misc/Makefile",
+	    "    COMMENT = Miscellaneous utilities\n"
+	    "    SUBDIR += baz\n    SUBDIR += foo\n");
+	s.dir.mkdir("tree/misc/baz");
+	s.dir.put("tree/INDEX-15",
+	    "baz-1.0|/usr/ports/misc/baz|/usr/local|Baz|"
+	    "/usr/ports/misc/baz/pkg-descr|misc@example.org|misc||||||\n" +
+		read_file(s.dir / ("tree/INDEX-15")));
+	r = s.run("a", "site");
+	EXPECT_EQ(r.status, 0) << r.err;
+	EXPECT_EQ(r.err,
+	    broken + s.dir / before +
+		"/misc/baz: not carried over: this run writes a "
+		"directory there\n");
+	EXPECT_TRUE(s.dir.exists("site/misc/baz/README.html"));
+	EXPECT_EQ(read_file(s.dir / (before + "/misc/baz")), "a file\n");
+	EXPECT_EQ(read_file(s.dir / ("site/robots.txt")), "User-agent: *\n");
+	EXPECT_TRUE(s.dir.exists("site.broken"));
+}
+
+// An in-place run and a run with -o naming the tree's top write the same
+// files: the one started second waits for the first, which holds its
+// lock while its progress lines fill a pipe that nobody reads yet.
+TEST(Publish, InPlaceAndOutputAtTopShareOneLock)
+{
+#ifdef F_SETPIPE_SZ
+	Site s;
+	chmod((s.dir / "tree").c_str(), 0777);
+	const std::string fifo = s.dir / "progress";
+	ASSERT_EQ(mkfifo(fifo.c_str(), 0666), 0);
+	int reader = open(fifo.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+	ASSERT_GE(reader, 0);
+	const int capacity = fcntl(reader, F_SETPIPE_SZ, 4096);
+	ASSERT_GT(capacity, 0);
+	const std::string line = "Making README.html for port misc/foo\n";
+	std::vector<std::string> args = {
+	    "-p", s.dir / "tree", "-t", s.dir / "a"};
+	const int requests = 2 * capacity / static_cast<int>(line.size());
+	for (int i = 0; i < requests; i++)
+		args.push_back("misc/foo");
+	std::atomic<bool> finished{false}, second_finished{false};
+	Result first, second;
+	std::thread writer([&] {
+		RunOptions opt = s.opt;
+		opt.out_path = fifo;
+		first = run_tool(args, opt);
+		finished = true;
+	});
+	int queued = 0;
+	for (int i = 0;
+	     i < 6000 && !finished && ioctl(reader, FIONREAD, &queued) == 0 &&
+	     queued + static_cast<int>(line.size()) <= capacity;
+	     i++)
+		usleep(10000);
+	ASSERT_FALSE(finished);
+	std::string err_file = s.dir / "err";
+	write_file(err_file, "");
+	chmod(err_file.c_str(), 0666);
+	std::thread other([&] {
+		RunOptions opt = s.opt;
+		opt.binary = "/bin/sh";
+		second =
+		    run_tool({"-c", "exec \"$0\" \"$@\" 2>" + err_file,
+				 binary_path(), "-v", "-p", s.dir / "tree/.",
+				 "-t", s.dir / "b", "-o", s.dir / "tree"},
+			opt);
+		second_finished = true;
+	});
+	for (int i = 0; i < 6000 &&
+	     read_file(err_file).find("Waiting") == std::string::npos;
+	     i++)
+		usleep(10000);
+	EXPECT_NE(read_file(err_file).find("Waiting for another run to finish "
+					   "with \"" +
+		      s.dir / "tree" + "\"\n"),
+	    std::string::npos)
+	    << read_file(err_file);
+	EXPECT_FALSE(second_finished);
+	std::string progress;
+	char piece[4096];
+	for (;;) {
+		bool done = finished;
+		ssize_t n;
+		while ((n = read(reader, piece, sizeof piece)) > 0)
+			progress.append(piece, static_cast<std::size_t>(n));
+		if (done)
+			break;
+		usleep(1000);
+	}
+	writer.join();
+	other.join();
+	close(reader);
+	EXPECT_EQ(first.status, 0) << first.err;
+	EXPECT_EQ(second.status, 0) << read_file(err_file);
+	// The second run's pages, whole: it ran after the first.
+	EXPECT_NE(
+	    read_file(s.dir / ("tree/misc/foo/README.html")).find("port B"),
+	    std::string::npos);
+#else
+	GTEST_SKIP() << "no pipe sizes here";
 #endif
 }

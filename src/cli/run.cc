@@ -211,8 +211,7 @@ run_requests(int argc, char **argv)
 		int unwritten = 0;
 		if (make_readme(state.top_dir, kind_top, &unwritten) == -1)
 			return -1;
-		return count_status(
-		    unwritten + finish_output(unwritten, true));
+		return count_status(unwritten + finish_output(unwritten, true));
 	}
 
 	for (int i = optind; i < argc; i++) {
@@ -221,8 +220,7 @@ run_requests(int argc, char **argv)
 			return -1;
 		errors += result;
 	}
-	return count_status(
-	    errors + finish_output(pages_unwritten, false));
+	return count_status(errors + finish_output(pages_unwritten, false));
 }
 
 // Flushes standard output and reports a failure of any write to it. Returns

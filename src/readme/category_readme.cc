@@ -109,7 +109,8 @@ port_walk(category_context &cat, char *pos, char *end)
 			    skip_prefix(port_path, state.top_dir_slash));
 			continue;
 		}
-		(void)make_port_readme(port_path, cat.kind, port, cat.unwritten);
+		(void)make_port_readme(
+		    port_path, cat.kind, port, cat.unwritten);
 		pos = append(pos, end, "<a href=\"");
 		pos = insert(pos, end, tree_text::directory_name, name);
 		pos = append(pos, end, "/README.html\">");
@@ -157,8 +158,8 @@ ready_category_readme()
 {
 	return need_buffer(&category_out, category_readme_size,
 		   "category pages") != 0 ||
-		need_buffer(&category_ports, port_list_size, "category pages") !=
-		0
+		need_buffer(
+		    &category_ports, port_list_size, "category pages") != 0
 	    ? -1
 	    : 0;
 }

@@ -317,8 +317,8 @@ in_paths(const std::uint32_t *table, const char *rel)
 {
 	for (std::size_t slot = path_hash(rel) & (list_slots - 1);
 	     table[slot] != 0; slot = (slot + 1) & (list_slots - 1)) {
-		if (std::strcmp(site.current_marker_text + table[slot] - 1,
-			rel) == 0)
+		if (std::strcmp(
+			site.current_marker_text + table[slot] - 1, rel) == 0)
 			return true;
 	}
 	return false;
@@ -361,8 +361,8 @@ fill_kept()
 // Appends rel and a newline to the list at text (list_size bytes), or
 // leaves it unknown when it does not fit or rel holds a newline.
 void
-note_path(const char *rel, char *text, std::size_t *length,
-    std::size_t *count, bool *unknown)
+note_path(const char *rel, char *text, std::size_t *length, std::size_t *count,
+    bool *unknown)
 {
 	std::size_t n = std::strlen(rel);
 	if (std::strchr(rel, '\n') != nullptr || n >= list_size - *length ||
@@ -405,8 +405,8 @@ tool_file(const char *name, const char *rel, const struct stat &st)
 
 // Whether a whole-tree run leaves out the page rel, one of the tool's that
 // it did not make: the page of a category that the top Makefile no longer
-// lists, or of a port that its category's no longer does (while the
-// category's list was read).
+// lists or of a port in one, or of a port that its category's Makefile no
+// longer lists (while that list was read whole).
 bool
 dropped(const char *rel)
 {
@@ -425,6 +425,9 @@ dropped(const char *rel)
 	if (std::memchr(rel + category + 1, '/', length - category - 1) !=
 	    nullptr)
 		return false;
+	// A port of a category that the tree no longer lists goes with it.
+	if (!has_hash(site.tree_listed, tree_slots, prefix_hash(rel, category)))
+		return true;
 	return has_hash(site.tree_listed, tree_slots,
 		   prefix_hash(rel, category + 1)) &&
 	    !has_hash(site.tree_listed, tree_slots, prefix_hash(rel, length));
@@ -482,8 +485,8 @@ write_marker(const char *fresh, const file_set &files)
 	    {std::string_view(head, static_cast<std::size_t>(pos - head)),
 		std::string_view(
 		    site.changed_text, listing ? site.changed_length : 0),
-		std::string_view(kept_line,
-		    static_cast<std::size_t>(kept_end - kept_line)),
+		std::string_view(
+		    kept_line, static_cast<std::size_t>(kept_end - kept_line)),
 		std::string_view(
 		    site.kept_text, site.kept_unknown ? 0 : site.kept_length),
 		marker_end}) {
@@ -982,7 +985,7 @@ prepare_generations()
 		std::perror(state.out_dir);
 		return -1;
 	}
-	struct stat st{};
+	struct stat st {};
 	site.current_ours = fstatat(site.current_fd, marker_name, &st,
 				AT_SYMLINK_NOFOLLOW) == 0 &&
 	    S_ISREG(st.st_mode);
@@ -1105,8 +1108,8 @@ note_listed(const char *path)
 {
 	const char *rel = site.publishing ? below_top(path) : nullptr;
 	if (rel != nullptr &&
-	    !add_hash(site.tree_listed, tree_slots, &site.tree_count,
-		path_hash(rel)))
+	    !add_hash(
+		site.tree_listed, tree_slots, &site.tree_count, path_hash(rel)))
 		site.tree_overflow = true;
 }
 
@@ -1128,8 +1131,8 @@ finish_output(int unwritten, bool whole_tree)
 		for (const char *name = state.category_list; *name != '\0';
 		     name = list_next(name)) {
 			char path[path_size];
-			if (join_text(path, sizeof path,
-				{state.top_dir_slash, name}))
+			if (join_text(
+				path, sizeof path, {state.top_dir_slash, name}))
 				note_listed(path);
 			else
 				site.tree_overflow = true;

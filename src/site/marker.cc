@@ -55,8 +55,8 @@ our_format(const char *line)
 // count comes from text, a decimal number. False when either is not
 // whole.
 bool
-read_paths(const char *text, char **pos, char *end, char **list,
-    std::size_t *count)
+read_paths(
+    const char *text, char **pos, char *end, char **list, std::size_t *count)
 {
 	char *count_end = nullptr;
 	*count = std::strtoul(text, &count_end, 10);
@@ -86,9 +86,8 @@ parse_marker(char *text, std::size_t size, bool whole)
 	const char *changed = field(next_line(&pos, end), "changed ");
 	int used = -1;
 	int version = format == nullptr ? 0 : our_format(format);
-	if (version == 0 || id == nullptr ||
-	    std::strchr(id, ' ') == nullptr || after == nullptr ||
-	    changed == nullptr || files == nullptr ||
+	if (version == 0 || id == nullptr || std::strchr(id, ' ') == nullptr ||
+	    after == nullptr || changed == nullptr || files == nullptr ||
 	    std::sscanf(files, "%" SCNu64 " %" SCNx64 " %" SCNx64 "%n",
 		&m.files.count, &m.files.sum1, &m.files.sum2, &used) != 3 ||
 	    files[used] != '\0')
@@ -102,8 +101,7 @@ parse_marker(char *text, std::size_t size, bool whole)
 		m.complete = true;
 		return m;
 	}
-	if (m.listed &&
-	    !read_paths(changed, &pos, end, &m.list, &m.list_count))
+	if (m.listed && !read_paths(changed, &pos, end, &m.list, &m.list_count))
 		return m;
 	if (version == marker_version) {
 		const char *kept = field(next_line(&pos, end), "kept ");

@@ -65,13 +65,13 @@ struct site_state {
 	// current_done, the marker's modification time. Else a file is the
 	// tool's by its name.
 	bool current_kept_known = false;
-	struct timespec current_done{};
+	struct timespec current_done {};
 	std::uint32_t *kept_at = nullptr;
 	std::uint64_t *kept_dirs = nullptr;
 	// When the spare generation's marker, before this run, said it was
 	// complete: its modification time.
 	bool spare_done_known = false;
-	struct timespec spare_done{};
+	struct timespec spare_done {};
 
 	// A whole-tree run: the category and port directories that the tree
 	// lists (by their path's hash) and the categories whose lists were
