@@ -135,8 +135,7 @@ TEST(Marker, OtherVersionsAndJunkAreNotComplete)
 		text.replace(at, 8, version);
 		EXPECT_FALSE(parsed(text, false).complete) << version;
 	}
-	for (const char *bad :
-	    {"files 3 0123 zz", "files x 1 2", "files 3 1 2 9"}) {
+	for (const char *bad : {"files 3 0123 zz", "files x 1 2", "files 3 1 2 9"}) {
 		std::string text = written(true);
 		std::size_t at = text.find("files ");
 		text.replace(at, text.find('\n', at) - at, bad);

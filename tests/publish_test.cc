@@ -44,10 +44,8 @@ stamps_below(const std::string &root)
 	for (auto &e : fs::recursive_directory_iterator(root)) {
 		struct stat st;
 		if (e.is_regular_file() && stat(e.path().c_str(), &st) == 0)
-			stamps[fs::relative(e.path(), root).string()] = {
-			    st.st_size,
-			    st.st_mtim.tv_sec * 1000000000LL +
-				st.st_mtim.tv_nsec};
+			stamps[fs::relative(e.path(), root).string()] = {st.st_size,
+			    st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec};
 	}
 	return stamps;
 }
@@ -69,8 +67,7 @@ struct Site {
 		chmod(dir.path().c_str(), 0755);
 		opt.as_nobody = running_as_root();
 		if (opt.as_nobody) {
-			for (auto &e :
-			    fs::recursive_directory_iterator(dir.path()))
+			for (auto &e : fs::recursive_directory_iterator(dir.path()))
 				(void)lchown(e.path().c_str(), 65534, 65534);
 		}
 		(void)chown(dir.path().c_str(), 65534, 65534);
@@ -93,8 +90,7 @@ struct Site {
 	{
 		dir.put("big/README.top", "top\n%%SUBDIR%%end\n");
 		dir.put("big/README.category", "cat\n%%SUBDIR%%end\n");
-		dir.put(
-		    "big/README.port", std::string(6000, 'x') + "%%PKG%%\n");
+		dir.put("big/README.port", std::string(6000, 'x') + "%%PKG%%\n");
 		for (auto &e : fs::recursive_directory_iterator(dir / "big"))
 			(void)lchown(e.path().c_str(), 65534, 65534);
 		RunOptions limited = opt;
@@ -130,8 +126,8 @@ TEST(Publish, ReadOnlyTreeOwnedByAnother)
 	chmod((dir / "tree").c_str(), 0555);
 	RunOptions nobody;
 	nobody.as_nobody = true;
-	Result r = run_tool(
-	    {"-p", dir / "tree", "-t", dir / "tpl", "-o", dir / "out/site"},
+	Result r = run_tool({"-p", dir / "tree", "-t", dir / "tpl", "-o",
+			       dir / "out/site"},
 	    nobody);
 	EXPECT_EQ(r.status, 0) << r.err;
 	EXPECT_EQ(r.err, "");
@@ -166,12 +162,10 @@ TEST(Publish, PathnamesBelowOutput)
 	EXPECT_FALSE(s.dir.exists("tree/misc/foo/README.html"));
 
 	fs::remove(s.dir / "out/misc/foo/README.html");
-	fs::create_symlink(
-	    s.dir / "elsewhere", s.dir / "out/misc/foo/README.html");
+	fs::create_symlink(s.dir / "elsewhere", s.dir / "out/misc/foo/README.html");
 	r = s.run("b", "out", {"misc/foo"});
 	EXPECT_EQ(r.status, 1);
-	EXPECT_EQ(r.err,
-	    s.dir / "out/misc/foo/README.html" +
+	EXPECT_EQ(r.err, s.dir / "out/misc/foo/README.html" +
 		": not written: it is a symbolic link\n");
 	EXPECT_FALSE(s.dir.exists("elsewhere"));
 }
@@ -192,15 +186,13 @@ TEST(Publish, LinkSwitchesWholeSites)
 	fs::create_directory_symlink("first", s.dir / "site");
 
 	const std::vector<std::string> watched = {"README.html",
-	    "misc/README.html", "misc/foo/README.html",
-	    "archivers/zip/README.html"};
+	    "misc/README.html", "misc/foo/README.html", "archivers/zip/README.html"};
 	std::atomic<bool> done{false};
 	std::atomic<int> reads{0}, torn{0};
 	std::thread reader([&] {
 		while (!done) {
 			for (auto &rel : watched) {
-				std::string got =
-				    read_file(s.dir / "site/" + rel);
+				std::string got = read_file(s.dir / "site/" + rel);
 				if (got != ref_a[rel] && got != ref_b[rel])
 					torn++;
 				reads++;
@@ -219,8 +211,7 @@ TEST(Publish, LinkSwitchesWholeSites)
 		for (auto &[rel, text] : ref_a) {
 			if (ref_b[rel] == text)
 				continue;
-			EXPECT_GE(stamps[rel].second, changed[rel].second)
-			    << rel;
+			EXPECT_GE(stamps[rel].second, changed[rel].second) << rel;
 			changed[rel] = stamps[rel];
 			stamps.erase(rel);
 		}
@@ -297,14 +288,12 @@ TEST(Publish, MarkersKeepPagesExact)
 	struct timespec old[2] = {{0, UTIME_OMIT}, {time(nullptr) - 3600, 0}};
 	for (auto &[rel, text] : ref_a) {
 		if (ref_b[rel] != text)
-			utimensat(
-			    AT_FDCWD, (spare + "/" + rel).c_str(), old, 0);
+			utimensat(AT_FDCWD, (spare + "/" + rel).c_str(), old, 0);
 	}
 	auto after = run("a");
 	for (auto &[rel, text] : ref_a) {
 		if (ref_b[rel] != text && rel != zip) {
-			EXPECT_GE(after[rel].second, dropped[rel].second)
-			    << rel;
+			EXPECT_GE(after[rel].second, dropped[rel].second) << rel;
 		}
 	}
 }
@@ -325,10 +314,8 @@ TEST(Publish, FailedWriteSwitchesNothing)
 
 	Result r = s.run_failing("site");
 	EXPECT_EQ(r.status, 3) << r.err;
-	EXPECT_NE(r.err.find(s.dir /
-			  "site: not switched: 3 pages not written; "
-			  "it still points to \"" +
-		      current + "\"\n"),
+	EXPECT_NE(r.err.find(s.dir / "site: not switched: 3 pages not written; "
+				     "it still points to \"" + current + "\"\n"),
 	    std::string::npos)
 	    << r.err;
 	EXPECT_EQ(s.target("site"), current);
@@ -342,22 +329,20 @@ TEST(Publish, FailedWriteSwitchesNothing)
 		o.binary = testing_binary_path();
 		o.env.push_back(
 		    "QUILLMARK_TEST_FAIL_ALLOC=" + std::to_string(failing));
-		r = run_tool({"-q", "-p", s.dir / "tree", "-t", s.dir / "b",
-				 "-o", s.dir / "site"},
+		r = run_tool({"-q", "-p", s.dir / "tree", "-t", s.dir / "b", "-o",
+				 s.dir / "site"},
 		    o);
 		EXPECT_EQ(r.status, 255);
 		EXPECT_EQ(r.out, "");
-		EXPECT_EQ(r.err,
-		    s.dir / "site" + ": cannot allocate 4194304 bytes: " +
+		EXPECT_EQ(r.err, s.dir / "site" + ": cannot allocate 4194304 bytes: " +
 			std::strerror(ENOMEM) + "\n");
 		EXPECT_EQ(s.target("site"), current);
 		EXPECT_EQ(files_below(s.dir / "site/"), files);
 	}
 
 	// A port missing from the INDEX keeps its page from the last run.
-	s.dir.put("tree/INDEX-15",
-	    read_file(s.dir / "tree/INDEX-15")
-		.substr(read_file(s.dir / "tree/INDEX-15").find('\n') + 1));
+	s.dir.put("tree/INDEX-15", read_file(s.dir / "tree/INDEX-15").substr(
+					   read_file(s.dir / "tree/INDEX-15").find('\n') + 1));
 	r = s.run("b", "site");
 	EXPECT_EQ(r.status, 0) << r.err;
 	EXPECT_NE(s.target("site"), current);
@@ -381,9 +366,8 @@ TEST(Publish, FailedWriteSwitchesNothing)
 		      std::string(std::strerror(EIO)) + "\n"),
 	    std::string::npos)
 	    << r.err;
-	EXPECT_TRUE(r.err.ends_with(s.dir /
-		"site: not switched: 1 page not "
-		"written; it still points to \"" +
+	EXPECT_TRUE(r.err.ends_with(s.dir / "site: not switched: 1 page not "
+					    "written; it still points to \"" +
 	    current + "\"\n"))
 	    << r.err;
 	EXPECT_EQ(s.target("site"), current);
@@ -415,15 +399,11 @@ TEST(Publish, RunsPagesWinOverWhatStandsInTheirWay)
 		EXPECT_EQ(r.status, 0) << r.err;
 		if (i == 0) {
 			// The two lines in the order the directory lists them.
-			const std::string file = s.dir /
-			    "first/misc: not carried "
-			    "over: this run writes a directory there\n";
-			const std::string dir = s.dir /
-			    "first/archivers/zip/"
-			    "README.html: not carried over: this run writes a "
-			    "page there\n";
-			EXPECT_TRUE(r.err == file + dir || r.err == dir + file)
-			    << r.err;
+			const std::string file = s.dir / "first/misc: not carried "
+						  "over: this run writes a directory there\n";
+			const std::string dir = s.dir / "first/archivers/zip/"
+				"README.html: not carried over: this run writes a page there\n";
+			EXPECT_TRUE(r.err == file + dir || r.err == dir + file) << r.err;
 		} else {
 			EXPECT_EQ(r.err, "");
 		}
@@ -446,8 +426,7 @@ TEST(Publish, RunsPagesWinOverWhatStandsInTheirWay)
 	s.dir.put(s.target("site") + "/extra", "extra\n");
 	for (const char *rel : {"/extra", "/extra/old", "/extra/old/page"})
 		(void)lchown((s.dir / spare + rel).c_str(), 65534, 65534);
-	(void)lchown(
-	    (s.dir / s.target("site") + "/extra").c_str(), 65534, 65534);
+	(void)lchown((s.dir / s.target("site") + "/extra").c_str(), 65534, 65534);
 	ref["extra"] = "extra\n";
 	Result r = s.run("a", "site");
 	EXPECT_EQ(r.status, 0) << r.err;
@@ -463,8 +442,7 @@ TEST(Publish, RunsPagesWinOverWhatStandsInTheirWay)
 TEST(Publish, SecondRunWaits)
 {
 	Site s;
-	int held =
-	    open(s.dir.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+	int held = open(s.dir.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
 	ASSERT_EQ(flock(held, LOCK_EX), 0);
 	std::string err_file = s.dir / "err";
 	write_file(err_file, "");
@@ -474,8 +452,9 @@ TEST(Publish, SecondRunWaits)
 		RunOptions opt;
 		opt.binary = "/bin/sh";
 		r = run_tool({"-c", "exec \"$0\" \"$@\" 2>" + err_file,
-				 binary_path(), "-v", "-p", s.dir / "tree",
-				 "-t", s.dir / "a", "-o", s.dir / "out"},
+				 binary_path(), "-v",
+				 "-p", s.dir / "tree", "-t", s.dir / "a", "-o",
+				 s.dir / "out"},
 		    opt);
 	});
 	// As long as it takes (the harness ends a hung run after a minute).
@@ -488,8 +467,7 @@ TEST(Publish, SecondRunWaits)
 	second.join();
 	EXPECT_EQ(r.status, 0);
 	EXPECT_NE(read_file(err_file).find("Waiting for another run to finish "
-					   "with \"" +
-		      s.dir.path() + "\"\n"),
+					   "with \"" + s.dir.path() + "\"\n"),
 	    std::string::npos)
 	    << read_file(err_file);
 	EXPECT_TRUE(s.dir.exists("out/misc/foo/README.html"));
@@ -504,8 +482,8 @@ TEST(Publish, SecondRunWaits)
 	const int capacity = fcntl(reader, F_SETPIPE_SZ, 4096);
 	ASSERT_GT(capacity, 0);
 	const std::string line = "Making README.html for port misc/foo\n";
-	std::vector<std::string> args = {
-	    "-p", s.dir / "tree", "-t", s.dir / "a", "-o", s.dir / "out"};
+	std::vector<std::string> args = {"-p", s.dir / "tree", "-t",
+	    s.dir / "a", "-o", s.dir / "out"};
 	const int requests = 2 * capacity / static_cast<int>(line.size());
 	for (int i = 0; i < requests; i++)
 		args.push_back("misc/foo");
@@ -518,15 +496,14 @@ TEST(Publish, SecondRunWaits)
 		finished = true;
 	});
 	int queued = 0;
-	for (int i = 0;
-	     i < 6000 && !finished && ioctl(reader, FIONREAD, &queued) == 0 &&
+	for (int i = 0; i < 6000 && !finished &&
+	     ioctl(reader, FIONREAD, &queued) == 0 &&
 	     queued + static_cast<int>(line.size()) <= capacity;
 	     i++)
 		usleep(10000);
 	EXPECT_FALSE(finished);
 	// OUT is there now: it is the directory locked.
-	held =
-	    open((s.dir / "out").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+	held = open((s.dir / "out").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
 	int locked = flock(held, LOCK_EX | LOCK_NB);
 	int error = errno;
 	EXPECT_EQ(locked, -1);
