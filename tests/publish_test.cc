@@ -629,9 +629,13 @@ TEST(Publish, PrunesWhatTheTreeDroppedAndKeepsFilesOfOthers)
 	EXPECT_EQ(r.status, 0) << r.err;
 	EXPECT_FALSE(s.dir.exists("site/misc/bar"));
 	EXPECT_TRUE(s.dir.exists("site/misc/foo/README.html"));
+	// One added to a port's directory that both generations had left
+	// as their markers say.
+	s.dir.put("site/misc/foo/extra.txt", "late\n");
 	for (int i = 0; i < 2; i++) {
 		r = s.run(i == 0 ? "b" : "a", "site");
 		EXPECT_EQ(r.status, 0) << r.err;
+		EXPECT_EQ(read_file(s.dir / "site/misc/foo/extra.txt"), "late\n");
 		EXPECT_FALSE(s.dir.exists("site/misc/bar"));
 		EXPECT_FALSE(s.dir.exists("site/archivers/zip/README.html"));
 		EXPECT_EQ(read_file(s.dir / ("site/archivers/zip/notes.txt")),
@@ -639,6 +643,20 @@ TEST(Publish, PrunesWhatTheTreeDroppedAndKeepsFilesOfOthers)
 		EXPECT_EQ(
 		    read_file(s.dir / ("site/index.html")), "<p>mirror</p>\n");
 	}
+
+	// One put into the generation before, which nobody reads, is not.
+	std::string spare;
+	for (auto &e : fs::directory_iterator(s.dir.path())) {
+		std::string name = e.path().filename().string();
+		if (name.starts_with("site.2") && name != s.target("site"))
+			spare = name;
+	}
+	ASSERT_FALSE(spare.empty());
+	s.dir.put(spare + "/misc/foo/stray.txt", "stray\n");
+	ASSERT_EQ(s.run("b", "site").status, 0);
+	EXPECT_EQ(s.target("site").substr(0, 5), "site.");
+	EXPECT_FALSE(s.dir.exists("site/misc/foo/stray.txt"));
+	EXPECT_EQ(read_file(s.dir / "site/misc/foo/extra.txt"), "late\n");
 
 	// A file of others where a new port needs its directory gives way
 	// in the new generation, named; the current one keeps it.

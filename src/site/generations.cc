@@ -384,10 +384,35 @@ note_changed(const char *rel)
 }
 
 bool
-not_after(const struct timespec &a, const struct timespec &b)
+before(const struct timespec &a, const struct timespec &b)
 {
 	return a.tv_sec < b.tv_sec ||
-	    (a.tv_sec == b.tv_sec && a.tv_nsec <= b.tv_nsec);
+	    (a.tv_sec == b.tv_sec && a.tv_nsec < b.tv_nsec);
+}
+
+// Gives the marker being written on fd a modification time later than
+// every change this run made, which the file system may stamp with a
+// coarse clock: a change made after the marker is then never older than
+// it. Waits a clock tick at most (a second where the clock does not move).
+int
+stamp_after_run(int fd)
+{
+	struct stat st;
+	if (fstat(fd, &st) != 0)
+		return errno;
+	const struct timespec last = st.st_ctim;
+	for (int i = 0; i < 1000; i++) {
+		int error = set_mtime(fd, nullptr);
+		if (error != 0)
+			return error;
+		if (fstat(fd, &st) != 0)
+			return errno;
+		if (before(last, st.st_mtim))
+			return 0;
+		struct timespec pause = {0, 1000000};
+		nanosleep(&pause, nullptr);
+	}
+	return 0;
 }
 
 // Whether the regular file name (rel below the root, described by st) of
@@ -399,7 +424,7 @@ tool_file(const char *name, const char *rel, const struct stat &st)
 {
 	if (site.current_kept_known)
 		return !in_paths(site.kept_at, rel) &&
-		    not_after(st.st_ctim, site.current_done);
+		    before(st.st_ctim, site.current_done);
 	return std::strcmp(name, page_name) == 0;
 }
 
@@ -496,6 +521,8 @@ write_marker(const char *fresh, const file_set &files)
 		at += part.size();
 	}
 	int error = done ? 0 : errno != 0 ? errno : ENOSPC;
+	if (error == 0)
+		error = stamp_after_run(fd);
 	if (close(fd) != 0 && error == 0)
 		error = errno;
 	if (error == 0 &&
@@ -597,7 +624,7 @@ copy_page(int cur, int spare, const char *name, const struct stat &st)
 // directories twice a run.
 //
 // Files of others may stand there too: both directories must be as their
-// generations were completed (changed no later than their markers) and
+// generations were completed (changed before their markers) and
 // hold none that the current marker keeps. A file added to either since
 // changes its directory; one kept when the current generation was made
 // is listed. Where the markers cannot tell, every directory is walked.
@@ -615,10 +642,10 @@ settled_dir(int cur, int spare, const char *name, char *rel)
 	return made_page &&
 	    fstatat(cur, name, &cst, AT_SYMLINK_NOFOLLOW) == 0 &&
 	    S_ISDIR(cst.st_mode) && cst.st_nlink == 2 &&
-	    not_after(cst.st_ctim, site.current_done) &&
+	    before(cst.st_ctim, site.current_done) &&
 	    fstatat(spare, name, &sst, AT_SYMLINK_NOFOLLOW) == 0 &&
 	    S_ISDIR(sst.st_mode) && sst.st_nlink == 2 &&
-	    not_after(sst.st_ctim, site.spare_done);
+	    before(sst.st_ctim, site.spare_done);
 }
 
 void level_dir(int cur, int spare, char *rel, int *failures);
@@ -675,6 +702,7 @@ copy_pass(int cur, int spare, char *rel, int *failures)
 	const char *name;
 	entry_kind type;
 	while (platform_next_entry(dir, cur, &name, &type)) {
+		rel[rel_length] = '\0';
 		if (marker_at_root(rel, name) ||
 		    !join_text(
 			rel + rel_length, path_size - rel_length, {name}))
@@ -765,6 +793,7 @@ prune_pass(int cur, int spare, char *rel, int *failures)
 	const char *name;
 	entry_kind type;
 	while (platform_next_entry(dir, spare, &name, &type)) {
+		rel[rel_length] = '\0';
 		if (marker_at_root(rel, name) ||
 		    !join_text(
 			rel + rel_length, path_size - rel_length, {name}))

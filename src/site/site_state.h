@@ -61,9 +61,10 @@ struct site_state {
 	// its marker is of this format and names it: by hash, their offset
 	// in its text, + 1 (list_slots of them), and the hashes of the
 	// directories that hold them. A file there that is not kept is the
-	// tool's when it is no newer (by its change time) than the marker:
-	// current_done, the marker's modification time. Else a file is the
-	// tool's by its name.
+	// tool's when it is older (by its change time) than the marker:
+	// current_done, the marker's modification time, later than every
+	// change of the run that wrote it. Else a file is the tool's by its
+	// name.
 	bool current_kept_known = false;
 	struct timespec current_done {};
 	std::uint32_t *kept_at = nullptr;
