@@ -57,6 +57,11 @@ void note_listed(const char *path);
 // category directory path were all read (and noted).
 void note_list_read(const char *path);
 
+// Sums up, once the pages are made, the page failures that were counted
+// but not reported one by one (a line per kind), and at a terminal, when
+// this user could write no page of the tree, suggests -o.
+void report_page_failures();
+
 // Ends a run with -o through a link: carries every file that the run did
 // not make over from the current generation (in a whole-tree run, not the
 // pages of what the tree no longer lists), removes what the current one no
