@@ -12,17 +12,23 @@ namespace {
 const file_set files = {3, 0x0123456789abcdefULL, 0xfedcba9876543210ULL};
 
 // A complete marker with the given changed paths ("all" when listed is
-// false).
+// false) and kept paths ("unknown" when kept_count is empty).
 std::string
 written(bool listed, const std::string &paths = "a/README.html\nb/c/x\n",
-    const std::string &count = "2")
+    const std::string &count = "2", const std::string &kept = "robots.txt\n",
+    const std::string &kept_count = "1")
 {
 	char head[4096];
 	char *end = format_marker_head(head, head + sizeof head, "5f.1a.2b",
 	    "site.20260101T000000.000001Z", "5e.1.2 site.unpublished", files,
 	    listed ? count : "");
 	EXPECT_NE(end, nullptr);
+	char line[64];
+	char *line_end =
+	    format_marker_kept(line, line + sizeof line, kept_count);
+	EXPECT_NE(line_end, nullptr);
 	return std::string(head, end) + (listed ? paths : "") +
+	    std::string(line, line_end) + (kept_count.empty() ? "" : kept) +
 	    std::string(marker_end);
 }
 
@@ -37,7 +43,7 @@ parsed(std::string &text, bool whole = true)
 TEST(Marker, WrittenMarkerReadsBackAsWritten)
 {
 	std::string text = written(true);
-	EXPECT_EQ(text.substr(text.find('\n') + 1, 9), "format 2\n");
+	EXPECT_EQ(text.substr(text.find('\n') + 1, 9), "format 3\n");
 	generation_marker m = parsed(text);
 	ASSERT_TRUE(m.complete);
 	EXPECT_EQ(m.id, "5f.1a.2b site.20260101T000000.000001Z");
@@ -48,6 +54,33 @@ TEST(Marker, WrittenMarkerReadsBackAsWritten)
 	ASSERT_EQ(m.list_count, 2u);
 	EXPECT_STREQ(m.list, "a/README.html");
 	EXPECT_STREQ(m.list + 14, "b/c/x");
+	ASSERT_TRUE(m.kept_known);
+	ASSERT_EQ(m.kept_count, 1u);
+	EXPECT_STREQ(m.kept, "robots.txt");
+
+	// Kept paths unknown, none kept, and a marker of the format before,
+	// which has no kept line: read as unknown.
+	std::string unknown =
+	    written(true, "a/README.html\nb/c/x\n", "2", "", "");
+	m = parsed(unknown);
+	ASSERT_TRUE(m.complete);
+	EXPECT_FALSE(m.kept_known);
+	std::string none = written(false, "", "", "", "0");
+	m = parsed(none);
+	ASSERT_TRUE(m.complete);
+	EXPECT_TRUE(m.kept_known);
+	EXPECT_EQ(m.kept_count, 0u);
+	std::string older = written(true);
+	older.replace(older.find("format 3"), 8, "format 2");
+	older.erase(older.find("kept 1\n"), 18);
+	m = parsed(older);
+	ASSERT_TRUE(m.complete);
+	EXPECT_FALSE(m.kept_known);
+	ASSERT_EQ(m.list_count, 2u);
+	std::string older_with_kept = written(true);
+	older_with_kept.replace(
+	    older_with_kept.find("format 3"), 8, "format 2");
+	EXPECT_FALSE(parsed(older_with_kept).complete);
 
 	std::string all = written(false);
 	m = parsed(all);
@@ -81,14 +114,21 @@ TEST(Marker, CutShortAtAnyLengthIsNotComplete)
 	EXPECT_FALSE(parsed(longer).complete);
 	std::string fewer = written(true, "a/README.html\n", "2");
 	EXPECT_FALSE(parsed(fewer).complete);
+	for (const char *count : {"2", "-1", "x", ""}) {
+		std::string kept = written(
+		    true, "a/README.html\nb/c/x\n", "2", "robots.txt\n", "1");
+		kept.replace(
+		    kept.find("kept 1"), 6, std::string("kept ") + count);
+		EXPECT_FALSE(parsed(kept).complete) << count;
+	}
 }
 
 TEST(Marker, OtherVersionsAndJunkAreNotComplete)
 {
-	for (const char *version : {"format 1", "format 3", "format 02",
-		 "format 2 ", "format"}) {
+	for (const char *version :
+	    {"format 1", "format 4", "format 03", "format 3 ", "format"}) {
 		std::string text = written(true);
-		std::size_t at = text.find("format 2\n");
+		std::size_t at = text.find("format 3\n");
 		text.replace(at, 8, version);
 		EXPECT_FALSE(parsed(text).complete) << version;
 		text = written(true);
@@ -112,6 +152,9 @@ TEST(Marker, OtherVersionsAndJunkAreNotComplete)
 		// Either refused or read within its text.
 		if (m.complete && m.listed) {
 			EXPECT_LE(m.list_count, 2u);
+		}
+		if (m.complete && m.kept_known) {
+			EXPECT_LE(m.kept_count, 1u);
 		}
 	}
 }

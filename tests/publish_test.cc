@@ -72,11 +72,15 @@ struct Site {
 		}
 		(void)chown(dir.path().c_str(), 65534, 65534);
 	}
+	// A quiet run, or with "-v" first in more a verbose one.
 	Result run(const std::string &set, const std::string &out,
 	    std::vector<std::string> more = {}) const
 	{
-		std::vector<std::string> args = {"-q", "-p", dir / "tree", "-t",
-		    dir / set, "-o", dir / out};
+		bool verbose = !more.empty() && more[0] == "-v";
+		if (verbose)
+			more.erase(more.begin());
+		std::vector<std::string> args = {verbose ? "-v" : "-q", "-p",
+		    dir / "tree", "-t", dir / set, "-o", dir / out};
 		args.insert(args.end(), more.begin(), more.end());
 		return run_tool(args, opt);
 	}
@@ -470,8 +474,8 @@ TEST(Publish, RunsPagesWinOverWhatStandsInTheirWay)
 }
 
 // A second run waits for the one that holds the lock on the directory
-// that holds OUT, saying so at -v, and writes nothing meanwhile; and a run
-// holds that lock until it ends.
+// that holds OUT (not made yet), saying so at -v, and writes nothing
+// meanwhile; and a run holds the lock of OUT itself until it ends.
 TEST(Publish, SecondRunWaits)
 {
 	Site s;
@@ -535,7 +539,8 @@ TEST(Publish, SecondRunWaits)
 	     i++)
 		usleep(10000);
 	EXPECT_FALSE(finished);
-	held = open(s.dir.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+	// OUT is there now: it is the directory locked.
+	held = open((s.dir / "out").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
 	int locked = flock(held, LOCK_EX | LOCK_NB);
 	int error = errno;
 	EXPECT_EQ(locked, -1);
@@ -559,5 +564,240 @@ TEST(Publish, SecondRunWaits)
 	for (int i = 0; i < requests; i++)
 		expected += line;
 	EXPECT_EQ(progress, expected);
+#endif
+}
+
+// A whole-tree run through the link drops the pages of what the tree no
+// longer lists, keeping the files of others there; a stale INDEX and a
+// pathname run carry pages over; files of others stay through every run
+// (and through a marker of the format before) unless a run needs their
+// place; a generation with a broken marker is named at every run.
+TEST(Publish, PrunesWhatTheTreeDroppedAndKeepsFilesOfOthers)
+{
+	Site s;
+	ASSERT_EQ(s.run("a", "first").status, 0);
+	fs::create_directory_symlink("first", s.dir / "site");
+	ASSERT_EQ(s.run("a", "site").status, 0);
+	s.dir.put("site/robots.txt", "User-agent: *\n");
+	s.dir.put("site/index.html", "<p>mirror</p>\n");
+	s.dir.put("site/archivers/zip/notes.txt", "kept\n");
+	s.dir.mkdir("site.broken");
+	ASSERT_EQ(
+	    mkfifo((s.dir / "site.broken/.quillmark-generation").c_str(), 0644),
+	    0);
+	const std::string broken = s.dir /
+	    "site.broken: left alone: its "
+	    ".quillmark-generation is not a "
+	    "regular file\n";
+	for (int i = 0; i < 3; i++) {
+		Result r = s.run(i == 1 ? "b" : "a", "site", {"-v"});
+		EXPECT_EQ(r.status, 0) << r.err;
+		EXPECT_EQ(
+		    read_file(s.dir / ("site/robots.txt")), "User-agent: *\n")
+		    << i;
+		EXPECT_EQ(
+		    read_file(s.dir / ("site/index.html")), "<p>mirror</p>\n")
+		    << i;
+		EXPECT_EQ(read_file(s.dir / ("site/archivers/zip/notes.txt")),
+		    "kept\n");
+		EXPECT_NE(r.err.find("/robots.txt\": not a page of "
+				     "quillmark's\n"),
+		    std::string::npos)
+		    << r.err;
+		EXPECT_NE(r.err.find(broken), std::string::npos) << r.err;
+		EXPECT_EQ(r.err.find("Dropped"), std::string::npos);
+		EXPECT_TRUE(s.dir.exists("site.broken"));
+	}
+	// A marker of the format before still serves: its files are told
+	// by their names.
+	std::string marker = read_file(s.dir / ("site/.quillmark-generation"));
+	ASSERT_NE(marker.find("\nformat 3\n"), std::string::npos);
+	ASSERT_NE(marker.find("\nkept 3\n"), std::string::npos) << marker;
+	marker.replace(marker.find("format 3"), 8, "format 2");
+	std::size_t kept = marker.find("kept 3\n");
+	marker.erase(kept, marker.find("end\n") - kept);
+	s.dir.put("site/.quillmark-generation", marker);
+	Result r = s.run("a", "site");
+	EXPECT_EQ(r.status, 0) << r.err;
+	EXPECT_EQ(read_file(s.dir / ("site/robots.txt")), "User-agent: *\n");
+	EXPECT_EQ(
+	    read_file(s.dir / ("site/archivers/zip/notes.txt")), "kept\n");
+
+	// The category archivers goes as a ports commit removes it; a
+	// pathname run carries its pages over.
+	s.dir.put("tree/Makefile", "SUBDIR += misc\n");
+	ASSERT_EQ(
+	    read_file(s.dir / "tree/misc/Makefile").find("    COMMENT"), 0u);
+	fs::remove_all(s.dir / "tree/archivers");
+	std::string index = read_file(s.dir / ("tree/INDEX-15"));
+	index.erase(0, index.find('\n') + 1);
+	s.dir.put("tree/INDEX-15", index);
+	r = s.run("a", "site", {"misc/foo"});
+	EXPECT_EQ(r.status, 0) << r.err;
+	EXPECT_TRUE(s.dir.exists("site/archivers/README.html"));
+	EXPECT_TRUE(s.dir.exists("site/archivers/zip/README.html"));
+	// A whole-tree run drops them, but for the file of others.
+	r = s.run("a", "site", {"-v"});
+	EXPECT_EQ(r.status, 0) << r.err;
+	EXPECT_NE(r.err.find("Dropped 2 pages of what the tree no longer "
+			     "lists\n"),
+	    std::string::npos)
+	    << r.err;
+	EXPECT_FALSE(s.dir.exists("site/archivers/README.html"));
+	EXPECT_FALSE(s.dir.exists("site/archivers/zip/README.html"));
+	EXPECT_EQ(
+	    read_file(s.dir / ("site/archivers/zip/notes.txt")), "kept\n");
+	EXPECT_NE(read_file(s.dir / ("site/README.html")).find("misc"),
+	    std::string::npos);
+	// A port gone from the INDEX but listed still (a stale INDEX) keeps
+	// its page; one gone from its category's list loses it, its
+	// directory with it.
+	const std::string bar =
+	    read_file(s.dir / ("site/misc/bar/README.html"));
+	index = read_file(s.dir / ("tree/INDEX-15"));
+	index.erase(0, index.find('\n') + 1);
+	s.dir.put("tree/INDEX-15", index);
+	r = s.run("a", "site");
+	EXPECT_EQ(r.status, 0) << r.err;
+	EXPECT_EQ(read_file(s.dir / ("site/misc/bar/README.html")), bar);
+	s.dir.put("tree/misc/Makefile",
+	    "    COMMENT = Miscellaneous utilities\n    SUBDIR += foo\n");
+	r = s.run("a", "site");
+	EXPECT_EQ(r.status, 0) << r.err;
+	EXPECT_FALSE(s.dir.exists("site/misc/bar"));
+	EXPECT_TRUE(s.dir.exists("site/misc/foo/README.html"));
+	// One added to a port's directory that both generations had left
+	// as their markers say.
+	s.dir.put("site/misc/foo/extra.txt", "late\n");
+	for (int i = 0; i < 2; i++) {
+		r = s.run(i == 0 ? "b" : "a", "site");
+		EXPECT_EQ(r.status, 0) << r.err;
+		EXPECT_EQ(read_file(s.dir / "site/misc/foo/extra.txt"), "late\n");
+		EXPECT_FALSE(s.dir.exists("site/misc/bar"));
+		EXPECT_FALSE(s.dir.exists("site/archivers/zip/README.html"));
+		EXPECT_EQ(read_file(s.dir / ("site/archivers/zip/notes.txt")),
+		    "kept\n");
+		EXPECT_EQ(
+		    read_file(s.dir / ("site/index.html")), "<p>mirror</p>\n");
+	}
+
+	// One put into the generation before, which nobody reads, is not.
+	std::string spare;
+	for (auto &e : fs::directory_iterator(s.dir.path())) {
+		std::string name = e.path().filename().string();
+		if (name.starts_with("site.2") && name != s.target("site"))
+			spare = name;
+	}
+	ASSERT_FALSE(spare.empty());
+	s.dir.put(spare + "/misc/foo/stray.txt", "stray\n");
+	ASSERT_EQ(s.run("b", "site").status, 0);
+	EXPECT_EQ(s.target("site").substr(0, 5), "site.");
+	EXPECT_FALSE(s.dir.exists("site/misc/foo/stray.txt"));
+	EXPECT_EQ(read_file(s.dir / "site/misc/foo/extra.txt"), "late\n");
+
+	// A file of others where a new port needs its directory gives way
+	// in the new generation, named; the current one keeps it.
+	s.dir.put("site/misc/baz", "a file\n");
+	const std::string before = s.target("site");
+	s.dir.put("tree/misc/Makefile",
+	    "    COMMENT = Miscellaneous utilities\n"
+	    "    SUBDIR += baz\n    SUBDIR += foo\n");
+	s.dir.mkdir("tree/misc/baz");
+	s.dir.put("tree/INDEX-15",
+	    "baz-1.0|/usr/ports/misc/baz|/usr/local|Baz|"
+	    "/usr/ports/misc/baz/pkg-descr|misc@example.org|misc||||||\n" +
+		read_file(s.dir / ("tree/INDEX-15")));
+	r = s.run("a", "site");
+	EXPECT_EQ(r.status, 0) << r.err;
+	EXPECT_EQ(r.err,
+	    broken + s.dir / before +
+		"/misc/baz: not carried over: this run writes a "
+		"directory there\n");
+	EXPECT_TRUE(s.dir.exists("site/misc/baz/README.html"));
+	EXPECT_EQ(read_file(s.dir / (before + "/misc/baz")), "a file\n");
+	EXPECT_EQ(read_file(s.dir / ("site/robots.txt")), "User-agent: *\n");
+	EXPECT_TRUE(s.dir.exists("site.broken"));
+}
+
+// An in-place run and a run with -o naming the tree's top write the same
+// files: the one started second waits for the first, which holds its
+// lock while its progress lines fill a pipe that nobody reads yet.
+TEST(Publish, InPlaceAndOutputAtTopShareOneLock)
+{
+#ifdef F_SETPIPE_SZ
+	Site s;
+	chmod((s.dir / "tree").c_str(), 0777);
+	const std::string fifo = s.dir / "progress";
+	ASSERT_EQ(mkfifo(fifo.c_str(), 0666), 0);
+	int reader = open(fifo.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+	ASSERT_GE(reader, 0);
+	const int capacity = fcntl(reader, F_SETPIPE_SZ, 4096);
+	ASSERT_GT(capacity, 0);
+	const std::string line = "Making README.html for port misc/foo\n";
+	std::vector<std::string> args = {
+	    "-p", s.dir / "tree", "-t", s.dir / "a"};
+	const int requests = 2 * capacity / static_cast<int>(line.size());
+	for (int i = 0; i < requests; i++)
+		args.push_back("misc/foo");
+	std::atomic<bool> finished{false}, second_finished{false};
+	Result first, second;
+	std::thread writer([&] {
+		RunOptions opt = s.opt;
+		opt.out_path = fifo;
+		first = run_tool(args, opt);
+		finished = true;
+	});
+	int queued = 0;
+	for (int i = 0;
+	     i < 6000 && !finished && ioctl(reader, FIONREAD, &queued) == 0 &&
+	     queued + static_cast<int>(line.size()) <= capacity;
+	     i++)
+		usleep(10000);
+	ASSERT_FALSE(finished);
+	std::string err_file = s.dir / "err";
+	write_file(err_file, "");
+	chmod(err_file.c_str(), 0666);
+	std::thread other([&] {
+		RunOptions opt = s.opt;
+		opt.binary = "/bin/sh";
+		second =
+		    run_tool({"-c", "exec \"$0\" \"$@\" 2>" + err_file,
+				 binary_path(), "-v", "-p", s.dir / "tree/.",
+				 "-t", s.dir / "b", "-o", s.dir / "tree"},
+			opt);
+		second_finished = true;
+	});
+	for (int i = 0; i < 6000 &&
+	     read_file(err_file).find("Waiting") == std::string::npos;
+	     i++)
+		usleep(10000);
+	EXPECT_NE(read_file(err_file).find("Waiting for another run to finish "
+					   "with \"" +
+		      s.dir / "tree" + "\"\n"),
+	    std::string::npos)
+	    << read_file(err_file);
+	EXPECT_FALSE(second_finished);
+	std::string progress;
+	char piece[4096];
+	for (;;) {
+		bool done = finished;
+		ssize_t n;
+		while ((n = read(reader, piece, sizeof piece)) > 0)
+			progress.append(piece, static_cast<std::size_t>(n));
+		if (done)
+			break;
+		usleep(1000);
+	}
+	writer.join();
+	other.join();
+	close(reader);
+	EXPECT_EQ(first.status, 0) << first.err;
+	EXPECT_EQ(second.status, 0) << read_file(err_file);
+	// The second run's pages, whole: it ran after the first.
+	EXPECT_NE(
+	    read_file(s.dir / ("tree/misc/foo/README.html")).find("port B"),
+	    std::string::npos);
+#else
+	GTEST_SKIP() << "no pipe sizes here";
 #endif
 }

@@ -212,7 +212,7 @@ run_requests(int argc, char **argv)
 		if (make_readme(state.top_dir, kind_top, &unwritten) == -1)
 			return -1;
 		report_page_failures();
-		return count_status(unwritten + finish_output(unwritten));
+		return count_status(unwritten + finish_output(unwritten, true));
 	}
 
 	for (int i = optind; i < argc; i++) {
@@ -222,7 +222,7 @@ run_requests(int argc, char **argv)
 		errors += result;
 	}
 	report_page_failures();
-	return count_status(errors + finish_output(pages_unwritten));
+	return count_status(errors + finish_output(pages_unwritten, false));
 }
 
 // Flushes standard output and reports a failure of any write to it. Returns

@@ -9,6 +9,7 @@
 
 #include "catalogue/catalogue.h"
 #include "readme/readme.h"
+#include "site/site.h"
 #include "state/state.h"
 
 namespace {
@@ -60,6 +61,9 @@ read_category_makefile(const char *path, char *comment,
 		const char *name = subdir_name(line, port_prefix, makefile);
 		if (name == nullptr)
 			continue;
+		char port_path[path_size];
+		if (join_text(port_path, sizeof port_path, {path, "/", name}))
+			note_listed(port_path);
 		pos = append(
 		    pos, end, std::string_view(name, std::strlen(name) + 1));
 		if (pos == nullptr) {
@@ -79,6 +83,9 @@ read_category_makefile(const char *path, char *comment,
 	}
 	if (result == 0)
 		*pos = '\0';
+	// A list known whole: without its COMMENT line none was read.
+	if (result == 0 && have_comment)
+		note_list_read(path);
 	return result;
 }
 
@@ -102,7 +109,8 @@ port_walk(category_context &cat, char *pos, char *end)
 			    skip_prefix(port_path, state.top_dir_slash));
 			continue;
 		}
-		(void)make_port_readme(port_path, cat.kind, port, cat.unwritten);
+		(void)make_port_readme(
+		    port_path, cat.kind, port, cat.unwritten);
 		pos = append(pos, end, "<a href=\"");
 		pos = insert(pos, end, tree_text::directory_name, name);
 		pos = append(pos, end, "/README.html\">");
@@ -150,8 +158,8 @@ ready_category_readme()
 {
 	return need_buffer(&category_out, category_readme_size,
 		   "category pages") != 0 ||
-		need_buffer(&category_ports, port_list_size, "category pages") !=
-		0
+		need_buffer(
+		    &category_ports, port_list_size, "category pages") != 0
 	    ? -1
 	    : 0;
 }

@@ -27,10 +27,17 @@
 // level with the spare one, the current one is the spare one plus its
 // listed paths: a page that the spare one holds unlisted is the current
 // one's in bytes and time, a listed one another, and neither needs a look
-// at the current generation. When the run made exactly the files that both
-// generations hold, by count and sum, nothing is left to carry over or
-// remove, and the walk that levels them is skipped. Whatever is missing or
-// does not match leaves the run to the method above.
+// at the current generation. Whatever is missing or does not match leaves
+// the run to the method above.
+//
+// The files of others (a robots.txt an admin put into the site) are
+// carried over unchanged: the marker lists those it kept, and any other
+// file newer than the marker is one too, so a walk that levels the two
+// generations follows every run. It passes over a port's directory that
+// neither generation has changed since its marker, that holds no kept
+// file and whose page this run made. A whole-tree run leaves out the
+// pages of categories and ports that the tree no longer lists; pathname
+// runs carry every page over.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -59,9 +66,15 @@ constexpr char spare_suffix[] = ".unpublished";
 // The pages that one run may make, by their path's hash: made_slots / 4 * 3.
 constexpr std::size_t made_slots = std::size_t{1} << 19;
 
+// The directories that a whole-tree run notes as the tree's.
+constexpr std::size_t tree_slots = std::size_t{1} << 18;
+// The name of the tool's pages, by which a file is told for the tool's
+// where no marker tells.
+constexpr char page_name[] = "README.html";
+
 // The sizes of the tables that publishing keeps, allocated when a run
-// publishes and before its first page.
-constexpr std::size_t current_marker_size = list_size + 8192;
+// publishes and before its first page: a marker holds two lists.
+constexpr std::size_t current_marker_size = 2 * list_size + 8192;
 
 // size bytes, zeroed, for a table of the publishing; null after saying how
 // much could not be had.
@@ -87,7 +100,22 @@ allocate_tables()
 	site.changed_text = site.current_marker_text == nullptr
 	    ? nullptr
 	    : static_cast<char *>(allocate(list_size));
-	return site.changed_text != nullptr;
+	site.kept_text = site.changed_text == nullptr
+	    ? nullptr
+	    : static_cast<char *>(allocate(list_size));
+	site.kept_at = site.kept_text == nullptr
+	    ? nullptr
+	    : static_cast<std::uint32_t *>(
+		  allocate(list_slots * sizeof *site.kept_at));
+	site.kept_dirs = site.kept_at == nullptr
+	    ? nullptr
+	    : static_cast<std::uint64_t *>(
+		  allocate(list_slots * sizeof *site.kept_dirs));
+	site.tree_listed = site.kept_dirs == nullptr
+	    ? nullptr
+	    : static_cast<std::uint64_t *>(
+		  allocate(tree_slots * sizeof *site.tree_listed));
+	return site.tree_listed != nullptr;
 }
 
 std::uint64_t
@@ -134,16 +162,49 @@ note_made(const char *rel)
 	return true;
 }
 
+// Whether the table of hashes (slots of them, a power of two) holds h.
 bool
-was_made(const char *rel)
+has_hash(const std::uint64_t *table, std::size_t slots, std::uint64_t h)
 {
-	std::uint64_t h = path_hash(rel);
-	for (std::size_t i = h & (made_slots - 1); site.made[i] != 0;
-	     i = (i + 1) & (made_slots - 1)) {
-		if (site.made[i] == h)
+	for (std::size_t i = h & (slots - 1); table[i] != 0;
+	     i = (i + 1) & (slots - 1)) {
+		if (table[i] == h)
 			return true;
 	}
 	return false;
+}
+
+// Adds h to the table unless it holds it; false when the table is full
+// (to half its slots).
+bool
+add_hash(std::uint64_t *table, std::size_t slots, std::size_t *count,
+    std::uint64_t h)
+{
+	std::size_t i = h & (slots - 1);
+	for (; table[i] != 0; i = (i + 1) & (slots - 1)) {
+		if (table[i] == h)
+			return true;
+	}
+	if (*count >= slots / 2)
+		return false;
+	table[i] = h;
+	++*count;
+	return true;
+}
+
+bool
+was_made(const char *rel)
+{
+	return has_hash(site.made, made_slots, path_hash(rel));
+}
+
+// The hash of the first length bytes of rel as a path of its own.
+std::uint64_t
+prefix_hash(const char *rel, std::size_t length)
+{
+	char part[path_size];
+	(void)copy_text(part, sizeof part, std::string_view(rel, length));
+	return path_hash(part);
 }
 
 bool
@@ -194,7 +255,8 @@ fresh_name(char *buf, std::size_t size)
 }
 
 // True when name, in the directory that holds the root, is a directory
-// that this tool made (it holds the marker).
+// that this tool made (it holds the marker). One whose marker is there but
+// not a regular file is none, and is said to be left alone.
 bool
 is_generation(const char *name)
 {
@@ -202,10 +264,13 @@ is_generation(const char *name)
 	if (fd < 0)
 		return false;
 	struct stat st;
-	bool ours = fstatat(fd, marker_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
-	    S_ISREG(st.st_mode);
+	bool found = fstatat(fd, marker_name, &st, AT_SYMLINK_NOFOLLOW) == 0;
 	close(fd);
-	return ours;
+	if (found && !S_ISREG(st.st_mode))
+		std::fprintf(stderr,
+		    "%s/%s: left alone: its %s is not a regular file\n",
+		    site.parent, name, marker_name);
+	return found && S_ISREG(st.st_mode);
 }
 
 // Reads the marker of the generation open on dirfd into buf: whole, with
@@ -227,20 +292,20 @@ read_marker(int dirfd, char *buf, std::size_t size, bool whole)
 	return parse_marker(buf, length, whole);
 }
 
-// Puts the current generation's listed paths in the table; false when
-// they are too many for it.
+// Puts count paths of the current generation's marker, from list on, in
+// table (list_slots offsets in its text, + 1); false when they are too
+// many for it.
 bool
-fill_listed()
+fill_paths(std::uint32_t *table, const char *list, std::size_t count)
 {
-	const generation_marker &m = site.current_marker;
-	if (m.list_count > list_slots / 2)
+	if (count > list_slots / 2)
 		return false;
-	const char *p = m.list;
-	for (std::size_t i = 0; i < m.list_count; i++) {
+	const char *p = list;
+	for (std::size_t i = 0; i < count; i++) {
 		std::size_t slot = path_hash(p) & (list_slots - 1);
-		while (site.listed_at[slot] != 0)
+		while (table[slot] != 0)
 			slot = (slot + 1) & (list_slots - 1);
-		site.listed_at[slot] = static_cast<std::uint32_t>(
+		table[slot] = static_cast<std::uint32_t>(
 		    p - site.current_marker_text + 1);
 		p += std::strlen(p) + 1;
 	}
@@ -248,32 +313,162 @@ fill_listed()
 }
 
 bool
-was_listed(const char *rel)
+in_paths(const std::uint32_t *table, const char *rel)
 {
 	for (std::size_t slot = path_hash(rel) & (list_slots - 1);
-	     site.listed_at[slot] != 0; slot = (slot + 1) & (list_slots - 1)) {
+	     table[slot] != 0; slot = (slot + 1) & (list_slots - 1)) {
 		if (std::strcmp(
-			site.current_marker_text + site.listed_at[slot] - 1,
-			rel) == 0)
+			site.current_marker_text + table[slot] - 1, rel) == 0)
 			return true;
 	}
 	return false;
 }
 
+bool
+fill_listed()
+{
+	return fill_paths(site.listed_at, site.current_marker.list,
+	    site.current_marker.list_count);
+}
+
+bool
+was_listed(const char *rel)
+{
+	return in_paths(site.listed_at, rel);
+}
+
+// Reads the current generation's kept paths, and the directories that
+// hold them, into their tables; false when they are too many.
+bool
+fill_kept()
+{
+	const generation_marker &m = site.current_marker;
+	if (!fill_paths(site.kept_at, m.kept, m.kept_count))
+		return false;
+	std::size_t dirs = 0;
+	const char *p = m.kept;
+	for (std::size_t i = 0; i < m.kept_count; i++) {
+		const char *slash = std::strrchr(p, '/');
+		if (slash != nullptr &&
+		    !add_hash(site.kept_dirs, list_slots, &dirs,
+			prefix_hash(p, static_cast<std::size_t>(slash - p))))
+			return false;
+		p += std::strlen(p) + 1;
+	}
+	return true;
+}
+
+// Appends rel and a newline to the list at text (list_size bytes), or
+// leaves it unknown when it does not fit or rel holds a newline.
+void
+note_path(const char *rel, char *text, std::size_t *length, std::size_t *count,
+    bool *unknown)
+{
+	std::size_t n = std::strlen(rel);
+	if (std::strchr(rel, '\n') != nullptr || n >= list_size - *length ||
+	    *count >= list_slots / 2) {
+		*unknown = true;
+		return;
+	}
+	std::memcpy(text + *length, rel, n);
+	text[*length + n] = '\n';
+	*length += n + 1;
+	++*count;
+}
+
 void
 note_changed(const char *rel)
 {
-	std::size_t n = std::strlen(rel);
-	if (std::strchr(rel, '\n') != nullptr ||
-	    n >= list_size - site.changed_length ||
-	    site.changed_count >= list_slots / 2) {
-		site.changed_unknown = true;
-		return;
+	note_path(rel, site.changed_text, &site.changed_length,
+	    &site.changed_count, &site.changed_unknown);
+}
+
+bool
+before(const struct timespec &a, const struct timespec &b)
+{
+	return a.tv_sec < b.tv_sec ||
+	    (a.tv_sec == b.tv_sec && a.tv_nsec < b.tv_nsec);
+}
+
+// Gives the marker being written on fd a modification time later than
+// every change this run made, which the file system may stamp with a
+// coarse clock: a change made after the marker is then never older than
+// it. Waits a clock tick at most (a second where the clock does not move).
+int
+stamp_after_run(int fd)
+{
+	struct stat st;
+	if (fstat(fd, &st) != 0)
+		return errno;
+	const struct timespec last = st.st_ctim;
+	for (int i = 0; i < 1000; i++) {
+		int error = set_mtime(fd, nullptr);
+		if (error != 0)
+			return error;
+		if (fstat(fd, &st) != 0)
+			return errno;
+		if (before(last, st.st_mtim))
+			return 0;
+		struct timespec pause = {0, 1000000};
+		nanosleep(&pause, nullptr);
 	}
-	std::memcpy(site.changed_text + site.changed_length, rel, n);
-	site.changed_text[site.changed_length + n] = '\n';
-	site.changed_length += n + 1;
-	site.changed_count++;
+	return 0;
+}
+
+// Whether the regular file name (rel below the root, described by st) of
+// the current generation is a page of the tool's: one that the marker does
+// not keep and that was there when it was written; without such a marker,
+// a file of the pages' name.
+bool
+tool_file(const char *name, const char *rel, const struct stat &st)
+{
+	if (site.current_kept_known)
+		return !in_paths(site.kept_at, rel) &&
+		    before(st.st_ctim, site.current_done);
+	return std::strcmp(name, page_name) == 0;
+}
+
+// Whether a whole-tree run leaves out the page rel, one of the tool's that
+// it did not make: the page of a category that the top Makefile no longer
+// lists or of a port in one, or of a port that its category's Makefile no
+// longer lists (while that list was read whole).
+bool
+dropped(const char *rel)
+{
+	if (!site.whole_tree || site.tree_overflow)
+		return false;
+	const char *last = std::strrchr(rel, '/');
+	if (last == nullptr || std::strcmp(last + 1, page_name) != 0)
+		return false;
+	std::size_t length = static_cast<std::size_t>(last - rel);
+	const void *slash = std::memchr(rel, '/', length);
+	if (slash == nullptr)
+		return !has_hash(
+		    site.tree_listed, tree_slots, prefix_hash(rel, length));
+	std::size_t category =
+	    static_cast<std::size_t>(static_cast<const char *>(slash) - rel);
+	if (std::memchr(rel + category + 1, '/', length - category - 1) !=
+	    nullptr)
+		return false;
+	// A port of a category that the tree no longer lists goes with it.
+	if (!has_hash(site.tree_listed, tree_slots, prefix_hash(rel, category)))
+		return true;
+	return has_hash(site.tree_listed, tree_slots,
+		   prefix_hash(rel, category + 1)) &&
+	    !has_hash(site.tree_listed, tree_slots, prefix_hash(rel, length));
+}
+
+// Notes the file rel of the current generation, not the tool's, as
+// carried over.
+void
+note_kept(const char *rel)
+{
+	note_path(rel, site.kept_text, &site.kept_length, &site.kept_count,
+	    &site.kept_unknown);
+	if (state.verbosity != 0)
+		std::fprintf(stderr,
+		    "Keeping \"%s/%s\": not a page of quillmark's\n",
+		    site.current_shown, rel);
 }
 
 // Writes the marker of the spare generation, complete, as the generation
@@ -292,11 +487,16 @@ write_marker(const char *fresh, const file_set &files)
 	char count[32];
 	std::snprintf(count, sizeof count, "%zu", site.changed_count);
 	bool listing = !site.changed_unknown && site.current_named;
+	char kept[32];
+	std::snprintf(kept, sizeof kept, "%zu", site.kept_count);
 	char head[4 * path_size];
 	char *pos = format_marker_head(head, head + sizeof head, nonce, fresh,
 	    site.current_named ? site.current_marker.id : "-", files,
 	    listing ? count : "");
-	if (pos == nullptr)
+	char kept_line[64];
+	char *kept_end = format_marker_kept(kept_line,
+	    kept_line + sizeof kept_line, site.kept_unknown ? "" : kept);
+	if (pos == nullptr || kept_end == nullptr)
 		return ENAMETOOLONG;
 	int fd = openat(site.root_fd, marker_new_name,
 	    O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY |
@@ -310,6 +510,10 @@ write_marker(const char *fresh, const file_set &files)
 	    {std::string_view(head, static_cast<std::size_t>(pos - head)),
 		std::string_view(
 		    site.changed_text, listing ? site.changed_length : 0),
+		std::string_view(
+		    kept_line, static_cast<std::size_t>(kept_end - kept_line)),
+		std::string_view(
+		    site.kept_text, site.kept_unknown ? 0 : site.kept_length),
 		marker_end}) {
 		done = done &&
 		    write_full(fd, part.data(), part.size(),
@@ -317,6 +521,8 @@ write_marker(const char *fresh, const file_set &files)
 		at += part.size();
 	}
 	int error = done ? 0 : errno != 0 ? errno : ENOSPC;
+	if (error == 0)
+		error = stamp_after_run(fd);
 	if (close(fd) != 0 && error == 0)
 		error = errno;
 	if (error == 0 &&
@@ -416,19 +622,30 @@ copy_page(int cur, int spare, const char *name, const struct stat &st)
 // system keeps the count so) holds that page at most; when this run made
 // it, the two are level already. Spares opening some 35,000 port
 // directories twice a run.
+//
+// Files of others may stand there too: both directories must be as their
+// generations were completed (changed before their markers) and
+// hold none that the current marker keeps. A file added to either since
+// changes its directory; one kept when the current generation was made
+// is listed. Where the markers cannot tell, every directory is walked.
 bool
 settled_dir(int cur, int spare, const char *name, char *rel)
 {
+	if (!site.current_kept_known || !site.spare_done_known ||
+	    has_hash(site.kept_dirs, list_slots, path_hash(rel)))
+		return false;
 	std::size_t n = std::strlen(rel);
-	bool made_page = join_text(rel + n, path_size - n, {"/README.html"}) &&
+	bool made_page = join_text(rel + n, path_size - n, {"/", page_name}) &&
 	    was_made(rel);
 	rel[n] = '\0';
 	struct stat cst, sst;
 	return made_page &&
 	    fstatat(cur, name, &cst, AT_SYMLINK_NOFOLLOW) == 0 &&
 	    S_ISDIR(cst.st_mode) && cst.st_nlink == 2 &&
+	    before(cst.st_ctim, site.current_done) &&
 	    fstatat(spare, name, &sst, AT_SYMLINK_NOFOLLOW) == 0 &&
-	    S_ISDIR(sst.st_mode) && sst.st_nlink == 2;
+	    S_ISDIR(sst.st_mode) && sst.st_nlink == 2 &&
+	    before(sst.st_ctim, site.spare_done);
 }
 
 void level_dir(int cur, int spare, char *rel, int *failures);
@@ -470,9 +687,11 @@ clear_dir(int spare, const char *name, char *rel, int *failures)
 }
 
 // The copy pass of level_dir, over the current generation's listing: its
-// directories are walked (made in the spare one where missing), its files
-// that this run did not make copied where they differ by size or
-// modification time.
+// directories are walked (made in the spare one where missing, removed
+// again when they held only pages dropped), its files that this run did
+// not make copied where they differ by size or modification time, unless
+// they are pages dropped. A file of others where this run made a page is
+// named.
 void
 copy_pass(int cur, int spare, char *rel, int *failures)
 {
@@ -483,6 +702,7 @@ copy_pass(int cur, int spare, char *rel, int *failures)
 	const char *name;
 	entry_kind type;
 	while (platform_next_entry(dir, cur, &name, &type)) {
+		rel[rel_length] = '\0';
 		if (marker_at_root(rel, name) ||
 		    !join_text(
 			rel + rel_length, path_size - rel_length, {name}))
@@ -505,6 +725,7 @@ copy_pass(int cur, int spare, char *rel, int *failures)
 			int c = open_dir_at(cur, name);
 			(void)join_text(rel + rel_length,
 			    path_size - rel_length, {name, "/"});
+			std::size_t dropped_before = site.dropped;
 			if (s >= 0 && c >= 0)
 				level_dir(c, s, rel, failures);
 			else
@@ -513,18 +734,31 @@ copy_pass(int cur, int spare, char *rel, int *failures)
 				close(c);
 			if (s >= 0)
 				close(s);
+			if (site.dropped != dropped_before)
+				(void)unlinkat(spare, name, AT_REMOVEDIR);
 			continue;
 		}
-		if (was_made(rel) || type != entry_kind::regular)
-			continue;
 		struct stat cst, sst;
-		if (fstatat(cur, name, &cst, AT_SYMLINK_NOFOLLOW) != 0)
+		if (type != entry_kind::regular ||
+		    fstatat(cur, name, &cst, AT_SYMLINK_NOFOLLOW) != 0)
 			continue;
+		bool ours = tool_file(name, rel, cst);
+		if (was_made(rel)) {
+			if (!ours)
+				not_carried(rel, "a page");
+			continue;
+		}
+		if (ours && dropped(rel)) {
+			site.dropped++;
+			continue;
+		}
 		bool have =
 		    fstatat(spare, name, &sst, AT_SYMLINK_NOFOLLOW) == 0;
 		if (have && S_ISREG(sst.st_mode) &&
 		    sst.st_size == cst.st_size && same_time(sst, cst)) {
 			add_to_set(&site.carried_set, rel);
+			if (!ours)
+				note_kept(rel);
 			continue;
 		}
 		int cleared = have && S_ISDIR(sst.st_mode)
@@ -534,18 +768,21 @@ copy_pass(int cur, int spare, char *rel, int *failures)
 			not_carried(rel, "a directory");
 		if (cleared != 0)
 			continue;
-		if (!copy_page(cur, spare, name, cst))
+		if (!copy_page(cur, spare, name, cst)) {
 			walk_failure(site.root_shown, rel, failures);
-		else
-			add_to_set(&site.carried_set, rel);
+			continue;
+		}
+		add_to_set(&site.carried_set, rel);
+		if (!ours)
+			note_kept(rel);
 	}
 	platform_close_list(dir);
 	rel[rel_length] = '\0';
 }
 
 // The prune pass of level_dir, over the spare generation's listing: what
-// the current one (cur, or -1: none) lacks and this run did not make is
-// removed, a directory once it holds none of this run's pages.
+// the current one (cur, or -1: none) lacks or drops and this run did not
+// make is removed, a directory once it holds none of this run's pages.
 void
 prune_pass(int cur, int spare, char *rel, int *failures)
 {
@@ -556,6 +793,7 @@ prune_pass(int cur, int spare, char *rel, int *failures)
 	const char *name;
 	entry_kind type;
 	while (platform_next_entry(dir, spare, &name, &type)) {
+		rel[rel_length] = '\0';
 		if (marker_at_root(rel, name) ||
 		    !join_text(
 			rel + rel_length, path_size - rel_length, {name}))
@@ -584,10 +822,11 @@ prune_pass(int cur, int spare, char *rel, int *failures)
 		}
 		if (was_made(rel))
 			continue;
-		// Kept when the current one has it as a file.
+		// Kept when the current one has it as a file, not dropped.
 		if (type == entry_kind::regular && cur >= 0 &&
 		    fstatat(cur, name, &cst, AT_SYMLINK_NOFOLLOW) == 0 &&
-		    S_ISREG(cst.st_mode))
+		    S_ISREG(cst.st_mode) &&
+		    !(tool_file(name, rel, cst) && dropped(rel)))
 			continue;
 		if (unlinkat(spare, name, 0) != 0)
 			walk_failure(site.root_shown, rel, failures);
@@ -791,14 +1030,19 @@ prepare_generations()
 		std::perror(state.out_dir);
 		return -1;
 	}
-	struct stat st;
+	struct stat st {};
 	site.current_ours = fstatat(site.current_fd, marker_name, &st,
 				AT_SYMLINK_NOFOLLOW) == 0 &&
 	    S_ISREG(st.st_mode);
+	site.current_done = st.st_mtim;
 	site.current_marker = read_marker(site.current_fd,
 	    site.current_marker_text, current_marker_size, true);
-	site.current_named = site.current_marker.complete &&
+	site.current_named = site.current_ours &&
+	    site.current_marker.complete &&
 	    marker_id_name(site.current_marker.id) == site.current_name;
+	site.current_kept_known = site.current_named &&
+	    site.current_marker.version == marker_version &&
+	    site.current_marker.kept_known && fill_kept();
 	if (choose_spare() != 0)
 		return -1;
 	site.root_fd = open_dir_at(site.parent_fd, site.spare_name);
@@ -811,6 +1055,11 @@ prepare_generations()
 	}
 	site.spare_marker = read_marker(site.root_fd, site.spare_marker_text,
 	    sizeof site.spare_marker_text, false);
+	site.spare_done_known = site.spare_marker.complete &&
+	    site.spare_marker.version == marker_version &&
+	    marker_id_name(site.spare_marker.id) == site.spare_name &&
+	    fstatat(site.root_fd, marker_name, &st, AT_SYMLINK_NOFOLLOW) == 0;
+	site.spare_done = st.st_mtim;
 	int error = reset_marker(site.root_fd);
 	if (error != 0) {
 		std::fprintf(stderr, "%s/%s: %s\n", site.root_shown,
@@ -836,10 +1085,18 @@ release_generations()
 	std::free(site.listed_at);
 	std::free(site.current_marker_text);
 	std::free(site.changed_text);
+	std::free(site.kept_text);
+	std::free(site.kept_at);
+	std::free(site.kept_dirs);
+	std::free(site.tree_listed);
 	site.made = nullptr;
 	site.listed_at = nullptr;
 	site.current_marker_text = nullptr;
 	site.changed_text = nullptr;
+	site.kept_text = nullptr;
+	site.kept_at = nullptr;
+	site.kept_dirs = nullptr;
+	site.tree_listed = nullptr;
 }
 
 int
@@ -891,11 +1148,41 @@ settle_page(const char *path, int fd, const struct stat &before, bool same,
 	return same ? set_mtime(fd, nullptr) : 0;
 }
 
+void
+note_listed(const char *path)
+{
+	const char *rel = site.publishing ? below_top(path) : nullptr;
+	if (rel != nullptr &&
+	    !add_hash(
+		site.tree_listed, tree_slots, &site.tree_count, path_hash(rel)))
+		site.tree_overflow = true;
+}
+
+void
+note_list_read(const char *path)
+{
+	char listed[path_size];
+	if (site.publishing && join_text(listed, sizeof listed, {path, "/"}))
+		note_listed(listed);
+}
+
 int
-finish_output(int unwritten)
+finish_output(int unwritten, bool whole_tree)
 {
 	if (!site.publishing)
 		return 0;
+	site.whole_tree = whole_tree;
+	if (whole_tree) {
+		for (const char *name = state.category_list; *name != '\0';
+		     name = list_next(name)) {
+			char path[path_size];
+			if (join_text(
+				path, sizeof path, {state.top_dir_slash, name}))
+				note_listed(path);
+			else
+				site.tree_overflow = true;
+		}
+	}
 	int failures = 0;
 	if (unwritten == 0) {
 		if (site.made_overflow) {
@@ -903,15 +1190,19 @@ finish_output(int unwritten)
 			    "%s: more than %zu pages to publish\n",
 			    state.out_dir, made_slots / 4 * 3);
 			failures++;
-		} else if (!site.both_complete ||
-		    site.made_set != site.current_marker.files ||
-		    site.made_set != site.spare_marker.files) {
-			// Else both hold just what this run made.
+		} else {
+			// Files of others may have come into the current
+			// generation since: it is walked, but for the
+			// directories settled_dir passes.
 			char rel[path_size] = "";
 			level_dir(
 			    site.current_fd, site.root_fd, rel, &failures);
 		}
 	}
+	if (whole_tree && state.verbosity != 0 && site.dropped != 0)
+		std::fprintf(stderr,
+		    "Dropped %zu page%s of what the tree no longer lists\n",
+		    site.dropped, site.dropped == 1 ? "" : "s");
 	if (unwritten != 0 || failures != 0) {
 		std::fprintf(stderr,
 		    "%s: not switched: %d page%s not written; it still points "

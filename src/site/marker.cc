@@ -37,13 +37,37 @@ field(const char *line, std::string_view prefix)
 	return rest == line ? nullptr : rest;
 }
 
-// Whether line is "format N" of this tool's version.
-bool
+// The version that line ("format N") gives, when this tool reads it; else
+// 0.
+int
 our_format(const char *line)
 {
-	char ours[32];
-	std::snprintf(ours, sizeof ours, "format %d", marker_version);
-	return std::strcmp(line, ours) == 0;
+	for (int version : {marker_version, marker_version - 1}) {
+		char ours[32];
+		std::snprintf(ours, sizeof ours, "format %d", version);
+		if (std::strcmp(line, ours) == 0)
+			return version;
+	}
+	return 0;
+}
+
+// Reads count paths (lines) from *pos into a list of NUL-ended paths. The
+// count comes from text, a decimal number. False when either is not
+// whole.
+bool
+read_paths(
+    const char *text, char **pos, char *end, char **list, std::size_t *count)
+{
+	char *count_end = nullptr;
+	*count = std::strtoul(text, &count_end, 10);
+	if (count_end == text || *count_end != '\0' || *text == '-')
+		return false;
+	*list = *pos;
+	for (std::size_t i = 0; i < *count; i++) {
+		if (next_line(pos, end) == nullptr)
+			return false;
+	}
+	return true;
 }
 
 } // namespace
@@ -61,13 +85,14 @@ parse_marker(char *text, std::size_t size, bool whole)
 	const char *files = field(next_line(&pos, end), "files ");
 	const char *changed = field(next_line(&pos, end), "changed ");
 	int used = -1;
-	if (format == nullptr || !our_format(format) || id == nullptr ||
-	    std::strchr(id, ' ') == nullptr || after == nullptr ||
-	    changed == nullptr || files == nullptr ||
+	int version = format == nullptr ? 0 : our_format(format);
+	if (version == 0 || id == nullptr || std::strchr(id, ' ') == nullptr ||
+	    after == nullptr || changed == nullptr || files == nullptr ||
 	    std::sscanf(files, "%" SCNu64 " %" SCNx64 " %" SCNx64 "%n",
 		&m.files.count, &m.files.sum1, &m.files.sum2, &used) != 3 ||
 	    files[used] != '\0')
 		return m;
+	m.version = version;
 	m.id = id;
 	m.after = after;
 	m.listed = std::strcmp(changed, "all") != 0;
@@ -76,16 +101,16 @@ parse_marker(char *text, std::size_t size, bool whole)
 		m.complete = true;
 		return m;
 	}
-	if (m.listed) {
-		char *count_end = nullptr;
-		m.list_count = std::strtoul(changed, &count_end, 10);
-		if (count_end == changed || *count_end != '\0')
+	if (m.listed && !read_paths(changed, &pos, end, &m.list, &m.list_count))
+		return m;
+	if (version == marker_version) {
+		const char *kept = field(next_line(&pos, end), "kept ");
+		if (kept == nullptr)
 			return m;
-		m.list = pos;
-		for (std::size_t i = 0; i < m.list_count; i++) {
-			if (next_line(&pos, end) == nullptr)
-				return m;
-		}
+		m.kept_known = std::strcmp(kept, "unknown") != 0;
+		if (m.kept_known &&
+		    !read_paths(kept, &pos, end, &m.kept, &m.kept_count))
+			return m;
 	}
 	const char *last = next_line(&pos, end);
 	m.complete = last != nullptr &&
@@ -115,6 +140,14 @@ format_marker_head(char *pos, char *end, std::string_view nonce,
 	pos = append(pos, end, sums);
 	pos = append(pos, end, "changed ");
 	pos = append(pos, end, changed.empty() ? "all" : changed);
+	return append(pos, end, "\n");
+}
+
+char *
+format_marker_kept(char *pos, char *end, std::string_view kept)
+{
+	pos = append(pos, end, "kept ");
+	pos = append(pos, end, kept.empty() ? "unknown" : kept);
 	return append(pos, end, "\n");
 }
 

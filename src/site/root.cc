@@ -61,24 +61,29 @@ below_top(const char *path)
 	return rel == path ? nullptr : rel;
 }
 
-void
-take_run_lock()
+namespace {
+
+// Copies the directory that holds path into buf ("/" for a path just below
+// it). False when it does not fit.
+bool
+parent_of(const char *path, char *buf, std::size_t size)
 {
-	const char *where = state.out_dir[0] != '\0' ? nullptr : state.top_dir;
-	char parent[path_size];
-	if (where == nullptr) {
-		const char *slash = std::strrchr(state.out_dir, '/');
-		if (!copy_text(parent, sizeof parent,
-			slash == state.out_dir
-			    ? std::string_view("/")
-			    : std::string_view(state.out_dir,
-				  static_cast<std::size_t>(
-				      slash - state.out_dir))))
-			return;
-		where = parent;
-	}
-	// A descriptor of the directory itself, held to the end: no file is
-	// left behind, and the lock goes with the process.
+	const char *slash = std::strrchr(path, '/');
+	if (slash == nullptr)
+		return copy_text(buf, size, ".");
+	return copy_text(buf, size,
+	    slash == path ? std::string_view("/")
+			  : std::string_view(
+				path, static_cast<std::size_t>(slash - path)));
+}
+
+// Locks the directory where against other runs, waiting for one that holds
+// it (said at -v); the descriptor is held to the end, so no file is left
+// behind and the lock goes with the process. Where the file system has no
+// locks the run goes on (said at -v).
+void
+lock_dir(const char *where)
+{
 	int fd = open(where, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
 	if (fd < 0) {
 		if (state.verbosity != 0 && state.out_dir[0] != '\0')
@@ -104,6 +109,38 @@ take_run_lock()
 	close(fd);
 }
 
+} // namespace
+
+void
+take_run_lock()
+{
+	// Two runs that would write the same files lock the same directory,
+	// however they name it: the real directory that the pages are
+	// written below (the tree's top, or the output root), or the one
+	// that holds it where that is a link, a generation of pages (it
+	// holds the marker; the link beside it is published) or still to
+	// be made (then it is locked too once made).
+	const char *root =
+	    state.out_dir[0] != '\0' ? state.out_dir : state.top_dir;
+	char chosen[path_size];
+	struct stat st;
+	bool below = lstat(root, &st) != 0 || !S_ISDIR(st.st_mode);
+	if (!below) {
+		char marker[path_size];
+		below = join_text(
+			    marker, sizeof marker, {root, "/", marker_name}) &&
+		    lstat(marker, &st) == 0;
+	}
+	if (below ? !parent_of(root, chosen, sizeof chosen)
+		  : !copy_text(chosen, sizeof chosen, root))
+		return;
+	char *real = realpath(chosen, nullptr);
+	if (real != nullptr && std::strlen(real) < sizeof chosen)
+		(void)copy_text(chosen, sizeof chosen, real);
+	std::free(real);
+	lock_dir(chosen);
+}
+
 int
 prepare_output()
 {
@@ -125,6 +162,12 @@ prepare_output()
 			std::perror(state.out_dir);
 			return -1;
 		}
+		// A run that finds it made from now on locks it.
+		char made[path_size];
+		char *real = realpath(state.out_dir, nullptr);
+		if (real != nullptr && copy_text(made, sizeof made, real))
+			lock_dir(made);
+		std::free(real);
 	} else if (S_ISLNK(st.st_mode)) {
 		return prepare_generations();
 	}

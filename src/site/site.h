@@ -49,16 +49,25 @@ void take_run_lock();
 [[nodiscard]] int write_readme(
     const char *dir, const char *text, std::size_t length);
 
+// While publishing through a link, notes that the tree lists the port
+// directory path (its category Makefile's SUBDIR names it).
+void note_listed(const char *path);
+
+// While publishing through a link, notes that the SUBDIR names of the
+// category directory path were all read (and noted).
+void note_list_read(const char *path);
+
 // Sums up, once the pages are made, the page failures that were counted
 // but not reported one by one (a line per kind), and at a terminal, when
 // this user could write no page of the tree, suggests -o.
 void report_page_failures();
 
-// Ends a run with -o through a link: carries every page that the run did
-// not make over from the current generation, removes what the current one
-// no longer has, and switches the link, unless unwritten pages (or any
+// Ends a run with -o through a link: carries every file that the run did
+// not make over from the current generation (in a whole-tree run, not the
+// pages of what the tree no longer lists), removes what the current one no
+// longer has, and switches the link, unless unwritten pages (or any
 // failure here) forbid it. The number of failures to add to the status.
-[[nodiscard]] int finish_output(int unwritten);
+[[nodiscard]] int finish_output(int unwritten, bool whole_tree);
 
 // Closes the output root and frees the publishing's memory. Safe to run
 // more than once.

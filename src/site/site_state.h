@@ -57,6 +57,33 @@ struct site_state {
 	// + 1; list_slots of them.
 	std::uint32_t *listed_at = nullptr;
 
+	// The files of the current generation that are not the tool's, when
+	// its marker is of this format and names it: by hash, their offset
+	// in its text, + 1 (list_slots of them), and the hashes of the
+	// directories that hold them. A file there that is not kept is the
+	// tool's when it is older (by its change time) than the marker:
+	// current_done, the marker's modification time, later than every
+	// change of the run that wrote it. Else a file is the tool's by its
+	// name.
+	bool current_kept_known = false;
+	struct timespec current_done {};
+	std::uint32_t *kept_at = nullptr;
+	std::uint64_t *kept_dirs = nullptr;
+	// When the spare generation's marker, before this run, said it was
+	// complete: its modification time.
+	bool spare_done_known = false;
+	struct timespec spare_done {};
+
+	// A whole-tree run: the category and port directories that the tree
+	// lists (by their path's hash) and the categories whose lists were
+	// read (their path with a '/' after it); tree_slots of them. Only a
+	// whole-tree run drops pages, and only while the table held them all.
+	bool whole_tree = false;
+	std::uint64_t *tree_listed = nullptr;
+	std::size_t tree_count = 0;
+	bool tree_overflow = false;
+	std::size_t dropped = 0; // pages of unlisted directories dropped
+
 	// The paths whose bytes this run changed from the current
 	// generation's, each ended by a newline; unknown when they are more
 	// than a marker keeps.
@@ -64,6 +91,12 @@ struct site_state {
 	std::size_t changed_length = 0;
 	std::size_t changed_count = 0;
 	bool changed_unknown = false;
+
+	// The files carried over that are not the tool's, as changed_text.
+	char *kept_text = nullptr;
+	std::size_t kept_length = 0;
+	std::size_t kept_count = 0;
+	bool kept_unknown = false;
 
 	// Page writes that failed, by the call that failed and its errno:
 	// past failures_shown of one kind the rest are only counted. And
