@@ -11,12 +11,26 @@ jobs=$(nproc)
 
 bash "$repo/.ci/install-deps.sh"
 
+# Every suite's count is added up for the closing line.
+passed=0
+logs=$(mktemp -d)
+trap 'rm -rf "$logs"' EXIT
+# Runs ctest on the build directory $1, its output shown as it comes.
+run_ctest() {
+	ctest --test-dir "$1" -j"$jobs" --output-on-failure | tee "$logs/ctest"
+	local total
+	total=$(sed -n 's/.* tests failed out of \([0-9]*\)$/\1/p' "$logs/ctest")
+	passed=$((passed + ${total:-0}))
+}
+
 # Nothing is linked or run for FreeBSD: every source file is compiled for it,
 # warnings as errors, against its headers.
 sysroot=$(dirname "$repo")/shared/freebsd-sysroot
 if [ -d "$sysroot" ]; then
 	echo "== FreeBSD compile check"
-	bash "$sysroot/check.sh" "$repo"
+	bash "$sysroot/check.sh" "$repo" | tee "$logs/check"
+	checked=$(sed -n 's/^\([0-9]*\) passed, 0 failed$/\1/p' "$logs/check")
+	passed=$((passed + ${checked:-0}))
 else
 	echo "== FreeBSD compile check skipped: no $sysroot"
 fi
@@ -25,14 +39,14 @@ echo "== build and test"
 cmake -S "$repo" -B "$repo/build-test" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	-DQUILLMARK_WERROR=ON >/dev/null
 cmake --build "$repo/build-test" -j"$jobs"
-ctest --test-dir "$repo/build-test" -j"$jobs" --output-on-failure
+run_ctest "$repo/build-test"
 
 echo "== build and test with AddressSanitizer and UndefinedBehaviorSanitizer"
 cmake -S "$repo" -B "$repo/build-asan" -G Ninja -DCMAKE_BUILD_TYPE=Debug \
 	-DCMAKE_CXX_COMPILER=clang++ -DQUILLMARK_WERROR=ON -DQUILLMARK_SANITIZE=ON >/dev/null
 cmake --build "$repo/build-asan" -j"$jobs"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
-	ctest --test-dir "$repo/build-asan" -j"$jobs" --output-on-failure
+	run_ctest "$repo/build-asan"
 
 echo "== end-to-end tests with direct I/O, as FreeBSD builds open files"
 # Linux refuses unaligned direct I/O, as ZFS on FreeBSD does: every read and
@@ -40,10 +54,14 @@ echo "== end-to-end tests with direct I/O, as FreeBSD builds open files"
 cmake -S "$repo" -B "$repo/build-direct" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	-DQUILLMARK_WERROR=ON -DQUILLMARK_DIRECT_IO=ON >/dev/null
 cmake --build "$repo/build-direct" -j"$jobs"
-ctest --test-dir "$repo/build-direct" -j"$jobs" --output-on-failure
+run_ctest "$repo/build-direct"
 
 if [ -f "$repo/fuzz/run.sh" ]; then
 	echo "== fuzz targets over their corpora"
-	bash "$repo/fuzz/run.sh" "${FUZZ_SECONDS:-5}"
+	bash "$repo/fuzz/run.sh" "${FUZZ_SECONDS:-5}" | tee "$logs/fuzz"
+	fuzzed=$(grep -c '^== fuzz_' "$logs/fuzz" || true)
+	passed=$((passed + fuzzed))
 fi
-echo "All tests passed."
+# One line of counts: the FreeBSD compile check's files, every suite's tests
+# and the fuzz targets; anything failed has stopped the script before.
+echo "$passed passed, 0 failed"

@@ -1139,6 +1139,103 @@ TEST_F(BadOutput, DirectoryWithoutWritePermission)
 	EXPECT_EQ(d.get("ports/misc/foo/README.html"), foo_page());
 }
 
+TEST_F(BadOutput, EveryPageFailingAlikeIsSummedUpAfterAHundred)
+{
+	if (!running_as_root())
+		GTEST_SKIP() << "needs root to run the tool as uid 65534";
+	// 130 ports in misc besides the small tree's, in a tree that uid
+	// 65534 may read but not write: every page fails alike.
+	std::string makefile = "    COMMENT = Miscellaneous utilities\n\n"
+			       "    SUBDIR += bar\n    SUBDIR += foo\n";
+	std::string index = zip_line + "\n" + bar_line + "\n" + foo_line + "\n";
+	for (int i = 0; i < 130; i++) {
+		std::string port = "p" + std::to_string(1000 + i);
+		makefile += "    SUBDIR += " + port + "\n";
+		d.mkdir("ports/misc/" + port);
+		index += port + "-1.0|/usr/ports/misc/" + port +
+		    "|/usr/local|A port|/usr/ports/misc/" + port +
+		    "/pkg-descr|misc@example.org|misc||||||\n";
+	}
+	d.put("ports/misc/Makefile", makefile);
+	d.put("ports/INDEX-15", index);
+	open_to_others(d.path(), 0555);
+	chmod(d.path().c_str(), 0755);
+	RunOptions o;
+	o.as_nobody = true;
+	auto denied = [&](const std::string &dir) {
+		return top + dir + "/README.html: " + std::strerror(EACCES) + "\n";
+	};
+	std::vector<std::string> lines; // in the order the run makes them
+	lines.push_back(denied("/archivers/zip"));
+	lines.push_back(denied("/archivers"));
+	lines.push_back(denied("/misc/bar"));
+	lines.push_back(denied("/misc/foo"));
+	for (int i = 0; i < 130; i++)
+		lines.push_back(denied("/misc/p" + std::to_string(1000 + i)));
+	lines.push_back(denied("/misc"));
+	lines.push_back(denied(""));
+	ASSERT_EQ(lines.size(), 136u);
+	std::string first_hundred;
+	for (std::size_t i = 0; i < 100; i++)
+		first_hundred += lines[i];
+	const std::string summary =
+	    "... and 36 more README.html files not written: " +
+	    std::string(std::strerror(EACCES)) + "\n";
+
+	// The first hundred are shown, the rest summed up at the end; the
+	// status counts every one.
+	Result r = run({"-q"}, o);
+	EXPECT_EQ(r.status, 136);
+	EXPECT_EQ(r.err, first_hundred + summary);
+
+	// -v shows every one, and no summary.
+	r = run({"-v"}, o);
+	EXPECT_EQ(r.status, 136);
+	std::string all;
+	for (const std::string &line : lines)
+		all += line;
+	EXPECT_NE(r.err.find(all), std::string::npos) << r.err;
+	EXPECT_EQ(r.err.find("... and"), std::string::npos);
+
+	// At a terminal, a run that could write no page in place is shown
+	// the way out: -o.
+	o.err_on_terminal = true;
+	r = run({"-q", "misc"}, o);
+	EXPECT_EQ(r.status, 1);
+	EXPECT_EQ(r.err.substr(r.err.find("... and")),
+	    "... and 33 more README.html files not written: " +
+	    std::string(std::strerror(EACCES)) + "\n" +
+	    "hint: this user may not write the tree's pages; write them "
+	    "below a directory of its own with -o DIR\n");
+}
+
+TEST_F(BadOutput, MissingPortDirectoryIsReportedNotCounted)
+{
+	// A port the category and the INDEX list but the tree lacks is tree
+	// data, as a stale INDEX is: in place, with or without pathnames.
+	std::filesystem::remove_all(top + "/misc/bar");
+	const std::string gone =
+	    top + "/misc/bar/README.html: " + std::strerror(ENOENT) + "\n";
+	for (const std::vector<std::string> &args :
+	    {std::vector<std::string>{"-q"},
+		std::vector<std::string>{"-q", "misc"},
+		std::vector<std::string>{"-q", "misc/foo", "misc"}}) {
+		Result r = run(args);
+		EXPECT_EQ(r.status, 0) << r.err;
+		EXPECT_EQ(r.err, gone);
+	}
+	std::map<std::string, std::string> pages = clean_pages();
+	pages["ports/misc/bar/README.html"] = missing;
+	expect_files(pages);
+	EXPECT_FALSE(std::filesystem::exists(top + "/misc/bar"));
+
+	// Below an output root the page is made, directories and all.
+	Result r = run({"-q", "-o", d / "site"});
+	EXPECT_EQ(r.status, 0) << r.err;
+	EXPECT_EQ(r.err, "");
+	EXPECT_TRUE(d.exists("site/misc/bar/README.html"));
+}
+
 TEST_F(BadOutput, FailedWriteIsReportedAndCounted)
 {
 	// bar's and foo's READMEs outgrow the file size limit; zip's fits.

@@ -301,6 +301,12 @@ TEST_F(StartUp, MissingTopMakefile)
 	    ": No such file or directory\nUnable to open top-level ports Makefile\n");
 	EXPECT_EQ(r.out, "");
 	EXPECT_FALSE(d.exists("ports/README.html"));
+
+	// A top named with -p needs no hint at a terminal either.
+	RunOptions o;
+	o.err_on_terminal = true;
+	EXPECT_EQ(run({}, o).err, d / "ports/Makefile" +
+	    ": No such file or directory\nUnable to open top-level ports Makefile\n");
 }
 
 TEST_F(StartUp, MissingIndexNamedForTheRelease)
@@ -317,6 +323,31 @@ TEST_F(StartUp, MissingIndexNamedForTheRelease)
 	r = run({}, o);
 	EXPECT_EQ(r.err, d / "ports/INDEX-" +
 	    ": No such file or directory\nUnable to load the index file!\n");
+
+	// At a terminal, hints follow: the release the name came from, the
+	// INDEX files the tree has (in release order, nothing else named
+	// so), and the remedies. Not at a terminal, as above: none.
+	d.put("ports/INDEX-14", "x\n");
+	d.put("ports/INDEX-15.old", "");
+	d.put("ports/INDEX-", "");
+	o.env = {"PATH=/usr/bin:/bin", "UNAME_r=9.3-STABLE"};
+	o.err_on_terminal = true;
+	r = run({}, o);
+	EXPECT_EQ(r.status, 255);
+	EXPECT_EQ(r.err, index + ": No such file or directory\n"
+	    "Unable to load the index file!\n"
+	    "hint: INDEX-9 is named for the release 9.3-STABLE (UNAME_r)\n"
+	    "hint: the tree has INDEX-14 and INDEX-15\n"
+	    "hint: for a tree made for another release, set UNAME_r: "
+	    "UNAME_r=15.0-RELEASE reads INDEX-15\n"
+	    "hint: on FreeBSD, make the running release's INDEX as root in " +
+	    d / "ports" + ": make fetchindex\n");
+
+	// A bad INDEX is no missing one: no hint.
+	o.env = {"PATH=/usr/bin:/bin", "UNAME_r=14.1-RELEASE"};
+	r = run({}, o);
+	EXPECT_EQ(r.status, 255);
+	EXPECT_EQ(r.err.find("hint:"), std::string::npos) << r.err;
 }
 
 TEST_F(StartUp, LoadingIsReportedAtVerbosityTwo)

@@ -894,6 +894,17 @@ TEST_F(Portsdir, UnsetMeansTheDefaultTopTakenLiterally)
 	EXPECT_EQ(r.err, no_such("/usr/ports/Makefile") +
 	    "Unable to open top-level ports Makefile\n");
 	EXPECT_EQ(r.status, 255);
+
+	// At a terminal, a hint names -p and PORTSDIR.
+	RunOptions o;
+	o.cwd = top;
+	o.err_on_terminal = true;
+	r = run_tool({"-t", tpl}, o);
+	EXPECT_EQ(r.err, no_such("/usr/ports/Makefile") +
+	    "Unable to open top-level ports Makefile\n"
+	    "hint: no ports tree at /usr/ports: name its top with -p DIR or "
+	    "the PORTSDIR environment variable\n");
+	EXPECT_EQ(r.status, 255);
 }
 
 // The tool built with its default top below the build tree stands in for

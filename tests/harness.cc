@@ -11,6 +11,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -89,6 +90,25 @@ run_tool(const std::vector<std::string> &args, const RunOptions &opt)
 	if (pipe(out_pipe) != 0 || pipe(err_pipe) != 0 ||
 	    pipe2(fail_pipe, O_CLOEXEC) != 0)
 		throw std::runtime_error("pipe");
+	if (opt.err_on_terminal) {
+		// Standard error is the pty's other end; its output comes back
+		// through the master as it would from a pipe.
+		int master = posix_openpt(O_RDWR | O_NOCTTY);
+		if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0)
+			throw std::runtime_error("posix_openpt");
+		int terminal = open(ptsname(master), O_RDWR | O_NOCTTY);
+		if (terminal < 0)
+			throw std::runtime_error("open the pty");
+		struct termios tio;
+		if (tcgetattr(terminal, &tio) == 0) {
+			tio.c_oflag &= ~static_cast<tcflag_t>(OPOST); // no "\r\n"
+			tcsetattr(terminal, TCSANOW, &tio);
+		}
+		close(err_pipe[0]);
+		close(err_pipe[1]);
+		err_pipe[0] = master;
+		err_pipe[1] = terminal;
+	}
 	std::string bin = !opt.binary.empty() ? opt.binary
 	    : opt.as_nobody		      ? binary_for_others()
 					      : binary_path();

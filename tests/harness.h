@@ -30,6 +30,8 @@ struct RunOptions {
 	bool err_to_out = false;		// standard error into out, as 2>&1 does
 	bool out_closed = false;		// standard output a pipe whose reader
 						// has gone, as in "| head -0"
+	bool err_on_terminal = false;		// standard error a terminal (a pty),
+						// as for a person at a shell
 };
 
 // Runs the binary with argv[1..] = args, passed as they are (empty strings

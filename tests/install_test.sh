@@ -73,6 +73,24 @@ $(diff <(echo "$archived") <(echo "$committed"))"
 	license=$(sed -n 's|^LICENSE_FILE=[[:space:]]*${WRKSRC}/||p' "$port/Makefile")
 	grep -qxF "quillmark-$version/$license" <<<"$archived" ||
 		fail "the port's LICENSE_FILE ${license:-(none)} is not in $distfile"
+
+	# In a checkout owned by another user git refuses to archive: the script
+	# leaves no distfile, not even an empty one, and names the remedy.
+	if [ "$(id -u)" -eq 0 ] && git clone -q "$src" "$work/theirs" 2>/dev/null &&
+		chown -R 65534 "$work/theirs"; then
+		rc=0
+		sh "$work/theirs/packaging/freebsd/make-distfile.sh" "$work/refused" \
+			"$work/refused.distinfo" >"$work/dist.log" 2>&1 || rc=$?
+		if [ $rc -eq 0 ]; then
+			echo "git archives a checkout of another user here (safe.directory?):" \
+				"skipping the check of a refused archive" >&2
+		else
+			[ -z "$(ls -A "$work/refused")" ] && [ ! -e "$work/refused.distinfo" ] ||
+				fail "a refused archive left: $(ls -A "$work/refused" "$work/refused.distinfo" 2>&1)"
+			grep -q "^make-distfile.sh: .*safe.directory $work/theirs" "$work/dist.log" ||
+				fail "no safe.directory remedy for a checkout of another user: $(cat "$work/dist.log")"
+		fi
+	fi
 fi
 
 # Runs the tool at $1 on a fresh copy of the sample tree, with the further

@@ -142,6 +142,23 @@ TEST(Publish, ReadOnlyTreeOwnedByAnother)
 	}
 	EXPECT_EQ(pages.size(), 6u);
 	EXPECT_EQ(files_below(dir / "out/site"), pages);
+
+	// Published through a link in a directory that user may not write:
+	// nothing is written, and the message says what the run needs.
+	dir.mkdir("www");
+	chmod((dir / "www").c_str(), 0755);
+	ASSERT_EQ(symlink((dir / "out/site").c_str(),
+		      (dir / "www/ports").c_str()), 0);
+	r = run_tool({"-q", "-p", dir / "tree", "-t", dir / "tpl", "-o",
+			 dir / "www/ports"},
+	    nobody);
+	EXPECT_EQ(r.status, 255);
+	EXPECT_EQ(r.err, dir / "www/ports.unpublished: " +
+	    std::strerror(EACCES) + "\n" + dir / "www" +
+	    ": publishing through the link " + dir / "www/ports" +
+	    " makes the next generation here: this directory must be "
+	    "writable by the user running quillmark\n");
+	EXPECT_EQ(files_below(dir / "out/site"), pages);
 }
 
 // Pathname arguments name the tree's directories; their pages, and only

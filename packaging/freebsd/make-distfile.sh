@@ -30,9 +30,33 @@ fi
 distdir=${1:-${DISTDIR:-${PORTSDIR:-/usr/ports}/distfiles}}
 distinfo=${2:-$here/distinfo}
 name=quillmark-$version.tar.gz
+command -v git >/dev/null 2>&1 || {
+	echo "make-distfile.sh: git is needed to archive HEAD" >&2
+	exit 1
+}
 mkdir -p "$distdir"
-git -C "$repo" archive --format=tar.gz --prefix="quillmark-$version/" \
-	-o "$distdir/$name" HEAD
+distdir=$(cd "$distdir" && pwd) # git runs in the checkout, not here
+# The archive is made under a temporary name and renamed only once git has
+# written it whole: a refused or failed archive leaves no distfile behind,
+# neither a new empty one nor a cut one over an older good one.
+partial=$distdir/.$name.partial.$$
+trap 'rm -f "$partial" "$partial.err"' EXIT
+trap 'exit 1' HUP INT TERM
+if ! git -C "$repo" archive --format=tar.gz --prefix="quillmark-$version/" \
+	-o "$partial" HEAD 2>"$partial.err"; then
+	cat "$partial.err" >&2
+	if grep -q 'dubious ownership' "$partial.err"; then
+		echo "make-distfile.sh: git refuses a checkout owned by" \
+			"another user; as that user, or after" \
+			"git config --global --add safe.directory" \
+			"$repo, run this again" >&2
+	fi
+	rm -f "$partial.err"
+	echo "make-distfile.sh: git archive failed; no distfile was made" >&2
+	exit 1
+fi
+rm -f "$partial.err"
+mv -f "$partial" "$distdir/$name"
 
 if command -v sha256 >/dev/null 2>&1; then
 	sum=$(sha256 -q "$distdir/$name") # FreeBSD

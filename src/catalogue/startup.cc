@@ -4,7 +4,11 @@
 // Makefile's names are appended in file order; Makefile.local's are each
 // inserted before the first listed name that sorts after them, which keeps
 // a sorted list sorted and puts a repeated name after its twin.
+#include <dirent.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include <cstdint>
 #include <cstdio>
@@ -19,6 +23,88 @@
 #include "state/state.h"
 
 static constexpr std::string_view subdir_prefix = "SUBDIR += ";
+
+// Whether NAME is missing from the directory DIR (not merely unreadable).
+static bool
+missing(const char *dir, const char *name)
+{
+	char path[path_size];
+	struct stat st;
+	return join_text(path, sizeof path, {dir, "/", name}) &&
+	    stat(path, &st) != 0 && errno == ENOENT;
+}
+
+// Whether NAME is "INDEX-" and a release's digits.
+static bool
+index_name(const char *name)
+{
+	const char *digits = skip_prefix(name, "INDEX-");
+	return digits != name && *digits != '\0' &&
+	    digits[std::strspn(digits, "0123456789")] == '\0';
+}
+
+// Whether the INDEX name a sorts before b: by their releases' numbers.
+static bool
+index_before(const char *a, const char *b)
+{
+	std::size_t la = std::strlen(a), lb = std::strlen(b);
+	return la < lb || (la == lb && std::strcmp(a, b) < 0);
+}
+
+// After a missing INDEX: the release the name came from, the INDEX files
+// the tree has, and the two ways to the right one.
+static void
+hint_missing_index()
+{
+	char release[256];
+	if (!hints_wanted() || platform_release(release, sizeof release) != 0)
+		return;
+	char wanted[sizeof release + 8];
+	std::snprintf(wanted, sizeof wanted, "INDEX-%.*s",
+	    static_cast<int>(std::strspn(release, "0123456789")), release);
+	if (!missing(state.top_dir, wanted))
+		return;
+	std::fprintf(stderr, "hint: %s is named for the release %s (%s)\n",
+	    wanted, release,
+	    std::getenv("UNAME_r") != nullptr ? "UNAME_r" : "uname -r");
+
+	// The tree's INDEX files, in the order of their releases.
+	char found[8][64];
+	std::size_t count = 0;
+	if (DIR *dir = opendir(state.top_dir)) {
+		while (const struct dirent *entry = readdir(dir)) {
+			const char *name = entry->d_name;
+			if (!index_name(name) ||
+			    std::strlen(name) >= sizeof found[0] ||
+			    count == std::size(found))
+				continue;
+			std::size_t at = count++;
+			for (; at > 0 && index_before(name, found[at - 1]); at--)
+				std::memcpy(found[at], found[at - 1], sizeof found[0]);
+			std::snprintf(found[at], sizeof found[0], "%s", name);
+		}
+		closedir(dir);
+	}
+	if (count == 0) {
+		std::fputs("hint: the tree has no INDEX file\n", stderr);
+	} else {
+		std::fputs("hint: the tree has", stderr);
+		for (std::size_t i = 0; i < count; i++)
+			std::fprintf(stderr, "%s %s",
+			    i == 0 ? "" : (i + 1 == count ? " and" : ","),
+			    found[i]);
+		std::fputs("\n", stderr);
+	}
+	const char *example = count != 0 ? found[count - 1] + 6 : "15";
+	std::fprintf(stderr,
+	    "hint: for a tree made for another release, set UNAME_r: "
+	    "UNAME_r=%s.0-RELEASE reads INDEX-%s\n",
+	    example, example);
+	std::fprintf(stderr,
+	    "hint: on FreeBSD, make the running release's INDEX as root in "
+	    "%s: make fetchindex\n",
+	    state.top_dir);
+}
 
 void
 clean_up()
@@ -104,6 +190,12 @@ read_category_list()
 	int result = f != nullptr ? read_names(f, path, false) : -1;
 	if (f == nullptr || !close_makefile(f, path)) {
 		std::fputs("Unable to open top-level ports Makefile\n", stderr);
+		if (f == nullptr && state.top_by_default && hints_wanted() &&
+		    missing(state.top_dir, "Makefile"))
+			std::fprintf(stderr,
+			    "hint: no ports tree at %s: name its top with "
+			    "-p DIR or the PORTSDIR environment variable\n",
+			    state.top_dir);
 		return -1;
 	}
 	if (result != 0)
@@ -147,6 +239,7 @@ start_up()
 		return -1;
 	if (load_index() != 0) {
 		std::fputs("Unable to load the index file!\n", stderr);
+		hint_missing_index();
 		return -1;
 	}
 	return group_index();

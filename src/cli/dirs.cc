@@ -135,11 +135,13 @@ take_default_top()
 	(void)copy_text(state.top_dir, sizeof state.top_dir,
 	    fits ? real : path_default_top);
 	std::free(real);
+	state.top_by_default = true;
 }
 
 int
 set_top_dir(const char *pathname)
 {
+	state.top_by_default = false;
 	if (pathname != nullptr) {
 		if (state.top_dir[0] != '\0')
 			std::fprintf(stderr,

@@ -211,6 +211,7 @@ run_requests(int argc, char **argv)
 		int unwritten = 0;
 		if (make_readme(state.top_dir, kind_top, &unwritten) == -1)
 			return -1;
+		report_page_failures();
 		return count_status(unwritten + finish_output(unwritten));
 	}
 
@@ -220,6 +221,7 @@ run_requests(int argc, char **argv)
 			return -1;
 		errors += result;
 	}
+	report_page_failures();
 	return count_status(errors + finish_output(pages_unwritten));
 }
 

@@ -689,8 +689,15 @@ choose_spare()
 		return -1;
 	}
 	if (mkdirat(site.parent_fd, site.spare_name, 0755) != 0) {
+		int error = errno;
 		std::fprintf(stderr, "%s/%s: %s\n", site.parent,
-		    site.spare_name, std::strerror(errno));
+		    site.spare_name, std::strerror(error));
+		if (error == EACCES || error == EPERM)
+			std::fprintf(stderr,
+			    "%s: publishing through the link %s makes the "
+			    "next generation here: this directory must be "
+			    "writable by the user running quillmark\n",
+			    site.parent, state.out_dir);
 		return -1;
 	}
 	int fd = open_dir_at(site.parent_fd, site.spare_name);

@@ -49,6 +49,11 @@ void take_run_lock();
 [[nodiscard]] int write_readme(
     const char *dir, const char *text, std::size_t length);
 
+// Sums up, once the pages are made, the page failures that were counted
+// but not reported one by one (a line per kind), and at a terminal, when
+// this user could write no page of the tree, suggests -o.
+void report_page_failures();
+
 // Ends a run with -o through a link: carries every page that the run did
 // not make over from the current generation, removes what the current one
 // no longer has, and switches the link, unless unwritten pages (or any

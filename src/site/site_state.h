@@ -64,6 +64,20 @@ struct site_state {
 	std::size_t changed_length = 0;
 	std::size_t changed_count = 0;
 	bool changed_unknown = false;
+
+	// Page writes that failed, by the call that failed and its errno:
+	// past failures_shown of one kind the rest are only counted. And
+	// the pages set out to be written, and how many of those were
+	// refused for want of permission.
+	struct failure_kind {
+		int call;
+		int error;
+		unsigned long count;
+	};
+	failure_kind failures[8]{};
+	std::size_t failure_kinds = 0;
+	unsigned long pages_tried = 0;
+	unsigned long pages_denied = 0;
 };
 
 extern site_state site;

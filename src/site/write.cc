@@ -34,6 +34,33 @@ refuse(const char *path, const char *why)
 	std::fprintf(stderr, "%s: not written: %s\n", path, why);
 }
 
+// The calls whose failure a page's message reports.
+enum failed_call : int { call_open, call_stat, call_write, call_close };
+
+// After this many failures of one call with one errno, a run where every
+// page fails alike (a tree this user cannot write, a full disk) says no
+// more of them page by page: the rest are counted and summed up at the
+// end, unless -v asks for every one.
+constexpr unsigned long failures_shown = 100;
+
+// Counts a page's failure; true when it is to be reported.
+bool
+count_failure(failed_call call, int error)
+{
+	std::size_t i = 0;
+	while (i < site.failure_kinds &&
+	    (site.failures[i].call != call || site.failures[i].error != error))
+		i++;
+	if (i == site.failure_kinds) {
+		if (i == std::size(site.failures))
+			return true; // kinds beyond the table are all shown
+		site.failures[i] = {call, error, 0};
+		site.failure_kinds++;
+	}
+	return ++site.failures[i].count <= failures_shown ||
+	    state.verbosity > 0;
+}
+
 // Opens path for writing (and for reading, where allowed, so that it can be
 // compared) without truncating it and without ever blocking; shown is its
 // path as messages show it. A missing file is created, and *created tells
@@ -74,8 +101,16 @@ open_readme(const char *path, const char *shown, bool *readable, bool *created)
 	} else if (state.out_dir[0] != '\0' && platform_leads_out(error)) {
 		refuse(shown, "the path leads out of the output directory");
 	} else {
+		if (error == EACCES)
+			site.pages_denied++;
+		// A missing port directory in place is reported whatever the
+		// count: it is not a page that failed.
+		bool missing_dir = error == ENOENT && state.out_dir[0] == '\0';
+		if (missing_dir || count_failure(call_open, error)) {
+			errno = error;
+			report_open_failure(shown, "written");
+		}
 		errno = error;
-		report_open_failure(shown, "written");
 	}
 	return -1;
 }
@@ -174,14 +209,21 @@ write_file(const char *dir, std::string_view name, const char *text,
 	}
 	bool readable = false;
 	bool created = false;
+	site.pages_tried++;
 	int fd = open_readme(path, shown, &readable, &created);
+	// A port directory missing from the tree is tree data, as a port
+	// missing from the INDEX is: reported, but not a page that failed.
+	// Below an output root, directories are made as needed.
+	if (fd < 0 && errno == ENOENT && state.out_dir[0] == '\0')
+		return 0;
 	if (fd < 0)
 		return 1;
 
 	struct stat st;
 	const char *refusal = nullptr;
 	if (fstat(fd, &st) != 0) {
-		std::perror(shown);
+		if (count_failure(call_stat, errno))
+			std::perror(shown);
 		close(fd);
 		return 1;
 	}
@@ -199,6 +241,7 @@ write_file(const char *dir, std::string_view name, const char *text,
 	bool same =
 	    readable && old_size == length && file_holds(fd, text, length);
 	int error = 0;
+	failed_call call = call_write;
 	if (!same && !write_page(fd, text, length, old_size))
 		error = errno;
 	// Published through a link: the time a reader should see.
@@ -206,16 +249,54 @@ write_file(const char *dir, std::string_view name, const char *text,
 		error = settle_page(
 		    path, fd, st, same, readable && !created, text, length);
 	// A delayed write error (a full disk, NFS) shows only here.
-	if (platform_close_output(fd, path) != 0 && error == 0)
+	if (platform_close_output(fd, path) != 0 && error == 0) {
 		error = errno;
+		call = call_close;
+	}
 	if (error == 0)
 		return 0;
 	// A page this run began is not left behind cut or empty.
 	if (created)
 		remove_created(path, st);
-	errno = error;
-	std::perror(shown);
+	if (count_failure(call, error)) {
+		errno = error;
+		std::perror(shown);
+	}
 	return 1;
+}
+
+// Writes n with a comma between each three digits: 25,300.
+static void
+print_count(unsigned long n)
+{
+	if (n >= 1000) {
+		print_count(n / 1000);
+		std::fprintf(stderr, ",%03lu", n % 1000);
+	} else {
+		std::fprintf(stderr, "%lu", n);
+	}
+}
+
+void
+report_page_failures()
+{
+	for (std::size_t i = 0; i < site.failure_kinds; i++) {
+		const site_state::failure_kind &kind = site.failures[i];
+		if (kind.count <= failures_shown || state.verbosity > 0)
+			continue;
+		std::fputs("... and ", stderr);
+		print_count(kind.count - failures_shown);
+		std::fprintf(stderr, " more README.html files not written: %s\n",
+		    std::strerror(kind.error));
+	}
+	// Every page of an in-place run refused: the tree is not this
+	// user's to write, but its pages can be published elsewhere.
+	if (state.out_dir[0] == '\0' && site.pages_tried > 0 &&
+	    site.pages_denied == site.pages_tried && hints_wanted())
+		std::fputs("hint: this user may not write the tree's pages; "
+			   "write them below a directory of its own with "
+			   "-o DIR\n",
+		    stderr);
 }
 
 int

@@ -1,6 +1,8 @@
 // The one run-state record and the small text routines everything shares.
 #include "state/state.h"
 
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -121,4 +123,10 @@ release_buffer(run_buffer *buffer)
 {
 	std::free(buffer->data);
 	*buffer = {nullptr, 0};
+}
+
+bool
+hints_wanted()
+{
+	return isatty(STDERR_FILENO) == 1;
 }

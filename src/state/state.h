@@ -30,6 +30,7 @@ struct run_state {
 	int verbosity;	  // number of -v options accepted
 
 	char top_dir[path_size];       // absolute top of the ports tree
+	bool top_by_default;	       // neither -p nor PORTSDIR named it
 	char top_dir_slash[path_size]; // top_dir followed by "/"
 	char templates_dir[path_size]; // absolute templates directory
 	char out_dir[path_size];       // -o: the output root, absolute, as
@@ -123,3 +124,8 @@ struct run_buffer {
 
 // Frees buffer. Safe to run more than once.
 void release_buffer(run_buffer *buffer);
+
+// Whether to add hint lines on what to do after a failure: only for a
+// person at a terminal; what scripts and cron read on a standard error that
+// is not a terminal stays as it always was.
+[[nodiscard]] bool hints_wanted();
