@@ -5,7 +5,7 @@
 // assigns one global. Every text in it is a string literal escaped so that
 // nothing the INDEX holds can end the literal, the script or the file's
 // UTF-8: a port is one literal of '|'-separated fields, which keeps the file
-// near 70 bytes per port on a tree of real-sized names and comments, a
+// near 80 bytes per port on a tree of real-sized names and comments, a
 // field that repeats the entry before left empty. The
 // whole file is built in one allocation sized from the INDEX, then written
 // as a page is: left untouched when it holds those bytes already.
