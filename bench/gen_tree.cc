@@ -16,10 +16,20 @@
 // needed by about a thousand each, and a few core ports (the pkgconf, gmake
 // and gettext of a real tree) by thousands, the first by some ten thousand.
 //
+// Every port has a Makefile shaped like a real one (its variables, a
+// licence, option blocks, continuation lines); a few are deprecated with an
+// expiration date, broken, ignored or forbidden, at the top level or inside
+// a conditional. security/vuxml holds a vulnerability database of real size:
+// vuln.xml including a file per year, 2003 to 2026, through external
+// entities, some 6,000 entries in all, each naming ports of the tree (or
+// packages the tree lacks) with ranges of versions, one in twenty-five
+// holding the port's version.
+//
 // Everything comes from splitmix64 streams seeded by --seed, so a seed and
 // a scale always give the same tree, byte for byte, on any system. The core
-// dependencies and the descriptions have streams of their own, so that
-// adding them changed nothing else of a tree.
+// dependencies, the descriptions, the Makefiles and the vulnerability
+// database have streams of their own, so that adding them changed nothing
+// else of a tree.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -663,6 +673,222 @@ description(rng &r, const port &p)
 	return out;
 }
 
+// The Makefile of port p, some 700 bytes to 2 KiB, as real ones are.
+std::string
+port_makefile(rng &r, const port &p)
+{
+	static constexpr const char *licences[] = {"BSD2CLAUSE", "MIT",
+	    "GPLv2", "GPLv3", "APACHE20", "LGPL21", "ISCL", "BSD3CLAUSE"};
+	static constexpr const char *uses[] = {"cmake", "gmake", "pkgconfig",
+	    "python", "gettext", "libtool", "tar:xz", "autoreconf", "meson",
+	    "ninja", "ssl", "perl5"};
+	std::string version = p.package.substr(p.package.rfind('-') + 1);
+	std::string dist = version.substr(0, version.find_first_of("_,"));
+	std::string mk = "PORTNAME=\t";
+	mk += p.name;
+	mk += "\nDISTVERSION=\t";
+	mk += dist;
+	if (version.find('_') != std::string::npos) {
+		mk += "\nPORTREVISION=\t";
+		mk += version.substr(version.find('_') + 1,
+		    version.find(',') == std::string::npos
+			? std::string::npos
+			: version.find(',') - version.find('_') - 1);
+	}
+	if (version.find(',') != std::string::npos) {
+		mk += "\nPORTEPOCH=\t";
+		mk += version.substr(version.find(',') + 1);
+	}
+	mk += "\nCATEGORIES=\t";
+	mk += p.categories;
+	mk += "\nMASTER_SITES=\t";
+	mk += p.www;
+	mk += "releases/\n\nMAINTAINER=\t";
+	mk += p.maintainer;
+	mk += "\nCOMMENT=\t";
+	mk += p.comment;
+	mk += "\nWWW=\t\t";
+	mk += p.www;
+	mk += "\n\n";
+	if (!r.chance(80)) {
+		mk += "LICENSE=\t";
+		mk += r.pick(licences);
+		if (r.chance(60)) {
+			mk += ' ';
+			mk += r.pick(licences);
+			mk += "\nLICENSE_COMB=\tdual";
+		}
+		mk += "\nLICENSE_FILE=\t${WRKSRC}/LICENSE\n\n";
+	}
+	if (r.chance(25)) {
+		mk += "DEPRECATED=\tAbandoned upstream, use ";
+		mk += syllable_word(r, 2, 3);
+		mk += " instead\nEXPIRATION_DATE=\t";
+		mk += std::to_string(r.range(2025, 2027));
+		char date[8];
+		std::snprintf(date, sizeof date, "-%02d-%02d", r.range(1, 12),
+		    r.range(1, 28));
+		mk += date;
+		mk += '\n';
+	}
+	if (r.chance(6))
+		mk += "BROKEN=\t\tfails to build with the current compiler\n";
+	if (r.chance(3))
+		mk += "IGNORE=\t\tneeds a source tree that is not public\n";
+	if (r.chance(1))
+		mk += "FORBIDDEN=\tknown vulnerabilities left unfixed\n";
+	mk += "\nUSES=\t\t";
+	int n = r.range(1, 4);
+	for (int i = 0; i < n; i++) {
+		mk += i > 0 ? " " : "";
+		mk += r.pick(uses);
+	}
+	mk += "\nGNU_CONFIGURE=\tyes\nCONFIGURE_ARGS=\t--disable-static \\\n"
+	      "\t\t--with-pic \\\n\t\t--without-";
+	mk += syllable_word(r, 1, 2);
+	mk += "\n\nOPTIONS_DEFINE=\tDOCS EXAMPLES NLS\nOPTIONS_SUB=\tyes\n"
+	      "NLS_USES=\tgettext\nNLS_CONFIGURE_ENABLE=\tnls\n\n";
+	if (r.chance(30))
+		mk += ".include <bsd.port.options.mk>\n\n"
+		      ".if ${ARCH} == i386\n"
+		      "BROKEN=\t\tdoes not link on i386\n.endif\n\n";
+	mk += "post-install:\n\t${STRIP_CMD} ${STAGEDIR}${PREFIX}/bin/";
+	mk += p.name;
+	mk += "\n\n.include <bsd.port.mk>\n";
+	return mk;
+}
+
+// A year file of the vulnerability database: count entries of that year,
+// the newest first, as the real files keep them. Each names one to three
+// packages: a port of the tree with a range that holds its version one time
+// in twenty-five and otherwise ends at it, or a name the tree lacks.
+std::string
+vuxml_year(rng &r, int year, int count, const std::vector<port> &ports)
+{
+	std::string out;
+	for (int i = 0; i < count; i++) {
+		int day_of_year = 365 - (i * 365) / count;
+		char date[16];
+		std::snprintf(date, sizeof date, "%04d-%02d-%02d", year,
+		    1 + (day_of_year - 1) / 31 % 12, 1 + (day_of_year - 1) % 28);
+		char vid[64];
+		std::snprintf(vid, sizeof vid,
+		    "%08" PRIx64 "-%04x-11f0-%04x-%012" PRIx64,
+		    static_cast<std::uint64_t>(r.next() & 0xffffffffU),
+		    static_cast<unsigned>(year),
+		    static_cast<unsigned>(i),
+		    static_cast<std::uint64_t>(r.next() & 0xffffffffffffU));
+		const port &first = ports[r.below(ports.size())];
+		out += "  <vuln vid=\"";
+		out += vid;
+		out += "\">\n    <topic>";
+		out += first.name;
+		out += " -- ";
+		out += r.chance(500) ? "multiple vulnerabilities"
+				     : "remote code execution &amp; denial of service";
+		out += "</topic>\n    <affects>\n";
+		int packages = r.range(1, 3);
+		for (int k = 0; k < packages; k++) {
+			const port &p = k == 0 ? first : ports[r.below(ports.size())];
+			std::string package = p.package;
+			std::size_t dash = package.rfind('-');
+			std::string name = package.substr(0, dash);
+			std::string v = package.substr(dash + 1);
+			out += "      <package>\n\t<name>";
+			if (r.chance(200)) {
+				out += "linux-";
+				out += name;
+			} else {
+				out += name;
+			}
+			out += "</name>\n\t<range>";
+			if (r.chance(40)) {
+				out += "<le>";
+				out += v;
+				out += "</le>";
+			} else {
+				if (r.chance(500))
+					out += "<ge>0</ge>";
+				out += "<lt>";
+				out += v;
+				out += "</lt>";
+			}
+			out += "</range>\n      </package>\n";
+		}
+		out += "    </affects>\n    <description>\n"
+		       "      <body xmlns=\"http://www.w3.org/1999/xhtml\">\n"
+		       "\t<p>The ";
+		out += first.name;
+		out += " project reports:</p>\n\t<blockquote cite=\"";
+		out += first.www;
+		out += "security.html\">\n\t  <p>";
+		int words = r.range(60, 200);
+		for (int w = 0; w < words; w++) {
+			out += w > 0 ? (w % 12 == 0 ? "\n\t  " : " ") : "";
+			out += syllable_word(r, 1, 3);
+		}
+		out += ".</p>\n\t</blockquote>\n      </body>\n"
+		       "    </description>\n    <references>\n";
+		int cves = r.range(0, 4);
+		for (int k = 0; k < cves; k++) {
+			out += "      <cvename>CVE-";
+			out += std::to_string(year);
+			out += '-';
+			out += std::to_string(r.range(1000, 99999));
+			out += "</cvename>\n";
+		}
+		out += "      <url>";
+		out += first.www;
+		out += "security.html</url>\n    </references>\n"
+		       "    <dates>\n      <discovery>";
+		out += date;
+		out += "</discovery>\n      <entry>";
+		out += date;
+		out += "</entry>\n    </dates>\n  </vuln>\n\n";
+	}
+	return out;
+}
+
+// security/vuxml below top: vuln.xml and its year files, some 6,000
+// entries (at every scale: the database does not grow with the tree).
+// Returns the entries written, or 0 after a failed write.
+std::size_t
+write_vuxml(rng &r, const std::string &top, const std::vector<port> &ports,
+    std::size_t *bytes)
+{
+	std::string dir = top + "/security/vuxml";
+	if (!make_dir(top + "/security") || !make_dir(dir) ||
+	    !make_dir(dir + "/vuln"))
+		return 0;
+	std::string main = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"
+			   "<!DOCTYPE vuxml PUBLIC \"-//vuxml.org//DTD VuXML "
+			   "1.1//EN\" \"http://www.vuxml.org/dtd/vuxml-1/"
+			   "vuxml-11.dtd\" [\n";
+	for (int year = 2003; year <= 2026; year++)
+		main += "<!ENTITY vuln-" + std::to_string(year) +
+		    " SYSTEM \"vuln/" + std::to_string(year) + ".xml\">\n";
+	main += "]>\n<!-- A generated vulnerability database. -->\n"
+		"<vuxml xmlns=\"http://www.vuxml.org/apps/vuxml-1\">\n";
+	for (int year = 2026; year >= 2003; year--)
+		main += "&vuln-" + std::to_string(year) + ";\n";
+	main += "</vuxml>\n";
+	if (!write_file(dir + "/vuln.xml", main))
+		return 0;
+	*bytes = main.size();
+	std::size_t entries = 0;
+	for (int year = 2003; year <= 2026; year++) {
+		// Later years have more entries, as the real ones do.
+		int count = 100 + (year - 2003) * 13;
+		std::string text = vuxml_year(r, year, count, ports);
+		if (!write_file(dir + "/vuln/" + std::to_string(year) + ".xml",
+			text))
+			return 0;
+		*bytes += text.size();
+		entries += static_cast<std::size_t>(count);
+	}
+	return entries;
+}
+
 bool
 parse_number(const char *text, std::uint64_t &value)
 {
@@ -896,7 +1122,8 @@ main(int argc, char **argv)
 		return 1;
 
 	rng text_rng{seed ^ 0xde5c0000ULL};
-	std::size_t descriptions = 0;
+	rng makefile_rng{seed ^ 0x3a4ef11eULL};
+	std::size_t descriptions = 0, makefiles = 0;
 	std::size_t next = 0, largest = 0, largest_link_bytes = 0;
 	for (std::size_t c = 0; c < ncategories; c++) {
 		std::string cdir = top + "/" + categories[c].name;
@@ -915,8 +1142,11 @@ main(int argc, char **argv)
 			mk += '\n';
 			std::string text = description(text_rng, p);
 			descriptions += text.size();
+			std::string port_mk = port_makefile(makefile_rng, p);
+			makefiles += port_mk.size();
 			if (!make_dir(cdir + "/" + p.name) ||
-			    !write_file(cdir + "/" + p.name + "/pkg-descr", text))
+			    !write_file(cdir + "/" + p.name + "/pkg-descr", text) ||
+			    !write_file(cdir + "/" + p.name + "/Makefile", port_mk))
 				return 1;
 			n++;
 			// The category README's link line of this port; the
@@ -934,12 +1164,19 @@ main(int argc, char **argv)
 		largest_link_bytes = std::max(largest_link_bytes, link_bytes);
 	}
 
+	rng vuxml_rng{seed ^ 0x5ec0de00ULL};
+	std::size_t vuxml_bytes = 0;
+	std::size_t entries = write_vuxml(vuxml_rng, top, ports, &vuxml_bytes);
+	if (entries == 0)
+		return 1;
+
 	std::printf("%s: %zu ports, %zu categories, INDEX-15 %zu bytes, "
 	    "largest category %zu ports (%zu bytes of links), "
 	    "%zu comments with & < >, most dependencies in one field %zu, "
-	    "most dependents of one port %zu, descriptions %zu bytes\n",
+	    "most dependents of one port %zu, descriptions %zu bytes, "
+	    "port Makefiles %zu bytes, vuxml %zu entries in %zu bytes\n",
 	    dir, ports.size(), ncategories, index.size(), largest,
 	    largest_link_bytes, specials, most_deps, most_dependents,
-	    descriptions);
+	    descriptions, makefiles, entries, vuxml_bytes);
 	return 0;
 }

@@ -6,7 +6,8 @@
 # and a table on a desktop (1000 px wide) and a phone (390 px);
 # docs/port-deps.png and docs/port-deps-phone.png, the sample's longest
 # dependency lists (the phone's cut after the first); and
-# docs/port-list-phone.png, a description with a list, on a phone. Then
+# docs/port-list-phone.png, a description with a justified paragraph and a
+# list whose items go on over indented lines, on a phone. Then
 # the search: docs/search.png, a query on the top-level page (1000x700),
 # docs/search-phone.png, the same on a phone, and docs/category-filter.png,
 # a category page filtered; each arrives with ?q= in the address, which

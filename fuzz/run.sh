@@ -40,7 +40,7 @@ if command -v ninja >/dev/null && [ ! -f "$build/CMakeCache.txt" ]; then
 fi
 
 targets=(fuzz_index fuzz_template fuzz_top_makefile fuzz_category_makefile
-	fuzz_description)
+	fuzz_description fuzz_version fuzz_port_status fuzz_vuxml)
 targets+=(fuzz_pkg_message fuzz_affects)
 start=$(date +%s)
 

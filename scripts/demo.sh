@@ -45,6 +45,8 @@ if [ -z "$bin" ]; then
 	command -v cmake >/dev/null || need+=(cmake)
 	command -v g++ >/dev/null || need+=(g++)
 	command -v make >/dev/null || need+=(make)
+	# expat, the XML parser the tool is built with.
+	[ -f /usr/include/expat.h ] || need+=(libexpat1-dev)
 	if [ ${#need[@]} -gt 0 ]; then
 		if [ "$(id -u)" -ne 0 ]; then
 			echo "demo.sh: missing ${need[*]}; run this script as root to install them" >&2

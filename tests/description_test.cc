@@ -34,31 +34,18 @@ html(std::string_view text)
 
 } // namespace
 
-TEST(Description, ProseReflowsInParagraphsWithListItemsOnTheirOwnLines)
+TEST(Description, MarginIsNoIndentAndLayoutKeepsItsShape)
 {
-	EXPECT_EQ(html("GNU Foo reads foo files\n"
-		       "and writes bar files.  It is fast.\n"
-		       "\n\n"
-		       "Supported formats:\n"
-		       "- PNG\n"
-		       "- JPEG (read & write)\n"
-		       "2) TIFF\n"),
-	    "<p>GNU Foo reads foo files\n"
-	    "and writes bar files.  It is fast.</p>\n"
-	    "<p>Supported formats:<br>\n"
-	    "- PNG<br>\n"
-	    "- JPEG (read &amp; write)<br>\n"
-	    "2) TIFF</p>\n");
 	// The margin every line shares is no indentation; an indented first
 	// line followed by prose is a paragraph's indent.
-	EXPECT_EQ(html("  A library\n  for bar.\n\n      int x;\n"
-		       "\n    Second paragraph,\n  indented.\n"),
-	    "<p>A library\nfor bar.</p>\n<pre>    int x;</pre>\n"
-	    "<p>  Second paragraph,\nindented.</p>\n");
-}
-
-TEST(Description, LaidOutLinesKeepTheirShapeInPre)
-{
+	EXPECT_EQ(html("  A library that reads foo files and writes bar files\n"
+		       "  for bar.  It is fast.\n\n"
+		       "  Example:\n      int x;\n"
+		       "\n    Second paragraph, which goes on for a while,\n"
+		       "  indented.\n"),
+	    "<p>A library that reads foo files and writes bar files\n"
+	    "for bar.  It is fast.</p>\n<p>Example:</p>\n<pre>    int x;</pre>\n"
+	    "<p>  Second paragraph, which goes on for a while,\nindented.</p>\n");
 	// An art banner, then text.
 	EXPECT_EQ(html(" _____ ___   ___\n"
 		       "|_   _/ _ \\ / _ \\\n"
@@ -71,8 +58,7 @@ TEST(Description, LaidOutLinesKeepTheirShapeInPre)
 	    "  | || (_) | (_) |\n"
 	    "  |_| \\___/ \\___/</pre>\n"
 	    "<p>Too is a game &lt;for&gt; two.</p>\n");
-	// A tab-indented list and aligned columns, a blank line inside the
-	// run kept, the tabs as they are.
+	// A tab-indented list, aligned columns, the tabs as they are.
 	EXPECT_EQ(html("Features:\n"
 		       "\t- fast\n"
 		       "\t- small\n"
@@ -81,12 +67,17 @@ TEST(Description, LaidOutLinesKeepTheirShapeInPre)
 		       "-v      verbose\n"
 		       "\n"
 		       "That is all.\n"),
-	    "<p>Features:</p>\n"
-	    "<pre>\t- fast\n\t- small\n\nOption\tMeaning\n-v      verbose</pre>\n"
+	    "<p>Features:</p>\n<ul>\n<li>fast</li>\n<li>small</li>\n</ul>\n"
+	    "<pre>Option\tMeaning\n-v      verbose</pre>\n"
 	    "<p>That is all.</p>\n");
+	// An item between a list's indent and its nested list's begins a
+	// list of its own in the item before; the other kind of item, too.
+	EXPECT_EQ(html("- a\n    - deep\n  - mid\n  1. one\n"),
+	    "<ul>\n<li>a\n<ul>\n<li>deep</li>\n</ul>\n<ul>\n<li>mid</li>\n"
+	    "</ul>\n<ol>\n<li>one</li>\n</ol>\n</li>\n</ul>\n");
 	// A margin of a tab, art made of few characters.
 	EXPECT_EQ(html("\tA tool that draws\n\tboxes:\n\t+-+\n\t|(_)|\n"),
-	    "<p>A tool that draws\nboxes:</p>\n<pre>+-+\n|(_)|</pre>\n");
+	    "<p>A tool that draws<br>\nboxes:</p>\n<pre>+-+\n|(_)|</pre>\n");
 	// Code that ends right before the prose after it.
 	EXPECT_EQ(html("Example:\n    int x;\n    int y;\nThat is it.\n"),
 	    "<p>Example:</p>\n<pre>    int x;\n    int y;</pre>\n"
@@ -126,7 +117,7 @@ TEST(Description, TrailingWwwLinesAreTakenOut)
 	// Only at the end, and only a whole address.
 	Rendered inside = render("WWW: http://a.example/\nmore\nWWW: a.example\n");
 	EXPECT_EQ(inside.html, "<p>WWW: <a href=\"http://a.example/\">"
-			       "http://a.example/</a>\nmore\nWWW: a.example</p>\n");
+			       "http://a.example/</a><br>\nmore<br>\nWWW: a.example</p>\n");
 	EXPECT_EQ(inside.website, "");
 
 	Rendered only = render("\nWWW: https://x.example/\n");
@@ -143,7 +134,7 @@ TEST(Description, TextIsDecodedAndCleanedForAUtf8Page)
 	EXPECT_EQ(html("Caf\xE9 au lait, cr\xE8me \"br\xFBl\xE9\xE9\"\r\n"
 		       "na\xC3\xAFve\n"),
 	    "<p>Caf\xC3\xA9 au lait, cr\xC3\xA8me &quot;br\xC3\xBBl\xC3\xA9"
-	    "\xC3\xA9&quot;\nna\xC3\x83\xC2\xAFve</p>\n");
+	    "\xC3\xA9&quot;<br>\nna\xC3\x83\xC2\xAFve</p>\n");
 	EXPECT_EQ(html("na\xC3\xAFve \xE2\x82\xAC\n"), "<p>na\xC3\xAFve \xE2\x82\xAC</p>\n");
 	// Controls HTML does not allow go, in both readings.
 	constexpr char controls[] = "a\0b\x01\x7F\xC2\x85" "c\xEF\xB7\x90\n";

@@ -159,6 +159,26 @@ TEST(Publish, ReadOnlyTreeOwnedByAnother)
 	    " makes the next generation here: this directory must be "
 	    "writable by the user running quillmark\n");
 	EXPECT_EQ(files_below(dir / "out/site"), pages);
+
+	// So does a switch that the directory refuses, once generations
+	// made while it was writable stand beside the link.
+	chmod((dir / "www").c_str(), 0777);
+	for (int i = 0; i < 2; i++)
+		ASSERT_EQ(run_tool({"-q", "-p", dir / "tree", "-t", dir / "tpl",
+				       "-o", dir / "www/ports"},
+			      nobody).status, 0);
+	chmod((dir / "www").c_str(), 0755);
+	std::string linked = fs::read_symlink(dir / "www/ports").string();
+	r = run_tool({"-q", "-p", dir / "tree", "-t", dir / "tpl", "-o",
+			 dir / "www/ports"},
+	    nobody);
+	EXPECT_EQ(r.status, 1);
+	EXPECT_EQ(r.err, dir / "www/ports: not switched: " +
+	    std::strerror(EACCES) + "\n" + dir / "www" +
+	    ": publishing through the link " + dir / "www/ports" +
+	    " makes the next generation here: this directory must be "
+	    "writable by the user running quillmark\n");
+	EXPECT_EQ(fs::read_symlink(dir / "www/ports").string(), linked);
 }
 
 // Pathname arguments name the tree's directories; their pages, and only

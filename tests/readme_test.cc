@@ -35,6 +35,17 @@ protected:
 		all.insert(all.end(), args.begin(), args.end());
 		return run_tool(all, o);
 	}
+	// foo's page from a port template of its description alone, made by
+	// a quiet run for the port.
+	std::string described(const std::string &text)
+	{
+		d.put("ports/misc/foo/pkg-descr", text);
+		d.put("tpl/README.port", "%%DESCR_HTML%%");
+		Result r = run({"-q", "misc/foo"});
+		EXPECT_EQ(r.status, 0);
+		EXPECT_EQ(r.out + r.err, "");
+		return d.get("ports/misc/foo/README.html");
+	}
 	std::string port_line(const std::string &pkg, const std::string &port,
 	    const std::string &comment, const std::string &descr,
 	    const std::string &email, const std::string &build = "",
@@ -633,8 +644,9 @@ TEST_F(Readme, PortDetailsAndListsReadWellOnRealPorts)
 	    "archivers</a>, sysutils, arch</dd>\n"
 	    "<p>Foo draws \xc2\xab" "banners\xc2\xbb:</p>\n"
 	    "<pre>   _  _\n  | || |\n  |_||_|</pre>\n"
-	    "<p>Features:<br>\n- fast<br>\n- small, see "
-	    "<a href=\"https://foo.example/x\">https://foo.example/x</a>.</p>\n" +
+	    "<p>Features:</p>\n<ul>\n<li>fast</li>\n<li>small, see "
+	    "<a href=\"https://foo.example/x\">https://foo.example/x</a>.</li>\n"
+	    "</ul>\n" +
 	    list("Build dependencies", item("misc/bar", "bar-2.3") +
 		"<li>gmake-4.4</li>\n" + item("misc/zap", "Zap-1") +
 		item("archivers/zip", "zip-3.0")) +
@@ -726,3 +738,277 @@ TEST_F(Readme, ShippedTemplatesFillTheSampleTree)
 }
 
 }  // namespace
+
+TEST_F(Readme, DescriptionListItemsAreWhole)
+{
+	EXPECT_EQ(described("Foo does the following:\n"
+			    "- Simple and fast: compresses at ten times the speed of\n"
+			    "  older tools, on any hardware.\n"
+			    "\n"
+			    "- Small: one file.\n"
+			    "  * nested, with a continuation line that\n"
+			    "    goes on here\n"
+			    "  * second nested\n"
+			    "- Back out.\n"
+			    "\n"
+			    "Steps:\n"
+			    "3. Unpack\n"
+			    "4) Build\n"
+			    "9. Install\n"
+			    "\n"
+			    "Then:\n"
+			    "\t* tab-indented, long enough to go on over\n"
+			    "\tthe next line at the marker's own indent\n"),
+	    "<p>Foo does the following:</p>\n"
+	    "<ul>\n<li>Simple and fast: compresses at ten times the speed of\n"
+	    "older tools, on any hardware.</li>\n"
+	    "<li>Small: one file.\n"
+	    "<ul>\n<li>nested, with a continuation line that\ngoes on here</li>\n"
+	    "<li>second nested</li>\n</ul>\n</li>\n"
+	    "<li>Back out.</li>\n</ul>\n"
+	    "<p>Steps:</p>\n"
+	    "<ol start=\"3\">\n<li>Unpack</li>\n<li>Build</li>\n"
+	    "<li value=\"9\">Install</li>\n</ol>\n"
+	    "<p>Then:</p>\n<ul>\n<li>tab-indented, long enough to go on over\n"
+	    "the next line at the marker's own indent</li>\n</ul>\n");
+	// No list: marks without a blank after them, four digits, and a lone
+	// marked line right above a plain one, as a signature.
+	EXPECT_EQ(described("-v is verbose, and the line that follows it goes on\n"
+			    "2022. was a year, and this line goes on long enough\n"
+			    "\n"
+			    "- Jane Doe\n"
+			    "jane@example.org\n"),
+	    "<p>-v is verbose, and the line that follows it goes on\n"
+	    "2022. was a year, and this line goes on long enough</p>\n"
+	    "<p>- Jane Doe<br>\n"
+	    "<a href=\"mailto:jane@example.org\">jane@example.org</a></p>\n");
+}
+
+TEST_F(Readme, DescriptionProseStaysProseWhateverItsSpacing)
+{
+	EXPECT_EQ(described(
+		      "html2text is  a command  line utility, written  in C++,  that converts\n"
+		      "HTML documents (HTML 3.2) into plain  text (ISO 8859-1).  Each  HTML\n"
+		      "document is loaded from  a location indicated by  an URI or  read\n"
+		      "\n"
+		      "This line has one gap,  and it lines up with one gap of the next\n"
+		      "three gaps,  which are  set at other  places in it, as in prose\n"
+		      "\n"
+		      "  An indented first line,  with two spaces in it, and then\n"
+		      "the rest of the paragraph at the margin.\n"
+		      "\n"
+		      "Name    Size  Use\n"
+		      "foo     12    reads\n"
+		      "barbaz  3     writes\n"
+		      "\n"
+		      "A lone\tline with a tab inside prose goes on and on\n"
+		      "as prose.\n"),
+	    "<p>html2text is  a command  line utility, written  in C++,  that converts\n"
+	    "HTML documents (HTML 3.2) into plain  text (ISO 8859-1).  Each  HTML\n"
+	    "document is loaded from  a location indicated by  an URI or  read</p>\n"
+	    "<p>This line has one gap,  and it lines up with one gap of the next\n"
+	    "three gaps,  which are  set at other  places in it, as in prose</p>\n"
+	    "<p>  An indented first line,  with two spaces in it, and then\n"
+	    "the rest of the paragraph at the margin.</p>\n"
+	    "<pre>Name    Size  Use\nfoo     12    reads\nbarbaz  3     writes</pre>\n"
+	    "<p>A lone\tline with a tab inside prose goes on and on\n"
+	    "as prose.</p>\n");
+}
+
+TEST_F(Readme, DescriptionIndentedBlockIsOneBlock)
+{
+	EXPECT_EQ(described("Use it so, and read the manual page for the rest:\n"
+			    "    foo -x file\n"
+			    "    which reads the file\n"
+			    "\n"
+			    "    foo -y\n"
+			    "Run it as root.\n"
+			    "\n"
+			    "Configuration goes in one place:\n"
+			    "\n"
+			    "  /usr/local/etc/foo.conf\n"
+			    "\n"
+			    "A Python sample at the margin of the text around it:\n"
+			    ">>> import foo\n"
+			    "class C(object):\n"
+			    ">>> C()\n"),
+	    "<p>Use it so, and read the manual page for the rest:</p>\n"
+	    "<pre>    foo -x file\n    which reads the file\n\n    foo -y</pre>\n"
+	    "<p>Run it as root.</p>\n"
+	    "<p>Configuration goes in one place:</p>\n"
+	    "<pre>  /usr/local/etc/foo.conf</pre>\n"
+	    "<p>A Python sample at the margin of the text around it:</p>\n"
+	    "<pre>&gt;&gt;&gt; import foo\nclass C(object):\n&gt;&gt;&gt; C()</pre>\n");
+	// Not a block: a lone indented line after no ':', a paragraph's own
+	// indent.
+	EXPECT_EQ(described("Foo reads the files that the rest of the tools\n"
+			    "write.\n"
+			    "\n"
+			    "  /usr/local/etc/foo.conf\n"
+			    "\n"
+			    "  KAKASI is a language processing filter that converts\n"
+			    "Kanji characters to Hiragana.\n"),
+	    "<p>Foo reads the files that the rest of the tools\nwrite.</p>\n"
+	    "<p>  /usr/local/etc/foo.conf</p>\n"
+	    "<p>  KAKASI is a language processing filter that converts\n"
+	    "Kanji characters to Hiragana.</p>\n");
+}
+
+TEST_F(Readme, DescriptionArtNeedsEvidence)
+{
+	EXPECT_EQ(described("Because \"dd\" --> \"-d\" in this encoding, C++ && C :-)\n"
+			    "work, and so do <=> and -> in the middle of a sentence.\n"
+			    "\n"
+			    "Title\n"
+			    "=====\n"
+			    "~~~~~\n"
+			    "+--+--+\n"
+			    "|  |  |\n"
+			    "\xE2\x94\x82 a \xE2\x94\x82\n"),
+	    "<p>Because &quot;dd&quot; --&gt; &quot;-d&quot; in this encoding, C++ &amp;&amp; C :-)\n"
+	    "work, and so do &lt;=&gt; and -&gt; in the middle of a sentence.</p>\n"
+	    "<p>Title</p>\n"
+	    "<pre>=====\n~~~~~\n+--+--+\n|  |  |\n\xE2\x94\x82 a \xE2\x94\x82</pre>\n");
+}
+
+TEST_F(Readme, DescriptionShortLinesKeepTheirBreaks)
+{
+	EXPECT_EQ(described("Foo is a tool that reads files hard-wrapped at about seventy\n"
+			    "columns, and the lines of such a paragraph reflow on a phone\n"
+			    "the way a reader expects them to.\n"
+			    "Short title\n"
+			    "and its text, long enough to be an ordinary line of prose.\n"
+			    "\n"
+			    "Roses are red,\n"
+			    "violets are blue.\n"
+			    "\n"
+			    "-- Jane\n"
+			    "jane@example.org\n"
+			    "\n"
+			    "--\n"
+			    "Joe\n"),
+	    "<p>Foo is a tool that reads files hard-wrapped at about seventy\n"
+	    "columns, and the lines of such a paragraph reflow on a phone\n"
+	    "the way a reader expects them to.\n"
+	    "Short title<br>\n"
+	    "and its text, long enough to be an ordinary line of prose.</p>\n"
+	    "<p>Roses are red,<br>\nviolets are blue.</p>\n"
+	    "<p>-- Jane<br>\n"
+	    "<a href=\"mailto:jane@example.org\">jane@example.org</a></p>\n"
+	    "<p>--<br>\nJoe</p>\n");
+}
+
+TEST_F(Readme, DescriptionEmailAddressesBecomeLinks)
+{
+	EXPECT_EQ(described("Mail jane.doe+ports@example.org, or <bob@mail.example.com>.\n"
+			    "Not a@b, x@y.z1, user@.example.org or @example.org.\n"
+			    "See <URL:http://example.org/a> and http://u@host.example/x.\n"),
+	    "<p>Mail <a href=\"mailto:jane.doe+ports@example.org\">"
+	    "jane.doe+ports@example.org</a>, or &lt;<a href=\"mailto:bob@mail.example.com\">"
+	    "bob@mail.example.com</a>&gt;.\n"
+	    "Not a@b, x@y.z1, user@.example.org or @example.org.\n"
+	    "See &lt;URL:<a href=\"http://example.org/a\">http://example.org/a</a>&gt; and "
+	    "<a href=\"http://u@host.example/x\">http://u@host.example/x</a>.</p>\n");
+}
+
+TEST_F(Readme, StatusLicenceAndVulnerabilitiesOnlyForTemplatesThatAsk)
+{
+	// zip: deprecated and expiring, its licence, affected through its
+	// revision. bar: broken only inside a conditional, a licence over a
+	// continuation line, its version just outside a range. foo: no
+	// Makefile values of its own (a slave port), affected through an
+	// epoch by an entry that names it twice.
+	d.put("ports/archivers/zip/Makefile",
+	    "PORTNAME=\tzip\nLICENSE=\tBSD3CLAUSE\n"
+	    "DEPRECATED=\tUse archivers/7-zip <instead>\n"
+	    "EXPIRATION_DATE=\t2026-12-31\n.include <bsd.port.mk>\n");
+	d.put("ports/misc/bar/Makefile",
+	    "PORTNAME=\tbar\nLICENSE=\tGPLv2 \\\n\t\tMIT\n"
+	    ".if ${ARCH} == i386\nBROKEN=\tno\n.endif\n");
+	d.put("ports/misc/foo/Makefile",
+	    "MASTERDIR=\t${.CURDIR}/../foo-server\n"
+	    ".include \"${MASTERDIR}/Makefile\"\n");
+	d.put("ports/security/vuxml/vuln.xml",
+	    "<?xml version=\"1.0\"?>\n<!DOCTYPE vuxml [\n"
+	    "<!ENTITY y2026 SYSTEM \"vuln/2026.xml\">\n"
+	    "<!ENTITY y2025 SYSTEM \"vuln/2025.xml\">\n]>\n"
+	    "<vuxml>\n&y2026;\n&y2025;\n</vuxml>\n");
+	std::string year =
+	    "<vuln vid=\"aa-1\"><topic>zip -- <![CDATA[<b>]]> overflow</topic>"
+	    "<affects><package><name>zip</name><range><lt>3.0_1</lt></range>"
+	    "</package></affects><references><cvename>CVE-2026-1</cvename>"
+	    "<cvename>CVE-2026-2</cvename></references><dates><discovery>"
+	    "2026-01-05</discovery></dates></vuln>\n"
+	    "<vuln vid=\"bb-2\"><topic>bar -- fixed</topic><affects><package>"
+	    "<name>bar</name><range><ge>2.0</ge><lt>2.3</lt></range>"
+	    "</package></affects></vuln>\n"
+	    "<vuln vid=\"cc 3\"><topic>foo &amp; zip</topic><affects>"
+	    "<package><name>foo</name><range><lt>1.0,1</lt></range></package>"
+	    "<package><name>foo</name><range><gt>0</gt></range></package>"
+	    "</affects><dates><discovery>2025-13-01</discovery></dates>"
+	    "</vuln>\n";
+	d.put("ports/security/vuxml/vuln/2026.xml", year);
+	d.put("tpl/README.port",
+	    "[%%PKG%%]\n%%PORT_STATUS%%%%LICENSE%%%%VULNERABILITIES%%");
+
+	Result r = run({"-q"});
+	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(r.err, "");
+	EXPECT_EQ(d.get("ports/archivers/zip/README.html"),
+	    "[zip-3.0]\n"
+	    "<p class=\"status deprecated\"><strong>Deprecated:</strong> Use "
+	    "archivers/7-zip &lt;instead&gt;</p>\n"
+	    "<p class=\"status expiring\"><strong>To be removed on</strong> "
+	    "<time datetime=\"2026-12-31\">2026-12-31</time></p>\n"
+	    "<dt>License</dt>\n<dd>BSD3CLAUSE</dd>\n"
+	    "<section class=\"vulnerabilities\">\n<h2>Known vulnerabilities</h2>\n"
+	    "<ul>\n<li><a href=\"https://vuxml.freebsd.org/freebsd/aa-1.html\">"
+	    "zip -- &lt;b&gt; overflow</a> (discovered <time datetime="
+	    "\"2026-01-05\">2026-01-05</time>): CVE-2026-1, CVE-2026-2</li>\n"
+	    "</ul>\n</section>\n");
+	EXPECT_EQ(d.get("ports/misc/bar/README.html"),
+	    "[bar-2.3]\n<dt>License</dt>\n<dd>GPLv2 MIT</dd>\n");
+	EXPECT_EQ(d.get("ports/misc/foo/README.html"),
+	    "[foo-1.0]\n<section class=\"vulnerabilities\">\n"
+	    "<h2>Known vulnerabilities</h2>\n<ul>\n"
+	    "<li>foo &amp; zip (discovered 2025-13-01)</li>\n</ul>\n</section>\n");
+
+	// A malformed database: one message, no section on any page, the
+	// rest of the run as before and its status unchanged.
+	std::string broken = year;
+	broken.replace(broken.find("</topic>"), 8, "</topc>");
+	d.put("ports/security/vuxml/vuln/2026.xml", broken);
+	r = run({"-q"});
+	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(r.err, top + "/security/vuxml/vuln/2026.xml: line 1: "
+				"mismatched tag; vulnerabilities not shown\n");
+	EXPECT_EQ(d.get("ports/misc/foo/README.html"), "[foo-1.0]\n");
+	EXPECT_EQ(d.get("ports/misc/bar/README.html"),
+	    "[bar-2.3]\n<dt>License</dt>\n<dd>GPLv2 MIT</dd>\n");
+
+	// Templates without them read neither file: a Makefile that cannot be
+	// read and the malformed database go unmentioned even at -v, and the
+	// pages are those of the simple templates.
+	put_simple_templates(d, "tpl");
+	ASSERT_EQ(std::remove((top + "/misc/bar/Makefile").c_str()), 0);
+	ASSERT_EQ(mkfifo((top + "/misc/bar/Makefile").c_str(), 0644), 0);
+	r = run({"-v"});
+	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(r.err.find("vuxml"), std::string::npos) << r.err;
+	EXPECT_EQ(r.err.find("Makefile: status"), std::string::npos) << r.err;
+	// The same pages as from a tree without the files at all.
+	std::string zip = d.get("ports/archivers/zip/README.html");
+	std::string bar = d.get("ports/misc/bar/README.html");
+	EXPECT_EQ(bar.rfind("port [bar-2.3] [misc/bar] [Bar &lt;beta&gt;]", 0), 0u);
+	ASSERT_EQ(std::remove((top + "/archivers/zip/Makefile").c_str()), 0);
+	ASSERT_EQ(std::remove((top + "/security/vuxml/vuln.xml").c_str()), 0);
+	EXPECT_EQ(run({"-q"}).status, 0);
+	EXPECT_EQ(d.get("ports/archivers/zip/README.html"), zip);
+	EXPECT_EQ(d.get("ports/misc/bar/README.html"), bar);
+	d.put("tpl/README.port", "%%PORT_STATUS%%");
+	r = run({"-v", "misc/bar"});
+	EXPECT_NE(r.err.find(top + "/misc/bar/Makefile: status not read: not "
+				   "a regular file\n"),
+	    std::string::npos)
+	    << r.err;
+}

@@ -4,7 +4,6 @@
 // Makefile's names are appended in file order; Makefile.local's are each
 // inserted before the first listed name that sorts after them, which keeps
 // a sorted list sorted and puts a repeated name after its twin.
-#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -21,6 +20,8 @@
 #include "readme/readme.h"
 #include "site/site.h"
 #include "state/state.h"
+#include "treedata/port_status.h"
+#include "treedata/vuxml.h"
 
 static constexpr std::string_view subdir_prefix = "SUBDIR += ";
 
@@ -32,23 +33,6 @@ missing(const char *dir, const char *name)
 	struct stat st;
 	return join_text(path, sizeof path, {dir, "/", name}) &&
 	    stat(path, &st) != 0 && errno == ENOENT;
-}
-
-// Whether NAME is "INDEX-" and a release's digits.
-static bool
-index_name(const char *name)
-{
-	const char *digits = skip_prefix(name, "INDEX-");
-	return digits != name && *digits != '\0' &&
-	    digits[std::strspn(digits, "0123456789")] == '\0';
-}
-
-// Whether the INDEX name a sorts before b: by their releases' numbers.
-static bool
-index_before(const char *a, const char *b)
-{
-	std::size_t la = std::strlen(a), lb = std::strlen(b);
-	return la < lb || (la == lb && std::strcmp(a, b) < 0);
 }
 
 // After a missing INDEX: the release the name came from, the INDEX files
@@ -68,22 +52,21 @@ hint_missing_index()
 	    wanted, release,
 	    std::getenv("UNAME_r") != nullptr ? "UNAME_r" : "uname -r");
 
-	// The tree's INDEX files, in the order of their releases.
-	char found[8][64];
+	// The tree's INDEX files, in the order of their releases: those of
+	// releases 1 to 99 are looked for by name.
+	char found[8][24];
 	std::size_t count = 0;
-	if (DIR *dir = opendir(state.top_dir)) {
-		while (const struct dirent *entry = readdir(dir)) {
-			const char *name = entry->d_name;
-			if (!index_name(name) ||
-			    std::strlen(name) >= sizeof found[0] ||
-			    count == std::size(found))
-				continue;
-			std::size_t at = count++;
-			for (; at > 0 && index_before(name, found[at - 1]); at--)
-				std::memcpy(found[at], found[at - 1], sizeof found[0]);
-			std::snprintf(found[at], sizeof found[0], "%s", name);
-		}
-		closedir(dir);
+	for (int release_number = 1;
+	     release_number < 100 && count < std::size(found);
+	     release_number++) {
+		std::snprintf(found[count], sizeof found[count], "INDEX-%d",
+		    release_number);
+		char path[path_size];
+		struct stat st;
+		if (join_text(path, sizeof path,
+			{state.top_dir, "/", found[count]}) &&
+		    stat(path, &st) == 0 && S_ISREG(st.st_mode))
+			count++;
 	}
 	if (count == 0) {
 		std::fputs("hint: the tree has no INDEX file\n", stderr);
@@ -112,6 +95,8 @@ clean_up()
 	release_packages();
 	release_lookup();
 	release_readmes();
+	release_vuxml();
+	release_port_status();
 	site_release();
 	char *owned[] = {state.index_text, state.top_template,
 	    state.category_template, state.port_template};

@@ -2,19 +2,23 @@
 //
 // Description files are plain text hard-wrapped at about 72 columns. Read as
 // they are in a proportional font, prose wraps twice on a narrow screen and
-// anything laid out with spaces falls apart. So every line is judged on its
-// own, as prose or as preformatted, and runs of each become <p> and <pre>
-// blocks: the browser reflows the first and keeps the second as it is. The
-// judging looks at the raw bytes only for ASCII, which reads the same in
-// UTF-8 and ISO-8859-1, so the text is decoded once, while it is escaped on
-// its way out; nothing is copied and nothing is allocated.
+// anything laid out with spaces falls apart. So the text is judged by block,
+// as its author laid it out: paragraphs, lists whose items go on over
+// indented lines, and preformatted blocks (indented blocks, tables whose
+// columns line up, art) become <p>, <ul> or <ol>, and <pre>; the browser
+// reflows the first two and keeps the last as it is. Each line is read once
+// for what the judging needs (its indent, an item marker, its gaps, how much
+// of it draws) and judged with at most two lines after it and one before,
+// so the text is rendered in one pass. The judging looks at the raw bytes
+// only for ASCII, which reads the same in UTF-8 and ISO-8859-1, so the text
+// is decoded once, while it is escaped on its way out; nothing is copied
+// and nothing is allocated.
 #include "readme/description.h"
 
 #include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 
 #include "state/state.h"
 
@@ -40,12 +44,11 @@ bytes_of(std::string_view set)
 }
 
 // What ends an address; what a sentence may end with after one; what may
-// close a sentence; what ends one; what draws a picture.
+// close a sentence; what ends one.
 constexpr byte_set address_stops = bytes_of("<>\"");
 constexpr byte_set trailing_marks = bytes_of(".,;:!?'");
 constexpr byte_set closing_marks = bytes_of(")\"'");
 constexpr byte_set sentence_ends = bytes_of(".!?:");
-constexpr byte_set art_marks = bytes_of("|+-=_*#/\\~^<>");
 
 // Whether c is one of the bytes of set.
 bool
@@ -164,17 +167,31 @@ body_length(std::string_view text)
 	return body;
 }
 
-// The blanks (spaces and tabs) that begin every non-blank line of text: they
-// are the text's margin, not indentation.
-std::size_t
-common_indent(std::string_view text)
+// The first look at the body, a line at a time: the blanks that begin every
+// non-blank line, which are the text's margin and not indentation, and the
+// usual width of its lines, the length that half of them reach, so that a
+// short line can be told from a hard-wrapped one.
+struct body_measure {
+	std::size_t margin;
+	std::size_t width;
+};
+
+// The width below which a text's lines are all short, as in a poem or an
+// address block: their breaks are kept all the same.
+constexpr std::size_t least_width = 60;
+
+body_measure
+measure_body(std::string_view text)
 {
 	std::string_view margin;
 	bool first = true;
+	std::array<std::size_t, 128> lengths{}; // lines by length, capped
+	std::size_t lines = 0;
 	std::size_t at = 0;
 	std::string_view line;
 	while (next_line(text, &at, &line)) {
-		if (trim_end(line).empty())
+		line = trim_end(line);
+		if (line.empty())
 			continue;
 		std::size_t n = 0;
 		std::size_t most = first ? line.size() : margin.size();
@@ -183,11 +200,18 @@ common_indent(std::string_view text)
 			n++;
 		margin = line.substr(0, n);
 		first = false;
+		lengths[std::min(line.size(), lengths.size() - 1)]++;
+		lines++;
 	}
-	return margin.size();
+	std::size_t width = 0;
+	for (std::size_t below = 0; width + 1 < lengths.size(); width++) {
+		below += lengths[width];
+		if (2 * below >= lines)
+			break;
+	}
+	width -= std::min(width, margin.size());
+	return {.margin = margin.size(), .width = std::max(width, least_width)};
 }
-
-enum class shape { blank, prose, indented, preformatted };
 
 constexpr bool
 ascii_punct(char c)
@@ -196,291 +220,631 @@ ascii_punct(char c)
 	    (c > 'Z' && c < 'a') || (c > 'z' && c < '\x7F');
 }
 
-// Whether a line (without its margin and leading blanks) is laid out with
-// spaces: a tab inside it, or two or more spaces in a row other than the two
-// that may follow the end of a sentence.
-bool
-has_columns(std::string_view line)
-{
-	// The line begins with a visible character, so a run of blanks found
-	// from its second byte on begins where it is found.
-	if (line.size() < 2)
-		return false;
-	if (std::memchr(line.data() + 1, '\t', line.size() - 1) != nullptr)
-		return true;
-	const char *text = line.data();
-	const std::size_t size = line.size();
-	for (std::size_t i = 1;;) {
-		while (i + 1 < size && (text[i] != ' ' || text[i + 1] != ' '))
-			i++;
-		if (i + 1 >= size)
-			return false;
-		std::size_t run = 2;
-		while (i + run < line.size() && line[i + run] == ' ')
-			run++;
-		std::size_t k = i;
-		while (k > 0 && one_of(closing_marks, line[k - 1]))
-			k--;
-		bool sentence = k > 0 && one_of(sentence_ends, line[k - 1]);
-		if (run > 2 || !sentence)
-			return true;
-		i += run;
-	}
-}
+// What read_line adds up for each byte, in one word: letters and digits
+// (with every character beyond ASCII but box drawing), drawing marks (ASCII
+// punctuation) and the bytes that take no column (the later bytes of a
+// UTF-8 character, controls), a field of each; the top bit marks the bytes
+// that need a closer look: blanks, ':' that may begin "://", '@' and the
+// byte that may begin a box-drawing character.
+constexpr int field_bits = 21;
+constexpr std::uint64_t field_mask = (std::uint64_t{1} << field_bits) - 1;
+constexpr std::uint64_t letter_one = 1;
+constexpr std::uint64_t drawing_one = letter_one << field_bits;
+constexpr std::uint64_t no_column_one = drawing_one << field_bits;
+constexpr std::uint64_t no_column_field = field_mask << (2 * field_bits);
+constexpr std::uint64_t closer_look = std::uint64_t{1} << 63;
+// A line is counted in pieces short enough that no field overflows.
+constexpr std::size_t piece_size = std::size_t{1} << (field_bits - 2);
 
-// What has_art asks of each byte, looked up once: whether it draws, is
-// ASCII punctuation, is visible (read as UTF-8, or as ISO-8859-1), or may
-// begin an address or a box-drawing character and needs a closer look.
-enum : unsigned char {
-	art_bit = 1,
-	punct_bit = 2,
-	visible_utf8_bit = 4,
-	visible_latin1_bit = 8,
-	closer_look_bit = 16,
-};
-// The classes of a line with an address ('h' and 'f' need the closer
-// look) and without one.
-constexpr std::array<unsigned char, 256>
-art_classes_of(bool addresses)
-{
-	std::array<unsigned char, 256> classes{};
-	for (int c = 0; c < 256; c++) {
-		unsigned char k = 0;
-		char byte = static_cast<char>(c);
-		if (art_marks[static_cast<std::size_t>(c)])
-			k |= art_bit;
-		if (ascii_punct(byte))
-			k |= punct_bit;
-		if (c > ' ' && (c & 0xC0) != 0x80)
-			k |= visible_utf8_bit;
-		if (c > ' ')
-			k |= visible_latin1_bit;
-		if (((c == 'h' || c == 'f') && addresses) || c == 0xE2)
-			k |= closer_look_bit;
-		classes[static_cast<std::size_t>(c)] = k;
-	}
-	return classes;
-}
-constexpr std::array<unsigned char, 256> art_classes_linked =
-    art_classes_of(true);
-constexpr std::array<unsigned char, 256> art_classes_plain =
-    art_classes_of(false);
-
-// What each byte adds to has_art's two counts: one visible character in the
-// low half, one ASCII punctuation mark in the high half; a byte read as
-// ISO-8859-1 or as part of UTF-8.
-constexpr std::uint64_t punct_one = std::uint64_t{1} << 32;
 constexpr std::array<std::uint64_t, 256>
-art_weights_of(unsigned char visible_bit)
+byte_weights_of(bool latin1)
 {
 	std::array<std::uint64_t, 256> weights{};
-	for (std::size_t c = 0; c < 256; c++) {
-		unsigned char k = art_classes_plain[c];
-		weights[c] = ((k & visible_bit) != 0 ? 1 : 0) +
-		    ((k & punct_bit) != 0 ? punct_one : 0);
+	for (int c = 0; c < 256; c++) {
+		std::uint64_t weight = no_column_one;
+		if (c == ' ' || c == '\t' || c == ':' || c == '@' ||
+		    (c == 0xE2 && !latin1))
+			weight = closer_look;
+		else if (ascii_punct(static_cast<char>(c)))
+			weight = drawing_one;
+		else if ((c > ' ' && c < 0x7F) || c >= (latin1 ? 0xA0 : 0xC0))
+			weight = letter_one;
+		weights[static_cast<std::size_t>(c)] = weight;
 	}
 	return weights;
 }
-constexpr std::array<std::uint64_t, 256> art_weights_utf8 =
-    art_weights_of(visible_utf8_bit);
-constexpr std::array<std::uint64_t, 256> art_weights_latin1 =
-    art_weights_of(visible_latin1_bit);
+constexpr std::array<std::uint64_t, 256> byte_weights_utf8 =
+    byte_weights_of(false);
+constexpr std::array<std::uint64_t, 256> byte_weights_latin1 =
+    byte_weights_of(true);
 
-// Whether a line is drawn rather than written: box-drawing characters, a run
-// of three or more of |+-=_*#/\~^<>, or at least four ASCII punctuation
-// marks making up half of its visible characters. Addresses are skipped.
-bool
-has_art(std::string_view line, bool latin1)
+enum class marker : unsigned char { none, bullet, number };
+
+// The gaps of a line that count for columns, at most; a line with more
+// cannot line up with its neighbour in all or nearly all of them.
+constexpr std::size_t max_gaps = 16;
+
+// What the judging needs to know of one non-blank line, learnt from one
+// look at its bytes.
+struct line_info {
+	std::string_view text;	   // without the margin and trailing blanks
+	std::size_t blanks_before; // blank lines between it and the one before
+	std::size_t lead;	   // bytes of its leading blanks
+	unsigned indent;	   // their width in columns
+	marker item;
+	unsigned number;	// the number of a numbered item
+	std::size_t words;	// where an item's words begin in text
+	bool art;		// mostly drawing characters
+	bool prompt;		// begins with three marks and a blank: ">>> "
+	bool colon;		// ends with ':'
+	bool addresses;		// holds "://"
+	bool mail;		// holds '@'
+	unsigned gaps;		// tabs or runs of spaces inside it
+	std::array<std::uint16_t, max_gaps> gap_start, gap_end; // columns
+};
+
+// The column after a byte: tabs stop every eight columns.
+unsigned
+column_after(unsigned column, char c)
 {
-	std::uint64_t counts = 0; // visible characters, and punctuation << 32
-	std::size_t run = 0;
+	return c == '\t' ? (column / 8 + 1) * 8 : column + 1;
+}
+
+// The length of the item marker that begins words, with the blanks after
+// it: "- ", "* ", "+ ", a bullet, or a number of up to three digits with
+// '.' or ')' and a blank; 0 when there is none.
+std::size_t
+item_marker(std::string_view words, bool latin1, marker *kind, unsigned *number)
+{
+	std::size_t n = 0;
+	*number = 0;
+	for (std::string_view mark : {"- ", "* ", "+ ", "-\t", "*\t", "+\t",
+		 "\xE2\x80\xA2 "}) {
+		if (words.starts_with(mark) && (mark.size() == 2 || !latin1)) {
+			n = mark.size();
+			*kind = marker::bullet;
+			break;
+		}
+	}
+	if (n == 0) {
+		while (n < words.size() && n < 4 && words[n] >= '0' &&
+		    words[n] <= '9')
+			*number = *number * 10 + static_cast<unsigned>(words[n++] - '0');
+		if (n == 0 || n > 3 || n + 1 >= words.size() ||
+		    (words[n] != '.' && words[n] != ')') ||
+		    (words[n + 1] != ' ' && words[n + 1] != '\t'))
+			return 0;
+		n += 2;
+		*kind = marker::number;
+	}
+	while (n < words.size() && (words[n] == ' ' || words[n] == '\t'))
+		n++;
+	return n;
+}
+
+// Whether the blanks at text[run] follow the end of a sentence.
+bool
+after_sentence(std::string_view text, std::size_t from, std::size_t run)
+{
+	while (run > from && one_of(closing_marks, text[run - 1]))
+		run--;
+	return run > from && one_of(sentence_ends, text[run - 1]);
+}
+
+// Reads what the judging needs from a non-blank line, less its margin.
+void
+read_line(std::string_view line, std::size_t margin, bool latin1,
+    line_info *info)
+{
+	std::string_view text = trim_end(line).substr(margin);
+	const std::size_t size = text.size();
+	info->text = text;
+	std::size_t i = 0;
+	unsigned column = 0;
+	while (i < size && (text[i] == ' ' || text[i] == '\t'))
+		column = column_after(column, text[i++]);
+	info->lead = i;
+	info->indent = column;
+	info->item = marker::none;
+	std::size_t mark = item_marker(
+	    text.substr(i), latin1, &info->item, &info->number);
+	info->words = i + mark;
+	std::size_t marks = i;
+	while (marks < size && ascii_punct(text[marks]))
+		marks++;
+	info->prompt = marks - i >= 3 && marks < size &&
+	    (text[marks] == ' ' || text[marks] == '\t');
+	info->colon = text[size - 1] == ':';
+	info->addresses = info->mail = false;
+
+	// One pass over the rest: gaps, and the counts that tell art. The
+	// column of a byte is that of base, plus the bytes after it that take
+	// one; only blanks need it.
 	const std::array<std::uint64_t, 256> &weights =
-	    latin1 ? art_weights_latin1 : art_weights_utf8;
-	// Every scheme ends in "://": most lines hold no address.
-	const bool addresses = line.find("://") != std::string_view::npos;
-	const std::array<unsigned char, 256> &art_classes =
-	    addresses ? art_classes_linked : art_classes_plain;
-	for (std::size_t i = 0; i < line.size(); i++) {
-		unsigned char c = static_cast<unsigned char>(line[i]);
-		unsigned char k = art_classes[c];
-		if ((k & closer_look_bit) != 0) {
-			std::size_t link = may_begin_address(line, i)
-			    ? link_length(line.substr(i))
-			    : 0;
-			if (link > 0) {
-				i += link - 1;
-				counts++;
-				run = 0;
+	    latin1 ? byte_weights_latin1 : byte_weights_utf8;
+	std::size_t letters = 0, drawing = 0, skipped = 0, boxes = 0;
+	unsigned gaps = 0;
+	std::uint64_t counts = 0; // since the last piece, in fields
+	std::size_t base = i, base_skipped = 0;
+	unsigned base_column = column;
+	auto skipped_now = [&] {
+		return skipped + ((counts >> (2 * field_bits)) & field_mask);
+	};
+	while (i < size) {
+		const std::size_t stop = std::min(size, i + piece_size);
+		while (i < stop) {
+			unsigned char c = static_cast<unsigned char>(text[i]);
+			std::uint64_t weight = weights[c];
+			if ((weight & closer_look) == 0) {
+				counts += weight;
+				i++;
 				continue;
 			}
-			// U+2500 to U+259F: box drawing and block elements.
-			if (!latin1 && c == 0xE2 && i + 2 < line.size()) {
-				unsigned c1 = static_cast<unsigned char>(line[i + 1]);
-				unsigned c2 = static_cast<unsigned char>(line[i + 2]);
-				if (c1 == 0x94 || c1 == 0x95 ||
-				    (c1 == 0x96 && c2 < 0xA0))
-					return true;
+			// Trailing blanks are gone: a blank has a byte after it.
+			if (c == ' ' && text[i + 1] != ' ' && text[i + 1] != '\t') {
+				i++;
+				continue;
 			}
+			if (c == ' ' || c == '\t') {
+				std::size_t run = i;
+				unsigned start = static_cast<unsigned>(base_column +
+				    (i - base) - (skipped_now() - base_skipped));
+				column = start;
+				while (text[i] == ' ' || text[i] == '\t')
+					column = column_after(column, text[i++]);
+				base = i;
+				base_column = column;
+				base_skipped = skipped_now();
+				// Two spaces after a sentence are no gap.
+				if (i - run > 2 || text[run] == '\t' ||
+				    text[run + 1] == '\t' ||
+				    !after_sentence(text, info->lead, run)) {
+					if (gaps < max_gaps) {
+						info->gap_start[gaps] =
+						    static_cast<std::uint16_t>(
+							std::min(start, 0xFFFFu));
+						info->gap_end[gaps] =
+						    static_cast<std::uint16_t>(
+							std::min(column, 0xFFFFu));
+					}
+					gaps++;
+				}
+				continue;
+			}
+			if (c == ':' && i + 2 < size && text[i + 1] == '/' &&
+			    text[i + 2] == '/') {
+				// An address draws nothing, up to the next blank.
+				info->addresses = true;
+				for (; i < stop && text[i] != ' ' && text[i] != '\t';
+				     i++) {
+					unsigned char b =
+					    static_cast<unsigned char>(text[i]);
+					counts += (weights[b] & no_column_field) != 0
+					    ? no_column_one
+					    : letter_one;
+				}
+				continue;
+			}
+			if (c == '@')
+				info->mail = true;
+			// U+2500 to U+259F: box drawing and block elements.
+			if (c == 0xE2 && !(i + 2 < size &&
+					     (text[i + 1] == '\x94' ||
+						 text[i + 1] == '\x95' ||
+						 (text[i + 1] == '\x96' &&
+						     static_cast<unsigned char>(
+							 text[i + 2]) < 0xA0)))) {
+				counts += letter_one;
+			} else {
+				boxes += c == 0xE2 ? 1 : 0;
+				counts += drawing_one;
+			}
+			i++;
 		}
-		run = (k & art_bit) != 0 ? run + 1 : 0;
-		if (run >= 3)
-			return true;
-		counts += weights[c];
+		letters += counts & field_mask;
+		drawing += (counts >> field_bits) & field_mask;
+		skipped += (counts >> (2 * field_bits)) & field_mask;
+		counts = 0;
 	}
-	std::uint64_t visible = counts & 0xFFFFFFFF;
-	std::uint64_t punct = counts >> 32;
-	return punct >= 4 && 2 * punct >= visible;
+	info->gaps = gaps;
+	info->art = (drawing >= 3 && drawing > letters) ||
+	    (boxes > 0 && drawing >= letters);
 }
 
-// The shape of a line and, in *rest, the line without the margin and its
-// trailing blanks. "indented" is preformatted for its indentation only.
-shape
-shape_of(std::string_view line, std::size_t margin, bool latin1,
-    std::string_view *rest)
-{
-	line = trim_end(line);
-	if (line.empty())
-		return shape::blank;
-	line.remove_prefix(margin);
-	*rest = line;
-	std::size_t lead = 0;
-	while (lead < line.size() && (line[lead] == ' ' || line[lead] == '\t'))
-		lead++;
-	std::string_view words = line.substr(lead);
-	if (has_columns(words) || has_art(words, latin1))
-		return shape::preformatted;
-	if (line[0] == '\t' || lead >= 2)
-		return shape::indented;
-	return shape::prose;
-}
-
-// Whether a line of prose begins an item of a list ("- ", "* ", "+ ", a
-// bullet, or a number of up to three digits with "." or ")"), which starts
-// a new line inside its paragraph.
+// Whether a line is indented deeper than the text's margin: by a tab, or by
+// two or more columns.
 bool
-list_item(std::string_view line)
+indented(const line_info &line)
 {
-	while (!line.empty() && line[0] == ' ')
-		line.remove_prefix(1);
-	for (std::string_view mark : {"- ", "* ", "+ ", "\xE2\x80\xA2 "}) {
-		if (line.starts_with(mark))
-			return true;
-	}
-	std::size_t digits = 0;
-	while (digits < line.size() && digits < 4 && line[digits] >= '0' &&
-	    line[digits] <= '9')
-		digits++;
-	return digits >= 1 && digits <= 3 && digits + 1 < line.size() &&
-	    (line[digits] == '.' || line[digits] == ')') &&
-	    line[digits + 1] == ' ';
+	return line.indent >= 2;
 }
 
-// Where an address may begin in line from from on: its next "ht" or "ft",
-// or the line's size.
+// How many of a's gaps begin or end where one of b's does. Each line's gaps
+// are in order, so the two lists are walked side by side.
 std::size_t
-scheme_start(std::string_view line, std::size_t from)
+gaps_lined_up(const line_info &a, const line_info &b)
 {
-	while (from < line.size() && !may_begin_address(line, from))
-		from++;
-	return from;
+	std::size_t matched = 0, by_start = 0, by_end = 0;
+	std::size_t na = std::min<std::size_t>(a.gaps, max_gaps);
+	std::size_t nb = std::min<std::size_t>(b.gaps, max_gaps);
+	for (std::size_t i = 0; i < na; i++) {
+		while (by_start < nb && b.gap_start[by_start] < a.gap_start[i])
+			by_start++;
+		while (by_end < nb && b.gap_end[by_end] < a.gap_end[i])
+			by_end++;
+		matched += (by_start < nb &&
+			       b.gap_start[by_start] == a.gap_start[i]) ||
+		    (by_end < nb && b.gap_end[by_end] == a.gap_end[i]);
+	}
+	return matched;
 }
 
-// One line's text, escaped, its addresses made links.
-char *
-render_line(char *pos, char *end, std::string_view line, bool latin1)
+// Whether two neighbouring lines are rows of one table: all or nearly all
+// (all but one in four) of each one's gaps line up with the other's.
+// Justified prose, whose gaps fall anywhere, does not.
+bool
+columns_line_up(const line_info &a, const line_info &b)
 {
-	// Every scheme ends in "://": most lines hold none.
-	if (line.find("://") == std::string_view::npos)
+	auto nearly_all = [](std::size_t matched, std::size_t n) {
+		return n > 0 && matched >= n - n / 4;
+	};
+	return nearly_all(gaps_lined_up(a, b), a.gaps) &&
+	    nearly_all(gaps_lined_up(b, a), b.gaps);
+}
+
+// The non-blank lines of a body around the one being judged, each read
+// once: the judging looks at most two lines ahead and one back. Blank
+// lines are counted, not kept.
+constexpr std::size_t window_size = 4;
+
+struct line_window {
+	std::string_view body;
+	std::size_t at; // where the next line to read begins
+	std::size_t margin;
+	bool latin1;
+	std::size_t current; // the line being judged, counted from 0
+	std::size_t read;    // the lines read so far
+	std::array<line_info, window_size> lines;
+};
+
+// The line k lines after the current one, or null past the last.
+const line_info *
+ahead(line_window *w, std::size_t k)
+{
+	while (w->read <= w->current + k) {
+		std::size_t blanks = 0;
+		std::string_view line;
+		for (;;) {
+			if (!next_line(w->body, &w->at, &line))
+				return nullptr;
+			if (!trim_end(line).empty())
+				break;
+			blanks++;
+		}
+		line_info *info = &w->lines[w->read % window_size];
+		read_line(line, w->margin, w->latin1, info);
+		info->blanks_before = blanks;
+		w->read++;
+	}
+	return &w->lines[(w->current + k) % window_size];
+}
+
+// The line before the current one, or null before the first.
+const line_info *
+behind(const line_window *w)
+{
+	return w->current > 0 ? &w->lines[(w->current - 1) % window_size]
+			      : nullptr;
+}
+
+enum class block : unsigned char { none, paragraph, preformatted, list };
+
+// Lists nest at most this deep; deeper items join the deepest list.
+constexpr std::size_t max_depth = 8;
+
+struct list_level {
+	unsigned indent; // of its items' markers
+	bool ordered;
+	unsigned next; // the number that a numbered item is expected to have
+};
+
+struct render_state {
+	block open;
+	std::size_t depth; // lists open, when open is a list
+	std::array<list_level, max_depth> levels;
+	std::size_t short_line;	 // lines shorter than this keep their break
+	std::size_t last_length; // of the last line in a paragraph or item
+	bool last_colon;	 // the last non-blank line ends with ':'
+	unsigned pre_indent;	 // the least indent in the open <pre>
+};
+
+enum class kind : unsigned char { prose, preformatted, item, continuation };
+
+// Whether a line right after an item whose marker is indented by bullet
+// goes on with it: a plain line indented deeper than the marker, or as
+// deep when the marker is indented.
+bool
+continues_item(const line_info &line, unsigned bullet)
+{
+	return line.item == marker::none &&
+	    (line.indent > bullet || (line.indent == bullet && bullet > 0));
+}
+
+// What a line is, judged with its neighbours and what is open.
+kind
+judge(line_window *w, const render_state &s, const line_info &line)
+{
+	if (s.open == block::list && line.blanks_before == 0 &&
+	    continues_item(line, s.levels[s.depth - 1].indent))
+		return kind::continuation;
+	if (line.art)
+		return kind::preformatted;
+	const line_info *next = ahead(w, 1);
+	bool next_touches = next != nullptr && next->blanks_before == 0;
+	if (line.item != marker::none) {
+		// A lone marked line with a plain line right under it, as
+		// "- Jane" above an address, begins no list.
+		bool lone = s.open != block::list && next_touches &&
+		    next->item == marker::none &&
+		    !continues_item(*next, line.indent);
+		return lone ? kind::prose : kind::item;
+	}
+	if (line.prompt)
+		return kind::preformatted;
+	const line_info *prev = behind(w);
+	if (line.gaps > 0 &&
+	    ((prev != nullptr && line.blanks_before == 0 &&
+		 columns_line_up(*prev, line)) ||
+		(next_touches && columns_line_up(line, *next))))
+		return kind::preformatted;
+	bool in_pre = s.open == block::preformatted;
+	if (indented(line)) {
+		// A block goes on after blank lines at its own indent.
+		if (in_pre && (line.blanks_before == 0 ||
+				  line.indent >= s.pre_indent))
+			return kind::preformatted;
+		// An indented line right before prose is a paragraph's indent.
+		if (next_touches && !indented(*next) && next->item == marker::none)
+			return kind::prose;
+		// Two indented lines, blank lines between them allowed, unless
+		// the second begins a paragraph.
+		if (next != nullptr && indented(*next) &&
+		    next->item == marker::none) {
+			const line_info *after =
+			    next_touches ? nullptr : ahead(w, 2);
+			if (after == nullptr || after->blanks_before > 0 ||
+			    indented(*after) || after->item != marker::none)
+				return kind::preformatted;
+		}
+		return s.last_colon ? kind::preformatted : kind::prose;
+	}
+	// One line between two of a block belongs to it.
+	if (in_pre && line.blanks_before == 0 && next_touches &&
+	    next->item == marker::none &&
+	    (next->art || next->prompt || indented(*next)))
+		return kind::preformatted;
+	return kind::prose;
+}
+
+// The e-mail address whose '@' is at line[at], beginning no earlier than
+// from: its length, and its start in *start; 0 when there is none. The
+// domain has two or more labels, the last of two or more letters.
+constexpr byte_set local_bytes = bytes_of(
+    "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789._%+-");
+constexpr byte_set domain_bytes = bytes_of(
+    "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789.-");
+
+std::size_t
+email_length(
+    std::string_view line, std::size_t from, std::size_t at, std::size_t *start)
+{
+	std::size_t s = at;
+	while (s > from && one_of(local_bytes, line[s - 1]))
+		s--;
+	while (s < at && line[s] == '.')
+		s++;
+	std::size_t e = at + 1;
+	while (e < line.size() && one_of(domain_bytes, line[e]))
+		e++;
+	while (e > at + 1 && (line[e - 1] == '.' || line[e - 1] == '-'))
+		e--;
+	std::string_view domain = line.substr(at + 1, e - at - 1);
+	std::size_t dot = domain.rfind('.');
+	if (s == at || dot == std::string_view::npos || domain[0] == '.' ||
+	    domain[0] == '-' || domain.find("..") != std::string_view::npos ||
+	    domain.size() - dot < 3)
+		return 0;
+	for (char c : domain.substr(dot + 1)) {
+		if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z')))
+			return 0;
+	}
+	*start = s;
+	return e - s;
+}
+
+// One line's text, escaped, its web and e-mail addresses made links; the
+// line holds "://" only when addresses, and '@' only when mail.
+char *
+render_line(char *pos, char *end, std::string_view line, bool latin1,
+    bool addresses, bool mail)
+{
+	if (!addresses && !mail)
 		return escape_text(pos, end, line, latin1);
 	std::size_t done = 0;
-	for (std::size_t i = scheme_start(line, 0); i < line.size();
-	     i = scheme_start(line, i + 1)) {
-		std::size_t n = link_length(line.substr(i));
+	for (std::size_t i = 0; i < line.size(); i++) {
+		std::size_t start = i, n = 0;
+		std::string_view scheme;
+		if (addresses && may_begin_address(line, i)) {
+			n = link_length(line.substr(i));
+		} else if (mail && line[i] == '@') {
+			n = email_length(line, done, i, &start);
+			scheme = "mailto:";
+		}
 		if (n == 0)
 			continue;
-		std::string_view address = line.substr(i, n);
-		pos =
-		    escape_text(pos, end, line.substr(done, i - done), latin1);
+		std::string_view address = line.substr(start, n);
+		pos = escape_text(
+		    pos, end, line.substr(done, start - done), latin1);
 		pos = append(pos, end, "<a href=\"");
+		pos = append(pos, end, scheme);
 		pos = escape_text(pos, end, address, latin1);
 		pos = append(pos, end, "\">");
 		pos = escape_text(pos, end, address, latin1);
 		pos = append(pos, end, "</a>");
-		done = i + n;
+		done = start + n;
 		i = done - 1;
 	}
 	return escape_text(pos, end, line.substr(done), latin1);
 }
 
-enum class block { none, paragraph, preformatted };
+// Closes the lists open deeper than depth.
+char *
+close_lists(char *pos, char *end, render_state *s, std::size_t depth)
+{
+	for (; s->depth > depth; s->depth--) {
+		pos = append(pos, end,
+		    s->levels[s->depth - 1].ordered ? "</li>\n</ol>\n"
+						    : "</li>\n</ul>\n");
+	}
+	return pos;
+}
 
 char *
-close_block(char *pos, char *end, block open)
+close_block(char *pos, char *end, render_state *s)
 {
-	if (open == block::paragraph)
-		return append(pos, end, "</p>\n");
-	if (open == block::preformatted)
-		return append(pos, end, "</pre>\n");
+	if (s->open == block::paragraph)
+		pos = append(pos, end, "</p>\n");
+	else if (s->open == block::preformatted)
+		pos = append(pos, end, "</pre>\n");
+	else if (s->open == block::list)
+		pos = close_lists(pos, end, s, 0);
+	s->open = block::none;
 	return pos;
+}
+
+// Opens a list, at the depth s->depth, with line as its first item.
+char *
+open_list(char *pos, char *end, render_state *s, const line_info &line)
+{
+	bool ordered = line.item == marker::number;
+	s->levels[s->depth++] = {
+	    .indent = line.indent, .ordered = ordered, .next = line.number + 1};
+	if (!ordered)
+		return append(pos, end, "<ul>\n<li>");
+	if (line.number == 1)
+		return append(pos, end, "<ol>\n<li>");
+	pos = append(pos, end, "<ol start=\"");
+	pos = append_number(pos, end, line.number);
+	return append(pos, end, "\">\n<li>");
+}
+
+// Begins the item that line starts: in the list open at its depth, in a
+// list nested in the item before when it is indented deeper, in a new list
+// when none is open or the open one is of the other kind.
+char *
+start_item(char *pos, char *end, render_state *s, const line_info &line)
+{
+	bool ordered = line.item == marker::number;
+	if (s->open != block::list) {
+		pos = close_block(pos, end, s);
+		s->open = block::list;
+		return open_list(pos, end, s, line);
+	}
+	bool closed = false; // a nested list closed: a new line has begun
+	while (s->depth > 1 && line.indent < s->levels[s->depth - 1].indent) {
+		pos = close_lists(pos, end, s, s->depth - 1);
+		closed = true;
+	}
+	list_level &level = s->levels[s->depth - 1];
+	if (line.indent > level.indent && s->depth < max_depth) {
+		if (!closed)
+			pos = append(pos, end, "\n");
+		return open_list(pos, end, s, line);
+	}
+	if (level.ordered != ordered) {
+		pos = close_lists(pos, end, s, s->depth - 1);
+		return open_list(pos, end, s, line);
+	}
+	level.indent = std::min(level.indent, line.indent);
+	if (!ordered || line.number == level.next) {
+		pos = append(pos, end, "</li>\n<li>");
+	} else {
+		pos = append(pos, end, "</li>\n<li value=\"");
+		pos = append_number(pos, end, line.number);
+		pos = append(pos, end, "\">");
+	}
+	level.next = line.number + 1;
+	return pos;
+}
+
+// The break between two lines of a paragraph or an item: kept after a
+// short line, left to the browser after one of the usual width.
+std::string_view
+line_break(const render_state &s)
+{
+	return s.last_length < s.short_line ? "<br>\n" : "\n";
 }
 
 char *
 render_body(char *pos, char *end, std::string_view body, bool latin1)
 {
-	std::size_t margin = common_indent(body);
-	block open = block::none;
-	std::size_t blanks = 0; // blank lines since the last preformatted one
-	std::size_t at = 0;
-	std::string_view raw, line;
-	while (next_line(body, &at, &raw)) {
-		shape s = shape_of(raw, margin, latin1, &line);
-		if (s == shape::blank) {
-			if (open == block::paragraph) {
-				pos = close_block(pos, end, open);
-				open = block::none;
-			}
-			blanks++;
-			continue;
-		}
-		// An indented first line of a paragraph, followed by prose,
-		// is the paragraph's own indent.
-		bool first = open == block::none ||
-		    (open == block::preformatted && blanks > 0);
-		if (s == shape::indented && first) {
-			std::size_t peek = at;
-			std::string_view next, unused;
-			if (next_line(body, &peek, &next) &&
-			    shape_of(next, margin, latin1, &unused) ==
-				shape::prose)
-				s = shape::prose;
-		}
-		if (s == shape::prose) {
-			if (open == block::preformatted) {
-				pos = close_block(pos, end, open);
-				open = block::none;
-			}
-			if (open == block::paragraph) {
-				pos = append(pos, end,
-				    list_item(line) ? "<br>\n" : "\n");
+	body_measure measure = measure_body(body);
+	line_window w; // its lines are written as they are read
+	w.body = body;
+	w.at = 0;
+	w.margin = measure.margin;
+	w.latin1 = latin1;
+	w.current = 0;
+	w.read = 0;
+	render_state s{.open = block::none,
+	    .depth = 0,
+	    .levels = {},
+	    .short_line = measure.width / 2,
+	    .last_length = 0,
+	    .last_colon = false,
+	    .pre_indent = 0};
+	for (const line_info *line; (line = ahead(&w, 0)) != nullptr;
+	     w.current++) {
+		std::string_view text = line->text;
+		switch (judge(&w, s, *line)) {
+		case kind::prose:
+			if (s.open == block::paragraph &&
+			    line->blanks_before == 0) {
+				pos = append(pos, end, line_break(s));
 			} else {
+				pos = close_block(pos, end, &s);
 				pos = append(pos, end, "<p>");
-				open = block::paragraph;
+				s.open = block::paragraph;
 			}
-		} else {
-			if (open == block::paragraph)
-				pos = close_block(pos, end, open);
-			if (open == block::preformatted) {
-				for (std::size_t i = 0; i <= blanks; i++)
+			break;
+		case kind::preformatted:
+			if (s.open == block::preformatted) {
+				for (std::size_t i = 0; i <= line->blanks_before;
+				     i++)
 					pos = append(pos, end, "\n");
+				s.pre_indent = std::min(s.pre_indent, line->indent);
 			} else {
+				pos = close_block(pos, end, &s);
 				pos = append(pos, end, "<pre>");
+				s.open = block::preformatted;
+				s.pre_indent = line->indent;
 			}
-			open = block::preformatted;
+			break;
+		case kind::item:
+			pos = start_item(pos, end, &s, *line);
+			text = text.substr(line->words);
+			break;
+		case kind::continuation:
+			pos = append(pos, end, line_break(s));
+			text = text.substr(line->lead);
+			break;
 		}
-		blanks = 0;
-		pos = render_line(pos, end, line, latin1);
+		s.last_length = line->text.size();
+		s.last_colon = line->colon;
+		pos = render_line(
+		    pos, end, text, latin1, line->addresses, line->mail);
 	}
-	return close_block(pos, end, open);
+	return close_block(pos, end, &s);
 }
 
 } // namespace
@@ -523,7 +887,7 @@ render_description(
 			continue;
 		}
 		pos = append(pos, end, "<p>");
-		pos = render_line(pos, end, trim_end(line), latin1);
+		pos = render_line(pos, end, trim_end(line), latin1, true, true);
 		pos = append(pos, end, "</p>\n");
 	}
 	if (website != nullptr)

@@ -1,15 +1,18 @@
 // A port's description text rendered as HTML for reading: paragraphs of
-// prose, preformatted blocks, links, the trailing "WWW:" line taken out.
+// prose, lists, preformatted blocks, links, the trailing "WWW:" line taken
+// out.
 #pragma once
 
 #include <string_view>
 
 #include "text/text.h"
 
-// Renders text, the bytes of a port's description file, as HTML for reading:
-// <p> paragraphs whose lines the browser reflows, <pre> blocks for what must
-// keep its shape (indented lines, aligned columns, art), http, https and ftp
-// addresses as links, everything escaped and written as UTF-8. The blocks are
+// Renders text, the bytes of a port's description file, as HTML for reading,
+// judged by block: <p> paragraphs whose lines the browser reflows (a short
+// line keeps its break), <ul> and <ol> lists whose items go on over indented
+// lines, <pre> blocks for what must keep its shape (indented blocks, aligned
+// columns, art), http, https and ftp addresses and e-mail addresses as
+// links, everything escaped and written as UTF-8. The blocks are
 // flow content for a <div>; an empty text gives nothing at all. Appends at
 // pos, bounded by end; null when it does not fit (or pos was null).
 // website, when not null, receives the address of the first trailing "WWW:"

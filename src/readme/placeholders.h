@@ -10,6 +10,7 @@
 #include "catalogue/catalogue.h"
 #include "state/state.h"
 #include "text/text.h"
+#include "treedata/port_status.h"
 
 // A port page in the making: what the functions of its placeholders take.
 struct port_page {
@@ -19,6 +20,10 @@ struct port_page {
 	// The description file, read on first need, once per page.
 	bool description_read;
 	std::string_view description;
+	// The port's status from its Makefile, read on first need, once per
+	// page.
+	bool status_read;
+	port_status status;
 };
 
 // Appends a placeholder's text on a port page at pos (bounded by end);
@@ -53,6 +58,9 @@ char *extract_depends_list(char *, char *, port_page &);
 char *patch_depends_list(char *, char *, port_page &);
 char *fetch_depends_list(char *, char *, port_page &);
 char *required_by_list(char *, char *, port_page &);
+char *port_status_banners(char *, char *, port_page &);
+char *license(char *, char *, port_page &);
+char *vulnerabilities(char *, char *, port_page &);
 } // namespace fills
 
 // The codes of the placeholders, in the table's order. The first twelve
@@ -89,6 +97,9 @@ enum placeholder : int {
 	ph_fetch_depends_list,
 	ph_required_by_list,
 	ph_search_index,
+	ph_port_status, // from the port's Makefile
+	ph_license,
+	ph_vulnerabilities, // from security/vuxml
 	placeholder_count
 };
 
@@ -178,6 +189,12 @@ inline constexpr std::array<placeholder_row, placeholder_count>
 	    on_port, index_use::lists, true, fills::required_by_list},
 	{ph_search_index, "%%SEARCH_INDEX%%", insertion::as_is, on_top,
 	    index_use::none, false, nullptr},
+	{ph_port_status, "%%PORT_STATUS%%", insertion::built, on_port,
+	    index_use::none, false, fills::port_status_banners},
+	{ph_license, "%%LICENSE%%", insertion::built, on_port, index_use::none,
+	    false, fills::license},
+	{ph_vulnerabilities, "%%VULNERABILITIES%%", insertion::built, on_port,
+	    index_use::none, true, fills::vulnerabilities},
     }};
 
 // Every row stands at its code, and fills a port page exactly when it has

@@ -127,8 +127,8 @@ make_port_readme(
 		++*unwritten;
 		return 1;
 	}
-	port_page ctx = {
-	    &port, skip_prefix(path, state.top_dir_slash), 1, false, {}};
+	port_page ctx = {&port, skip_prefix(path, state.top_dir_slash), 1,
+	    false, {}, false, {}};
 	for (const char *c = ctx.relative; *c != '\0'; c++)
 		ctx.depth += *c == '/';
 

@@ -630,6 +630,20 @@ remove_generation(const char *name)
 		    name, std::strerror(errno));
 }
 
+// After a failure to make the next generation beside the link, or to
+// rename the link: a cron job run by a user who may not write there fails
+// so at every run, and the message says what it needs.
+void
+explain_denied(int error)
+{
+	if (error == EACCES || error == EPERM)
+		std::fprintf(stderr,
+		    "%s: publishing through the link %s makes the next "
+		    "generation here: this directory must be writable by the "
+		    "user running quillmark\n",
+		    site.parent, state.out_dir);
+}
+
 // Picks the spare generation beside the root: the newest one made here
 // that the link does not point to, or a new one. Older spares go.
 int
@@ -692,12 +706,7 @@ choose_spare()
 		int error = errno;
 		std::fprintf(stderr, "%s/%s: %s\n", site.parent,
 		    site.spare_name, std::strerror(error));
-		if (error == EACCES || error == EPERM)
-			std::fprintf(stderr,
-			    "%s: publishing through the link %s makes the "
-			    "next generation here: this directory must be "
-			    "writable by the user running quillmark\n",
-			    site.parent, state.out_dir);
+		explain_denied(error);
 		return -1;
 	}
 	int fd = open_dir_at(site.parent_fd, site.spare_name);
@@ -937,8 +946,10 @@ finish_output(int unwritten)
 	    symlinkat(fresh, site.parent_fd, temporary) != 0 ||
 	    renameat(site.parent_fd, temporary, site.parent_fd, site.name) !=
 		0) {
+		int failure = errno;
 		std::fprintf(stderr, "%s: not switched: %s\n", state.out_dir,
-		    std::strerror(errno));
+		    std::strerror(failure));
+		explain_denied(failure);
 		(void)unlinkat(site.parent_fd, temporary, 0);
 		return 1;
 	}

@@ -1,0 +1,164 @@
+// What a visitor wants to know before installing a port: its status from
+// its own Makefile (deprecated, expiring, broken, forbidden, ignored), its
+// licence, and the known vulnerabilities of its version.
+//
+// Nothing here is read unless a template asks: the Makefile once per page
+// that uses %%PORT_STATUS%% or %%LICENSE%%, the vulnerability database once
+// per run, when the first page uses %%VULNERABILITIES%%. Every value comes
+// from files that anyone with commit access writes, so all of it is escaped
+// text; an entry's identifier goes into its link only when link_safe says
+// it may.
+#include <cstddef>
+#include <string_view>
+
+#include "readme/readme.h"
+#include "state/state.h"
+#include "text/text.h"
+#include "treedata/port_status.h"
+#include "treedata/version.h"
+#include "treedata/vuxml.h"
+
+namespace {
+
+const port_status &
+status_of(port_page &page)
+{
+	if (!page.status_read) {
+		char dir[path_size];
+		if (join_text(
+			dir, sizeof dir, {state.top_dir_slash, page.relative}))
+			(void)read_port_status(dir, &page.status);
+		page.status_read = true;
+	}
+	return page.status;
+}
+
+// A date as YYYY-MM-DD with a month and a day that can be, which a <time>
+// element may carry as it is.
+bool
+iso_date(std::string_view text)
+{
+	if (text.size() != 10 || text[4] != '-' || text[7] != '-')
+		return false;
+	for (std::size_t i : {0, 1, 2, 3, 5, 6, 8, 9})
+		if (text[i] < '0' || text[i] > '9')
+			return false;
+	int month = (text[5] - '0') * 10 + (text[6] - '0');
+	int day = (text[8] - '0') * 10 + (text[9] - '0');
+	return month >= 1 && month <= 12 && day >= 1 && day <= 31;
+}
+
+char *
+append_date(char *pos, char *end, std::string_view date)
+{
+	if (!iso_date(date))
+		return insert(pos, end, tree_text::port_text, date);
+	pos = append(pos, end, "<time datetime=\"");
+	pos = append(pos, end, date);
+	pos = append(pos, end, "\">");
+	pos = append(pos, end, date);
+	return append(pos, end, "</time>");
+}
+
+// The banners, in the order a visitor needs them: what stops the port
+// being built or installed first, then its end.
+struct banner {
+	status_var var;
+	std::string_view css;
+	std::string_view label;
+};
+constexpr banner banners[] = {
+    {status_var::forbidden, "forbidden", "Forbidden:"},
+    {status_var::broken, "broken", "Broken:"},
+    {status_var::ignore, "ignored", "Will not be built:"},
+    {status_var::deprecated, "deprecated", "Deprecated:"},
+    {status_var::expiration_date, "expiring", "To be removed on"},
+};
+
+constexpr std::string_view vuxml_link = "https://vuxml.freebsd.org/freebsd/";
+
+} // namespace
+
+namespace fills {
+
+char *
+port_status_banners(char *pos, char *end, port_page &page)
+{
+	const port_status &status = status_of(page);
+	for (const banner &b : banners) {
+		const char *value = status[b.var];
+		if (value == nullptr)
+			continue;
+		pos = append(pos, end, "<p class=\"status ");
+		pos = append(pos, end, b.css);
+		pos = append(pos, end, "\"><strong>");
+		pos = append(pos, end, b.label);
+		pos = append(pos, end, "</strong>");
+		if (*value != '\0')
+			pos = append(pos, end, " ");
+		if (b.var == status_var::expiration_date)
+			pos = append_date(pos, end, value);
+		else
+			pos = insert(pos, end, tree_text::port_text, value);
+		pos = append(pos, end, "</p>\n");
+	}
+	return pos;
+}
+
+char *
+license(char *pos, char *end, port_page &page)
+{
+	const char *value = status_of(page)[status_var::license];
+	if (value == nullptr || *value == '\0')
+		return pos;
+	pos = append(pos, end, "<dt>License</dt>\n<dd>");
+	pos = insert(pos, end, tree_text::port_text, value);
+	return append(pos, end, "</dd>\n");
+}
+
+char *
+vulnerabilities(char *pos, char *end, port_page &page)
+{
+	if (need_vuxml() != 0)
+		return pos;
+	std::string_view name, version;
+	split_package((*page.port)[index_field::package], &name, &version);
+	vuxml_search search = vuxml_find(name, version);
+	std::size_t i;
+	bool first = true;
+	while (vuxml_next(&search, &i)) {
+		if (first)
+			pos = append(pos, end,
+			    "<section class=\"vulnerabilities\">\n"
+			    "<h2>Known vulnerabilities</h2>\n<ul>\n");
+		first = false;
+		vuxml_entry e = vuxml_entry_at(i);
+		bool linked = !e.vid.empty() && link_safe(e.vid);
+		pos = append(pos, end, "<li>");
+		if (linked) {
+			pos = append(pos, end, "<a href=\"");
+			pos = append(pos, end, vuxml_link);
+			pos = append(pos, end, e.vid);
+			pos = append(pos, end, ".html\">");
+		}
+		pos = insert(pos, end, tree_text::port_text, e.topic);
+		if (linked)
+			pos = append(pos, end, "</a>");
+		if (!e.discovery.empty()) {
+			pos = append(pos, end, " (discovered ");
+			pos = append_date(pos, end, e.discovery);
+			pos = append(pos, end, ")");
+		}
+		for (std::size_t k = 0; k < e.cve_count; k++) {
+			pos = append(pos, end, k == 0 ? ": " : ", ");
+			pos = insert(
+			    pos, end, tree_text::port_text, vuxml_cve(i, k));
+		}
+		pos = append(pos, end, "</li>\n");
+	}
+	if (!first)
+		pos = append(pos, end, "</ul>\n</section>\n");
+	return pos;
+}
+
+} // namespace fills

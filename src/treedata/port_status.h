@@ -1,0 +1,55 @@
+// A port's status as its own Makefile sets it: deprecated, expiring,
+// broken, forbidden, ignored, and its licence.
+#pragma once
+
+#include <array>
+#include <cstddef>
+
+// The variables read, in the order of port_status's values.
+enum class status_var : unsigned char {
+	deprecated,
+	expiration_date,
+	broken,
+	forbidden,
+	ignore,
+	license,
+};
+inline constexpr std::size_t status_var_count = 6;
+inline constexpr std::array<const char *, status_var_count> status_var_names = {
+    "DEPRECATED", "EXPIRATION_DATE", "BROKEN", "FORBIDDEN", "IGNORE",
+    "LICENSE"};
+
+// A Makefile larger than this is no port's Makefile and is not read.
+inline constexpr std::size_t port_makefile_max = 256 * 1024;
+
+// The value of each variable that the Makefile assigns at its top level
+// (with "=", ":=" or "?=", continuation lines joined with one blank, its
+// comment and outer blanks dropped, "${...}" as written), NUL-terminated;
+// null when the file does not set it there. A value that depends on the
+// build is null too: one assigned inside .if or .for, or after such an
+// assignment, one appended to (+=) or taken from a command (!=), or
+// undefined (.undef). Set but empty is an empty text, not null.
+struct port_status {
+	std::array<const char *, status_var_count> values{};
+
+	[[nodiscard]] const char *operator[](status_var v) const
+	{
+		return values[static_cast<std::size_t>(v)];
+	}
+};
+
+// Reads the status from text, a Makefile's size bytes followed by a NUL,
+// which it cuts and rewrites in place: the values point into it.
+[[nodiscard]] port_status parse_port_status(char *text, std::size_t size);
+
+// Reads the status from the Makefile in the port directory dir (absolute,
+// below the top of the tree, where it is opened), a regular file of at most
+// port_makefile_max bytes. Returns 0 with *status filled; 1 when the file
+// was not read (missing, not a regular file, too large, unreadable), with
+// *status empty and a message only at -v. The values stay valid until the
+// next call or release_port_status.
+[[nodiscard]] int read_port_status(const char *dir, port_status *status);
+
+// Frees the buffer that read_port_status reads into. Safe to run more than
+// once.
+void release_port_status();
