@@ -30,8 +30,8 @@ seed=${BENCH_SEED:-1}
 rounds=${BENCH_SEARCH_ROUNDS:-5}
 . "$repo/tests/pages_lib.sh"
 # Queries typed a key at a time: a common prefix, a word of comments, a
-# category, a name with a digit.
-queries=(python gtk www/ mysql8)
+# category, a name with a digit, two words.
+queries=(python gtk www/ mysql8 "python library")
 
 need chromium node python3 -- puppeteer-core
 

@@ -526,16 +526,16 @@ TEST_F(Readme, SearchIndexBesideTheTopPage)
 	    "\xe2\x80\xa8\xe2\x80\xa9\t\x1f\xc3\xa9\x7f|/usr/ports/misc/bar/pkg-descr|"
 	    "misc@example.org|misc|||||\n"
 	    "py311-foo-1.0|/usr/ports/misc/foo|/usr/local|Caf\xe9 \xe2\x80\xa8|"
-	    "/usr/ports/misc/foo/pkg-descr|misc@example.org|misc|||||\n");
+	    "/usr/ports/misc/foo/pkg-descr|misc@example.org|misc|zip-3.0||||\n");
 	d.put("tpl/README.top", "top [%%SEARCH_INDEX%%]\n%%SUBDIR%%end\n");
 	d.put("tpl/README.category", "cat [%%SEARCH_INDEX%%]\n");
 	const std::string js =
 	    "// The ports of this tree, for the search of README.html.\n"
-	    "window.quillmarkPorts={version:1,ports:[\n"
-	    "\"zip|3.0|archivers||Create zip archives\",\n"
-	    "\"bar|2.3|misc||Says \\\"hi\\\" \\\\ \\x3C/script> \\x3C!-- x"
+	    "window.quillmarkPorts={version:2,ports:[\n"
+	    "\"zip|3.0|archivers||arch@example.org|1|Create zip archives\",\n"
+	    "\"bar|2.3|misc||misc@example.org||Says \\\"hi\\\" \\\\ \\x3C/script> \\x3C!-- x"
 	    "\\u2028\\u2029\\x09\\x1F\xc3\xa9\x7f\",\n"
-	    "\"py311-foo|1.0||foo|Caf\xc3\xa9 \xc3\xa2\xc2\x80\xc2\xa8\",\n"
+	    "\"py311-foo|1.0||foo|||Caf\xc3\xa9 \xc3\xa2\xc2\x80\xc2\xa8\",\n"
 	    "]};\n";
 	Result r = run({"-q"});
 	EXPECT_EQ(r.status, 0);
@@ -574,20 +574,21 @@ TEST_F(Readme, SearchIndexBesideTheTopPage)
 	EXPECT_EQ(d.get("outside"), "kept");
 	EXPECT_EQ(d.get("ports/README.html").substr(0, 21), "top [ports-index.js]\n");
 
-	// A comment of nothing but '<', each written as four bytes: the room
-	// is sized for the worst a text can grow.
+	// A comment and a maintainer of nothing but '<', each written as four
+	// bytes: the room is sized for the worst a text can grow.
 	std::remove((d / "ports/ports-index.js").c_str());
 	std::string escaped;
 	for (int i = 0; i < 4000; i++)
 		escaped += "\\x3C";
 	d.put("ports/INDEX-15", d.get("ports/INDEX-15") +
 	    "lt-1|/usr/ports/misc/lt|/usr/local|" + std::string(4000, '<') +
-	    "|/usr/ports/misc/lt/pkg-descr|x@x|misc|||||\n");
+	    "|/usr/ports/misc/lt/pkg-descr|" + std::string(4000, '<') + "|misc|||||\n");
 	r = run({"-q"});
 	EXPECT_EQ(r.status, 0);
 	EXPECT_EQ(r.err, "");
 	EXPECT_EQ(d.get("ports/ports-index.js"),
-	    js.substr(0, js.size() - 4) + "\"lt|1|||" + escaped + "\",\n]};\n");
+	    js.substr(0, js.size() - 4) + "\"lt|1|||" + escaped + "||" + escaped +
+		"\",\n]};\n");
 
 	// Without the placeholder: no file.
 	std::remove((d / "ports/ports-index.js").c_str());

@@ -4,7 +4,9 @@
 # the DevTools protocol with puppeteer-core): on the sample tree with ports
 # added to misc whose names, origins and comments rank differently for one
 # query, whose comments hold quotes, a backslash, markup, U+2028 and
-# ISO-8859-1, and 55 more to overflow the fifty results shown. The pages are
+# ISO-8859-1, whose names and comments split into words at separators, and
+# 55 more to overflow the fifty results shown. The pages are checked for
+# contrast with axe-core in both colour schemes. The pages are
 # opened from disk and served over HTTP from 127.0.0.1. The pages with the
 # search are valid HTML (tidy and the Nu checker), and a run with templates
 # without %%SEARCH_INDEX%% writes no ports-index.js.
@@ -38,6 +40,10 @@ add_port py-quirky py311-quirky-0.3 "Odd things for Python"
 add_port quirk-tools qk-1.1 "Tools for odd cases"
 add_port aa-beta beta-1.0 "$(printf 'Quirk list for caf\351s')"
 add_port zz-alpha alpha-1.0 "Database of every quirk"
+# Words across separators and in another order, and a near miss.
+add_port p5-HTML-Parser p5-HTML-Parser-3.83 "Modules that parse HTML documents"
+add_port waypath waypath-2.1 "Offline route-finder for maps"
+add_port postfix postfix-3.9.0 "Secure alternative to widely-used mail transfer agent"
 for i in $(seq -w 0 54); do
 	add_port "bulk$i" "bulk$i-1.$i" "Filler port number $i"
 done

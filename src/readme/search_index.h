@@ -11,29 +11,41 @@ inline constexpr std::string_view search_index_name = "ports-index.js";
 
 // The file is its head, one entry per port and its tail:
 //
-//	window.quillmarkPorts={version:1,ports:[
-//	"NAME|VERSION|CATEGORY|DIRECTORY|COMMENT",
+//	window.quillmarkPorts={version:2,ports:[
+//	"NAME|VERSION|CATEGORY|DIRECTORY|MAINTAINER|NEEDED|COMMENT",
 //	...
 //	]};
 //
 // NAME is the package name without its version, and CATEGORY/DIRECTORY
-// the port's origin, whose README.html is its page. CATEGORY is empty when
-// it is that of the entry before, DIRECTORY when it is NAME. No field holds
-// a '|', as none of the INDEX's does.
+// the port's origin, whose README.html is its page. CATEGORY and
+// MAINTAINER are empty when they are those of the entry before, DIRECTORY
+// when it is NAME. NEEDED is the number of ports whose build or run
+// dependencies name this one, empty when none do. No field holds a '|', as
+// none of the INDEX's does.
 [[nodiscard]] char *append_search_head(char *pos, char *end);
 [[nodiscard]] char *append_search_tail(char *pos, char *end);
 
-// The entry of a port from its INDEX fields: package is field 1 (name and
+// A port as its entry tells it: package is INDEX field 1 (name and
 // version), path field 2 (the port's directory, whose last two names are
-// its origin), comment field 4. *category holds the category of the entry
-// before (empty at the first) and is set to this one's.
-[[nodiscard]] char *append_search_entry(char *pos, char *end,
-    std::string_view package, std::string_view path, std::string_view comment,
-    std::string_view *category);
+// its origin), maintainer field 6, comment field 4; needed is the number of
+// its dependents.
+struct search_entry {
+	std::string_view package;
+	std::string_view path;
+	std::string_view maintainer;
+	std::size_t needed = 0;
+	std::string_view comment;
+};
+
+// The entry of port. *before holds the category (in path) and maintainer
+// of the entry before, empty at the first, and is set to this one's.
+[[nodiscard]] char *append_search_entry(
+    char *pos, char *end, const search_entry &port, search_entry *before);
 
 // The most bytes that the entry of those fields can take.
-[[nodiscard]] std::size_t search_entry_bound(
-    std::string_view package, std::string_view path, std::string_view comment);
+[[nodiscard]] std::size_t search_entry_bound(std::string_view package,
+    std::string_view path, std::string_view maintainer,
+    std::string_view comment);
 
 // Whether the loaded top template asks for the search data.
 [[nodiscard]] bool top_template_searches();

@@ -44,8 +44,26 @@ async function type(page, text, expectStatus) {
 		wait, expectStatus);
 }
 
-async function topPage(browser, base) {
+// Runs axe-core's contrast rule on the page as it stands.
+async function contrast(page, what) {
+	if (!(await page.evaluate(() => typeof window.axe === "object")))
+		await page.addScriptTag({path: require.resolve("axe-core/axe.min.js")});
+	const found = await page.evaluate(async () =>
+		(await window.axe.run(document, {runOnly: ["color-contrast"]})).violations);
+	same(found.map((v) => v.nodes.map((n) => n.target.join(" ") + ": " +
+		n.any.map((c) => c.message).join())).flat(), [],
+	`contrast of ${what} (${scheme})`);
+}
+
+let scheme = "light";
+async function newPage(browser) {
 	const page = await browser.newPage();
+	await page.emulateMediaFeatures([{name: "prefers-color-scheme", value: scheme}]);
+	return page;
+}
+
+async function topPage(browser, base) {
+	const page = await newPage(browser);
 	await page.setViewport({width: 390, height: 844});
 	const requested = [];
 	page.on("request", (r) => requested.push(r.url()));
@@ -63,18 +81,18 @@ async function topPage(browser, base) {
 	await page.waitForFunction(() => document.querySelector("script[src]") !== null, wait);
 	await type(page, "QUIRK", "6 ports found");
 	same(await texts(page, "#results b"),
-		["quirk", "quirks-kit", "py311-quirky", "qk", "alpha", "beta"],
-		"results for QUIRK in order: exact, prefix, name, origin, comment by name");
+		["quirk", "quirks-kit", "py311-quirky", "qk", "beta", "alpha"],
+		"results for QUIRK in order: exact, prefix, name, origin, comment by length");
 	same(await page.$$eval("#results a", (l) => l.map((a) => a.getAttribute("href"))),
 		["misc/quirk/README.html", "misc/quirks-kit/README.html",
 			"misc/py-quirky/README.html", "misc/quirk-tools/README.html",
-			"misc/zz-alpha/README.html", "misc/aa-beta/README.html"],
+			"misc/aa-beta/README.html", "misc/zz-alpha/README.html"],
 		"links of the results");
 	same(await texts(page, "#results li:first-child mark"), ["quirk", "quirk"],
 		"marked text of the exact match (name, origin)");
-	same(await texts(page, "#results li:last-child .c"), ["Quirk list for caf\u00e9s"],
+	same(await texts(page, "#results li:nth-child(5) .c"), ["Quirk list for caf\u00e9s"],
 		"a comment in ISO-8859-1");
-	same(await texts(page, "#results li:last-child mark"), ["Quirk"], "marked comment text");
+	same(await texts(page, "#results li:nth-child(5) mark"), ["Quirk"], "marked comment text");
 	same(await texts(page, "#results li:first-child .c"),
 		["Says \"hi\" \\ </script> <!-- ok -->\u2028end"], "a comment with quotes and markup");
 	same(await texts(page, "#results li:first-child .v"), ["1.0"], "version");
@@ -91,6 +109,37 @@ async function topPage(browser, base) {
 	await page.waitForFunction(() => document.querySelectorAll("#results li").length === 6, wait);
 	same(await page.$eval("#q", (e) => e.value), "QUIRK", "the box after Forward");
 	await page.focus("#q");
+
+	await contrast(page, "the top page's results");
+
+	// What people type: words in any order across separators, a
+	// maintainer's address, a misspelt name. Within one rank, the port
+	// that more ports need comes first.
+	const found = async (q, status, want, what) => {
+		await page.keyboard.press("Escape");
+		await page.waitForFunction(() => document.getElementById("status").textContent === "", wait);
+		await type(page, q, status);
+		same((await texts(page, "#results b")).slice(0, want.length), want, what);
+	};
+	await found("html parser", "2 ports found", ["p5-HTML-Parser", "libxml2"],
+		"words of a name in another order, then words of a comment");
+	same(await texts(page, "#results li:first-child b mark"), ["HTML", "Parser"],
+		"marked words of the name");
+	await found("route finder", "1 port found", ["waypath"], "words of a hyphenated comment");
+	await found("www/nginx", "1 port found", ["nginx"], "an origin");
+	await found("alice@example.com", "2 ports found", ["zstd", "py311-tqdm"],
+		"a maintainer's address, the port more ports need first");
+	same(await texts(page, "#results li:first-child mark"), ["alice@example.com"],
+		"the marked maintainer");
+	await found("maintainer:ALICE", "2 ports found", ["zstd", "py311-tqdm"],
+		"maintainer: and part of an address");
+	await found("g", "ports found", ["gmake", "git"], "a name prefix needed by four ports first");
+	await found("postfx", "No port matches", [], "a misspelt name");
+	same(await page.$eval("#status", (e) => e.textContent),
+		"No port matches \u201cpostfx\u201d. Did you mean postfix?", "the near miss offered");
+	same(await page.$$eval("#status a", (l) => l.map((a) => a.getAttribute("href"))),
+		["misc/postfix/README.html"], "the near miss's link");
+	await contrast(page, "the top page with a near miss");
 
 	// More than fifty: the first fifty and how many more, also when the
 	// matches are of every kind.
@@ -137,13 +186,14 @@ async function topPage(browser, base) {
 }
 
 async function categoryPage(browser, base) {
-	const page = await browser.newPage();
+	const page = await newPage(browser);
 	await page.setViewport({width: 390, height: 844});
 	await page.goto(`${base}/misc/README.html`, {waitUntil: "load"});
 	const all = await page.$$eval("#list li", (l) => l.length);
-	same(all, 3 + 6 + 55, "entries of the category");
+	same(all, 3 + 6 + 3 + 55, "entries of the category");
 	await page.focus("#q");
-	await type(page, "quirk", "5 of 64 ports match");
+	await type(page, "quirk", "5 of 67 ports match");
+	await contrast(page, "the filtered category");
 	same(await page.$$eval("#list li:not([hidden]) a", (l) => l.map((a) => a.textContent)),
 		["quirk-1.0", "quirks-kit-2.0", "py311-quirky-0.3", "beta-1.0", "alpha-1.0"],
 		"ports shown by the filter, in the page's order");
@@ -159,7 +209,7 @@ async function categoryPage(browser, base) {
 	check(await page.evaluate(() => document.documentElement.scrollWidth <= 390),
 		"the category page is wider than a 390 px phone");
 	await page.goto(`${base}/misc/README.html?q=BULK`, {waitUntil: "load"});
-	await page.waitForFunction(() => document.getElementById("status").textContent.includes("55 of 64"), wait);
+	await page.waitForFunction(() => document.getElementById("status").textContent.includes("55 of 67"), wait);
 	await page.close();
 }
 
@@ -182,13 +232,15 @@ async function withoutScript(browser, base) {
 	});
 	let status = 0;
 	for (const base of bases) {
-		for (const step of [topPage, categoryPage, withoutScript]) {
-			try {
-				await step(browser, base);
-			} catch (e) {
-				console.log(`FAIL: ${base}: ${step.name}: ${e instanceof Failure ? e.message : e.stack}`);
-				status = 1;
-				break;
+		for (scheme of ["light", "dark"]) {
+			for (const step of [topPage, categoryPage, withoutScript]) {
+				try {
+					await step(browser, base);
+				} catch (e) {
+					console.log(`FAIL: ${base} (${scheme}): ${step.name}: ${e instanceof Failure ? e.message : e.stack}`);
+					status = 1;
+					break;
+				}
 			}
 		}
 	}
