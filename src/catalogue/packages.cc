@@ -25,6 +25,7 @@
 #include "catalogue/catalogue.h"
 #include "platform/platform.h"
 #include "state/state.h"
+#include "text/text.h"
 
 namespace {
 
@@ -59,26 +60,6 @@ struct package_index {
 };
 
 package_index packages;
-
-// Names are read eight bytes at a time, each word mixed in by a multiply;
-// the high half of the last product spreads every byte over the slot bits.
-std::uint32_t
-name_hash(std::string_view name)
-{
-	constexpr std::uint64_t k = 0x9e3779b97f4a7c15ULL;
-	std::uint64_t h = name.size() * k;
-	std::size_t i = 0;
-	for (; i + 8 <= name.size(); i += 8) {
-		std::uint64_t word;
-		std::memcpy(&word, name.data() + i, 8);
-		h = (h ^ word) * k;
-	}
-	std::uint64_t tail = 0;
-	if (i < name.size())
-		std::memcpy(&tail, name.data() + i, name.size() - i);
-	h = (h ^ tail) * k;
-	return static_cast<std::uint32_t>(h >> 32);
-}
 
 const char *
 line_at(std::size_t n)

@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <string_view>
 
 // Appends text with &, < and > escaped for HTML. Null when it does not fit.
@@ -98,3 +99,8 @@ static_assert(insertion_of.size() ==
 // does not fit.
 [[nodiscard]] char *insert(
     char *pos, char *end, tree_text what, std::string_view text);
+
+// A hash of a name for the tables that find names by hash: the bytes are
+// read eight at a time, each word mixed in by a multiply, and the high half
+// of the last product spreads every byte over the slot bits.
+[[nodiscard]] std::uint32_t name_hash(std::string_view name);

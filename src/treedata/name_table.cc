@@ -8,33 +8,15 @@
 #include <cstdlib>
 #include <cstring>
 
-namespace {
+#include "text/text.h"
 
-// The bytes are read eight at a time, each word mixed in by a multiply; the
-// high half of the last product spreads every byte over the slot bits.
-std::uint32_t
-hash_name(std::string_view name)
-{
-	constexpr std::uint64_t k = 0x9e3779b97f4a7c15ULL;
-	std::uint64_t h = name.size() * k;
-	std::size_t i = 0;
-	for (; i + 8 <= name.size(); i += 8) {
-		std::uint64_t word;
-		std::memcpy(&word, name.data() + i, 8);
-		h = (h ^ word) * k;
-	}
-	std::uint64_t tail = 0;
-	if (i < name.size())
-		std::memcpy(&tail, name.data() + i, name.size() - i);
-	h = (h ^ tail) * k;
-	return static_cast<std::uint32_t>(h >> 32);
-}
+namespace {
 
 // The slot that holds name, or the free slot where it belongs.
 std::size_t
 slot_of(const name_table *table, std::string_view name)
 {
-	std::size_t slot = hash_name(name) & table->mask;
+	std::size_t slot = name_hash(name) & table->mask;
 	while (table->slots[slot] != 0 &&
 	    table->names[table->slots[slot] - 1] != name)
 		slot = (slot + 1) & table->mask;
