@@ -30,8 +30,12 @@ plain_sets(std::string_view word)
 		return false;
 	for (std::size_t at = word.find('['); at != word.npos;
 	     at = word.find('[', at + 1)) {
+		// A ']' first in the set, after any '!' or '^', is a member.
+		std::size_t first = at + 1;
+		if (first < word.size() && (word[first] == '!' || word[first] == '^'))
+			first++;
 		std::size_t slash = word.find('/', at);
-		std::size_t close = word.find(']', at + 2);
+		std::size_t close = word.find(']', first + 1);
 		if (slash != word.npos && (close == word.npos || slash < close))
 			return false;
 	}
