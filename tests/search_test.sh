@@ -23,18 +23,19 @@ trap 'stop_server; rm -rf "$work"' EXIT
 cp -R "$src/sample/ports" "$work/ports"
 top=$work/ports
 
-# add_port DIR NAME-VERSION COMMENT: a port of misc, at the end of its
-# Makefile and of its INDEX lines.
+# add_port DIR NAME-VERSION COMMENT [DESCRIPTION]: a port of misc, at the
+# end of its Makefile and of its INDEX lines.
 add_port() {
 	mkdir "$top/misc/$1"
-	printf 'About %s.\n' "$2" >"$top/misc/$1/pkg-descr"
+	printf '%s\n' "${4:-About $2.}" >"$top/misc/$1/pkg-descr"
 	echo "    SUBDIR += $1" >>"$work/misc.subdirs"
 	printf '%s|/usr/ports/misc/%s|/usr/local|%s|/usr/ports/misc/%s/pkg-descr|x@example.org|misc|||https://example.org/|||\n' \
 		"$2" "$1" "$3" "$1" >>"$work/misc.index"
 }
 : >"$work/misc.index"
 : >"$work/misc.subdirs"
-add_port quirk quirk-1.0 "$(printf 'Says "hi" \\ </script> <!-- ok -->\342\200\250end')"
+add_port quirk quirk-1.0 "$(printf 'Says "hi" \\ </script> <!-- ok -->\342\200\250end')" \
+	"$(printf 'About quirk: "hi" \\ </script>scriptword <!-- \342\200\250lineword\n\nWWW: https://example.org/wwwword/')"
 add_port quirks-kit quirks-kit-2.0 "Kit of odd things"
 add_port py-quirky py311-quirky-0.3 "Odd things for Python"
 add_port quirk-tools qk-1.1 "Tools for odd cases"
@@ -44,6 +45,11 @@ add_port zz-alpha alpha-1.0 "Database of every quirk"
 add_port p5-HTML-Parser p5-HTML-Parser-3.83 "Modules that parse HTML documents"
 add_port waypath waypath-2.1 "Offline route-finder for maps"
 add_port postfix postfix-3.9.0 "Secure alternative to widely-used mail transfer agent"
+# Words of descriptions only: one named in a description, one of a
+# description in ISO-8859-1.
+add_port pkgconf pkgconf-2.3.0 "Utility to help to configure compiler and linker flags" \
+	"$(printf 'pkgconf is a program which helps to configure compiler and linker\nflags for development frameworks. It is compatible with pkg-config.')"
+add_port patissier patissier-1.0 "Recipes" "$(printf 'Recettes de p\342tisserie fran\347aise.')"
 for i in $(seq -w 0 54); do
 	add_port "bulk$i" "bulk$i-1.$i" "Filler port number $i"
 done
@@ -60,6 +66,27 @@ UNAME_r=15.0-RELEASE "$bin" -q -p "$top" -t "$src/Templates" 2>"$work/run.err" |
 	fail "whole-tree run exited with status $?: $(cat "$work/run.err")"
 [ ! -s "$work/run.err" ] || fail "whole-tree run wrote to standard error: $(cat "$work/run.err")"
 [ -f "$top/ports-index.js" ] || fail "no ports-index.js beside the top-level README.html"
+[ -f "$top/ports-words.js" ] || fail "no ports-words.js beside the top-level README.html"
+
+# The word files: UTF-8 JavaScript that only adds its words, whatever the
+# descriptions hold; the trailing WWW: line is not read.
+for f in "$top"/ports-words*.js; do
+	iconv -f UTF-8 -t UTF-8 "$f" >/dev/null || fail "$f is not UTF-8"
+	! grep -q '</' "$f" || fail "$f holds </"
+done
+node -e '
+const fs = require("fs"), vm = require("vm"), dir = process.argv[1];
+const box = {window: {}};
+vm.runInNewContext(fs.readFileSync(dir + "/ports-words.js", "utf8"), box);
+const keys = box.window.quillmarkWords.files.split(" ");
+for (const key of keys)
+	vm.runInNewContext(fs.readFileSync(dir + "/ports-words-" + key + ".js", "utf8"), box);
+const all = box.window.quillmarkWordFiles.map((f) => f[1]).join("");
+for (const w of ["scriptword", "lineword", "p\u00e2tisserie", "fran\u00e7aise", "config"])
+	if (!all.includes(w)) { console.log("word missing: " + w); process.exit(1); }
+if (all.includes("wwwword")) { console.log("a word of the WWW: line"); process.exit(1); }
+if (box.window.quillmarkWordFiles.length !== keys.length) { console.log("files and keys differ"); process.exit(1); }
+' "$top" || fail "the word files do not hold the words of the descriptions"
 
 # The shipped templates without the placeholder: no file, and the same pages
 # but for the script's URL.

@@ -35,10 +35,11 @@ constexpr std::size_t description_max = 64 * 1024;
 constexpr std::string_view required_by_sentence =
     "This port is required by the following ports:<br><br>";
 
+// Says why a description was not read, when asked to.
 void
-not_read(const char *path, const char *why)
+not_read(const char *path, const char *why, bool report)
 {
-	if (state.verbosity > 0)
+	if (state.verbosity > 0 && report)
 		std::fprintf(
 		    stderr, "%s: description not read: %s\n", path, why);
 }
@@ -46,22 +47,23 @@ not_read(const char *path, const char *why)
 // Reads the open file fd whole into text, at most description_max bytes,
 // ends it with a NUL and gives its length in *length. false after not_read.
 bool
-read_description(int fd, const char *path, char *text, std::size_t *length)
+read_description(int fd, const char *path, char *text, std::size_t *length,
+    bool report)
 {
 	struct stat st;
 	if (fstat(fd, &st) != 0) {
-		not_read(path, std::strerror(errno));
+		not_read(path, std::strerror(errno), report);
 		return false;
 	}
 	if (!S_ISREG(st.st_mode)) {
-		not_read(path, "not a regular file");
+		not_read(path, "not a regular file", report);
 		return false;
 	}
 	if (st.st_size > static_cast<off_t>(description_max)) {
 		char too_large[64];
 		std::snprintf(too_large, sizeof too_large,
 		    "larger than %zu bytes", description_max);
-		not_read(path, too_large);
+		not_read(path, too_large, report);
 		return false;
 	}
 	// The size fstat gave is read, no more: one read for a regular
@@ -69,7 +71,7 @@ read_description(int fd, const char *path, char *text, std::size_t *length)
 	ssize_t got =
 	    read_full(fd, text, static_cast<std::size_t>(st.st_size), 0);
 	if (got < 0) {
-		not_read(path, std::strerror(errno));
+		not_read(path, std::strerror(errno), report);
 		return false;
 	}
 	text[got] = '\0';
@@ -162,7 +164,7 @@ make_port_page_link(char *pos, char *end, std::size_t n)
 }
 
 std::string_view
-read_port_description(const index_record &port)
+read_port_description(const index_record &port, bool report)
 {
 	// Static: port READMEs never nest inside one another.
 	static char text[description_max + 1];
@@ -172,14 +174,14 @@ read_port_description(const index_record &port)
 		rest.remove_prefix(path_index_ports.size());
 	char path[path_size];
 	if (!join_text(path, sizeof path, {state.top_dir, rest})) {
-		if (state.verbosity > 0)
+		if (state.verbosity > 0 && report)
 			report_too_long({state.top_dir, rest});
 		return {};
 	}
 	// Without a '/' the path names a neighbour of the top, not a file
 	// below it.
 	if (!rest.starts_with('/')) {
-		not_read(path, "the path leads out of the ports tree");
+		not_read(path, "the path leads out of the ports tree", report);
 		return {};
 	}
 	// O_NONBLOCK: opening a FIFO or a device must not wait for a writer.
@@ -187,13 +189,14 @@ read_port_description(const index_record &port)
 	if (fd < 0) {
 		// A missing file is the tree's business, not the page's.
 		if (platform_leads_out(errno))
-			not_read(path, "the path leads out of the ports tree");
+			not_read(
+			    path, "the path leads out of the ports tree", report);
 		else if (errno != ENOENT && errno != ENOTDIR)
-			not_read(path, std::strerror(errno));
+			not_read(path, std::strerror(errno), report);
 		return {};
 	}
 	std::size_t length = 0;
-	bool read = read_description(fd, path, text, &length);
+	bool read = read_description(fd, path, text, &length, report);
 	close(fd);
 	return read ? std::string_view(text, length) : std::string_view();
 }

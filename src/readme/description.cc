@@ -894,3 +894,9 @@ render_description(
 		*website = first;
 	return pos;
 }
+
+std::string_view
+description_body(std::string_view text)
+{
+	return text.substr(0, body_length(text));
+}

@@ -25,3 +25,7 @@
 // The address that render_description gives as the web site, without
 // rendering the text.
 [[nodiscard]] std::string_view description_website(std::string_view text);
+
+// The text before its trailing "WWW:" lines, which render_description
+// takes out of what it renders as prose.
+[[nodiscard]] std::string_view description_body(std::string_view text);

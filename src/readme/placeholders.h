@@ -100,6 +100,7 @@ enum placeholder : int {
 	ph_port_status, // from the port's Makefile
 	ph_license,
 	ph_vulnerabilities, // from security/vuxml
+	ph_search_words,
 	placeholder_count
 };
 
@@ -195,6 +196,8 @@ inline constexpr std::array<placeholder_row, placeholder_count>
 	    false, fills::license},
 	{ph_vulnerabilities, "%%VULNERABILITIES%%", insertion::built, on_port,
 	    index_use::none, true, fills::vulnerabilities},
+	{ph_search_words, "%%SEARCH_WORDS%%", insertion::as_is, on_top,
+	    index_use::none, false, nullptr},
     }};
 
 // Every row stands at its code, and fills a port page exactly when it has

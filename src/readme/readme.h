@@ -87,9 +87,9 @@ static_assert(text_list_entry + 1 == line_text_kinds);
 
 // The bytes of the description file that the record names, read beneath
 // the top into storage that stays valid until the next call; empty when it
-// cannot or may not be read (said at -v).
+// cannot or may not be read (said at -v when report).
 [[nodiscard]] std::string_view read_port_description(
-    const index_record &port);
+    const index_record &port, bool report = true);
 
 // The linked field of port (build or run dependencies) after sentence,
 // each package name that the INDEX holds a link to its port's page;

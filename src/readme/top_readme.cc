@@ -1,10 +1,12 @@
 // The top-level README, with the READMEs of every category and port.
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
 
 #include "readme/readme.h"
 #include "readme/search_index.h"
+#include "readme/search_words.h"
 #include "state/state.h"
 
 namespace {
@@ -42,6 +44,8 @@ top_substitution(int code, char *pos, char *end, void *unwritten)
 {
 	if (code == ph_search_index)
 		return append(pos, end, search_index_name);
+	if (code == ph_search_words)
+		return append(pos, end, search_words_name);
 	return code == ph_subdir
 	    ? category_walk(pos, end, static_cast<int *>(unwritten))
 	    : pos;
@@ -84,10 +88,17 @@ make_top_readme(const char *path, int *unwritten)
 		if (search < 0)
 			return -1;
 	}
+	// The word files are counted in *unwritten one by one.
+	int words = 0;
+	if (top_template_searches_words()) {
+		words = write_search_words(path, unwritten);
+		if (words < 0)
+			return -1;
+	}
 	char *text_end = expand_template(state.top_template, out,
 	    out + top_readme_size, top_substitution, unwritten);
 	int result = finish_readme(path, out, text_end, top_readme_size);
 	// The search data is a file the run set out to write, as its pages.
 	*unwritten += result + search;
-	return result != 0 ? result : search;
+	return result != 0 ? result : std::max(search, words);
 }

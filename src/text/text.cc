@@ -337,3 +337,99 @@ name_hash(std::string_view name)
 	h = (h ^ tail) * k;
 	return static_cast<std::uint32_t>(h >> 32);
 }
+
+namespace {
+
+// Whether code point cp is a letter or digit of a search word.
+bool
+word_character(char32_t cp)
+{
+	if (cp < 0x80)
+		return (cp >= 'a' && cp <= 'z') || (cp >= 'A' && cp <= 'Z') ||
+		    (cp >= '0' && cp <= '9');
+	if (cp < 0xC0 || cp == 0xD7 || cp == 0xF7)
+		return false;
+	return !(cp >= 0x2000 && cp <= 0x206F) &&
+	    !(cp >= 0x3000 && cp <= 0x303F) && !(cp >= 0xFE00 && cp <= 0xFFFF);
+}
+
+// The character at text[i] and its length, a byte of ISO-8859-1 when
+// latin1; a byte that begins no valid UTF-8 sequence is no character.
+std::size_t
+character_at(std::string_view text, std::size_t i, bool latin1, char32_t *cp)
+{
+	if (latin1) {
+		*cp = static_cast<unsigned char>(text[i]);
+		return 1;
+	}
+	std::size_t length = utf8_at(text, i, cp);
+	if (length == 0) {
+		*cp = 0xFFFD;
+		return 1;
+	}
+	return length;
+}
+
+// Appends cp, lowercased, to word as UTF-8 while it fits; the length after.
+std::size_t
+put_lower(char (&word)[search_word_max], std::size_t length, char32_t cp)
+{
+	if ((cp >= 'A' && cp <= 'Z') || (cp >= 0xC0 && cp <= 0xDE))
+		cp += 0x20;
+	char bytes[4];
+	std::size_t n = 0;
+	if (cp < 0x80) {
+		bytes[n++] = static_cast<char>(cp);
+	} else if (cp < 0x800) {
+		bytes[n++] = static_cast<char>(0xC0 | (cp >> 6));
+		bytes[n++] = static_cast<char>(0x80 | (cp & 0x3F));
+	} else if (cp < 0x10000) {
+		bytes[n++] = static_cast<char>(0xE0 | (cp >> 12));
+		bytes[n++] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+		bytes[n++] = static_cast<char>(0x80 | (cp & 0x3F));
+	} else {
+		bytes[n++] = static_cast<char>(0xF0 | (cp >> 18));
+		bytes[n++] = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+		bytes[n++] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+		bytes[n++] = static_cast<char>(0x80 | (cp & 0x3F));
+	}
+	// One byte past the room marks the word as too long.
+	if (length + n > search_word_max)
+		return search_word_max + 1;
+	std::memcpy(word + length, bytes, n);
+	return length + n;
+}
+
+} // namespace
+
+std::size_t
+next_search_word(std::string_view text, std::size_t *at, bool latin1,
+    char (&word)[search_word_max], std::size_t *chars)
+{
+	std::size_t i = *at;
+	while (i < text.size()) {
+		char32_t cp;
+		std::size_t n = character_at(text, i, latin1, &cp);
+		if (!word_character(cp)) {
+			i += n;
+			continue;
+		}
+		std::size_t length = 0;
+		*chars = 0;
+		while (i < text.size()) {
+			n = character_at(text, i, latin1, &cp);
+			if (!word_character(cp))
+				break;
+			i += n;
+			if (length <= search_word_max)
+				length = put_lower(word, length, cp);
+			++*chars;
+		}
+		if (length <= search_word_max) {
+			*at = i;
+			return length;
+		}
+	}
+	*at = i;
+	return 0;
+}

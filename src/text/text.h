@@ -104,3 +104,17 @@ static_assert(insertion_of.size() ==
 // read eight at a time, each word mixed in by a multiply, and the high half
 // of the last product spreads every byte over the slot bits.
 [[nodiscard]] std::uint32_t name_hash(std::string_view name);
+
+// The words of a text as the search's word index holds them: runs of
+// letters and digits, which are the ASCII ones and every character from
+// U+00C0 on but the signs of ISO-8859-1 and the punctuation blocks
+// (U+2000-U+206F, U+3000-U+303F, U+FE00-U+FFFF), lowercased (A-Z, and
+// U+00C0-U+00DE) and written as UTF-8.
+inline constexpr std::size_t search_word_max = 40; // bytes
+// The next word of text from *at into word (search_word_max bytes), read
+// as ISO-8859-1 when latin1, with its number of characters in *chars. Its
+// length in bytes; 0 once the text holds no more. Words longer than
+// search_word_max bytes are passed over.
+[[nodiscard]] std::size_t next_search_word(std::string_view text,
+    std::size_t *at, bool latin1, char (&word)[search_word_max],
+    std::size_t *chars);

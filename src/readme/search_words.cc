@@ -1,0 +1,467 @@
+// The word index of the top-level README's search.
+//
+// The descriptions are read once, in INDEX order, and each word of a port
+// is noted once as a number in a table of the words met: the held list
+// is every port's word numbers one after another, a few bytes per word of
+// the tree. Once all are read, the words too common to help are dropped,
+// and the held list is turned around into each kept word's ports, in
+// order because the ports were read in order. The words, sorted, are cut
+// into files by their first bytes, a byte longer wherever a file would be
+// larger than the goal, so that a typed word loads a file of a few
+// kilobytes whatever the tree. Every structure grows as the tree needs and
+// lives only while the index is made.
+#include "readme/search_words.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "catalogue/catalogue.h"
+#include "readme/description.h"
+#include "readme/readme.h"
+#include "site/site.h"
+#include "state/state.h"
+#include "text/text.h"
+
+namespace {
+
+// Words of fewer characters are not indexed.
+constexpr std::size_t word_least = 3;
+// A word that more than one port in common_share holds, and more than
+// common_least ports, tells too little to be worth its bytes.
+constexpr std::size_t common_share = 20;
+constexpr std::size_t common_least = 20;
+// A file is cut into files of longer keys when it is larger than this.
+constexpr std::size_t file_goal = 12 * 1024;
+// Keys are no longer than this, however large their file.
+constexpr std::size_t key_most = 8;
+
+// The digits of the numbers: those that go on, those that end one.
+constexpr std::string_view more_digits = "()*+,-./:;=>?@[]^_`{|}~";
+constexpr std::string_view last_digits = "ABCDEFGHIJKLMNOPQRSTUVWXYZ!#$%&'";
+static_assert(more_digits.size() == 23 && last_digits.size() == 32);
+
+constexpr std::string_view list_head =
+    "// The word files of the search of README.html.\n"
+    "window.quillmarkWords={version:1,ports:";
+constexpr std::string_view file_head =
+    "(window.quillmarkWordFiles=window.quillmarkWordFiles||[]).push([\"";
+constexpr std::string_view file_tail = "\"]);\n";
+
+struct word_entry {
+	std::uint32_t text;  // where its bytes begin in the word text
+	std::uint32_t last;  // 1 + the last port that held it, 0 for none
+	std::uint32_t count; // the ports that hold it
+	std::uint32_t first; // where its ports begin in the ports list
+	std::uint32_t size;  // the bytes it takes in its file
+	std::uint8_t length; // its bytes
+};
+
+// What the index is made of while it is made.
+struct word_index {
+	char *text = nullptr; // every word's bytes, one after another
+	std::size_t text_size = 0, text_room = 0;
+	word_entry *words = nullptr;
+	std::size_t word_count = 0, word_room = 0;
+	std::uint32_t *slots = nullptr; // 1 + a word's number, 0 for none
+	std::size_t slot_count = 0;	// a power of two
+	std::uint32_t *held = nullptr;	// each port's word numbers
+	std::size_t held_count = 0, held_room = 0;
+	std::uint32_t *port_start = nullptr; // where each port's begin
+	std::size_t ports = 0;
+	std::uint32_t *port_list = nullptr; // the kept words' ports
+	std::uint32_t *sorted = nullptr;    // the kept words, in byte order
+	std::size_t kept = 0;
+	char *out = nullptr; // a file as it is written
+	std::size_t out_size = 0;
+};
+
+void
+release(word_index *index)
+{
+	std::free(index->text);
+	std::free(index->words);
+	std::free(index->slots);
+	std::free(index->held);
+	std::free(index->port_start);
+	std::free(index->port_list);
+	std::free(index->sorted);
+	std::free(index->out);
+	*index = word_index{};
+}
+
+// Makes *data hold room for need elements of size bytes, growing by half.
+// false after saying how much could not be allocated.
+template <typename T>
+bool
+make_room(T **data, std::size_t *room, std::size_t need)
+{
+	if (need <= *room)
+		return true;
+	std::size_t want = std::max(need, *room + *room / 2 + 64);
+	void *grown = std::realloc(*data, want * sizeof(T));
+	if (grown == nullptr) {
+		std::fprintf(stderr,
+		    "search words: cannot allocate %zu bytes: %s\n",
+		    want * sizeof(T), std::strerror(errno));
+		return false;
+	}
+	*data = static_cast<T *>(grown);
+	*room = want;
+	return true;
+}
+
+std::string_view
+word_text(const word_index &index, const word_entry &word)
+{
+	return {index.text + word.text, word.length};
+}
+
+// Doubles the slots and puts every word in its new slot. false after the
+// report.
+bool
+grow_slots(word_index *index)
+{
+	std::size_t count = index->slot_count == 0 ? 4096
+						   : index->slot_count * 2;
+	auto *slots = static_cast<std::uint32_t *>(
+	    allocate_reported(count * sizeof(std::uint32_t), "search words"));
+	if (slots == nullptr)
+		return false;
+	for (std::size_t w = 0; w < index->word_count; w++) {
+		std::size_t at =
+		    name_hash(word_text(*index, index->words[w])) & (count - 1);
+		while (slots[at] != 0)
+			at = (at + 1) & (count - 1);
+		slots[at] = static_cast<std::uint32_t>(w + 1);
+	}
+	std::free(index->slots);
+	index->slots = slots;
+	index->slot_count = count;
+	return true;
+}
+
+// Notes that port holds word. false after a report.
+bool
+note_word(word_index *index, std::string_view word, std::uint32_t port)
+{
+	if (2 * (index->word_count + 1) > index->slot_count &&
+	    !grow_slots(index))
+		return false;
+	std::size_t mask = index->slot_count - 1;
+	std::size_t at = name_hash(word) & mask;
+	std::uint32_t slot;
+	while ((slot = index->slots[at]) != 0 &&
+	    word_text(*index, index->words[slot - 1]) != word)
+		at = (at + 1) & mask;
+	if (slot == 0) {
+		if (!make_room(&index->words, &index->word_room,
+			index->word_count + 1) ||
+		    !make_room(&index->text, &index->text_room,
+			index->text_size + word.size()))
+			return false;
+		std::memcpy(index->text + index->text_size, word.data(),
+		    word.size());
+		index->words[index->word_count] = {
+		    .text = static_cast<std::uint32_t>(index->text_size),
+		    .last = 0,
+		    .count = 0,
+		    .first = 0,
+		    .size = 0,
+		    .length = static_cast<std::uint8_t>(word.size()),
+		};
+		index->text_size += word.size();
+		slot = static_cast<std::uint32_t>(++index->word_count);
+		index->slots[at] = slot;
+	}
+	word_entry &entry = index->words[slot - 1];
+	if (entry.last == port + 1)
+		return true;
+	entry.last = port + 1;
+	entry.count++;
+	if (!make_room(&index->held, &index->held_room, index->held_count + 1))
+		return false;
+	index->held[index->held_count++] = slot - 1;
+	return true;
+}
+
+// Notes the words of the description of INDEX line port. false after a
+// report.
+bool
+note_description(word_index *index, const char *line, std::uint32_t port)
+{
+	index_record record;
+	(void)split_index_line(line, &record, index_field::descr);
+	std::string_view text = read_port_description(record, false);
+	bool latin1 = !valid_utf8(text);
+	text = description_body(text);
+	char word[search_word_max];
+	std::size_t at = 0, chars = 0, length;
+	while ((length = next_search_word(text, &at, latin1, word, &chars)) !=
+	    0) {
+		if (chars >= word_least &&
+		    !note_word(index, {word, length}, port))
+			return false;
+	}
+	return true;
+}
+
+// The digits of number.
+std::size_t
+number_size(std::uint32_t number)
+{
+	std::size_t size = 1;
+	for (number /= last_digits.size(); number > 0;
+	     number /= more_digits.size())
+		size++;
+	return size;
+}
+
+char *
+append_number_digits(char *pos, char *end, std::uint32_t number)
+{
+	char digits[16];
+	std::size_t n = sizeof digits;
+	digits[--n] = last_digits[number % last_digits.size()];
+	for (number /= last_digits.size(); number > 0;
+	     number /= more_digits.size())
+		digits[--n] = more_digits[number % more_digits.size()];
+	return append(pos, end, {digits + n, sizeof digits - n});
+}
+
+// Drops the common words, and lists the ports of the others. false after
+// a report.
+bool
+list_ports(word_index *index)
+{
+	std::size_t common =
+	    std::max(index->ports / common_share, common_least);
+	std::size_t total = 0;
+	index->sorted = static_cast<std::uint32_t *>(allocate_reported(
+	    (index->word_count + 1) * sizeof *index->sorted, "search words"));
+	if (index->sorted == nullptr)
+		return false;
+	for (std::size_t w = 0; w < index->word_count; w++) {
+		word_entry &word = index->words[w];
+		word.last = 0;
+		if (word.count > common)
+			continue;
+		word.first = static_cast<std::uint32_t>(total);
+		total += word.count;
+		index->sorted[index->kept++] = static_cast<std::uint32_t>(w);
+	}
+	index->port_list = static_cast<std::uint32_t *>(allocate_reported(
+	    (total + 1) * sizeof *index->port_list, "search words"));
+	if (index->port_list == nullptr)
+		return false;
+	// The ports in order; last counts the ports listed so far.
+	for (std::size_t port = 0; port < index->ports; port++) {
+		for (std::size_t k = index->port_start[port];
+		     k < index->port_start[port + 1]; k++) {
+			word_entry &word = index->words[index->held[k]];
+			if (word.count > common)
+				continue;
+			index->port_list[word.first + word.last++] =
+			    static_cast<std::uint32_t>(port);
+		}
+	}
+	std::free(index->held);
+	index->held = nullptr;
+	for (std::size_t k = 0; k < index->kept; k++) {
+		word_entry &word = index->words[index->sorted[k]];
+		std::size_t size = word.length;
+		std::uint32_t before = 0;
+		for (std::uint32_t i = 0; i < word.count; i++) {
+			std::uint32_t port = index->port_list[word.first + i];
+			size += number_size(i == 0 ? port : port - before - 1);
+			before = port;
+		}
+		word.size = static_cast<std::uint32_t>(size);
+	}
+	const word_index &words = *index;
+	std::sort(index->sorted, index->sorted + index->kept,
+	    [&words](std::uint32_t a, std::uint32_t b) {
+		    return word_text(words, words.words[a]) <
+			word_text(words, words.words[b]);
+	    });
+	return true;
+}
+
+// The byte of a key that stands for byte c of a word.
+char
+key_byte(char c)
+{
+	return static_cast<unsigned char>(c) < 0x80 ? c : '_';
+}
+
+struct file_writer {
+	word_index *index;
+	const char *dir;
+	int failed;
+	char *keys; // the keys written, blank-separated
+	std::size_t keys_size, keys_room;
+};
+
+// Writes the file of the kept words [from, to), whose keys are the first
+// key_length bytes of each. false after an allocation failure was said;
+// a failed write is counted.
+bool
+write_words_file(file_writer *writer, std::size_t from, std::size_t to,
+    std::size_t key_length)
+{
+	word_index *index = writer->index;
+	const word_entry &first = index->words[index->sorted[from]];
+	char key[key_most];
+	for (std::size_t i = 0; i < key_length; i++)
+		key[i] = key_byte(index->text[first.text + i]);
+	std::string_view key_text(key, key_length);
+
+	std::size_t size = file_head.size() + key_length + 3 + file_tail.size();
+	for (std::size_t k = from; k < to; k++)
+		size += index->words[index->sorted[k]].size;
+	if (!make_room(&index->out, &index->out_size, size) ||
+	    !make_room(&writer->keys, &writer->keys_room,
+		writer->keys_size + key_length + 1))
+		return false;
+	char *end = index->out + size;
+	char *pos = append(index->out, end, file_head);
+	pos = append(pos, end, key_text);
+	pos = append(pos, end, "\",\"");
+	for (std::size_t k = from; k < to; k++) {
+		const word_entry &word = index->words[index->sorted[k]];
+		// Words are letters, digits and characters from U+00C0 on
+		// bar U+2028 and U+2029: none needs escaping in a literal.
+		pos = append(pos, end, word_text(*index, word));
+		std::uint32_t before = 0;
+		for (std::uint32_t i = 0; i < word.count; i++) {
+			std::uint32_t port = index->port_list[word.first + i];
+			pos = append_number_digits(
+			    pos, end, i == 0 ? port : port - before - 1);
+			before = port;
+		}
+	}
+	pos = append(pos, end, file_tail);
+
+	char name[64];
+	if (!join_text(name, sizeof name,
+		{search_words_file_prefix, key_text, ".js"}) ||
+	    pos == nullptr) {
+		// Neither can happen: the name and the file are sized above.
+		std::fprintf(stderr, "%s/%.*s%.*s.js: not written: out of room\n",
+		    writer->dir, static_cast<int>(search_words_file_prefix.size()),
+		    search_words_file_prefix.data(),
+		    static_cast<int>(key_length), key);
+		writer->failed++;
+	} else {
+		writer->failed += write_file(writer->dir, name, index->out,
+		    static_cast<std::size_t>(pos - index->out));
+	}
+	if (writer->keys_size > 0)
+		writer->keys[writer->keys_size++] = ' ';
+	std::memcpy(writer->keys + writer->keys_size, key, key_length);
+	writer->keys_size += key_length;
+	return true;
+}
+
+// Writes the kept words [from, to), which share their first depth bytes
+// (as keys), as one file, or as one per next byte when that file would be
+// too large. false after an allocation failure was said.
+bool
+write_words_files(
+    file_writer *writer, std::size_t from, std::size_t to, std::size_t depth)
+{
+	const word_index &index = *writer->index;
+	auto word = [&index](std::size_t k) -> const word_entry & {
+		return index.words[index.sorted[k]];
+	};
+	std::size_t size = 0;
+	for (std::size_t k = from; k < to && size <= file_goal; k++)
+		size += word(k).size;
+	if (depth > 0 && (size <= file_goal || depth == key_most))
+		return write_words_file(writer, from, to, depth);
+	// The words that end here sort first, and have the shorter key.
+	std::size_t k = from;
+	while (k < to && word(k).length == depth)
+		k++;
+	if (k > from && !write_words_file(writer, from, k, depth))
+		return false;
+	while (k < to) {
+		char byte = key_byte(index.text[word(k).text + depth]);
+		std::size_t next = k + 1;
+		while (next < to &&
+		    key_byte(index.text[word(next).text + depth]) == byte)
+			next++;
+		if (!write_words_files(writer, k, next, depth + 1))
+			return false;
+		k = next;
+	}
+	return true;
+}
+
+// Reads every description into index. false after a report.
+bool
+read_descriptions(word_index *index)
+{
+	std::size_t ports = 0;
+	for (const char *line = state.index_text; line < state.index_end;
+	     line += std::strlen(line) + 1)
+		ports++;
+	index->ports = ports;
+	index->port_start = static_cast<std::uint32_t *>(allocate_reported(
+	    (ports + 1) * sizeof *index->port_start, "search words"));
+	if (index->port_start == nullptr)
+		return false;
+	std::uint32_t port = 0;
+	for (const char *line = state.index_text; line < state.index_end;
+	     line += std::strlen(line) + 1, port++) {
+		index->port_start[port] =
+		    static_cast<std::uint32_t>(index->held_count);
+		if (!note_description(index, line, port))
+			return false;
+	}
+	index->port_start[ports] =
+	    static_cast<std::uint32_t>(index->held_count);
+	return true;
+}
+
+} // namespace
+
+bool
+top_template_searches_words()
+{
+	return (placeholders_used(state.top_template) &
+		   placeholder_bit(ph_search_words)) != 0;
+}
+
+int
+write_search_words(const char *dir, int *unwritten)
+{
+	word_index index;
+	file_writer writer = {&index, dir, 0, nullptr, 0, 0};
+	int result = -1;
+	if (read_descriptions(&index) && list_ports(&index) &&
+	    write_words_files(&writer, 0, index.kept, 0)) {
+		std::size_t size = list_head.size() + 24 + writer.keys_size + 16;
+		if (make_room(&index.out, &index.out_size, size)) {
+			char *end = index.out + size;
+			char *pos = append(index.out, end, list_head);
+			pos = append_number(pos, end,
+			    static_cast<long long>(index.ports));
+			pos = append(pos, end, ",files:\"");
+			pos = append(pos, end, {writer.keys, writer.keys_size});
+			pos = append(pos, end, "\"};\n");
+			writer.failed += pos == nullptr
+			    ? 1
+			    : write_file(dir, search_words_name, index.out,
+				  static_cast<std::size_t>(pos - index.out));
+			result = writer.failed > 0 ? 1 : 0;
+		}
+	}
+	*unwritten += writer.failed;
+	std::free(writer.keys);
+	release(&index);
+	return result;
+}
