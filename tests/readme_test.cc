@@ -597,6 +597,106 @@ TEST_F(Readme, SearchIndexBesideTheTopPage)
 	EXPECT_FALSE(d.exists("ports/ports-index.js"));
 }
 
+// %%SEARCH_WORDS%% in the top template: the list of word files in the top
+// page, and beside it the words of every description as its page reads it
+// (ISO-8859-1 when not UTF-8, the trailing WWW: line left out), each with
+// the numbers of its ports; a failed write counts as an unwritten page.
+TEST_F(Readme, SearchWordsBesideTheTopPage)
+{
+	d.put("ports/INDEX-15",
+	    "zip-3.0|/usr/ports/archivers/zip|/usr/local|Zip|"
+	    "/usr/ports/archivers/zip/pkg-descr|arch@example.org|archivers|||||\n"
+	    "bar-2.3|/usr/ports/misc/bar|/usr/local|Bar|/usr/ports/misc/bar/pkg-descr|"
+	    "misc@example.org|misc|||||\n"
+	    "foo-1.0|/usr/ports/misc/foo|/usr/local|Foo|"
+	    "/usr/ports/misc/foo/pkg-descr|misc@example.org|misc|||||\n");
+	d.put("ports/archivers/zip/pkg-descr",
+	    "Zip makes ZIP archives.\n\nWWW: https://example.org/wwwword/\n");
+	d.put("ports/misc/bar/pkg-descr", "Caf\xe9 </script> \"quoted\" \xc0la x1 ab\n");
+	d.put("ports/misc/foo/pkg-descr", "Zip\xe2\x80\xa8zap");
+	d.put("tpl/README.top", "top [%%SEARCH_WORDS%%]\n");
+	const std::string head =
+	    "(window.quillmarkWordFiles=window.quillmarkWordFiles||[]).push([\"";
+	auto file = [&](const std::string &key, const std::string &words) {
+		return head + key + "\",\"" + words + "\"]);\n";
+	};
+	Result r = run({"-q"});
+	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(r.err, "");
+	EXPECT_EQ(d.get("ports/README.html"), "top [ports-words.js]\n");
+	EXPECT_EQ(d.get("ports/ports-words.js"),
+	    "// The word files of the search of README.html.\n"
+	    "window.quillmarkWords={version:1,ports:3,files:\"a c m q s z _\"};\n");
+	EXPECT_EQ(d.get("ports/ports-words-a.js"), file("a", "archivesA"));
+	EXPECT_EQ(d.get("ports/ports-words-c.js"), file("c", "caf\xc3\xa9" "B"));
+	EXPECT_EQ(d.get("ports/ports-words-s.js"), file("s", "scriptB"));
+	EXPECT_EQ(d.get("ports/ports-words-z.js"), file("z", "zapCzipAB"));
+	EXPECT_EQ(d.get("ports/ports-words-_.js"), file("_", "\xc3\xa0laB"));
+	EXPECT_FALSE(d.exists("ports/ports-index.js"));
+
+	// A link in place of a word file is refused, and counted.
+	std::remove((d / "ports/ports-words-z.js").c_str());
+	d.put("outside", "kept");
+	ASSERT_EQ(symlink((d / "outside").c_str(),
+	    (d / "ports/ports-words-z.js").c_str()), 0);
+	r = run({"-q"});
+	EXPECT_EQ(r.status, 1);
+	EXPECT_EQ(r.err, top + "/ports-words-z.js: not written: it is a symbolic link\n");
+	EXPECT_EQ(d.get("outside"), "kept");
+	EXPECT_EQ(d.get("ports/README.html"), "top [ports-words.js]\n");
+	std::remove((d / "ports/ports-words-z.js").c_str());
+
+	// A thousand ports: the word every one holds is left out, and the
+	// others, which share their first four letters, go into files of keys
+	// long enough to keep each small. Every port number reads back.
+	std::string index;
+	for (int n = 0; n < 1000; n++) {
+		std::string name = "w" + std::to_string(n);
+		std::string word = "widg";
+		for (char c : std::to_string(1000 + n).substr(1))
+			word += static_cast<char>('a' + (c - '0'));
+		word += "etsmith";
+		index += name + "-1|/usr/ports/misc/" + name + "|/usr/local|W|/usr/ports/misc/" +
+		    name + "/pkg-descr|m@example.org|misc|||||\n";
+		d.put("ports/misc/" + name + "/pkg-descr", "Common " + word + "\n");
+	}
+	d.put("ports/INDEX-15", index);
+	r = run({"-q"});
+	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(r.err, "");
+	EXPECT_EQ(d.get("ports/ports-words.js"),
+	    "// The word files of the search of README.html.\n"
+	    "window.quillmarkWords={version:1,ports:1000,files:\"widga widgb "
+	    "widgc widgd widge widgf widgg widgh widgi widgj\"};\n");
+	const std::string more = "()*+,-./:;=>?@[]^_`{|}~", last = "ABCDEFGHIJKLMNOPQRSTUVWXYZ!#$%&'";
+	int seen = 0;
+	for (char k = 'a'; k <= 'j'; k++) {
+		std::string key = std::string("widg") + k;
+		std::string text = d.get("ports/ports-words-" + key + ".js");
+		ASSERT_EQ(text.substr(0, head.size() + key.size() + 3), head + key + "\",\"");
+		text = text.substr(head.size() + key.size() + 3);
+		text = text.substr(0, text.size() - 5);
+		std::size_t i = 0;
+		while (i < text.size()) {
+			std::size_t from = i;
+			while (i < text.size() && std::islower(static_cast<unsigned char>(text[i])))
+				i++;
+			std::string word = text.substr(from, i - from);
+			long number = 0;
+			while (more.find(text[i]) != std::string::npos)
+				number = number * 23 + static_cast<long>(more.find(text[i++]));
+			ASSERT_NE(last.find(text[i]), std::string::npos) << word;
+			number = number * 32 + static_cast<long>(last.find(text[i++]));
+			long expected = 0;
+			for (char c : word.substr(4, 3))
+				expected = expected * 10 + (c - 'a');
+			EXPECT_EQ(number, expected) << word;
+			seen++;
+		}
+	}
+	EXPECT_EQ(seen, 1000);
+}
+
 TEST_F(Readme, PortDetailsAndListsReadWellOnRealPorts)
 {
 	// foo: a description with a banner, a list and trailing WWW: lines,
