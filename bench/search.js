@@ -3,7 +3,9 @@
 // starts loading the index and which the keystroke follows at once, and
 // each later keystroke's from its keydown; each up to the frame that shows
 // the results. Prints one line per measurement:
-// "first MS" or "next MS".
+// "first MS" or "next MS"; and per query "final MS", from the last keydown
+// to the frame after the status line's last change once nothing more is
+// loading, which counts the files of words of descriptions too.
 // Usage: node search.js PROFILE_DIR PAGE_URL ROUNDS QUERY...
 "use strict";
 const puppeteer = require("puppeteer-core");
@@ -19,8 +21,12 @@ function instrument() {
 	let start = 0;
 	// The first time counts from the focus, which starts loading the index.
 	input.addEventListener("focus", () => { start = performance.now(); }, {capture: true, once: true});
-	input.addEventListener("keydown", () => { if (!start) start = performance.now(); }, true);
+	input.addEventListener("keydown", () => {
+		window.lastKey = performance.now();
+		if (!start) start = performance.now();
+	}, true);
 	new MutationObserver(() => {
+		requestAnimationFrame(() => setTimeout(() => { window.lastChange = performance.now(); }));
 		if (!start || !/found|matches/.test(status.textContent)) return;
 		const began = start;
 		start = 0;
@@ -58,6 +64,8 @@ function instrument() {
 				await page.waitForFunction((n) => window.searchTimes.length === n,
 					{timeout: 60000, polling: "raf"}, ++searches);
 			}
+			await page.waitForNetworkIdle({idleTime: 1000, timeout: 60000});
+			console.log(`final ${(await page.evaluate(() => window.lastChange - window.lastKey)).toFixed(1)}`);
 			const times = await page.evaluate(() => window.searchTimes);
 			times.forEach((t, i) => console.log(
 				`${i === 0 ? "first" : "next"} ${t[0].toFixed(1)} ${t[1].toFixed(1)}`));

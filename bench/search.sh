@@ -14,6 +14,13 @@
 #     loading the index, with a key typed at once, to the first results, and
 #     the time of each later keystroke (bench/search.js), both up to the
 #     results laid out and up to the next frame; medians.
+#   - the word index of the descriptions (%%SEARCH_WORDS%%), on a copy of
+#     the tree whose descriptions hold words of a real vocabulary
+#     (bench/words_corpus.py): its size per port, the file that the median
+#     word of the index needs and the largest, the peak memory of a run
+#     beside INDEX + 16 MiB + the index files, and in chromium from disk
+#     the time from the last keystroke of a word of descriptions to its
+#     final results.
 #
 # Settings, from the environment:
 #   BENCH_DIR           scratch directory (default /tmp/quillmark-bench)
@@ -118,3 +125,65 @@ for where in file http; do
 			"$(grep "^$kind " "$f" | cut -d' ' -f3 | median)"
 	done
 done
+
+echo
+echo "== the word index, descriptions of a real vocabulary"
+words_tree="$scratch/tree-words"
+want_words="$want words $(cksum <"$repo/bench/words_corpus.py" | cut -d' ' -f1)"
+if [ -f "$words_tree/.generated" ] && [ "$(head -1 "$words_tree/.generated")" = "$want_words" ]; then
+	word_queries=$(sed -n 2p "$words_tree/.generated")
+else
+	rm -rf "$words_tree"
+	# Hard links for what the run only reads; the pages are its own.
+	cp -al "$tree" "$words_tree"
+	find "$words_tree" \( -name README.html -o -name 'ports-*.js' \) -delete
+	word_queries=$(python3 "$repo/bench/words_corpus.py" "$words_tree" "$words_tree/INDEX-15" "$seed")
+	printf '%s\n%s\n' "$want_words" "$word_queries" >"$words_tree/.generated"
+fi
+run_words() {
+	sync
+	/usr/bin/time -f '%e %M' -o "$scratch/time.out" \
+		env UNAME_r=15.0-RELEASE "$qm" -q -p "$words_tree" -t "$repo/Templates"
+	cat "$scratch/time.out"
+}
+run_words >/dev/null
+: >"$scratch/words.runs"
+for _ in 1 2 3; do
+	run_words >>"$scratch/words.runs"
+done
+word_bytes=$(cat "$words_tree"/ports-words*.js | wc -c)
+index_files=$(stat -c %s "$words_tree/ports-index.js")
+read -r word_files median_file largest_file < <(node -e '
+const fs = require("fs"), vm = require("vm"), dir = process.argv[1];
+const box = {window: {}};
+vm.runInNewContext(fs.readFileSync(dir + "/ports-words.js", "utf8"), box);
+const sizes = [];
+let largest = 0;
+const keys = box.window.quillmarkWords.files.split(" ");
+for (const key of keys) {
+	const name = dir + "/ports-words-" + key + ".js";
+	const size = fs.statSync(name).size;
+	largest = Math.max(largest, size);
+	box.window.quillmarkWordFiles = [];
+	vm.runInNewContext(fs.readFileSync(name, "utf8"), box);
+	const words = box.window.quillmarkWordFiles[0][1].match(/[a-z0-9\u0080-\uffff]+/g) || [];
+	words.forEach(() => sizes.push(size));
+}
+sizes.sort((a, b) => a - b);
+console.log(keys.length, sizes[Math.floor(sizes.length / 2)] || 0, largest);
+' "$words_tree")
+mkdir "$work/profile-words"
+# Words of descriptions of falling frequency typed alone, then one after a
+# name.
+NODE_PATH="$node_dir/node_modules" node "$repo/bench/search.js" \
+	"$work/profile-words" "file://$words_tree/README.html" "$rounds" \
+	$word_queries "python $(echo "$word_queries" | cut -d' ' -f2)" >"$work/words.times"
+words_kb=$(cut -d' ' -f2 "$scratch/words.runs" | sort -n | tail -1)
+printf 'word index:      %d bytes in %d files (%.1f per port); the median word'"'"'s file %d bytes, the largest %d\n' \
+	"$word_bytes" "$((word_files + 1))" "$(awk -v a="$word_bytes" -v b="$ports" 'BEGIN {print a / b}')" \
+	"$median_file" "$largest_file"
+printf 'whole-tree run with the word index, nothing changed, median of 3: %s s; peak %d KiB; INDEX + 16 MiB + index files: %d KiB\n' \
+	"$(cut -d' ' -f1 "$scratch/words.runs" | median)" "$words_kb" \
+	$(((index_bytes + 16 * 1048576 + index_files + word_bytes) / 1024))
+printf 'file  last keystroke of a word of descriptions to its final results, median of %d: %.1f ms (queries: %s)\n' \
+	"$(grep -c '^final ' "$work/words.times")" "$(grep '^final ' "$work/words.times" | cut -d' ' -f2 | median)" "$word_queries"
