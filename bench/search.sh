@@ -146,6 +146,8 @@ run_words() {
 		env UNAME_r=15.0-RELEASE "$qm" -q -p "$words_tree" -t "$repo/Templates"
 	cat "$scratch/time.out"
 }
+# Files of an index of another build do not count.
+rm -f "$words_tree"/ports-words*.js
 run_words >/dev/null
 : >"$scratch/words.runs"
 for _ in 1 2 3; do
@@ -159,9 +161,9 @@ const box = {window: {}};
 vm.runInNewContext(fs.readFileSync(dir + "/ports-words.js", "utf8"), box);
 const sizes = [];
 let largest = 0;
-const keys = box.window.quillmarkWords.files.split(" ");
-for (const key of keys) {
-	const name = dir + "/ports-words-" + key + ".js";
+const starts = box.window.quillmarkWords.starts.split(" ");
+for (let n = 0; n < starts.length; n++) {
+	const name = dir + "/ports-words-" + n + ".js";
 	const size = fs.statSync(name).size;
 	largest = Math.max(largest, size);
 	box.window.quillmarkWordFiles = [];
@@ -170,7 +172,7 @@ for (const key of keys) {
 	words.forEach(() => sizes.push(size));
 }
 sizes.sort((a, b) => a - b);
-console.log(keys.length, sizes[Math.floor(sizes.length / 2)] || 0, largest);
+console.log(starts.length, sizes[Math.floor(sizes.length / 2)] || 0, largest);
 ' "$words_tree")
 mkdir "$work/profile-words"
 # Words of descriptions of falling frequency typed alone, then one after a

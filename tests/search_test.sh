@@ -50,6 +50,13 @@ add_port postfix postfix-3.9.0 "Secure alternative to widely-used mail transfer 
 add_port pkgconf pkgconf-2.3.0 "Utility to help to configure compiler and linker flags" \
 	"$(printf 'pkgconf is a program which helps to configure compiler and linker\nflags for development frameworks. It is compatible with pkg-config.')"
 add_port patissier patissier-1.0 "Recipes" "$(printf 'Recettes de p\342tisserie fran\347aise.')"
+# Words enough for two word files: vocabaaa to vocabcfr, and one of the
+# second file alone.
+add_port lexicon lexicon-1.0 "Word list" "$(python3 -c '
+import string, textwrap
+l = string.ascii_lowercase
+print(textwrap.fill(" ".join("vocab" + l[i // 676] + l[i // 26 % 26] + l[i % 26] for i in range(1500)), 72))')"
+add_port glossary glossary-1.0 "Terms" "Vocabzzz."
 for i in $(seq -w 0 54); do
 	add_port "bulk$i" "bulk$i-1.$i" "Filler port number $i"
 done
@@ -78,14 +85,14 @@ node -e '
 const fs = require("fs"), vm = require("vm"), dir = process.argv[1];
 const box = {window: {}};
 vm.runInNewContext(fs.readFileSync(dir + "/ports-words.js", "utf8"), box);
-const keys = box.window.quillmarkWords.files.split(" ");
-for (const key of keys)
-	vm.runInNewContext(fs.readFileSync(dir + "/ports-words-" + key + ".js", "utf8"), box);
+const starts = box.window.quillmarkWords.starts.split(" ");
+starts.forEach((_, n) =>
+	vm.runInNewContext(fs.readFileSync(dir + "/ports-words-" + n + ".js", "utf8"), box));
 const all = box.window.quillmarkWordFiles.map((f) => f[1]).join("");
 for (const w of ["scriptword", "lineword", "p\u00e2tisserie", "fran\u00e7aise", "config"])
 	if (!all.includes(w)) { console.log("word missing: " + w); process.exit(1); }
 if (all.includes("wwwword")) { console.log("a word of the WWW: line"); process.exit(1); }
-if (box.window.quillmarkWordFiles.length !== keys.length) { console.log("files and keys differ"); process.exit(1); }
+if (box.window.quillmarkWordFiles.length !== starts.length) { console.log("files and starts differ"); process.exit(1); }
 ' "$top" || fail "the word files do not hold the words of the descriptions"
 
 # The shipped templates without the placeholder: no file, and the same pages

@@ -6,10 +6,11 @@
 // the tree. Once all are read, the words too common to help are dropped,
 // and the held list is turned around into each kept word's ports, in
 // order because the ports were read in order. The words, sorted, are cut
-// into files by their first bytes, a byte longer wherever a file would be
-// larger than the goal, so that a typed word loads a file of a few
-// kilobytes whatever the tree. Every structure grows as the tree needs and
-// lives only while the index is made.
+// into numbered files of consecutive words, each as large as the goal
+// allows, and the list names the first word of each: a typed word loads
+// the file where the words it begins would stand, a few kilobytes however
+// large the tree. Every structure grows as the tree needs and lives only
+// while the index is made.
 #include "readme/search_words.h"
 
 #include <algorithm>
@@ -34,10 +35,8 @@ constexpr std::size_t word_least = 3;
 // common_least ports, tells too little to be worth its bytes.
 constexpr std::size_t common_share = 20;
 constexpr std::size_t common_least = 20;
-// A file is cut into files of longer keys when it is larger than this.
+// The most bytes of words in a file, but for a file of one word.
 constexpr std::size_t file_goal = 12 * 1024;
-// Keys are no longer than this, however large their file.
-constexpr std::size_t key_most = 8;
 
 // The digits of the numbers: those that go on, those that end one.
 constexpr std::string_view more_digits = "()*+,-./:;=>?@[]^_`{|}~";
@@ -48,7 +47,7 @@ constexpr std::string_view list_head =
     "// The word files of the search of README.html.\n"
     "window.quillmarkWords={version:1,ports:";
 constexpr std::string_view file_head =
-    "(window.quillmarkWordFiles=window.quillmarkWordFiles||[]).push([\"";
+    "(window.quillmarkWordFiles=window.quillmarkWordFiles||[]).push([";
 constexpr std::string_view file_tail = "\"]);\n";
 
 struct word_entry {
@@ -290,46 +289,37 @@ list_ports(word_index *index)
 	return true;
 }
 
-// The byte of a key that stands for byte c of a word.
-char
-key_byte(char c)
-{
-	return static_cast<unsigned char>(c) < 0x80 ? c : '_';
-}
-
 struct file_writer {
 	word_index *index;
 	const char *dir;
 	int failed;
-	char *keys; // the keys written, blank-separated
-	std::size_t keys_size, keys_room;
+	std::size_t files;
+	char *starts; // the first word of each file, blank-separated
+	std::size_t starts_size, starts_room;
 };
 
-// Writes the file of the kept words [from, to), whose keys are the first
-// key_length bytes of each. false after an allocation failure was said;
-// a failed write is counted.
+// Writes the kept words [from, to) as the next file. false after an
+// allocation failure was said; a failed write is counted.
 bool
-write_words_file(file_writer *writer, std::size_t from, std::size_t to,
-    std::size_t key_length)
+write_words_file(file_writer *writer, std::size_t from, std::size_t to)
 {
 	word_index *index = writer->index;
-	const word_entry &first = index->words[index->sorted[from]];
-	char key[key_most];
-	for (std::size_t i = 0; i < key_length; i++)
-		key[i] = key_byte(index->text[first.text + i]);
-	std::string_view key_text(key, key_length);
-
-	std::size_t size = file_head.size() + key_length + 3 + file_tail.size();
+	char number[24];
+	std::snprintf(number, sizeof number, "%zu", writer->files++);
+	std::size_t size =
+	    file_head.size() + std::strlen(number) + 2 + file_tail.size();
 	for (std::size_t k = from; k < to; k++)
 		size += index->words[index->sorted[k]].size;
+	std::string_view first =
+	    word_text(*index, index->words[index->sorted[from]]);
 	if (!make_room(&index->out, &index->out_size, size) ||
-	    !make_room(&writer->keys, &writer->keys_room,
-		writer->keys_size + key_length + 1))
+	    !make_room(&writer->starts, &writer->starts_room,
+		writer->starts_size + first.size() + 1))
 		return false;
 	char *end = index->out + size;
 	char *pos = append(index->out, end, file_head);
-	pos = append(pos, end, key_text);
-	pos = append(pos, end, "\",\"");
+	pos = append(pos, end, number);
+	pos = append(pos, end, ",\"");
 	for (std::size_t k = from; k < to; k++) {
 		const word_entry &word = index->words[index->sorted[k]];
 		// Words are letters, digits and characters from U+00C0 on
@@ -347,58 +337,44 @@ write_words_file(file_writer *writer, std::size_t from, std::size_t to,
 
 	char name[64];
 	if (!join_text(name, sizeof name,
-		{search_words_file_prefix, key_text, ".js"}) ||
+		{search_words_file_prefix, number, ".js"}) ||
 	    pos == nullptr) {
 		// Neither can happen: the name and the file are sized above.
-		std::fprintf(stderr, "%s/%.*s%.*s.js: not written: out of room\n",
-		    writer->dir, static_cast<int>(search_words_file_prefix.size()),
-		    search_words_file_prefix.data(),
-		    static_cast<int>(key_length), key);
+		std::fprintf(stderr, "%s/%.*s%s.js: not written: out of room\n",
+		    writer->dir,
+		    static_cast<int>(search_words_file_prefix.size()),
+		    search_words_file_prefix.data(), number);
 		writer->failed++;
 	} else {
 		writer->failed += write_file(writer->dir, name, index->out,
 		    static_cast<std::size_t>(pos - index->out));
 	}
-	if (writer->keys_size > 0)
-		writer->keys[writer->keys_size++] = ' ';
-	std::memcpy(writer->keys + writer->keys_size, key, key_length);
-	writer->keys_size += key_length;
+	if (writer->starts_size > 0)
+		writer->starts[writer->starts_size++] = ' ';
+	std::memcpy(writer->starts + writer->starts_size, first.data(),
+	    first.size());
+	writer->starts_size += first.size();
 	return true;
 }
 
-// Writes the kept words [from, to), which share their first depth bytes
-// (as keys), as one file, or as one per next byte when that file would be
-// too large. false after an allocation failure was said.
+// Writes the kept words, in order, as files of about file_goal bytes.
+// false after an allocation failure was said.
 bool
-write_words_files(
-    file_writer *writer, std::size_t from, std::size_t to, std::size_t depth)
+write_words_files(file_writer *writer)
 {
 	const word_index &index = *writer->index;
-	auto word = [&index](std::size_t k) -> const word_entry & {
-		return index.words[index.sorted[k]];
-	};
-	std::size_t size = 0;
-	for (std::size_t k = from; k < to && size <= file_goal; k++)
-		size += word(k).size;
-	if (depth > 0 && (size <= file_goal || depth == key_most))
-		return write_words_file(writer, from, to, depth);
-	// The words that end here sort first, and have the shorter key.
-	std::size_t k = from;
-	while (k < to && word(k).length == depth)
-		k++;
-	if (k > from && !write_words_file(writer, from, k, depth))
-		return false;
-	while (k < to) {
-		char byte = key_byte(index.text[word(k).text + depth]);
-		std::size_t next = k + 1;
-		while (next < to &&
-		    key_byte(index.text[word(next).text + depth]) == byte)
-			next++;
-		if (!write_words_files(writer, k, next, depth + 1))
-			return false;
-		k = next;
+	std::size_t from = 0, size = 0;
+	for (std::size_t k = 0; k < index.kept; k++) {
+		std::size_t word = index.words[index.sorted[k]].size;
+		if (k > from && size + word > file_goal) {
+			if (!write_words_file(writer, from, k))
+				return false;
+			from = k;
+			size = 0;
+		}
+		size += word;
 	}
-	return true;
+	return from == index.kept || write_words_file(writer, from, index.kept);
 }
 
 // Reads every description into index. false after a report.
@@ -440,18 +416,20 @@ int
 write_search_words(const char *dir, int *unwritten)
 {
 	word_index index;
-	file_writer writer = {&index, dir, 0, nullptr, 0, 0};
+	file_writer writer = {&index, dir, 0, 0, nullptr, 0, 0};
 	int result = -1;
 	if (read_descriptions(&index) && list_ports(&index) &&
-	    write_words_files(&writer, 0, index.kept, 0)) {
-		std::size_t size = list_head.size() + 24 + writer.keys_size + 16;
+	    write_words_files(&writer)) {
+		std::size_t size =
+		    list_head.size() + 24 + writer.starts_size + 16;
 		if (make_room(&index.out, &index.out_size, size)) {
 			char *end = index.out + size;
 			char *pos = append(index.out, end, list_head);
 			pos = append_number(pos, end,
 			    static_cast<long long>(index.ports));
-			pos = append(pos, end, ",files:\"");
-			pos = append(pos, end, {writer.keys, writer.keys_size});
+			pos = append(pos, end, ",starts:\"");
+			pos = append(
+			    pos, end, {writer.starts, writer.starts_size});
 			pos = append(pos, end, "\"};\n");
 			writer.failed += pos == nullptr
 			    ? 1
@@ -461,7 +439,7 @@ write_search_words(const char *dir, int *unwritten)
 		}
 	}
 	*unwritten += writer.failed;
-	std::free(writer.keys);
+	std::free(writer.starts);
 	release(&index);
 	return result;
 }

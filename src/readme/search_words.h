@@ -8,22 +8,25 @@
 // The list of the word files, which %%SEARCH_WORDS%% gives as its URL
 // relative to the top-level README.html:
 //
-//	window.quillmarkWords={version:1,ports:N,files:"KEY KEY ..."};
+//	window.quillmarkWords={version:1,ports:N,starts:"WORD WORD ..."};
 //
-// N is the number of INDEX lines. The words whose first bytes are KEY (a
-// byte of 0x80 or above written '_') are in the file named by
-// search_words_file_prefix, KEY and ".js":
+// N is the number of INDEX lines. The words of the index, in the order of
+// their bytes, are cut into files numbered from 0, each named by
+// search_words_file_prefix, its number and ".js", and starts gives the
+// first word of each:
 //
 //	(window.quillmarkWordFiles=window.quillmarkWordFiles||[]).push(
-//	["KEY","WORDPORTS..."]);
+//	[NUMBER,"WORDPORTS..."]);
 //
 // Each word is followed by the numbers of the INDEX lines whose
 // description holds it, ascending: the first as it is, each later one as
 // its distance from the one before less one. A number is written in digits
 // of 23 and one of 32: '(' to '~' bar the letters, digits, '<', '\\' and
 // '"' are the first kind, most significant first, and 'A'-'Z' and
-// "!#$%&'" the last, which ends the number. The keys are as long as it
-// takes to keep a file near 12 KB; the words are in byte order.
+// "!#$%&'" the last, which ends the number. A file holds at most 12 KB of
+// words, unless one word alone takes more. Words have no character beyond
+// U+FFFF, so their byte order is the order in which the page compares
+// them as strings.
 inline constexpr std::string_view search_words_name = "ports-words.js";
 inline constexpr std::string_view search_words_file_prefix = "ports-words-";
 

@@ -347,10 +347,10 @@ word_character(char32_t cp)
 	if (cp < 0x80)
 		return (cp >= 'a' && cp <= 'z') || (cp >= 'A' && cp <= 'Z') ||
 		    (cp >= '0' && cp <= '9');
-	if (cp < 0xC0 || cp == 0xD7 || cp == 0xF7)
+	if (cp < 0xC0 || cp == 0xD7 || cp == 0xF7 || cp >= 0xFE00)
 		return false;
 	return !(cp >= 0x2000 && cp <= 0x206F) &&
-	    !(cp >= 0x3000 && cp <= 0x303F) && !(cp >= 0xFE00 && cp <= 0xFFFF);
+	    !(cp >= 0x3000 && cp <= 0x303F);
 }
 
 // The character at text[i] and its length, a byte of ISO-8859-1 when
@@ -370,26 +370,22 @@ character_at(std::string_view text, std::size_t i, bool latin1, char32_t *cp)
 	return length;
 }
 
-// Appends cp, lowercased, to word as UTF-8 while it fits; the length after.
+// Appends cp (a word character, so below U+FE00), lowercased, to word as
+// UTF-8 while it fits; the length after.
 std::size_t
 put_lower(char (&word)[search_word_max], std::size_t length, char32_t cp)
 {
 	if ((cp >= 'A' && cp <= 'Z') || (cp >= 0xC0 && cp <= 0xDE))
 		cp += 0x20;
-	char bytes[4];
+	char bytes[3];
 	std::size_t n = 0;
 	if (cp < 0x80) {
 		bytes[n++] = static_cast<char>(cp);
 	} else if (cp < 0x800) {
 		bytes[n++] = static_cast<char>(0xC0 | (cp >> 6));
 		bytes[n++] = static_cast<char>(0x80 | (cp & 0x3F));
-	} else if (cp < 0x10000) {
-		bytes[n++] = static_cast<char>(0xE0 | (cp >> 12));
-		bytes[n++] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-		bytes[n++] = static_cast<char>(0x80 | (cp & 0x3F));
 	} else {
-		bytes[n++] = static_cast<char>(0xF0 | (cp >> 18));
-		bytes[n++] = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+		bytes[n++] = static_cast<char>(0xE0 | (cp >> 12));
 		bytes[n++] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
 		bytes[n++] = static_cast<char>(0x80 | (cp & 0x3F));
 	}

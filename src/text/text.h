@@ -107,7 +107,7 @@ static_assert(insertion_of.size() ==
 
 // The words of a text as the search's word index holds them: runs of
 // letters and digits, which are the ASCII ones and every character from
-// U+00C0 on but the signs of ISO-8859-1 and the punctuation blocks
+// U+00C0 to U+FFFF but the signs of ISO-8859-1 and the punctuation blocks
 // (U+2000-U+206F, U+3000-U+303F, U+FE00-U+FFFF), lowercased (A-Z, and
 // U+00C0-U+00DE) and written as UTF-8.
 inline constexpr std::size_t search_word_max = 40; // bytes

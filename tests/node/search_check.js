@@ -84,7 +84,7 @@ async function topPage(browser, base) {
 		["quirk", "quirks-kit", "py311-quirky", "qk", "beta", "alpha"],
 		"results for QUIRK in order: exact, prefix, name, origin, comment by length");
 	same(requested.filter((u) => /ports-word/.test(u)),
-		[`${base}/ports-words.js`, `${base}/ports-words-q.js`],
+		[`${base}/ports-words.js`, `${base}/ports-words-0.js`],
 		"the word files loaded for QUIRK");
 	same(await page.$$eval("#results a", (l) => l.map((a) => a.getAttribute("href"))),
 		["misc/quirk/README.html", "misc/quirks-kit/README.html",
@@ -145,6 +145,9 @@ async function topPage(browser, base) {
 	await found("lineword scriptword", "1 port found", ["quirk"],
 		"words after U+2028 and </script> in a description");
 	await found("wwwword", "No port matches", [], "a word of the WWW: line");
+	for (const word of ["vocabaaa", "vocabcfr"])
+		await found(word, "1 port found", ["lexicon"], `${word}, in the first or the last word file`);
+	await found("vocab", "2 ports found", ["lexicon", "glossary"], "the words of both word files");
 	await found("postfx", "No port matches", [], "a misspelt name");
 	same(await page.$eval("#status", (e) => e.textContent),
 		"No port matches \u201cpostfx\u201d. Did you mean postfix?", "the near miss offered");
@@ -201,9 +204,9 @@ async function categoryPage(browser, base) {
 	await page.setViewport({width: 390, height: 844});
 	await page.goto(`${base}/misc/README.html`, {waitUntil: "load"});
 	const all = await page.$$eval("#list li", (l) => l.length);
-	same(all, 3 + 6 + 5 + 55, "entries of the category");
+	same(all, 3 + 6 + 7 + 55, "entries of the category");
 	await page.focus("#q");
-	await type(page, "quirk", "5 of 69 ports match");
+	await type(page, "quirk", "5 of 71 ports match");
 	await contrast(page, "the filtered category");
 	same(await page.$$eval("#list li:not([hidden]) a", (l) => l.map((a) => a.textContent)),
 		["quirk-1.0", "quirks-kit-2.0", "py311-quirky-0.3", "beta-1.0", "alpha-1.0"],
@@ -220,7 +223,7 @@ async function categoryPage(browser, base) {
 	check(await page.evaluate(() => document.documentElement.scrollWidth <= 390),
 		"the category page is wider than a 390 px phone");
 	await page.goto(`${base}/misc/README.html?q=BULK`, {waitUntil: "load"});
-	await page.waitForFunction(() => document.getElementById("status").textContent.includes("55 of 69"), wait);
+	await page.waitForFunction(() => document.getElementById("status").textContent.includes("55 of 71"), wait);
 	await page.close();
 }
 
