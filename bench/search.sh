@@ -7,8 +7,8 @@
 #   - the size of ports-index.js, raw and gzipped, and per port;
 #   - time and peak resident memory of whole-tree runs that change nothing,
 #     with the shipped templates and with the same templates without
-#     %%SEARCH_INDEX%% (the search box then loads no file), beside the
-#     INDEX size;
+#     %%SEARCH_INDEX%% and %%SEARCH_WORDS%% (the search box then loads no
+#     file), beside the INDEX size;
 #   - in headless chromium, opened from disk and served over HTTP from
 #     127.0.0.1: the time from the first focus of the box, which starts
 #     loading the index, with a key typed at once, to the first results, and
@@ -68,7 +68,7 @@ plain="$scratch/templates-search-plain"
 rm -rf "$plain"
 mkdir -p "$plain"
 cp "$repo/Templates/README."* "$plain/"
-sed -i 's/%%SEARCH_INDEX%%/ports-index.js/' "$plain/README.top"
+sed -i 's/%%SEARCH_INDEX%%/ports-index.js/; s/%%SEARCH_WORDS%%/ports-words.js/' "$plain/README.top"
 
 median() { sort -n | awk '{a[NR]=$1} END {if (NR) print (NR % 2 ? a[(NR+1)/2] : (a[NR/2]+a[NR/2+1])/2)}'; }
 

@@ -8,7 +8,9 @@
 // or list inside a <p>), and its visible characters those of the text, read
 // as UTF-8 or else as ISO-8859-1, each shown once, less the "WWW:" lines
 // taken out and the markers of list items, which the browser draws. The
-// escaping of the same text on its own is checked in both readings.
+// escaping of the same text on its own is checked in both readings, and so
+// are its words for the search: UTF-8 of letters and digits that need no
+// escaping in a JavaScript literal, each after the one before.
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -350,6 +352,31 @@ LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 			check(allowed_in_html(c) && c != '<' && c != '>' &&
 				c != '"',
 			    "escaped text is safe in an attribute");
+	}
+
+	for (bool latin1 : {false, true}) {
+		char word[search_word_max];
+		std::size_t at = 0, before = 0, chars = 0, length;
+		while ((length = next_search_word(
+			    text, &at, latin1, word, &chars)) != 0) {
+			check(length <= search_word_max && at > before &&
+				at <= text.size() && chars > 0 &&
+				chars <= length,
+			    "a word lies after the one before");
+			before = at;
+			std::u32string cps;
+			check(decode_utf8(std::string_view(word, length), &cps) &&
+				cps.size() == chars,
+			    "a word is UTF-8 of its characters");
+			for (char32_t c : cps)
+				check((c >= 'a' && c <= 'z') ||
+					(c >= '0' && c <= '9') ||
+					(c > 0xDE && c < 0x2000 &&
+					    c != 0xF7) ||
+					(c > 0x206F && c < 0xFE00 &&
+					    !(c >= 0x3000 && c <= 0x303F)),
+				    "a word is lowercase letters and digits");
+		}
 	}
 	return 0;
 }

@@ -1,11 +1,10 @@
 // The word index of the top-level README's search.
 //
 // The descriptions are read once, in INDEX order, and each word of a port
-// is noted once as a number in a table of the words met: the held list
-// is every port's word numbers one after another, a few bytes per word of
-// the tree. Once all are read, the words too common to help are dropped,
-// and the held list is turned around into each kept word's ports, in
-// order because the ports were read in order. The words, sorted, are cut
+// is noted once in a table of the words met. A word's ports, ascending as
+// they are read, are held as the distances between them in a chain of
+// small blocks, seven bits to a byte: two or three bytes a port, and no
+// more once the word is too common to be kept. The words, sorted, are cut
 // into numbered files of consecutive words, each as large as the goal
 // allows, and the list names the first word of each: a typed word loads
 // the file where the words it begins would stand, a few kilobytes however
@@ -14,6 +13,7 @@
 #include "readme/search_words.h"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -54,9 +54,18 @@ struct word_entry {
 	std::uint32_t text;  // where its bytes begin in the word text
 	std::uint32_t last;  // 1 + the last port that held it, 0 for none
 	std::uint32_t count; // the ports that hold it
-	std::uint32_t first; // where its ports begin in the ports list
+	std::uint32_t head;  // the blocks of its ports: the first
+	std::uint32_t tail;  // and the last
 	std::uint32_t size;  // the bytes it takes in its file
+	std::uint8_t fill;   // the bytes used in the last block
 	std::uint8_t length; // its bytes
+};
+
+// A piece of a word's chain of ports.
+constexpr std::size_t block_bytes = 12;
+struct port_block {
+	std::array<std::uint8_t, block_bytes> bytes;
+	std::uint32_t next;
 };
 
 // What the index is made of while it is made.
@@ -67,12 +76,11 @@ struct word_index {
 	std::size_t word_count = 0, word_room = 0;
 	std::uint32_t *slots = nullptr; // 1 + a word's number, 0 for none
 	std::size_t slot_count = 0;	// a power of two
-	std::uint32_t *held = nullptr;	// each port's word numbers
-	std::size_t held_count = 0, held_room = 0;
-	std::uint32_t *port_start = nullptr; // where each port's begin
+	port_block *blocks = nullptr;
+	std::size_t block_count = 0, block_room = 0;
 	std::size_t ports = 0;
-	std::uint32_t *port_list = nullptr; // the kept words' ports
-	std::uint32_t *sorted = nullptr;    // the kept words, in byte order
+	std::size_t common = 0;		 // a word of more ports is left out
+	std::uint32_t *sorted = nullptr; // the kept words, in byte order
 	std::size_t kept = 0;
 	char *out = nullptr; // a file as it is written
 	std::size_t out_size = 0;
@@ -84,9 +92,7 @@ release(word_index *index)
 	std::free(index->text);
 	std::free(index->words);
 	std::free(index->slots);
-	std::free(index->held);
-	std::free(index->port_start);
-	std::free(index->port_list);
+	std::free(index->blocks);
 	std::free(index->sorted);
 	std::free(index->out);
 	*index = word_index{};
@@ -124,8 +130,8 @@ word_text(const word_index &index, const word_entry &word)
 bool
 grow_slots(word_index *index)
 {
-	std::size_t count = index->slot_count == 0 ? 4096
-						   : index->slot_count * 2;
+	std::size_t count =
+	    index->slot_count == 0 ? 4096 : index->slot_count * 2;
 	auto *slots = static_cast<std::uint32_t *>(
 	    allocate_reported(count * sizeof(std::uint32_t), "search words"));
 	if (slots == nullptr)
@@ -142,6 +148,73 @@ grow_slots(word_index *index)
 	index->slot_count = count;
 	return true;
 }
+
+// Appends number to the chain of word's ports, whose first it is when
+// the word has no block yet. false after a report.
+bool
+hold_number(word_index *index, word_entry *word, std::uint32_t number)
+{
+	bool first = word->count == 1;
+	do {
+		if (first || word->fill == block_bytes) {
+			if (!make_room(&index->blocks, &index->block_room,
+				index->block_count + 1))
+				return false;
+			auto block =
+			    static_cast<std::uint32_t>(index->block_count++);
+			index->blocks[block].next = 0;
+			if (first)
+				word->head = block;
+			else
+				index->blocks[word->tail].next = block;
+			word->tail = block;
+			word->fill = 0;
+			first = false;
+		}
+		auto byte = static_cast<std::uint8_t>(number & 0x7F);
+		number >>= 7;
+		index->blocks[word->tail].bytes[word->fill++] =
+		    static_cast<std::uint8_t>(byte | (number > 0 ? 0x80 : 0));
+	} while (number > 0);
+	return true;
+}
+
+// Reads a word's chain of ports, one number after another.
+struct port_reader {
+	const word_index *index;
+	std::uint32_t block;
+	std::size_t at;
+	std::uint32_t left; // the numbers still to read
+	std::uint32_t port; // 1 + the last port read
+
+	explicit port_reader(const word_index &words, const word_entry &word)
+	    : index(&words), block(word.head), at(0), left(word.count), port(0)
+	{
+	}
+	// The next number as it is written: the first port, then the
+	// distance from the one before less one. False after the last.
+	bool next(std::uint32_t *number)
+	{
+		if (left == 0)
+			return false;
+		left--;
+		std::uint32_t value = 0;
+		for (int shift = 0;; shift += 7) {
+			const port_block &b = index->blocks[block];
+			if (at == block_bytes) {
+				block = b.next;
+				at = 0;
+			}
+			std::uint8_t byte = index->blocks[block].bytes[at++];
+			value |= static_cast<std::uint32_t>(byte & 0x7F)
+			    << shift;
+			if ((byte & 0x80) == 0)
+				break;
+		}
+		*number = value;
+		return true;
+	}
+};
 
 // Notes that port holds word. false after a report.
 bool
@@ -162,14 +235,16 @@ note_word(word_index *index, std::string_view word, std::uint32_t port)
 		    !make_room(&index->text, &index->text_room,
 			index->text_size + word.size()))
 			return false;
-		std::memcpy(index->text + index->text_size, word.data(),
-		    word.size());
+		std::memcpy(
+		    index->text + index->text_size, word.data(), word.size());
 		index->words[index->word_count] = {
 		    .text = static_cast<std::uint32_t>(index->text_size),
 		    .last = 0,
 		    .count = 0,
-		    .first = 0,
+		    .head = 0,
+		    .tail = 0,
 		    .size = 0,
+		    .fill = 0,
 		    .length = static_cast<std::uint8_t>(word.size()),
 		};
 		index->text_size += word.size();
@@ -179,12 +254,12 @@ note_word(word_index *index, std::string_view word, std::uint32_t port)
 	word_entry &entry = index->words[slot - 1];
 	if (entry.last == port + 1)
 		return true;
+	std::uint32_t gap = entry.count == 0 ? port : port - entry.last;
 	entry.last = port + 1;
-	entry.count++;
-	if (!make_room(&index->held, &index->held_room, index->held_count + 1))
-		return false;
-	index->held[index->held_count++] = slot - 1;
-	return true;
+	// Once too common to be kept, its ports need not be held.
+	if (++entry.count > index->common)
+		return true;
+	return hold_number(index, &entry, gap);
 }
 
 // Notes the words of the description of INDEX line port. false after a
@@ -199,8 +274,8 @@ note_description(word_index *index, const char *line, std::uint32_t port)
 	text = description_body(text);
 	char word[search_word_max];
 	std::size_t at = 0, chars = 0, length;
-	while ((length = next_search_word(text, &at, latin1, word, &chars)) !=
-	    0) {
+	while (
+	    (length = next_search_word(text, &at, latin1, word, &chars)) != 0) {
 		if (chars >= word_least &&
 		    !note_word(index, {word, length}, port))
 			return false;
@@ -231,54 +306,26 @@ append_number_digits(char *pos, char *end, std::uint32_t number)
 	return append(pos, end, {digits + n, sizeof digits - n});
 }
 
-// Drops the common words, and lists the ports of the others. false after
-// a report.
+// Drops the common words, and sizes and sorts the others. false after a
+// report.
 bool
-list_ports(word_index *index)
+sort_words(word_index *index)
 {
-	std::size_t common =
-	    std::max(index->ports / common_share, common_least);
-	std::size_t total = 0;
 	index->sorted = static_cast<std::uint32_t *>(allocate_reported(
 	    (index->word_count + 1) * sizeof *index->sorted, "search words"));
 	if (index->sorted == nullptr)
 		return false;
 	for (std::size_t w = 0; w < index->word_count; w++) {
 		word_entry &word = index->words[w];
-		word.last = 0;
-		if (word.count > common)
+		if (word.count > index->common)
 			continue;
-		word.first = static_cast<std::uint32_t>(total);
-		total += word.count;
-		index->sorted[index->kept++] = static_cast<std::uint32_t>(w);
-	}
-	index->port_list = static_cast<std::uint32_t *>(allocate_reported(
-	    (total + 1) * sizeof *index->port_list, "search words"));
-	if (index->port_list == nullptr)
-		return false;
-	// The ports in order; last counts the ports listed so far.
-	for (std::size_t port = 0; port < index->ports; port++) {
-		for (std::size_t k = index->port_start[port];
-		     k < index->port_start[port + 1]; k++) {
-			word_entry &word = index->words[index->held[k]];
-			if (word.count > common)
-				continue;
-			index->port_list[word.first + word.last++] =
-			    static_cast<std::uint32_t>(port);
-		}
-	}
-	std::free(index->held);
-	index->held = nullptr;
-	for (std::size_t k = 0; k < index->kept; k++) {
-		word_entry &word = index->words[index->sorted[k]];
 		std::size_t size = word.length;
-		std::uint32_t before = 0;
-		for (std::uint32_t i = 0; i < word.count; i++) {
-			std::uint32_t port = index->port_list[word.first + i];
-			size += number_size(i == 0 ? port : port - before - 1);
-			before = port;
-		}
+		port_reader ports(*index, word);
+		std::uint32_t number;
+		while (ports.next(&number))
+			size += number_size(number);
 		word.size = static_cast<std::uint32_t>(size);
+		index->sorted[index->kept++] = static_cast<std::uint32_t>(w);
 	}
 	const word_index &words = *index;
 	std::sort(index->sorted, index->sorted + index->kept,
@@ -325,19 +372,16 @@ write_words_file(file_writer *writer, std::size_t from, std::size_t to)
 		// Words are letters, digits and characters from U+00C0 on
 		// bar U+2028 and U+2029: none needs escaping in a literal.
 		pos = append(pos, end, word_text(*index, word));
-		std::uint32_t before = 0;
-		for (std::uint32_t i = 0; i < word.count; i++) {
-			std::uint32_t port = index->port_list[word.first + i];
-			pos = append_number_digits(
-			    pos, end, i == 0 ? port : port - before - 1);
-			before = port;
-		}
+		port_reader ports(*index, word);
+		std::uint32_t written;
+		while (ports.next(&written))
+			pos = append_number_digits(pos, end, written);
 	}
 	pos = append(pos, end, file_tail);
 
 	char name[64];
-	if (!join_text(name, sizeof name,
-		{search_words_file_prefix, number, ".js"}) ||
+	if (!join_text(
+		name, sizeof name, {search_words_file_prefix, number, ".js"}) ||
 	    pos == nullptr) {
 		// Neither can happen: the name and the file are sized above.
 		std::fprintf(stderr, "%s/%.*s%s.js: not written: out of room\n",
@@ -351,8 +395,8 @@ write_words_file(file_writer *writer, std::size_t from, std::size_t to)
 	}
 	if (writer->starts_size > 0)
 		writer->starts[writer->starts_size++] = ' ';
-	std::memcpy(writer->starts + writer->starts_size, first.data(),
-	    first.size());
+	std::memcpy(
+	    writer->starts + writer->starts_size, first.data(), first.size());
 	writer->starts_size += first.size();
 	return true;
 }
@@ -386,20 +430,13 @@ read_descriptions(word_index *index)
 	     line += std::strlen(line) + 1)
 		ports++;
 	index->ports = ports;
-	index->port_start = static_cast<std::uint32_t *>(allocate_reported(
-	    (ports + 1) * sizeof *index->port_start, "search words"));
-	if (index->port_start == nullptr)
-		return false;
+	index->common = std::max(ports / common_share, common_least);
 	std::uint32_t port = 0;
 	for (const char *line = state.index_text; line < state.index_end;
 	     line += std::strlen(line) + 1, port++) {
-		index->port_start[port] =
-		    static_cast<std::uint32_t>(index->held_count);
 		if (!note_description(index, line, port))
 			return false;
 	}
-	index->port_start[ports] =
-	    static_cast<std::uint32_t>(index->held_count);
 	return true;
 }
 
@@ -418,15 +455,15 @@ write_search_words(const char *dir, int *unwritten)
 	word_index index;
 	file_writer writer = {&index, dir, 0, 0, nullptr, 0, 0};
 	int result = -1;
-	if (read_descriptions(&index) && list_ports(&index) &&
+	if (read_descriptions(&index) && sort_words(&index) &&
 	    write_words_files(&writer)) {
 		std::size_t size =
 		    list_head.size() + 24 + writer.starts_size + 16;
 		if (make_room(&index.out, &index.out_size, size)) {
 			char *end = index.out + size;
 			char *pos = append(index.out, end, list_head);
-			pos = append_number(pos, end,
-			    static_cast<long long>(index.ports));
+			pos = append_number(
+			    pos, end, static_cast<long long>(index.ports));
 			pos = append(pos, end, ",starts:\"");
 			pos = append(
 			    pos, end, {writer.starts, writer.starts_size});

@@ -82,17 +82,19 @@ make_top_readme(const char *path, int *unwritten)
 		    state.top_dir, state.category_count);
 
 	// The search data first: without room for it no page is written.
-	int search = 0;
-	if (top_template_searches()) {
-		search = write_search_index(path);
-		if (search < 0)
-			return -1;
-	}
-	// The word files are counted in *unwritten one by one.
+	// The word index comes before the package index that the search data
+	// builds for the pages, so that the two are never held at once; its
+	// files are counted in *unwritten one by one.
 	int words = 0;
 	if (top_template_searches_words()) {
 		words = write_search_words(path, unwritten);
 		if (words < 0)
+			return -1;
+	}
+	int search = 0;
+	if (top_template_searches()) {
+		search = write_search_index(path);
+		if (search < 0)
 			return -1;
 	}
 	char *text_end = expand_template(state.top_template, out,
