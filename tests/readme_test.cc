@@ -1119,4 +1119,16 @@ TEST_F(Readme, PagesOfPortsAtRiskBesideTheTopPageWhenItLinksThem)
 	EXPECT_EQ(d.get("ports/vulnerable.html"),
 	    "V\n<p class=\"none\">The tree's vulnerability database could not "
 	    "be read.</p>\nend\n");
+	// A page that cannot be written counts as a page does.
+	ASSERT_EQ(std::remove((top + "/vulnerable.html").c_str()), 0);
+	ASSERT_EQ(symlink("README.html", (top + "/vulnerable.html").c_str()), 0);
+	d.put("tpl/README.expiring", "E\n%%EXPIRING_PORTS%%end\n");
+	r = run({"-q"});
+	EXPECT_EQ(r.status, 1);
+	EXPECT_NE(r.err.find(top + "/vulnerable.html: not written: it is a "
+				   "symbolic link\n"),
+	    std::string::npos)
+	    << r.err;
+	EXPECT_NE(d.get("ports/expiring.html").find("archivers/7-zip"),
+	    std::string::npos);
 }
