@@ -84,7 +84,8 @@ make_room(void **data, std::size_t *room, std::size_t need, std::size_t size)
 		grown *= 2;
 	void *moved = std::realloc(*data, grown * size);
 	if (moved == nullptr) {
-		std::fprintf(stderr, "ports at risk: cannot allocate %zu bytes: %s\n",
+		std::fprintf(stderr,
+		    "ports at risk: cannot allocate %zu bytes: %s\n",
 		    grown * size, std::strerror(errno));
 		return false;
 	}
@@ -112,13 +113,13 @@ keep_text(std::string_view text)
 std::string_view
 kept(std::size_t at)
 {
-	return at == none ? std::string_view() : std::string_view(safety.text + at);
+	return at == none ? std::string_view()
+			  : std::string_view(safety.text + at);
 }
 
 void
 note_port(safety_page which, const port_page &page, std::string_view date,
-    std::string_view reason, bool has_date, bool has_reason,
-    std::size_t newest)
+    std::string_view reason, bool has_date, bool has_reason, std::size_t newest)
 {
 	noted_list &list = safety.lists[which];
 	void *data = list.ports;
@@ -213,7 +214,8 @@ vulnerable_list(char *pos, char *end)
 	const noted_list &list = safety.lists[vulnerable];
 	if (list.count == 0)
 		return append(pos, end,
-		    "<p class=\"none\">No port has a known vulnerability in its "
+		    "<p class=\"none\">No port has a known vulnerability in "
+		    "its "
 		    "version.</p>\n");
 	pos = append(pos, end, "<ul class=\"ports-at-risk\">\n");
 	for (std::size_t n = 0; n < list.count; n++) {
@@ -253,7 +255,8 @@ expiring_list(char *pos, char *end)
 		if (port.reason != none) {
 			std::string_view reason = kept(port.reason);
 			pos = append(pos, end, "<br>\n<strong>Deprecated");
-			pos = append(pos, end, reason.empty() ? "</strong>" : ":</strong> ");
+			pos = append(pos, end,
+			    reason.empty() ? "</strong>" : ":</strong> ");
 			pos = insert(pos, end, tree_text::port_text, reason);
 		}
 		pos = append(pos, end, "</li>\n");
@@ -345,7 +348,8 @@ ready_safety_pages()
 			{state.templates_dir, "/README.", kind.word}))
 			safety.templates[which] = load_file(path);
 		else
-			report_too_long({state.templates_dir, "/README.", kind.word});
+			report_too_long(
+			    {state.templates_dir, "/README.", kind.word});
 	}
 }
 
@@ -388,17 +392,15 @@ write_safety_pages(const char *dir)
 		    vuxml_entry_count(), safety.lists[vulnerable].count,
 		    safety.ports_seen);
 	if (state.verbosity > 0 && safety.wanted[expiring]) {
-		const auto &n = safety.with_status;
-		auto at = [&n](status_var v) {
-			return n[static_cast<std::size_t>(v)];
+		auto at = [](status_var v) {
+			return safety.with_status[static_cast<std::size_t>(v)];
 		};
 		std::fprintf(stderr,
 		    "Port status: %zu deprecated, %zu expiring, %zu broken, "
 		    "%zu forbidden, %zu ignored of %zu ports\n",
-		    at(status_var::deprecated),
-		    at(status_var::expiration_date), at(status_var::broken),
-		    at(status_var::forbidden), at(status_var::ignore),
-		    safety.ports_seen);
+		    at(status_var::deprecated), at(status_var::expiration_date),
+		    at(status_var::broken), at(status_var::forbidden),
+		    at(status_var::ignore), safety.ports_seen);
 	}
 	return unwritten;
 }
