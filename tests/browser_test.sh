@@ -13,7 +13,7 @@
 # tests/node/page_check.js looks at each page at a phone's and a desktop's
 # width, from disk and over HTTP: the descriptions, dependency lists and
 # install commands of the port pages, and Lighthouse's accessibility score
-# of the top, a category, two port pages (a banner, vulnerabilities)
+# of the top, a category, a port page with banners and vulnerabilities
 # and the page of vulnerable ports. No page view over HTTP asks
 # for anything that the server does not have (such as a favicon).
 # The npm packages come from .ci/install-deps.sh (QUILLMARK_NODE_DIR).
@@ -267,7 +267,7 @@ done
 mkdir "$work/profile"
 CHROME_PATH=$(command -v chromium) NODE_PATH="$node_dir/node_modules" timeout 240 \
 	node "$src/tests/node/page_check.js" "$work/profile" "file://$top" "$base" \
-	README.html,www/README.html,misc/figlet/README.html,www/firefox/README.html,vulnerable.html \
+	README.html,www/README.html,www/py-django42/README.html,vulnerable.html \
 	"${pages[@]}" || status=1
 
 # Every request of those page views found what it asked for.
