@@ -1,10 +1,10 @@
 // The top-level README, with the READMEs of every category and port.
-#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
 
 #include "readme/readme.h"
+#include "readme/safety_pages.h"
 #include "readme/search_index.h"
 #include "readme/search_words.h"
 #include "state/state.h"
@@ -44,6 +44,10 @@ top_substitution(int code, char *pos, char *end, void *unwritten)
 {
 	if (code == ph_search_index)
 		return append(pos, end, search_index_name);
+	if (code == ph_vulnerable_page)
+		return append(pos, end, vulnerable_page_name);
+	if (code == ph_expiring_page)
+		return append(pos, end, expiring_page_name);
 	if (code == ph_search_words)
 		return append(pos, end, search_words_name);
 	return code == ph_subdir
@@ -97,10 +101,17 @@ make_top_readme(const char *path, int *unwritten)
 		if (search < 0)
 			return -1;
 	}
+	// The pages of the ports at risk note each port as its page is made.
+	ready_safety_pages();
 	char *text_end = expand_template(state.top_template, out,
 	    out + top_readme_size, top_substitution, unwritten);
+	int at_risk = write_safety_pages(path);
 	int result = finish_readme(path, out, text_end, top_readme_size);
-	// The search data is a file the run set out to write, as its pages.
-	*unwritten += result + search;
-	return result != 0 ? result : std::max(search, words);
+	// The search data and the pages of the ports at risk are files the
+	// run set out to write, as its pages; the word files are counted
+	// already.
+	*unwritten += result + search + at_risk;
+	if (result != 0 || search != 0)
+		return result != 0 ? result : search;
+	return at_risk != 0 || words != 0 ? 1 : 0;
 }
