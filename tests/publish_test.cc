@@ -360,22 +360,40 @@ TEST(Publish, FailedWriteSwitchesNothing)
 	EXPECT_EQ(stamps_below(s.dir / "site/"), stamps);
 
 	// Without the memory that publishing keeps its accounts in, nothing
-	// is written and nothing switched.
-	for (int failing : {1, 4}) {
+	// is written and nothing switched: the marker's buffer, the list of
+	// kept files, the table of the marker's kept paths; and a set of
+	// paths that cannot grow while the pages are made stops the switch.
+	auto failing_run = [&](int failing) {
 		RunOptions o = s.opt;
 		o.binary = testing_binary_path();
 		o.env.push_back(
 		    "QUILLMARK_TEST_FAIL_ALLOC=" + std::to_string(failing));
-		r = run_tool({"-q", "-p", s.dir / "tree", "-t", s.dir / "b", "-o",
-				 s.dir / "site"},
+		return run_tool({"-q", "-p", s.dir / "tree", "-t", s.dir / "b",
+				    "-o", s.dir / "site"},
 		    o);
+	};
+	for (auto [failing, size] : {std::pair{1, "8396800"},
+		 std::pair{3, "4194304"}, std::pair{4, "4096"}}) {
+		r = failing_run(failing);
 		EXPECT_EQ(r.status, 255);
 		EXPECT_EQ(r.out, "");
-		EXPECT_EQ(r.err, s.dir / "site" + ": cannot allocate 4194304 bytes: " +
-			std::strerror(ENOMEM) + "\n");
+		EXPECT_EQ(r.err, s.dir / "site" + ": cannot allocate " + size +
+			" bytes: " + std::strerror(ENOMEM) + "\n");
 		EXPECT_EQ(s.target("site"), current);
 		EXPECT_EQ(files_below(s.dir / "site/"), files);
 	}
+	bool grown = false;
+	for (int failing = 5; failing < 80 && !grown; failing++) {
+		r = failing_run(failing);
+		if (r.err.find("cannot allocate 8192 bytes") == std::string::npos)
+			continue;
+		grown = true;
+		EXPECT_EQ(r.status, 1) << r.err;
+		EXPECT_NE(r.err.find("site: not switched"), std::string::npos)
+		    << r.err;
+		EXPECT_EQ(s.target("site"), current);
+	}
+	EXPECT_TRUE(grown);
 
 	// A port missing from the INDEX keeps its page from the last run.
 	s.dir.put("tree/INDEX-15", read_file(s.dir / "tree/INDEX-15").substr(

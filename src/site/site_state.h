@@ -10,6 +10,22 @@
 #include "site/marker.h"
 #include "state/state.h"
 
+// A set of 64-bit path hashes (never 0), open-addressed in a power of two
+// of slots that doubles when it is half full: a run touches memory in
+// proportion to its pages, not to the most it could make.
+struct hash_set {
+	std::uint64_t *slot = nullptr;
+	std::size_t size = 0;
+	std::size_t count = 0;
+};
+
+// A marker's paths by hash: their offset in its text, + 1, in a power of
+// two of slots, twice as many as the paths at least.
+struct path_table {
+	std::uint32_t *at = nullptr;
+	std::size_t size = 0;
+};
+
 // One record, built by prepare_output and released by site_release.
 struct site_state {
 	// The directory that holds the output root (open), and the root's
@@ -35,11 +51,12 @@ struct site_state {
 	char spare_name[path_size];
 
 	// The pages that this run made, by a 64-bit hash of their path below
-	// the root: an open-addressed table of made_slots, filled to three
-	// quarters at most.
-	std::uint64_t *made = nullptr;
-	std::size_t made_count = 0;
+	// the root; overflow when they were more than one run publishes.
+	// When this or another set could not grow (reported), the run does
+	// not switch.
+	hash_set made;
 	bool made_overflow = false;
+	bool grow_failed = false;
 	file_set made_set{}; // the pages of this run
 	file_set
 	    carried_set{}; // what the walk found in the current one besides
@@ -53,13 +70,11 @@ struct site_state {
 	bool current_named = false; // its id names the directory linked to
 	bool both_complete = false; // both complete and named as they are
 	bool use_list = false;	    // current = spare + the current's list
-	// The current one's listed paths by hash: their offset in its text,
-	// + 1; list_slots of them.
-	std::uint32_t *listed_at = nullptr;
+	// The current one's listed paths.
+	path_table listed;
 
 	// The files of the current generation that are not the tool's, when
-	// its marker is of this format and names it: by hash, their offset
-	// in its text, + 1 (list_slots of them), and the hashes of the
+	// its marker is of this format and names it, and the hashes of the
 	// directories that hold them. A file there that is not kept is the
 	// tool's when it is older (by its change time) than the marker:
 	// current_done, the marker's modification time, later than every
@@ -67,8 +82,8 @@ struct site_state {
 	// name.
 	bool current_kept_known = false;
 	struct timespec current_done {};
-	std::uint32_t *kept_at = nullptr;
-	std::uint64_t *kept_dirs = nullptr;
+	path_table kept;
+	hash_set kept_dirs;
 	// When the spare generation's marker, before this run, said it was
 	// complete: its modification time.
 	bool spare_done_known = false;
@@ -76,11 +91,10 @@ struct site_state {
 
 	// A whole-tree run: the category and port directories that the tree
 	// lists (by their path's hash) and the categories whose lists were
-	// read (their path with a '/' after it); tree_slots of them. Only a
-	// whole-tree run drops pages, and only while the table held them all.
+	// read (their path with a '/' after it). Only a whole-tree run drops
+	// pages, and only while the set held them all.
 	bool whole_tree = false;
-	std::uint64_t *tree_listed = nullptr;
-	std::size_t tree_count = 0;
+	hash_set tree_listed;
 	bool tree_overflow = false;
 	std::size_t dropped = 0; // pages of unlisted directories dropped
 
