@@ -382,18 +382,29 @@ TEST(Publish, FailedWriteSwitchesNothing)
 		EXPECT_EQ(s.target("site"), current);
 		EXPECT_EQ(files_below(s.dir / "site/"), files);
 	}
-	bool grown = false;
-	for (int failing = 5; failing < 80 && !grown; failing++) {
+	// Any allocation of the run that fails stops the switch; three are
+	// the sets of the pages made, of the directories the tree lists and
+	// of those the walk found, which grow as the run goes. The run past
+	// the last allocation switches.
+	int grown = 0;
+	for (int failing = 5; failing < 100; failing++) {
 		r = failing_run(failing);
+		if (r.err.find("cannot allocate") == std::string::npos)
+			break;
+		EXPECT_NE(r.status, 0) << failing << r.err;
+		EXPECT_EQ(s.target("site"), current) << failing << r.err;
 		if (r.err.find("cannot allocate 8192 bytes") == std::string::npos)
 			continue;
-		grown = true;
+		grown++;
 		EXPECT_EQ(r.status, 1) << r.err;
 		EXPECT_NE(r.err.find("site: not switched"), std::string::npos)
 		    << r.err;
-		EXPECT_EQ(s.target("site"), current);
 	}
-	EXPECT_TRUE(grown);
+	EXPECT_EQ(grown, 3);
+	EXPECT_EQ(r.status, 0) << r.err;
+	EXPECT_NE(s.target("site"), current);
+	ASSERT_EQ(s.run("a", "site").status, 0);
+	current = s.target("site");
 
 	// A port missing from the INDEX keeps its page from the last run.
 	s.dir.put("tree/INDEX-15", read_file(s.dir / "tree/INDEX-15").substr(
@@ -489,6 +500,25 @@ TEST(Publish, RunsPagesWinOverWhatStandsInTheirWay)
 	EXPECT_NE(s.target("site"), before);
 	EXPECT_FALSE(s.dir.exists(spare));
 	EXPECT_EQ(files_below(s.dir / "site/"), ref);
+
+	// A directory put where a page of a generation made here stands
+	// gives way in the next generation, and in the one after, which is
+	// made where it stands.
+	const std::string current = s.target("site");
+	fs::remove(s.dir / (current + "/misc/foo/README.html"));
+	s.dir.put(current + "/misc/foo/README.html/inside", "not a page\n");
+	for (const char *rel : {"/misc/foo/README.html",
+		 "/misc/foo/README.html/inside"})
+		(void)lchown((s.dir / current + rel).c_str(), 65534, 65534);
+	for (int i = 0; i < 2; i++) {
+		r = s.run("a", "site");
+		EXPECT_EQ(r.status, 0) << r.err;
+		EXPECT_EQ(r.err, i == 0 ? s.dir / current +
+				"/misc/foo/README.html: not carried over: this "
+				"run writes a page there\n"
+					: "");
+		EXPECT_EQ(files_below(s.dir / "site/"), ref) << i;
+	}
 }
 
 // A second run waits for the one that holds the lock on the directory
@@ -699,13 +729,18 @@ TEST(Publish, PrunesWhatTheTreeDroppedAndKeepsFilesOfOthers)
 		    read_file(s.dir / ("site/index.html")), "<p>mirror</p>\n");
 	}
 
-	// One put into the generation before, which nobody reads, is not.
-	std::string spare;
-	for (auto &e : fs::directory_iterator(s.dir.path())) {
-		std::string name = e.path().filename().string();
-		if (name.starts_with("site.2") && name != s.target("site"))
-			spare = name;
-	}
+	// One put into the generation before, which nobody reads, is not
+	// where the current one keeps a file of others in that directory.
+	auto spare_now = [&] {
+		std::string spare;
+		for (auto &e : fs::directory_iterator(s.dir.path())) {
+			std::string name = e.path().filename().string();
+			if (name.starts_with("site.2") && name != s.target("site"))
+				spare = name;
+		}
+		return spare;
+	};
+	std::string spare = spare_now();
 	ASSERT_FALSE(spare.empty());
 	s.dir.put(spare + "/misc/foo/stray.txt", "stray\n");
 	ASSERT_EQ(s.run("b", "site").status, 0);
@@ -735,6 +770,39 @@ TEST(Publish, PrunesWhatTheTreeDroppedAndKeepsFilesOfOthers)
 	EXPECT_EQ(read_file(s.dir / (before + "/misc/baz")), "a file\n");
 	EXPECT_EQ(read_file(s.dir / ("site/robots.txt")), "User-agent: *\n");
 	EXPECT_TRUE(s.dir.exists("site.broken"));
+
+	// The next run writes the page where the generation before has that
+	// file.
+	r = s.run("a", "site");
+	EXPECT_EQ(r.status, 0) << r.err;
+	EXPECT_EQ(r.err, broken);
+	EXPECT_TRUE(s.dir.exists("site/misc/baz/README.html"));
+	// The port directories of the generation before are not looked
+	// into otherwise: a file put there, where no reader looks, comes
+	// back with that generation.
+	s.dir.put(spare_now() + "/misc/baz/stray.txt", "stray\n");
+	ASSERT_EQ(s.run("a", "site").status, 0);
+	EXPECT_EQ(s.target("site").substr(0, 5), "site.");
+	EXPECT_EQ(read_file(s.dir / "site/misc/baz/stray.txt"), "stray\n");
+	// One added to a port's directory of the current generation, whose
+	// modification time is then set back as touch -d does, is seen by
+	// the change time and kept; so is one added after an unchanged run.
+	s.dir.put("site/misc/baz/late.txt", "late\n");
+	const struct timespec old[2] = {{946684800, 0}, {946684800, 0}};
+	ASSERT_EQ(utimensat(AT_FDCWD, (s.dir / "site/misc/baz").c_str(), old,
+		      AT_SYMLINK_NOFOLLOW),
+	    0);
+	for (const char *set : {"a", "a", "b", "b"}) {
+		r = s.run(set, "site");
+		EXPECT_EQ(r.status, 0) << r.err;
+		EXPECT_EQ(read_file(s.dir / "site/misc/baz/late.txt"), "late\n")
+		    << set;
+		EXPECT_EQ(read_file(s.dir / "site/misc/foo/extra.txt"), "late\n");
+		if (std::string(set) == "a" && !s.dir.exists("site/misc/foo/new.txt"))
+			s.dir.put("site/misc/foo/new.txt", "new\n");
+		EXPECT_EQ(read_file(s.dir / "site/misc/baz/stray.txt"), "stray\n");
+	}
+	EXPECT_EQ(read_file(s.dir / "site/misc/foo/new.txt"), "new\n");
 }
 
 // An in-place run and a run with -o naming the tree's top write the same

@@ -644,20 +644,23 @@ copy_page(int cur, int spare, const char *name, const struct stat &st)
 	return done;
 }
 
-// True when the directory name (rel below the root) needs no walk: below
-// the top, a run writes no file but README.html, so a directory of either
-// generation without subdirectories (a link count of 2, where the file
-// system keeps the count so) holds that page at most; when this run made
-// it, the two are level already. Spares opening some 35,000 port
-// directories twice a run.
+// True when the directory name of the current generation (open on cur,
+// rel below the root) needs no walk: below the top, a run writes no file
+// but README.html, so a directory without subdirectories (a link count of
+// 2, where the file system keeps the count so) holds that page at most;
+// when this run made it, the two generations are level there already.
+// Spares opening some 35,000 port directories twice a run.
 //
-// Files of others may stand there too: both directories must be as their
-// generations were completed (changed before their markers) and
-// hold none that the current marker keeps. A file added to either since
-// changes its directory; one kept when the current generation was made
-// is listed. Where the markers cannot tell, every directory is walked.
+// Files of others may stand there too: the directory must be as its
+// generation was completed (changed before its marker) and hold none that
+// the marker keeps. A file added since changes its directory (its change
+// time, which no touch sets back); one kept when the generation was made
+// is listed. The spare generation's directory is not looked at: no reader
+// sees that generation, and what others put into it while it was the
+// current one, the current one's marker keeps, as it was made level with
+// it. Where the markers cannot tell, every directory is walked.
 bool
-settled_dir(int cur, int spare, const char *name, char *rel)
+settled_dir(int cur, const char *name, char *rel)
 {
 	if (!site.current_kept_known || !site.spare_done_known ||
 	    has_hash(site.kept_dirs, path_hash(rel)))
@@ -666,14 +669,11 @@ settled_dir(int cur, int spare, const char *name, char *rel)
 	bool made_page = join_text(rel + n, path_size - n, {"/", page_name}) &&
 	    was_made(rel);
 	rel[n] = '\0';
-	struct stat cst, sst;
+	struct stat cst;
 	return made_page &&
 	    fstatat(cur, name, &cst, AT_SYMLINK_NOFOLLOW) == 0 &&
 	    S_ISDIR(cst.st_mode) && cst.st_nlink == 2 &&
-	    before(cst.st_ctim, site.current_done) &&
-	    fstatat(spare, name, &sst, AT_SYMLINK_NOFOLLOW) == 0 &&
-	    S_ISDIR(sst.st_mode) && sst.st_nlink == 2 &&
-	    before(sst.st_ctim, site.spare_done);
+	    before(cst.st_ctim, site.current_done);
 }
 
 void level_dir(int cur, int spare, char *rel, int *failures);
@@ -736,7 +736,10 @@ copy_pass(int cur, int spare, char *rel, int *failures)
 			rel + rel_length, path_size - rel_length, {name}))
 			continue;
 		if (type == entry_kind::directory) {
-			if (settled_dir(cur, spare, name, rel))
+			if (add_hash(&site.current_dirs, SIZE_MAX,
+				path_hash(rel)) == add_result::failed)
+				site.grow_failed = true;
+			if (settled_dir(cur, name, rel))
 				continue;
 			int s = open_dir_at(spare, name);
 			if (s < 0 && errno == ENOENT &&
@@ -830,9 +833,10 @@ prune_pass(int cur, int spare, char *rel, int *failures)
 		if (type == entry_kind::directory) {
 			// Walked by the copy pass when the current one has it.
 			if (cur >= 0 &&
-			    fstatat(cur, name, &cst, AT_SYMLINK_NOFOLLOW) ==
-				0 &&
-			    S_ISDIR(cst.st_mode))
+			    (has_hash(site.current_dirs, path_hash(rel)) ||
+				(fstatat(cur, name, &cst,
+				     AT_SYMLINK_NOFOLLOW) == 0 &&
+				    S_ISDIR(cst.st_mode))))
 				continue;
 			int s = open_dir_at(spare, name);
 			(void)join_text(rel + rel_length,
@@ -1038,6 +1042,45 @@ reset_marker(int dirfd)
 }
 
 int
+clear_way(const char *rel)
+{
+	char part[path_size];
+	if (!copy_text(part, sizeof part, rel)) {
+		errno = ENAMETOOLONG;
+		return -1;
+	}
+	for (char *slash = std::strchr(part, '/');;
+	     slash = std::strchr(slash + 1, '/')) {
+		if (slash != nullptr)
+			*slash = '\0';
+		struct stat st;
+		if (fstatat(site.root_fd, part, &st, AT_SYMLINK_NOFOLLOW) != 0)
+			return -1;
+		if (slash != nullptr && !S_ISDIR(st.st_mode))
+			return unlinkat(site.root_fd, part, 0) == 0 ? 0 : -1;
+		if (slash == nullptr) {
+			if (!S_ISDIR(st.st_mode)) {
+				errno = EEXIST;
+				return -1;
+			}
+			break;
+		}
+		*slash = '/';
+	}
+	// A directory where the page goes: emptied of what no run made here
+	// and removed.
+	int fd = open_dir_at(site.root_fd, part);
+	if (fd < 0)
+		return -1;
+	char walked[path_size];
+	int failures = 0;
+	if (join_text(walked, sizeof walked, {part, "/"}))
+		level_dir(-1, fd, walked, &failures);
+	close(fd);
+	return unlinkat(site.root_fd, part, AT_REMOVEDIR) == 0 ? 0 : -1;
+}
+
+int
 prepare_generations()
 {
 	if (!allocate_tables())
@@ -1091,8 +1134,8 @@ prepare_generations()
 	site.spare_done_known = site.spare_marker.complete &&
 	    site.spare_marker.version == marker_version &&
 	    marker_id_name(site.spare_marker.id) == site.spare_name &&
-	    fstatat(site.root_fd, marker_name, &st, AT_SYMLINK_NOFOLLOW) == 0;
-	site.spare_done = st.st_mtim;
+	    site.current_named &&
+	    site.current_marker.after == site.spare_marker.id;
 	int error = reset_marker(site.root_fd);
 	if (error != 0) {
 		std::fprintf(stderr, "%s/%s: %s\n", site.root_shown,
@@ -1122,6 +1165,7 @@ release_generations()
 	release_set(&site.made);
 	release_set(&site.kept_dirs);
 	release_set(&site.tree_listed);
+	release_set(&site.current_dirs);
 	std::free(site.listed.at);
 	std::free(site.kept.at);
 	std::free(site.current_marker_text);
@@ -1223,13 +1267,12 @@ finish_output(int unwritten, bool whole_tree)
 	}
 	int failures = 0;
 	if (unwritten == 0) {
-		if (site.made_overflow || site.grow_failed) {
-			if (site.made_overflow)
-				std::fprintf(stderr,
-				    "%s: more than %zu pages to publish\n",
-				    state.out_dir, made_max);
+		if (site.made_overflow) {
+			std::fprintf(stderr,
+			    "%s: more than %zu pages to publish\n",
+			    state.out_dir, made_max);
 			failures++;
-		} else {
+		} else if (!site.grow_failed) {
 			// Files of others may have come into the current
 			// generation since: it is walked, but for the
 			// directories settled_dir passes.
@@ -1237,6 +1280,9 @@ finish_output(int unwritten, bool whole_tree)
 			level_dir(
 			    site.current_fd, site.root_fd, rel, &failures);
 		}
+		// A set that could not grow, before the walk or in it.
+		if (site.grow_failed)
+			failures++;
 	}
 	if (whole_tree && state.verbosity != 0 && site.dropped != 0)
 		std::fprintf(stderr,

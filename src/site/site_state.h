@@ -84,10 +84,10 @@ struct site_state {
 	struct timespec current_done {};
 	path_table kept;
 	hash_set kept_dirs;
-	// When the spare generation's marker, before this run, said it was
-	// complete: its modification time.
+	// Whether the spare generation is as a run completed it (its marker
+	// says so, before this run) and the current one was made level with
+	// it.
 	bool spare_done_known = false;
-	struct timespec spare_done {};
 
 	// A whole-tree run: the category and port directories that the tree
 	// lists (by their path's hash) and the categories whose lists were
@@ -96,6 +96,8 @@ struct site_state {
 	bool whole_tree = false;
 	hash_set tree_listed;
 	bool tree_overflow = false;
+	// The directories of the current generation that the walk found.
+	hash_set current_dirs;
 	std::size_t dropped = 0; // pages of unlisted directories dropped
 
 	// The paths whose bytes this run changed from the current
@@ -142,6 +144,15 @@ extern site_state site;
 // generation's marker, chooses the spare one and opens it as the root.
 // 0, or -1 after the report.
 [[nodiscard]] int prepare_generations();
+
+// Clears the way for the page rel in the spare generation, which the run
+// brings level with the current one: a file or link where a directory of
+// its path goes, a directory where the page goes. What stands there came
+// from a generation that had it where this run writes, and the current
+// one does not have it there. 0 when something was removed; -1 with errno
+// set when nothing stands in the way or it could not be removed (walk
+// failures are reported).
+[[nodiscard]] int clear_way(const char *rel);
 
 // Frees what prepare_generations allocated.
 void release_generations();
