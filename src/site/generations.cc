@@ -34,8 +34,9 @@
 // carried over unchanged: the marker lists those it kept, and any other
 // file newer than the marker is one too, so a walk that levels the two
 // generations follows every run. It passes over a port's directory that
-// neither generation has changed since its marker, that holds no kept
-// file and whose page this run made. A whole-tree run leaves out the
+// the current generation has not changed since its marker, that holds no
+// kept file and whose page this run made, without a look at the spare
+// generation's. A whole-tree run leaves out the
 // pages of categories and ports that the tree no longer lists; pathname
 // runs carry every page over.
 #include <fcntl.h>
