@@ -13,6 +13,7 @@
 #include <cstring>
 #include <filesystem>
 #include <map>
+#include <string_view>
 #include <thread>
 
 #include "harness.h"
@@ -104,6 +105,84 @@ struct Site {
 		return fs::read_symlink(dir / link).string();
 	}
 };
+
+#ifdef F_SETPIPE_SZ
+// A run held up writing its progress lines into a pipe of one page that
+// nobody reads until drain(): it names misc/foo so often that its lines
+// fill the pipe twice, and holds its lock meanwhile.
+struct HeldRun {
+	static constexpr std::string_view line =
+	    "Making README.html for port misc/foo\n";
+	int reader = -1;
+	int requests = 0;
+	std::atomic<bool> finished{false};
+	Result result;
+	std::thread writer;
+
+	// Starts the tool with args (and as opt says) on the FIFO made at
+	// fifo; true when the run is held with a full pipe.
+	bool start(const std::string &fifo, std::vector<std::string> args,
+	    RunOptions opt)
+	{
+		if (mkfifo(fifo.c_str(), 0666) != 0)
+			return false;
+		reader = open(fifo.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+		const int capacity =
+		    reader < 0 ? -1 : fcntl(reader, F_SETPIPE_SZ, 4096);
+		if (capacity <= 0)
+			return false;
+		requests = 2 * capacity / static_cast<int>(line.size());
+		for (int i = 0; i < requests; i++)
+			args.push_back("misc/foo");
+		opt.out_path = fifo;
+		writer = std::thread([this, args, opt] {
+			result = run_tool(args, opt);
+			finished = true;
+		});
+		// As long as it takes (the harness ends a hung run after a
+		// minute).
+		int queued = 0;
+		for (int i = 0; i < 6000 && !finished &&
+		     ioctl(reader, FIONREAD, &queued) == 0 &&
+		     queued + static_cast<int>(line.size()) <= capacity;
+		     i++)
+			usleep(10000);
+		return !finished;
+	}
+	// Reads the pipe until the run has ended: its progress lines.
+	std::string drain()
+	{
+		std::string progress;
+		char piece[4096];
+		for (;;) {
+			bool done = finished;
+			ssize_t n;
+			while ((n = read(reader, piece, sizeof piece)) > 0)
+				progress.append(piece, static_cast<std::size_t>(n));
+			if (done)
+				break;
+			usleep(1000);
+		}
+		writer.join();
+		return progress;
+	}
+	// The lines of a run that made every page asked for.
+	std::string expected() const
+	{
+		std::string lines;
+		for (int i = 0; i < requests; i++)
+			lines += line;
+		return lines;
+	}
+	~HeldRun()
+	{
+		if (writer.joinable())
+			(void)drain();
+		if (reader >= 0)
+			close(reader);
+	}
+};
+#endif
 
 } // namespace
 
@@ -560,33 +639,10 @@ TEST(Publish, SecondRunWaits)
 #ifdef F_SETPIPE_SZ
 	// A run holds the lock to its end: here one held up writing its
 	// progress lines into a pipe of one page that nobody reads yet.
-	const std::string fifo = s.dir / "progress";
-	ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-	int reader = open(fifo.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
-	ASSERT_GE(reader, 0);
-	const int capacity = fcntl(reader, F_SETPIPE_SZ, 4096);
-	ASSERT_GT(capacity, 0);
-	const std::string line = "Making README.html for port misc/foo\n";
-	std::vector<std::string> args = {"-p", s.dir / "tree", "-t",
-	    s.dir / "a", "-o", s.dir / "out"};
-	const int requests = 2 * capacity / static_cast<int>(line.size());
-	for (int i = 0; i < requests; i++)
-		args.push_back("misc/foo");
-	std::atomic<bool> finished{false};
-	Result first;
-	std::thread writer([&] {
-		RunOptions opt;
-		opt.out_path = fifo;
-		first = run_tool(args, opt);
-		finished = true;
-	});
-	int queued = 0;
-	for (int i = 0; i < 6000 && !finished &&
-	     ioctl(reader, FIONREAD, &queued) == 0 &&
-	     queued + static_cast<int>(line.size()) <= capacity;
-	     i++)
-		usleep(10000);
-	EXPECT_FALSE(finished);
+	HeldRun first;
+	ASSERT_TRUE(first.start(s.dir / "progress",
+	    {"-p", s.dir / "tree", "-t", s.dir / "a", "-o", s.dir / "out"},
+	    RunOptions{}));
 	// OUT is there now: it is the directory locked.
 	held = open((s.dir / "out").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
 	int locked = flock(held, LOCK_EX | LOCK_NB);
@@ -594,24 +650,8 @@ TEST(Publish, SecondRunWaits)
 	EXPECT_EQ(locked, -1);
 	EXPECT_EQ(error, EWOULDBLOCK);
 	close(held);
-	std::string progress;
-	char piece[4096];
-	for (;;) {
-		bool done = finished;
-		ssize_t n;
-		while ((n = read(reader, piece, sizeof piece)) > 0)
-			progress.append(piece, static_cast<std::size_t>(n));
-		if (done)
-			break;
-		usleep(1000);
-	}
-	writer.join();
-	close(reader);
-	EXPECT_EQ(first.status, 0) << first.err;
-	std::string expected;
-	for (int i = 0; i < requests; i++)
-		expected += line;
-	EXPECT_EQ(progress, expected);
+	EXPECT_EQ(first.drain(), first.expected());
+	EXPECT_EQ(first.result.status, 0) << first.result.err;
 #endif
 }
 
@@ -813,36 +853,14 @@ TEST(Publish, InPlaceAndOutputAtTopShareOneLock)
 #ifdef F_SETPIPE_SZ
 	Site s;
 	chmod((s.dir / "tree").c_str(), 0777);
-	const std::string fifo = s.dir / "progress";
-	ASSERT_EQ(mkfifo(fifo.c_str(), 0666), 0);
-	int reader = open(fifo.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
-	ASSERT_GE(reader, 0);
-	const int capacity = fcntl(reader, F_SETPIPE_SZ, 4096);
-	ASSERT_GT(capacity, 0);
-	const std::string line = "Making README.html for port misc/foo\n";
-	std::vector<std::string> args = {
-	    "-p", s.dir / "tree", "-t", s.dir / "a"};
-	const int requests = 2 * capacity / static_cast<int>(line.size());
-	for (int i = 0; i < requests; i++)
-		args.push_back("misc/foo");
-	std::atomic<bool> finished{false}, second_finished{false};
-	Result first, second;
-	std::thread writer([&] {
-		RunOptions opt = s.opt;
-		opt.out_path = fifo;
-		first = run_tool(args, opt);
-		finished = true;
-	});
-	int queued = 0;
-	for (int i = 0;
-	     i < 6000 && !finished && ioctl(reader, FIONREAD, &queued) == 0 &&
-	     queued + static_cast<int>(line.size()) <= capacity;
-	     i++)
-		usleep(10000);
-	ASSERT_FALSE(finished);
+	HeldRun first;
+	ASSERT_TRUE(first.start(
+	    s.dir / "progress", {"-p", s.dir / "tree", "-t", s.dir / "a"}, s.opt));
 	std::string err_file = s.dir / "err";
 	write_file(err_file, "");
 	chmod(err_file.c_str(), 0666);
+	std::atomic<bool> second_finished{false};
+	Result second;
 	std::thread other([&] {
 		RunOptions opt = s.opt;
 		opt.binary = "/bin/sh";
@@ -863,21 +881,9 @@ TEST(Publish, InPlaceAndOutputAtTopShareOneLock)
 	    std::string::npos)
 	    << read_file(err_file);
 	EXPECT_FALSE(second_finished);
-	std::string progress;
-	char piece[4096];
-	for (;;) {
-		bool done = finished;
-		ssize_t n;
-		while ((n = read(reader, piece, sizeof piece)) > 0)
-			progress.append(piece, static_cast<std::size_t>(n));
-		if (done)
-			break;
-		usleep(1000);
-	}
-	writer.join();
+	EXPECT_EQ(first.drain(), first.expected());
 	other.join();
-	close(reader);
-	EXPECT_EQ(first.status, 0) << first.err;
+	EXPECT_EQ(first.result.status, 0) << first.result.err;
 	EXPECT_EQ(second.status, 0) << read_file(err_file);
 	// The second run's pages, whole: it ran after the first.
 	EXPECT_NE(

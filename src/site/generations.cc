@@ -36,9 +36,9 @@
 // generations follows every run. It passes over a port's directory that
 // the current generation has not changed since its marker, that holds no
 // kept file and whose page this run made, without a look at the spare
-// generation's. A whole-tree run leaves out the
-// pages of categories and ports that the tree no longer lists; pathname
-// runs carry every page over.
+// generation's. A whole-tree run leaves out the pages of categories and
+// ports that the tree no longer lists; pathname runs carry every page
+// over.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
