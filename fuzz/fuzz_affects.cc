@@ -45,13 +45,6 @@ plain_sets(std::string_view word)
 } // namespace
 
 extern "C" int
-LLVMFuzzerInitialize(int *, char ***)
-{
-	init_reporting();
-	return 0;
-}
-
-extern "C" int
 LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
 	auto chunks = split_chunks(data, size);

@@ -128,7 +128,6 @@ owned(std::string_view text)
 extern "C" int
 LLVMFuzzerInitialize(int *, char ***)
 {
-	init_reporting();
 	top = scratch_dir() + "/root/ports";
 	category_dir = top + "/misc";
 	for (const std::string &dir : {scratch_dir() + "/root", top})

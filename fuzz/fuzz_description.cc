@@ -278,13 +278,6 @@ shows(const std::u32string &seen, const std::u32string &visible, bool some)
 } // namespace
 
 extern "C" int
-LLVMFuzzerInitialize(int *, char ***)
-{
-	init_reporting();
-	return 0;
-}
-
-extern "C" int
 LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
 	std::string_view text(reinterpret_cast<const char *>(data), size);

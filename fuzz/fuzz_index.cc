@@ -314,13 +314,6 @@ check_lookups(const std::vector<line_model> &lines,
 } // namespace
 
 extern "C" int
-LLVMFuzzerInitialize(int *, char ***)
-{
-	init_reporting();
-	return 0;
-}
-
-extern "C" int
 LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
 	std::string_view input(reinterpret_cast<const char *>(data), size);

@@ -113,13 +113,6 @@ json_quoted(std::string_view body, std::size_t seed)
 } // namespace
 
 extern "C" int
-LLVMFuzzerInitialize(int *, char ***)
-{
-	init_reporting();
-	return 0;
-}
-
-extern "C" int
 LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
 	auto chunks = split_chunks(data, size);

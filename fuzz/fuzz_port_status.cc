@@ -16,13 +16,6 @@
 using namespace qmfuzz;
 
 extern "C" int
-LLVMFuzzerInitialize(int *, char ***)
-{
-	init_reporting();
-	return 0;
-}
-
-extern "C" int
 LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
 	auto text = std::make_unique<char[]>(size + 1);

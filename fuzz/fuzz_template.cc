@@ -411,7 +411,6 @@ owned(const std::string &text)
 extern "C" int
 LLVMFuzzerInitialize(int *, char ***)
 {
-	init_reporting();
 	top = scratch_dir() + "/root/ports";
 	category_dir = top + "/misc";
 	port_dir = category_dir + "/foo";

@@ -82,7 +82,6 @@ add_names(std::vector<std::string> &list, std::size_t &used,
 extern "C" int
 LLVMFuzzerInitialize(int *, char ***)
 {
-	init_reporting();
 	top = scratch_dir() + "/ports";
 	check(mkdir(top.c_str(), 0755) == 0, "mkdir ports");
 	return 0;

@@ -24,13 +24,6 @@ sign(int c)
 } // namespace
 
 extern "C" int
-LLVMFuzzerInitialize(int *, char ***)
-{
-	init_reporting();
-	return 0;
-}
-
-extern "C" int
 LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
 	std::vector<std::string_view> v = split_chunks(data, size);

@@ -29,7 +29,6 @@ std::string top;
 extern "C" int
 LLVMFuzzerInitialize(int *, char ***)
 {
-	init_reporting();
 	top = scratch_dir() + "/tree";
 	std::string dir = top + "/security/vuxml/vuln";
 	for (std::string d :

@@ -24,6 +24,15 @@ namespace {
 
 int report_fd = 2;
 
+// Standard error is copied before libFuzzer's driver starts, and with it
+// before -close_fd_mask closes the original: every target links this file.
+[[maybe_unused]] const bool stderr_copied = [] {
+	int fd = dup(2);
+	if (fd >= 0)
+		report_fd = fd;
+	return fd >= 0;
+}();
+
 constexpr std::array<std::string_view, 16> placeholder_texts = {
     "%%PKG%%",
     "%%PORT%%",
@@ -73,14 +82,6 @@ split_chunks(const std::uint8_t *data, std::size_t size)
 			return chunks;
 		all.remove_prefix(at + 1);
 	}
-}
-
-void
-init_reporting()
-{
-	int fd = dup(2);
-	if (fd >= 0)
-		report_fd = fd;
 }
 
 void

@@ -21,11 +21,9 @@ inline constexpr char chunk_separator = '\x1e';
 std::vector<std::string_view> split_chunks(
     const std::uint8_t *data, std::size_t size);
 
-// Called once from LLVMFuzzerInitialize: keeps a copy of standard error for
-// check(), which must still be heard when -close_fd_mask silences the tool.
-void init_reporting();
-
-// Aborts with what, so that libFuzzer saves the input, when ok is false.
+// Aborts with what, so that libFuzzer saves the input, when ok is false. It
+// writes to a copy of standard error taken when the program starts, so that
+// it is still heard when -close_fd_mask silences the tool.
 void check(bool ok, const char *what);
 
 // A fresh directory below $QUILLMARK_FUZZ_TMPDIR, /dev/shm, $TMPDIR or /tmp

@@ -13,6 +13,7 @@
 #include <cstring>
 #include <filesystem>
 #include <map>
+#include <string_view>
 #include <thread>
 
 #include "harness.h"
@@ -104,6 +105,84 @@ struct Site {
 		return fs::read_symlink(dir / link).string();
 	}
 };
+
+#ifdef F_SETPIPE_SZ
+// A run held up writing its progress lines into a pipe of one page that
+// nobody reads until drain(): it names misc/foo so often that its lines
+// fill the pipe twice, and holds its lock meanwhile.
+struct HeldRun {
+	static constexpr std::string_view line =
+	    "Making README.html for port misc/foo\n";
+	int reader = -1;
+	int requests = 0;
+	std::atomic<bool> finished{false};
+	Result result;
+	std::thread writer;
+
+	// Starts the tool with args (and as opt says) on the FIFO made at
+	// fifo; true when the run is held with a full pipe.
+	bool start(const std::string &fifo, std::vector<std::string> args,
+	    RunOptions opt)
+	{
+		if (mkfifo(fifo.c_str(), 0666) != 0)
+			return false;
+		reader = open(fifo.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+		const int capacity =
+		    reader < 0 ? -1 : fcntl(reader, F_SETPIPE_SZ, 4096);
+		if (capacity <= 0)
+			return false;
+		requests = 2 * capacity / static_cast<int>(line.size());
+		for (int i = 0; i < requests; i++)
+			args.push_back("misc/foo");
+		opt.out_path = fifo;
+		writer = std::thread([this, args, opt] {
+			result = run_tool(args, opt);
+			finished = true;
+		});
+		// As long as it takes (the harness ends a hung run after a
+		// minute).
+		int queued = 0;
+		for (int i = 0; i < 6000 && !finished &&
+		     ioctl(reader, FIONREAD, &queued) == 0 &&
+		     queued + static_cast<int>(line.size()) <= capacity;
+		     i++)
+			usleep(10000);
+		return !finished;
+	}
+	// Reads the pipe until the run has ended: its progress lines.
+	std::string drain()
+	{
+		std::string progress;
+		char piece[4096];
+		for (;;) {
+			bool done = finished;
+			ssize_t n;
+			while ((n = read(reader, piece, sizeof piece)) > 0)
+				progress.append(piece, static_cast<std::size_t>(n));
+			if (done)
+				break;
+			usleep(1000);
+		}
+		writer.join();
+		return progress;
+	}
+	// The lines of a run that made every page asked for.
+	std::string expected() const
+	{
+		std::string lines;
+		for (int i = 0; i < requests; i++)
+			lines += line;
+		return lines;
+	}
+	~HeldRun()
+	{
+		if (writer.joinable())
+			(void)drain();
+		if (reader >= 0)
+			close(reader);
+	}
+};
+#endif
 
 } // namespace
 
@@ -360,22 +439,51 @@ TEST(Publish, FailedWriteSwitchesNothing)
 	EXPECT_EQ(stamps_below(s.dir / "site/"), stamps);
 
 	// Without the memory that publishing keeps its accounts in, nothing
-	// is written and nothing switched.
-	for (int failing : {1, 4}) {
+	// is written and nothing switched: the marker's buffer, the list of
+	// kept files, the table of the marker's kept paths; and a set of
+	// paths that cannot grow while the pages are made stops the switch.
+	auto failing_run = [&](int failing) {
 		RunOptions o = s.opt;
 		o.binary = testing_binary_path();
 		o.env.push_back(
 		    "QUILLMARK_TEST_FAIL_ALLOC=" + std::to_string(failing));
-		r = run_tool({"-q", "-p", s.dir / "tree", "-t", s.dir / "b", "-o",
-				 s.dir / "site"},
+		return run_tool({"-q", "-p", s.dir / "tree", "-t", s.dir / "b",
+				    "-o", s.dir / "site"},
 		    o);
+	};
+	for (auto [failing, size] : {std::pair{1, "8396800"},
+		 std::pair{3, "4194304"}, std::pair{4, "4096"}}) {
+		r = failing_run(failing);
 		EXPECT_EQ(r.status, 255);
 		EXPECT_EQ(r.out, "");
-		EXPECT_EQ(r.err, s.dir / "site" + ": cannot allocate 4194304 bytes: " +
-			std::strerror(ENOMEM) + "\n");
+		EXPECT_EQ(r.err, s.dir / "site" + ": cannot allocate " + size +
+			" bytes: " + std::strerror(ENOMEM) + "\n");
 		EXPECT_EQ(s.target("site"), current);
 		EXPECT_EQ(files_below(s.dir / "site/"), files);
 	}
+	// Any allocation of the run that fails stops the switch; three are
+	// the sets of the pages made, of the directories the tree lists and
+	// of those the walk found, which grow as the run goes. The run past
+	// the last allocation switches.
+	int grown = 0;
+	for (int failing = 5; failing < 100; failing++) {
+		r = failing_run(failing);
+		if (r.err.find("cannot allocate") == std::string::npos)
+			break;
+		EXPECT_NE(r.status, 0) << failing << r.err;
+		EXPECT_EQ(s.target("site"), current) << failing << r.err;
+		if (r.err.find("cannot allocate 8192 bytes") == std::string::npos)
+			continue;
+		grown++;
+		EXPECT_EQ(r.status, 1) << r.err;
+		EXPECT_NE(r.err.find("site: not switched"), std::string::npos)
+		    << r.err;
+	}
+	EXPECT_EQ(grown, 3);
+	EXPECT_EQ(r.status, 0) << r.err;
+	EXPECT_NE(s.target("site"), current);
+	ASSERT_EQ(s.run("a", "site").status, 0);
+	current = s.target("site");
 
 	// A port missing from the INDEX keeps its page from the last run.
 	s.dir.put("tree/INDEX-15", read_file(s.dir / "tree/INDEX-15").substr(
@@ -471,6 +579,25 @@ TEST(Publish, RunsPagesWinOverWhatStandsInTheirWay)
 	EXPECT_NE(s.target("site"), before);
 	EXPECT_FALSE(s.dir.exists(spare));
 	EXPECT_EQ(files_below(s.dir / "site/"), ref);
+
+	// A directory put where a page of a generation made here stands
+	// gives way in the next generation, and in the one after, which is
+	// made where it stands.
+	const std::string current = s.target("site");
+	fs::remove(s.dir / (current + "/misc/foo/README.html"));
+	s.dir.put(current + "/misc/foo/README.html/inside", "not a page\n");
+	for (const char *rel : {"/misc/foo/README.html",
+		 "/misc/foo/README.html/inside"})
+		(void)lchown((s.dir / current + rel).c_str(), 65534, 65534);
+	for (int i = 0; i < 2; i++) {
+		r = s.run("a", "site");
+		EXPECT_EQ(r.status, 0) << r.err;
+		EXPECT_EQ(r.err, i == 0 ? s.dir / current +
+				"/misc/foo/README.html: not carried over: this "
+				"run writes a page there\n"
+					: "");
+		EXPECT_EQ(files_below(s.dir / "site/"), ref) << i;
+	}
 }
 
 // A second run waits for the one that holds the lock on the directory
@@ -512,33 +639,10 @@ TEST(Publish, SecondRunWaits)
 #ifdef F_SETPIPE_SZ
 	// A run holds the lock to its end: here one held up writing its
 	// progress lines into a pipe of one page that nobody reads yet.
-	const std::string fifo = s.dir / "progress";
-	ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-	int reader = open(fifo.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
-	ASSERT_GE(reader, 0);
-	const int capacity = fcntl(reader, F_SETPIPE_SZ, 4096);
-	ASSERT_GT(capacity, 0);
-	const std::string line = "Making README.html for port misc/foo\n";
-	std::vector<std::string> args = {"-p", s.dir / "tree", "-t",
-	    s.dir / "a", "-o", s.dir / "out"};
-	const int requests = 2 * capacity / static_cast<int>(line.size());
-	for (int i = 0; i < requests; i++)
-		args.push_back("misc/foo");
-	std::atomic<bool> finished{false};
-	Result first;
-	std::thread writer([&] {
-		RunOptions opt;
-		opt.out_path = fifo;
-		first = run_tool(args, opt);
-		finished = true;
-	});
-	int queued = 0;
-	for (int i = 0; i < 6000 && !finished &&
-	     ioctl(reader, FIONREAD, &queued) == 0 &&
-	     queued + static_cast<int>(line.size()) <= capacity;
-	     i++)
-		usleep(10000);
-	EXPECT_FALSE(finished);
+	HeldRun first;
+	ASSERT_TRUE(first.start(s.dir / "progress",
+	    {"-p", s.dir / "tree", "-t", s.dir / "a", "-o", s.dir / "out"},
+	    RunOptions{}));
 	// OUT is there now: it is the directory locked.
 	held = open((s.dir / "out").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
 	int locked = flock(held, LOCK_EX | LOCK_NB);
@@ -546,24 +650,8 @@ TEST(Publish, SecondRunWaits)
 	EXPECT_EQ(locked, -1);
 	EXPECT_EQ(error, EWOULDBLOCK);
 	close(held);
-	std::string progress;
-	char piece[4096];
-	for (;;) {
-		bool done = finished;
-		ssize_t n;
-		while ((n = read(reader, piece, sizeof piece)) > 0)
-			progress.append(piece, static_cast<std::size_t>(n));
-		if (done)
-			break;
-		usleep(1000);
-	}
-	writer.join();
-	close(reader);
-	EXPECT_EQ(first.status, 0) << first.err;
-	std::string expected;
-	for (int i = 0; i < requests; i++)
-		expected += line;
-	EXPECT_EQ(progress, expected);
+	EXPECT_EQ(first.drain(), first.expected());
+	EXPECT_EQ(first.result.status, 0) << first.result.err;
 #endif
 }
 
@@ -681,13 +769,18 @@ TEST(Publish, PrunesWhatTheTreeDroppedAndKeepsFilesOfOthers)
 		    read_file(s.dir / ("site/index.html")), "<p>mirror</p>\n");
 	}
 
-	// One put into the generation before, which nobody reads, is not.
-	std::string spare;
-	for (auto &e : fs::directory_iterator(s.dir.path())) {
-		std::string name = e.path().filename().string();
-		if (name.starts_with("site.2") && name != s.target("site"))
-			spare = name;
-	}
+	// One put into the generation before, which nobody reads, is not
+	// where the current one keeps a file of others in that directory.
+	auto spare_now = [&] {
+		std::string spare;
+		for (auto &e : fs::directory_iterator(s.dir.path())) {
+			std::string name = e.path().filename().string();
+			if (name.starts_with("site.2") && name != s.target("site"))
+				spare = name;
+		}
+		return spare;
+	};
+	std::string spare = spare_now();
 	ASSERT_FALSE(spare.empty());
 	s.dir.put(spare + "/misc/foo/stray.txt", "stray\n");
 	ASSERT_EQ(s.run("b", "site").status, 0);
@@ -717,6 +810,39 @@ TEST(Publish, PrunesWhatTheTreeDroppedAndKeepsFilesOfOthers)
 	EXPECT_EQ(read_file(s.dir / (before + "/misc/baz")), "a file\n");
 	EXPECT_EQ(read_file(s.dir / ("site/robots.txt")), "User-agent: *\n");
 	EXPECT_TRUE(s.dir.exists("site.broken"));
+
+	// The next run writes the page where the generation before has that
+	// file.
+	r = s.run("a", "site");
+	EXPECT_EQ(r.status, 0) << r.err;
+	EXPECT_EQ(r.err, broken);
+	EXPECT_TRUE(s.dir.exists("site/misc/baz/README.html"));
+	// The port directories of the generation before are not looked
+	// into otherwise: a file put there, where no reader looks, comes
+	// back with that generation.
+	s.dir.put(spare_now() + "/misc/baz/stray.txt", "stray\n");
+	ASSERT_EQ(s.run("a", "site").status, 0);
+	EXPECT_EQ(s.target("site").substr(0, 5), "site.");
+	EXPECT_EQ(read_file(s.dir / "site/misc/baz/stray.txt"), "stray\n");
+	// One added to a port's directory of the current generation, whose
+	// modification time is then set back as touch -d does, is seen by
+	// the change time and kept; so is one added after an unchanged run.
+	s.dir.put("site/misc/baz/late.txt", "late\n");
+	const struct timespec old[2] = {{946684800, 0}, {946684800, 0}};
+	ASSERT_EQ(utimensat(AT_FDCWD, (s.dir / "site/misc/baz").c_str(), old,
+		      AT_SYMLINK_NOFOLLOW),
+	    0);
+	for (const char *set : {"a", "a", "b", "b"}) {
+		r = s.run(set, "site");
+		EXPECT_EQ(r.status, 0) << r.err;
+		EXPECT_EQ(read_file(s.dir / "site/misc/baz/late.txt"), "late\n")
+		    << set;
+		EXPECT_EQ(read_file(s.dir / "site/misc/foo/extra.txt"), "late\n");
+		if (std::string(set) == "a" && !s.dir.exists("site/misc/foo/new.txt"))
+			s.dir.put("site/misc/foo/new.txt", "new\n");
+		EXPECT_EQ(read_file(s.dir / "site/misc/baz/stray.txt"), "stray\n");
+	}
+	EXPECT_EQ(read_file(s.dir / "site/misc/foo/new.txt"), "new\n");
 }
 
 // An in-place run and a run with -o naming the tree's top write the same
@@ -727,36 +853,14 @@ TEST(Publish, InPlaceAndOutputAtTopShareOneLock)
 #ifdef F_SETPIPE_SZ
 	Site s;
 	chmod((s.dir / "tree").c_str(), 0777);
-	const std::string fifo = s.dir / "progress";
-	ASSERT_EQ(mkfifo(fifo.c_str(), 0666), 0);
-	int reader = open(fifo.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
-	ASSERT_GE(reader, 0);
-	const int capacity = fcntl(reader, F_SETPIPE_SZ, 4096);
-	ASSERT_GT(capacity, 0);
-	const std::string line = "Making README.html for port misc/foo\n";
-	std::vector<std::string> args = {
-	    "-p", s.dir / "tree", "-t", s.dir / "a"};
-	const int requests = 2 * capacity / static_cast<int>(line.size());
-	for (int i = 0; i < requests; i++)
-		args.push_back("misc/foo");
-	std::atomic<bool> finished{false}, second_finished{false};
-	Result first, second;
-	std::thread writer([&] {
-		RunOptions opt = s.opt;
-		opt.out_path = fifo;
-		first = run_tool(args, opt);
-		finished = true;
-	});
-	int queued = 0;
-	for (int i = 0;
-	     i < 6000 && !finished && ioctl(reader, FIONREAD, &queued) == 0 &&
-	     queued + static_cast<int>(line.size()) <= capacity;
-	     i++)
-		usleep(10000);
-	ASSERT_FALSE(finished);
+	HeldRun first;
+	ASSERT_TRUE(first.start(
+	    s.dir / "progress", {"-p", s.dir / "tree", "-t", s.dir / "a"}, s.opt));
 	std::string err_file = s.dir / "err";
 	write_file(err_file, "");
 	chmod(err_file.c_str(), 0666);
+	std::atomic<bool> second_finished{false};
+	Result second;
 	std::thread other([&] {
 		RunOptions opt = s.opt;
 		opt.binary = "/bin/sh";
@@ -777,21 +881,9 @@ TEST(Publish, InPlaceAndOutputAtTopShareOneLock)
 	    std::string::npos)
 	    << read_file(err_file);
 	EXPECT_FALSE(second_finished);
-	std::string progress;
-	char piece[4096];
-	for (;;) {
-		bool done = finished;
-		ssize_t n;
-		while ((n = read(reader, piece, sizeof piece)) > 0)
-			progress.append(piece, static_cast<std::size_t>(n));
-		if (done)
-			break;
-		usleep(1000);
-	}
-	writer.join();
+	EXPECT_EQ(first.drain(), first.expected());
 	other.join();
-	close(reader);
-	EXPECT_EQ(first.status, 0) << first.err;
+	EXPECT_EQ(first.result.status, 0) << first.result.err;
 	EXPECT_EQ(second.status, 0) << read_file(err_file);
 	// The second run's pages, whole: it ran after the first.
 	EXPECT_NE(

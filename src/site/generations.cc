@@ -34,10 +34,11 @@
 // carried over unchanged: the marker lists those it kept, and any other
 // file newer than the marker is one too, so a walk that levels the two
 // generations follows every run. It passes over a port's directory that
-// neither generation has changed since its marker, that holds no kept
-// file and whose page this run made. A whole-tree run leaves out the
-// pages of categories and ports that the tree no longer lists; pathname
-// runs carry every page over.
+// the current generation has not changed since its marker, that holds no
+// kept file and whose page this run made, without a look at the spare
+// generation's. A whole-tree run leaves out the pages of categories and
+// ports that the tree no longer lists; pathname runs carry every page
+// over.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -59,15 +60,17 @@
 
 namespace {
 
-// The longest list of changed paths kept; longer, the marker says "all".
+// The longest list of changed paths kept, in bytes and in paths; longer,
+// the marker says "all".
 constexpr std::size_t list_size = std::size_t{4} << 20;
-constexpr std::size_t list_slots = std::size_t{1} << 18;
+constexpr std::size_t list_paths = std::size_t{1} << 17;
 constexpr char spare_suffix[] = ".unpublished";
-// The pages that one run may make, by their path's hash: made_slots / 4 * 3.
-constexpr std::size_t made_slots = std::size_t{1} << 19;
-
-// The directories that a whole-tree run notes as the tree's.
-constexpr std::size_t tree_slots = std::size_t{1} << 18;
+// The most pages that one run may publish.
+constexpr std::size_t made_max = std::size_t{3} << 17;
+// The most directories that a whole-tree run notes as the tree's.
+constexpr std::size_t tree_max = std::size_t{1} << 17;
+// The slots that a set or table of paths starts with.
+constexpr std::size_t first_slots = 1024;
 // The name of the tool's pages, by which a file is told for the tool's
 // where no marker tells.
 constexpr char page_name[] = "README.html";
@@ -84,38 +87,20 @@ allocate(std::size_t size)
 	return allocate_reported(size, state.out_dir);
 }
 
-// The tables of the publishing. False after the report.
+// The buffers of the publishing. False after the report. (The sets and
+// tables of paths are allocated as they fill.)
 bool
 allocate_tables()
 {
-	site.made = static_cast<std::uint64_t *>(
-	    allocate(made_slots * sizeof *site.made));
-	site.listed_at = site.made == nullptr
-	    ? nullptr
-	    : static_cast<std::uint32_t *>(
-		  allocate(list_slots * sizeof *site.listed_at));
-	site.current_marker_text = site.listed_at == nullptr
-	    ? nullptr
-	    : static_cast<char *>(allocate(current_marker_size));
+	site.current_marker_text =
+	    static_cast<char *>(allocate(current_marker_size));
 	site.changed_text = site.current_marker_text == nullptr
 	    ? nullptr
 	    : static_cast<char *>(allocate(list_size));
 	site.kept_text = site.changed_text == nullptr
 	    ? nullptr
 	    : static_cast<char *>(allocate(list_size));
-	site.kept_at = site.kept_text == nullptr
-	    ? nullptr
-	    : static_cast<std::uint32_t *>(
-		  allocate(list_slots * sizeof *site.kept_at));
-	site.kept_dirs = site.kept_at == nullptr
-	    ? nullptr
-	    : static_cast<std::uint64_t *>(
-		  allocate(list_slots * sizeof *site.kept_dirs));
-	site.tree_listed = site.kept_dirs == nullptr
-	    ? nullptr
-	    : static_cast<std::uint64_t *>(
-		  allocate(tree_slots * sizeof *site.tree_listed));
-	return site.tree_listed != nullptr;
+	return site.kept_text != nullptr;
 }
 
 std::uint64_t
@@ -141,61 +126,91 @@ add_to_set(file_set *set, const char *rel)
 	set->sum2 += h ^ (h >> 29);
 }
 
-// Notes a page made; false when this run had made it already.
 bool
-note_made(const char *rel)
+has_hash(const hash_set &set, std::uint64_t h)
 {
-	std::uint64_t h = path_hash(rel);
-	std::size_t i = h & (made_slots - 1);
-	while (site.made[i] != 0) {
-		if (site.made[i] == h)
-			return false;
-		i = (i + 1) & (made_slots - 1);
-	}
-	if (site.made_count >= made_slots / 4 * 3) {
-		site.made_overflow = true;
-		return true;
-	}
-	site.made[i] = h;
-	site.made_count++;
-	add_to_set(&site.made_set, rel);
-	return true;
-}
-
-// Whether the table of hashes (slots of them, a power of two) holds h.
-bool
-has_hash(const std::uint64_t *table, std::size_t slots, std::uint64_t h)
-{
-	for (std::size_t i = h & (slots - 1); table[i] != 0;
-	     i = (i + 1) & (slots - 1)) {
-		if (table[i] == h)
+	if (set.size == 0)
+		return false;
+	for (std::size_t i = h & (set.size - 1); set.slot[i] != 0;
+	     i = (i + 1) & (set.size - 1)) {
+		if (set.slot[i] == h)
 			return true;
 	}
 	return false;
 }
 
-// Adds h to the table unless it holds it; false when the table is full
-// (to half its slots).
-bool
-add_hash(std::uint64_t *table, std::size_t slots, std::size_t *count,
-    std::uint64_t h)
+// Puts h into the first free slot of its run in slot (size of them, a
+// power of two, not all taken).
+void
+place_hash(std::uint64_t *slot, std::size_t size, std::uint64_t h)
 {
-	std::size_t i = h & (slots - 1);
-	for (; table[i] != 0; i = (i + 1) & (slots - 1)) {
-		if (table[i] == h)
-			return true;
+	std::size_t i = h & (size - 1);
+	while (slot[i] != 0)
+		i = (i + 1) & (size - 1);
+	slot[i] = h;
+}
+
+enum class add_result { added, present, full, failed };
+
+// Adds h to the set unless it holds it: full when it holds most hashes
+// already, failed when it could not grow (reported).
+add_result
+add_hash(hash_set *set, std::size_t most, std::uint64_t h)
+{
+	if (has_hash(*set, h))
+		return add_result::present;
+	if (set->count >= most)
+		return add_result::full;
+	if (2 * (set->count + 1) > set->size) {
+		std::size_t size = set->size == 0 ? first_slots : 2 * set->size;
+		auto *slot = static_cast<std::uint64_t *>(
+		    allocate(size * sizeof(std::uint64_t)));
+		if (slot == nullptr)
+			return add_result::failed;
+		for (std::size_t i = 0; i < set->size; i++) {
+			if (set->slot[i] != 0)
+				place_hash(slot, size, set->slot[i]);
+		}
+		std::free(set->slot);
+		set->slot = slot;
+		set->size = size;
 	}
-	if (*count >= slots / 2)
+	place_hash(set->slot, set->size, h);
+	set->count++;
+	return add_result::added;
+}
+
+void
+release_set(hash_set *set)
+{
+	std::free(set->slot);
+	*set = {};
+}
+
+// Notes a page made; false when this run had made it already.
+bool
+note_made(const char *rel)
+{
+	switch (add_hash(&site.made, made_max, path_hash(rel))) {
+	case add_result::present:
 		return false;
-	table[i] = h;
-	++*count;
+	case add_result::full:
+		site.made_overflow = true;
+		return true;
+	case add_result::failed:
+		site.grow_failed = true;
+		return true;
+	case add_result::added:
+		break;
+	}
+	add_to_set(&site.made_set, rel);
 	return true;
 }
 
 bool
 was_made(const char *rel)
 {
-	return has_hash(site.made, made_slots, path_hash(rel));
+	return has_hash(site.made, path_hash(rel));
 }
 
 // The hash of the first length bytes of rel as a path of its own.
@@ -293,69 +308,85 @@ read_marker(int dirfd, char *buf, std::size_t size, bool whole)
 }
 
 // Puts count paths of the current generation's marker, from list on, in
-// table (list_slots offsets in its text, + 1); false when they are too
-// many for it.
-bool
-fill_paths(std::uint32_t *table, const char *list, std::size_t count)
+// table. 0 when done, 1 when they are more than a list holds, -1 when the
+// table could not be had (reported).
+int
+fill_paths(path_table *table, const char *list, std::size_t count)
 {
-	if (count > list_slots / 2)
-		return false;
+	if (count > list_paths)
+		return 1;
+	std::size_t size = first_slots;
+	while (size < 2 * count)
+		size *= 2;
+	table->at = static_cast<std::uint32_t *>(
+	    allocate(size * sizeof *table->at));
+	if (table->at == nullptr)
+		return -1;
+	table->size = size;
 	const char *p = list;
 	for (std::size_t i = 0; i < count; i++) {
-		std::size_t slot = path_hash(p) & (list_slots - 1);
-		while (table[slot] != 0)
-			slot = (slot + 1) & (list_slots - 1);
-		table[slot] = static_cast<std::uint32_t>(
+		std::size_t slot = path_hash(p) & (size - 1);
+		while (table->at[slot] != 0)
+			slot = (slot + 1) & (size - 1);
+		table->at[slot] = static_cast<std::uint32_t>(
 		    p - site.current_marker_text + 1);
 		p += std::strlen(p) + 1;
 	}
-	return true;
+	return 0;
 }
 
 bool
-in_paths(const std::uint32_t *table, const char *rel)
+in_paths(const path_table &table, const char *rel)
 {
-	for (std::size_t slot = path_hash(rel) & (list_slots - 1);
-	     table[slot] != 0; slot = (slot + 1) & (list_slots - 1)) {
+	if (table.size == 0)
+		return false;
+	for (std::size_t slot = path_hash(rel) & (table.size - 1);
+	     table.at[slot] != 0; slot = (slot + 1) & (table.size - 1)) {
 		if (std::strcmp(
-			site.current_marker_text + table[slot] - 1, rel) == 0)
+			site.current_marker_text + table.at[slot] - 1, rel) ==
+		    0)
 			return true;
 	}
 	return false;
 }
 
-bool
+// 0, 1 or -1 as fill_paths.
+int
 fill_listed()
 {
-	return fill_paths(site.listed_at, site.current_marker.list,
+	return fill_paths(&site.listed, site.current_marker.list,
 	    site.current_marker.list_count);
 }
 
 bool
 was_listed(const char *rel)
 {
-	return in_paths(site.listed_at, rel);
+	return in_paths(site.listed, rel);
 }
 
 // Reads the current generation's kept paths, and the directories that
-// hold them, into their tables; false when they are too many.
-bool
+// hold them, into their tables. 0, 1 or -1 as fill_paths.
+int
 fill_kept()
 {
 	const generation_marker &m = site.current_marker;
-	if (!fill_paths(site.kept_at, m.kept, m.kept_count))
-		return false;
-	std::size_t dirs = 0;
+	int filled = fill_paths(&site.kept, m.kept, m.kept_count);
+	if (filled != 0)
+		return filled;
 	const char *p = m.kept;
-	for (std::size_t i = 0; i < m.kept_count; i++) {
+	for (std::size_t i = 0; i < m.kept_count;
+	     i++, p += std::strlen(p) + 1) {
 		const char *slash = std::strrchr(p, '/');
-		if (slash != nullptr &&
-		    !add_hash(site.kept_dirs, list_slots, &dirs,
-			prefix_hash(p, static_cast<std::size_t>(slash - p))))
-			return false;
-		p += std::strlen(p) + 1;
+		if (slash == nullptr)
+			continue;
+		add_result added = add_hash(&site.kept_dirs, list_paths,
+		    prefix_hash(p, static_cast<std::size_t>(slash - p)));
+		if (added == add_result::full)
+			return 1;
+		if (added == add_result::failed)
+			return -1;
 	}
-	return true;
+	return 0;
 }
 
 // Appends rel and a newline to the list at text (list_size bytes), or
@@ -366,7 +397,7 @@ note_path(const char *rel, char *text, std::size_t *length, std::size_t *count,
 {
 	std::size_t n = std::strlen(rel);
 	if (std::strchr(rel, '\n') != nullptr || n >= list_size - *length ||
-	    *count >= list_slots / 2) {
+	    *count >= list_paths) {
 		*unknown = true;
 		return;
 	}
@@ -423,7 +454,7 @@ bool
 tool_file(const char *name, const char *rel, const struct stat &st)
 {
 	if (site.current_kept_known)
-		return !in_paths(site.kept_at, rel) &&
+		return !in_paths(site.kept, rel) &&
 		    before(st.st_ctim, site.current_done);
 	return std::strcmp(name, page_name) == 0;
 }
@@ -443,19 +474,17 @@ dropped(const char *rel)
 	std::size_t length = static_cast<std::size_t>(last - rel);
 	const void *slash = std::memchr(rel, '/', length);
 	if (slash == nullptr)
-		return !has_hash(
-		    site.tree_listed, tree_slots, prefix_hash(rel, length));
+		return !has_hash(site.tree_listed, prefix_hash(rel, length));
 	std::size_t category =
 	    static_cast<std::size_t>(static_cast<const char *>(slash) - rel);
 	if (std::memchr(rel + category + 1, '/', length - category - 1) !=
 	    nullptr)
 		return false;
 	// A port of a category that the tree no longer lists goes with it.
-	if (!has_hash(site.tree_listed, tree_slots, prefix_hash(rel, category)))
+	if (!has_hash(site.tree_listed, prefix_hash(rel, category)))
 		return true;
-	return has_hash(site.tree_listed, tree_slots,
-		   prefix_hash(rel, category + 1)) &&
-	    !has_hash(site.tree_listed, tree_slots, prefix_hash(rel, length));
+	return has_hash(site.tree_listed, prefix_hash(rel, category + 1)) &&
+	    !has_hash(site.tree_listed, prefix_hash(rel, length));
 }
 
 // Notes the file rel of the current generation, not the tool's, as
@@ -616,36 +645,36 @@ copy_page(int cur, int spare, const char *name, const struct stat &st)
 	return done;
 }
 
-// True when the directory name (rel below the root) needs no walk: below
-// the top, a run writes no file but README.html, so a directory of either
-// generation without subdirectories (a link count of 2, where the file
-// system keeps the count so) holds that page at most; when this run made
-// it, the two are level already. Spares opening some 35,000 port
-// directories twice a run.
+// True when the directory name of the current generation (open on cur,
+// rel below the root) needs no walk: below the top, a run writes no file
+// but README.html, so a directory without subdirectories (a link count of
+// 2, where the file system keeps the count so) holds that page at most;
+// when this run made it, the two generations are level there already.
+// Spares opening some 35,000 port directories twice a run.
 //
-// Files of others may stand there too: both directories must be as their
-// generations were completed (changed before their markers) and
-// hold none that the current marker keeps. A file added to either since
-// changes its directory; one kept when the current generation was made
-// is listed. Where the markers cannot tell, every directory is walked.
+// Files of others may stand there too: the directory must be as its
+// generation was completed (changed before its marker) and hold none that
+// the marker keeps. A file added since changes its directory (its change
+// time, which no touch sets back); one kept when the generation was made
+// is listed. The spare generation's directory is not looked at: no reader
+// sees that generation, and what others put into it while it was the
+// current one, the current one's marker keeps, as it was made level with
+// it. Where the markers cannot tell, every directory is walked.
 bool
-settled_dir(int cur, int spare, const char *name, char *rel)
+settled_dir(int cur, const char *name, char *rel)
 {
 	if (!site.current_kept_known || !site.spare_done_known ||
-	    has_hash(site.kept_dirs, list_slots, path_hash(rel)))
+	    has_hash(site.kept_dirs, path_hash(rel)))
 		return false;
 	std::size_t n = std::strlen(rel);
 	bool made_page = join_text(rel + n, path_size - n, {"/", page_name}) &&
 	    was_made(rel);
 	rel[n] = '\0';
-	struct stat cst, sst;
+	struct stat cst;
 	return made_page &&
 	    fstatat(cur, name, &cst, AT_SYMLINK_NOFOLLOW) == 0 &&
 	    S_ISDIR(cst.st_mode) && cst.st_nlink == 2 &&
-	    before(cst.st_ctim, site.current_done) &&
-	    fstatat(spare, name, &sst, AT_SYMLINK_NOFOLLOW) == 0 &&
-	    S_ISDIR(sst.st_mode) && sst.st_nlink == 2 &&
-	    before(sst.st_ctim, site.spare_done);
+	    before(cst.st_ctim, site.current_done);
 }
 
 void level_dir(int cur, int spare, char *rel, int *failures);
@@ -708,7 +737,10 @@ copy_pass(int cur, int spare, char *rel, int *failures)
 			rel + rel_length, path_size - rel_length, {name}))
 			continue;
 		if (type == entry_kind::directory) {
-			if (settled_dir(cur, spare, name, rel))
+			if (add_hash(&site.current_dirs, SIZE_MAX,
+				path_hash(rel)) == add_result::failed)
+				site.grow_failed = true;
+			if (settled_dir(cur, name, rel))
 				continue;
 			int s = open_dir_at(spare, name);
 			if (s < 0 && errno == ENOENT &&
@@ -802,9 +834,10 @@ prune_pass(int cur, int spare, char *rel, int *failures)
 		if (type == entry_kind::directory) {
 			// Walked by the copy pass when the current one has it.
 			if (cur >= 0 &&
-			    fstatat(cur, name, &cst, AT_SYMLINK_NOFOLLOW) ==
-				0 &&
-			    S_ISDIR(cst.st_mode))
+			    (has_hash(site.current_dirs, path_hash(rel)) ||
+				(fstatat(cur, name, &cst,
+				     AT_SYMLINK_NOFOLLOW) == 0 &&
+				    S_ISDIR(cst.st_mode))))
 				continue;
 			int s = open_dir_at(spare, name);
 			(void)join_text(rel + rel_length,
@@ -1010,6 +1043,45 @@ reset_marker(int dirfd)
 }
 
 int
+clear_way(const char *rel)
+{
+	char part[path_size];
+	if (!copy_text(part, sizeof part, rel)) {
+		errno = ENAMETOOLONG;
+		return -1;
+	}
+	for (char *slash = std::strchr(part, '/');;
+	     slash = std::strchr(slash + 1, '/')) {
+		if (slash != nullptr)
+			*slash = '\0';
+		struct stat st;
+		if (fstatat(site.root_fd, part, &st, AT_SYMLINK_NOFOLLOW) != 0)
+			return -1;
+		if (slash != nullptr && !S_ISDIR(st.st_mode))
+			return unlinkat(site.root_fd, part, 0) == 0 ? 0 : -1;
+		if (slash == nullptr) {
+			if (!S_ISDIR(st.st_mode)) {
+				errno = EEXIST;
+				return -1;
+			}
+			break;
+		}
+		*slash = '/';
+	}
+	// A directory where the page goes: emptied of what no run made here
+	// and removed.
+	int fd = open_dir_at(site.root_fd, part);
+	if (fd < 0)
+		return -1;
+	char walked[path_size];
+	int failures = 0;
+	if (join_text(walked, sizeof walked, {part, "/"}))
+		level_dir(-1, fd, walked, &failures);
+	close(fd);
+	return unlinkat(site.root_fd, part, AT_REMOVEDIR) == 0 ? 0 : -1;
+}
+
+int
 prepare_generations()
 {
 	if (!allocate_tables())
@@ -1040,9 +1112,14 @@ prepare_generations()
 	site.current_named = site.current_ours &&
 	    site.current_marker.complete &&
 	    marker_id_name(site.current_marker.id) == site.current_name;
-	site.current_kept_known = site.current_named &&
-	    site.current_marker.version == marker_version &&
-	    site.current_marker.kept_known && fill_kept();
+	int kept = site.current_named &&
+		site.current_marker.version == marker_version &&
+		site.current_marker.kept_known
+	    ? fill_kept()
+	    : 1;
+	if (kept < 0)
+		return -1;
+	site.current_kept_known = kept == 0;
 	if (choose_spare() != 0)
 		return -1;
 	site.root_fd = open_dir_at(site.parent_fd, site.spare_name);
@@ -1058,8 +1135,8 @@ prepare_generations()
 	site.spare_done_known = site.spare_marker.complete &&
 	    site.spare_marker.version == marker_version &&
 	    marker_id_name(site.spare_marker.id) == site.spare_name &&
-	    fstatat(site.root_fd, marker_name, &st, AT_SYMLINK_NOFOLLOW) == 0;
-	site.spare_done = st.st_mtim;
+	    site.current_named &&
+	    site.current_marker.after == site.spare_marker.id;
 	int error = reset_marker(site.root_fd);
 	if (error != 0) {
 		std::fprintf(stderr, "%s/%s: %s\n", site.root_shown,
@@ -1068,8 +1145,13 @@ prepare_generations()
 	}
 	site.both_complete = site.current_named && site.spare_marker.complete &&
 	    marker_id_name(site.spare_marker.id) == site.spare_name;
-	site.use_list = site.both_complete && site.current_marker.listed &&
-	    site.current_marker.after == site.spare_marker.id && fill_listed();
+	int listed = site.both_complete && site.current_marker.listed &&
+		site.current_marker.after == site.spare_marker.id
+	    ? fill_listed()
+	    : 1;
+	if (listed < 0)
+		return -1;
+	site.use_list = listed == 0;
 	site.publishing = true;
 	if (state.verbosity != 0)
 		std::fprintf(stderr,
@@ -1081,22 +1163,20 @@ prepare_generations()
 void
 release_generations()
 {
-	std::free(site.made);
-	std::free(site.listed_at);
+	release_set(&site.made);
+	release_set(&site.kept_dirs);
+	release_set(&site.tree_listed);
+	release_set(&site.current_dirs);
+	std::free(site.listed.at);
+	std::free(site.kept.at);
 	std::free(site.current_marker_text);
 	std::free(site.changed_text);
 	std::free(site.kept_text);
-	std::free(site.kept_at);
-	std::free(site.kept_dirs);
-	std::free(site.tree_listed);
-	site.made = nullptr;
-	site.listed_at = nullptr;
+	site.listed = {};
+	site.kept = {};
 	site.current_marker_text = nullptr;
 	site.changed_text = nullptr;
 	site.kept_text = nullptr;
-	site.kept_at = nullptr;
-	site.kept_dirs = nullptr;
-	site.tree_listed = nullptr;
 }
 
 int
@@ -1152,9 +1232,12 @@ void
 note_listed(const char *path)
 {
 	const char *rel = site.publishing ? below_top(path) : nullptr;
-	if (rel != nullptr &&
-	    !add_hash(
-		site.tree_listed, tree_slots, &site.tree_count, path_hash(rel)))
+	if (rel == nullptr)
+		return;
+	add_result added = add_hash(&site.tree_listed, tree_max, path_hash(rel));
+	if (added == add_result::failed)
+		site.grow_failed = true;
+	if (added == add_result::full || added == add_result::failed)
 		site.tree_overflow = true;
 }
 
@@ -1188,9 +1271,9 @@ finish_output(int unwritten, bool whole_tree)
 		if (site.made_overflow) {
 			std::fprintf(stderr,
 			    "%s: more than %zu pages to publish\n",
-			    state.out_dir, made_slots / 4 * 3);
+			    state.out_dir, made_max);
 			failures++;
-		} else {
+		} else if (!site.grow_failed) {
 			// Files of others may have come into the current
 			// generation since: it is walked, but for the
 			// directories settled_dir passes.
@@ -1198,6 +1281,9 @@ finish_output(int unwritten, bool whole_tree)
 			level_dir(
 			    site.current_fd, site.root_fd, rel, &failures);
 		}
+		// A set that could not grow, before the walk or in it.
+		if (site.grow_failed)
+			failures++;
 	}
 	if (whole_tree && state.verbosity != 0 && site.dropped != 0)
 		std::fprintf(stderr,

@@ -206,6 +206,9 @@ open_output(const char *path, int flags, int mode)
 	if (rel[0] == '\0')
 		return dup(site.root_fd);
 	int fd = platform_open_beneath(site.root_fd, rel, flags, mode);
+	if (fd < 0 && (errno == ENOTDIR || errno == EISDIR) &&
+	    site.publishing && clear_way(rel) == 0)
+		fd = platform_open_beneath(site.root_fd, rel, flags, mode);
 	if (fd < 0 && errno == ENOENT && (flags & O_CREAT) != 0 &&
 	    make_dirs(rel) == 0)
 		fd = platform_open_beneath(site.root_fd, rel, flags, mode);

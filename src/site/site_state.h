@@ -10,6 +10,22 @@
 #include "site/marker.h"
 #include "state/state.h"
 
+// A set of 64-bit path hashes (never 0), open-addressed in a power of two
+// of slots that doubles when it is half full: a run touches memory in
+// proportion to its pages, not to the most it could make.
+struct hash_set {
+	std::uint64_t *slot = nullptr;
+	std::size_t size = 0;
+	std::size_t count = 0;
+};
+
+// A marker's paths by hash: their offset in its text, + 1, in a power of
+// two of slots, twice as many as the paths at least.
+struct path_table {
+	std::uint32_t *at = nullptr;
+	std::size_t size = 0;
+};
+
 // One record, built by prepare_output and released by site_release.
 struct site_state {
 	// The directory that holds the output root (open), and the root's
@@ -35,11 +51,12 @@ struct site_state {
 	char spare_name[path_size];
 
 	// The pages that this run made, by a 64-bit hash of their path below
-	// the root: an open-addressed table of made_slots, filled to three
-	// quarters at most.
-	std::uint64_t *made = nullptr;
-	std::size_t made_count = 0;
+	// the root; overflow when they were more than one run publishes.
+	// When this or another set could not grow (reported), the run does
+	// not switch.
+	hash_set made;
 	bool made_overflow = false;
+	bool grow_failed = false;
 	file_set made_set{}; // the pages of this run
 	file_set
 	    carried_set{}; // what the walk found in the current one besides
@@ -53,13 +70,11 @@ struct site_state {
 	bool current_named = false; // its id names the directory linked to
 	bool both_complete = false; // both complete and named as they are
 	bool use_list = false;	    // current = spare + the current's list
-	// The current one's listed paths by hash: their offset in its text,
-	// + 1; list_slots of them.
-	std::uint32_t *listed_at = nullptr;
+	// The current one's listed paths.
+	path_table listed;
 
 	// The files of the current generation that are not the tool's, when
-	// its marker is of this format and names it: by hash, their offset
-	// in its text, + 1 (list_slots of them), and the hashes of the
+	// its marker is of this format and names it, and the hashes of the
 	// directories that hold them. A file there that is not kept is the
 	// tool's when it is older (by its change time) than the marker:
 	// current_done, the marker's modification time, later than every
@@ -67,21 +82,22 @@ struct site_state {
 	// name.
 	bool current_kept_known = false;
 	struct timespec current_done {};
-	std::uint32_t *kept_at = nullptr;
-	std::uint64_t *kept_dirs = nullptr;
-	// When the spare generation's marker, before this run, said it was
-	// complete: its modification time.
+	path_table kept;
+	hash_set kept_dirs;
+	// Whether the spare generation is as a run completed it (its marker
+	// says so, before this run) and the current one was made level with
+	// it.
 	bool spare_done_known = false;
-	struct timespec spare_done {};
 
 	// A whole-tree run: the category and port directories that the tree
 	// lists (by their path's hash) and the categories whose lists were
-	// read (their path with a '/' after it); tree_slots of them. Only a
-	// whole-tree run drops pages, and only while the table held them all.
+	// read (their path with a '/' after it). Only a whole-tree run drops
+	// pages, and only while the set held them all.
 	bool whole_tree = false;
-	std::uint64_t *tree_listed = nullptr;
-	std::size_t tree_count = 0;
+	hash_set tree_listed;
 	bool tree_overflow = false;
+	// The directories of the current generation that the walk found.
+	hash_set current_dirs;
 	std::size_t dropped = 0; // pages of unlisted directories dropped
 
 	// The paths whose bytes this run changed from the current
@@ -128,6 +144,15 @@ extern site_state site;
 // generation's marker, chooses the spare one and opens it as the root.
 // 0, or -1 after the report.
 [[nodiscard]] int prepare_generations();
+
+// Clears the way for the page rel in the spare generation, which the run
+// brings level with the current one: a file or link where a directory of
+// its path goes, a directory where the page goes. What stands there came
+// from a generation that had it where this run writes, and the current
+// one does not have it there. 0 when something was removed; -1 with errno
+// set when nothing stands in the way or it could not be removed (walk
+// failures are reported).
+[[nodiscard]] int clear_way(const char *rel);
 
 // Frees what prepare_generations allocated.
 void release_generations();
