@@ -61,6 +61,9 @@ char *required_by_list(char *, char *, port_page &);
 char *port_status_banners(char *, char *, port_page &);
 char *license(char *, char *, port_page &);
 char *vulnerabilities(char *, char *, port_page &);
+char *formerly(char *, char *, port_page &);
+char *updating(char *, char *, port_page &);
+char *pkg_message(char *, char *, port_page &);
 } // namespace fills
 
 // The codes of the placeholders, in the table's order. The first twelve
@@ -100,6 +103,13 @@ enum placeholder : int {
 	ph_port_status, // from the port's Makefile
 	ph_license,
 	ph_vulnerabilities, // from security/vuxml
+	ph_formerly,	    // from MOVED
+	ph_updating,	    // from UPDATING
+	ph_pkg_message,	    // from the port's pkg-message
+	ph_moved_from,	    // the page of a moved or removed port
+	ph_moved_to,
+	ph_moved_date,
+	ph_moved_reason,
 	placeholder_count
 };
 
@@ -108,6 +118,7 @@ enum page_bits : unsigned char {
 	on_port = 1,
 	on_category = 2,
 	on_top = 4,
+	on_moved = 8, // the page left where a port was moved or removed
 };
 
 // What a placeholder needs of the package index before the first page:
@@ -195,6 +206,20 @@ inline constexpr std::array<placeholder_row, placeholder_count>
 	    false, fills::license},
 	{ph_vulnerabilities, "%%VULNERABILITIES%%", insertion::built, on_port,
 	    index_use::none, true, fills::vulnerabilities},
+	{ph_formerly, "%%FORMERLY%%", insertion::built, on_port,
+	    index_use::none, true, fills::formerly},
+	{ph_updating, "%%UPDATING%%", insertion::built, on_port,
+	    index_use::none, true, fills::updating},
+	{ph_pkg_message, "%%PKG_MESSAGE%%", insertion::built, on_port,
+	    index_use::none, true, fills::pkg_message},
+	{ph_moved_from, "%%MOVED_FROM%%", insertion::text, on_moved,
+	    index_use::none, false, nullptr},
+	{ph_moved_to, "%%MOVED_TO%%", insertion::built, on_moved,
+	    index_use::none, false, nullptr},
+	{ph_moved_date, "%%MOVED_DATE%%", insertion::built, on_moved,
+	    index_use::none, false, nullptr},
+	{ph_moved_reason, "%%MOVED_REASON%%", insertion::text, on_moved,
+	    index_use::none, false, nullptr},
     }};
 
 // Every row stands at its code, and fills a port page exactly when it has

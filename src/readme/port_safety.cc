@@ -33,9 +33,11 @@ status_of(port_page &page)
 	return page.status;
 }
 
+} // namespace
+
 // A date as YYYY-MM-DD with a month and a day that can be, which a <time>
 // element may carry as it is.
-bool
+static bool
 iso_date(std::string_view text)
 {
 	if (text.size() != 10 || text[4] != '-' || text[7] != '-')
@@ -59,6 +61,8 @@ append_date(char *pos, char *end, std::string_view date)
 	pos = append(pos, end, date);
 	return append(pos, end, "</time>");
 }
+
+namespace {
 
 // The banners, in the order a visitor needs them: what stops the port
 // being built or installed first, then its end.

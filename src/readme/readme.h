@@ -106,6 +106,10 @@ static_assert(text_list_entry + 1 == line_text_kinds);
 
 // Port page details (port_details.cc).
 
+// A date of the tree's files: a <time> element when it is YYYY-MM-DD of a
+// month and a day that can be, else escaped text (port_safety.cc).
+[[nodiscard]] char *append_date(char *pos, char *end, std::string_view date);
+
 // The name and the version of a package name ("py311-foo" and "1.2_1" of
 // "py311-foo-1.2_1"): they part at its last '-'.
 [[nodiscard]] std::string_view package_base(std::string_view package);
@@ -168,3 +172,11 @@ void release_top_readme();
 [[nodiscard]] int make_category_readme(const char *path, int kind,
     char *comment, std::size_t size, int *unwritten);
 [[nodiscard]] int make_top_readme(const char *path, int *unwritten);
+
+// The pages of the ports that MOVED names as moved or removed and the tree
+// no longer has, when the templates directory has README.moved (see
+// moved_readme.cc); nothing without it. 0, or 1 after a report; each page
+// that could not be written is added to *unwritten.
+[[nodiscard]] int make_moved_readmes(int *unwritten);
+// Frees their template and buffer. Safe to run more than once.
+void release_moved_readmes();

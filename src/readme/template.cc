@@ -207,6 +207,7 @@ release_readmes()
 	release_lists();
 	release_category_readme();
 	release_top_readme();
+	release_moved_readmes();
 	builders_failed = false;
 }
 

@@ -89,5 +89,7 @@ make_top_readme(const char *path, int *unwritten)
 	int result = finish_readme(path, out, text_end, top_readme_size);
 	// The search data is a file the run set out to write, as its pages.
 	*unwritten += result + search;
+	// The pages of moved ports count their own failures.
+	(void)make_moved_readmes(unwritten);
 	return result != 0 ? result : search;
 }
