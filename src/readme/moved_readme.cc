@@ -62,6 +62,8 @@ need_moved_template()
 		std::perror(path);
 		return 1;
 	}
+	if (state.verbosity >= 2)
+		std::fprintf(stderr, "Loading %s\n", path);
 	moved_template = load_open_file(fd, path, nullptr);
 	close(fd);
 	return moved_template != nullptr ? 0 : 1;
