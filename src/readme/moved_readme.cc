@@ -171,7 +171,10 @@ make_moved_readmes(int *unwritten)
 			std::printf("Making README.html for moved port %.*s\n",
 			    static_cast<int>(e.old_origin.size()),
 			    e.old_origin.data());
-		moved_page page = {&e, moved_destination(i)};
+		// A chain that comes back to this origin leads nowhere
+		// further than its first step.
+		std::string_view to = moved_destination(i);
+		moved_page page = {&e, to == e.old_origin ? e.new_origin : to};
 		char *out = moved_out.data;
 		char *text_end = expand_template(
 		    moved_template, out, out + size, moved_substitution, &page);
