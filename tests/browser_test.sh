@@ -24,6 +24,11 @@ work=$(mktemp -d)
 trap 'stop_server; rm -rf "$work"' EXIT
 cp -R "$src/sample/ports" "$work/ports"
 top=$work/ports
+# A moved port's directory that a checkout left behind gets the page that
+# says where the port went; nothing links to it, so the walks start there
+# too, and it leads up to the top.
+mkdir "$top/devel/make-gnu"
+moved_page=$top/devel/make-gnu/README.html
 
 UNAME_r=15.0-RELEASE "$bin" -q -p "$top" -t "$src/Templates" 2>"$work/run.err" ||
 	fail "whole-tree run exited with status $?: $(cat "$work/run.err")"
@@ -57,8 +62,9 @@ dom_of() {
 }
 
 declare -A seen=()
-frontier=("$top/README.html")
+frontier=("$top/README.html" "$moved_page")
 seen[$top/README.html]=1
+seen[$moved_page]=1
 status=0
 while [ ${#frontier[@]} -gt 0 ]; do
 	dumps=()
@@ -109,6 +115,7 @@ while [ ${#frontier[@]} -gt 0 ]; do
 		# Every page below the top leads back up to its parent's page.
 		if [ "$page" != "$top/README.html" ]; then
 			up=$(dirname "$dir")/README.html
+			[ "$page" != "$moved_page" ] || up=$top/README.html
 			printf '%s\n' "${links[@]}" | grep -qxF "$up" || {
 				echo "FAIL: $page has no link up to $up" >&2
 				status=1
@@ -146,8 +153,8 @@ find "$top" -name README.html -exec java -jar "$node_dir/node_modules/vnu-jar/bu
 # The top, one page per category and one per INDEX line.
 categories=$(grep -c '^SUBDIR += ' "$top/Makefile")
 ports=$(grep -c . "$top"/INDEX-15)
-[ $written -eq $((1 + categories + ports)) ] ||
-	fail "the run wrote $written README.html files, not 1 + $categories + $ports"
+[ $written -eq $((1 + categories + ports + 1)) ] ||
+	fail "the run wrote $written README.html files, not 1 + $categories + $ports + 1 moved"
 [ ${#seen[@]} -eq $written ] || {
 	echo "FAIL: ${#seen[@]} pages reached, $written written" >&2
 	status=1
@@ -189,8 +196,9 @@ for entry in sys.stdin.read().splitlines():
 
 mkdir "$work/http-dom"
 declare -A served=()
-frontier=("$base/README.html")
+frontier=("$base/README.html" "$base/${moved_page#"$top"/}")
 served[$base/README.html]=1
+served[$base/${moved_page#"$top"/}]=1
 while [ ${#frontier[@]} -gt 0 ]; do
 	dumps=()
 	for url in "${frontier[@]}"; do
@@ -234,9 +242,10 @@ for page in "${!seen[@]}"; do
 	pages+=("${page#"$top"/}")
 done
 mkdir "$work/profile"
-CHROME_PATH=$(command -v chromium) NODE_PATH="$node_dir/node_modules" timeout 240 \
+CHROME_PATH=$(command -v chromium) NODE_PATH="$node_dir/node_modules" \
+	MOVED_PAGES=${moved_page#"$top"/} timeout 240 \
 	node "$src/tests/node/page_check.js" "$work/profile" "file://$top" "$base" \
-	README.html,www/README.html,misc/figlet/README.html,www/firefox/README.html \
+	README.html,www/README.html,misc/figlet/README.html,www/firefox/README.html,www/nginx/README.html,${moved_page#"$top"/} \
 	"${pages[@]}" || status=1
 
 # Every request of those page views found what it asked for.
