@@ -1,7 +1,7 @@
 // notes: the floor of the port page notes, read alone as the tool reads
 // them.
 //
-// usage: notes TREE
+// usage: notes TREE [--match]
 //
 // Reads and parses TREE/MOVED and TREE/UPDATING once, then reads the
 // pkg-message of every port that TREE/INDEX-15 lists (most have none: the
@@ -13,8 +13,13 @@
 // The times are of each step alone on the monotonic clock. It is the cost
 // of reading the files, and of the one parse of MOVED and UPDATING, with
 // nothing built from them and no page written.
+//
+// With --match it also asks UPDATING for every INDEX origin, as the port
+// pages do, and prints how many notes named at least one port, and the
+// AFFECTS words that named none.
 #include <time.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -43,8 +48,9 @@ now_ms()
 int
 main(int argc, char **argv)
 {
-	if (argc != 2) {
-		std::fputs("usage: notes TREE\n", stderr);
+	bool match = argc == 3 && std::strcmp(argv[2], "--match") == 0;
+	if (argc != 2 && !match) {
+		std::fputs("usage: notes TREE [--match]\n", stderr);
 		return 2;
 	}
 	std::string top = argv[1];
@@ -81,6 +87,10 @@ main(int argc, char **argv)
 			port_file_text file;
 			messages += read_port_file(
 			    dir.c_str(), port_file::pkg_message, &file) == 0;
+			std::uint32_t found[1];
+			if (match)
+				(void)updating_notes_for(
+				    origin.substr(usr_ports.size()), found, 1);
 		}
 		line = nl != nullptr ? nl + 1 : line + l.size();
 	}
@@ -90,6 +100,19 @@ main(int argc, char **argv)
 		    "messages_ms=%.1f messages=%zu total_ms=%.1f\n",
 	    t1 - t0, moved_count(), t2 - t1, updating_count(), t3 - t2,
 	    messages, t3 - t0);
+	if (match) {
+		std::size_t matched = 0;
+		for (std::size_t i = 0; i < updating_count(); i++)
+			matched += updating_at(i).matched;
+		std::printf("notes naming a port: %zu of %zu\n", matched,
+		    updating_count());
+		for (std::size_t i = 0; i < updating_form_count(); i++) {
+			const affects_form &f = updating_form_at(i);
+			if (!f.matched)
+				std::printf("named no port: %.*s\n",
+				    static_cast<int>(f.text.size()), f.text.data());
+		}
+	}
 	std::free(index);
 	clean_up();
 	return 0;
