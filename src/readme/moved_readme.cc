@@ -24,6 +24,7 @@
 #include "state/state.h"
 #include "text/text.h"
 #include "treedata/moved.h"
+#include "treedata/name_table.h"
 
 namespace {
 
@@ -69,25 +70,50 @@ need_moved_template()
 	return moved_template != nullptr ? 0 : 1;
 }
 
-// Whether the tree has the port origin: its INDEX line, or a directory
-// with a Makefile (a port that a stale INDEX does not know yet is left
-// alone).
-bool
-tree_has(std::string_view origin)
+// The origins of the INDEX, to tell in one lookup whether the tree has a
+// port: built when the first page of a moved port is made.
+name_table index_origins;
+bool index_origins_built;
+
+// 0, or -1 after reporting that memory ran out.
+int
+need_index_origins()
 {
-	char path[path_size];
-	if (!join_text(path, sizeof path, {state.top_dir_slash, origin}))
-		return true;
-	std::string_view category = origin.substr(0, origin.find('/'));
-	category_scan scan;
-	index_record record;
-	char name[path_size];
-	if (copy_text(name, sizeof name, category) &&
-	    listed_category(category) && select_category(name, &scan) == 0 &&
-	    find_port(&scan, path, &record))
-		return true;
+	if (index_origins_built)
+		return 0;
+	std::size_t lines = 0;
+	for (const char *line = state.index_text;
+	     line != nullptr && line < state.index_end;
+	     line += std::strlen(line) + 1)
+		lines++;
+	if (name_table_make(&index_origins, lines) != 0)
+		return -1;
+	for (const char *line = state.index_text;
+	     line != nullptr && line < state.index_end;
+	     line += std::strlen(line) + 1) {
+		index_record record;
+		if (split_index_line(line, &record, index_field::origin))
+			(void)name_table_add(&index_origins, port_origin(record));
+	}
+	index_origins_built = true;
+	return 0;
+}
+
+bool
+in_index(std::string_view origin)
+{
+	return name_table_find(&index_origins, origin) != no_name;
+}
+
+// Whether the tree has the port origin, which the INDEX does not list: a
+// directory with a Makefile (a port that a stale INDEX does not know yet is
+// left alone).
+bool
+has_makefile(std::string_view origin)
+{
 	char makefile[path_size];
-	if (!join_text(makefile, sizeof makefile, {path, "/Makefile"}))
+	if (!join_text(makefile, sizeof makefile,
+		{state.top_dir_slash, origin, "/Makefile"}))
 		return true;
 	int fd = open_in_tree(makefile, O_RDONLY | O_NONBLOCK | O_NOCTTY, 0);
 	if (fd < 0)
@@ -118,8 +144,7 @@ moved_substitution(int code, char *pos, char *end, void *context)
 	case ph_moved_to:
 		if (page.destination.empty())
 			return append(pos, end, "removed");
-		if (!link_safe(page.destination) ||
-		    !tree_has(page.destination))
+		if (!link_safe(page.destination) || !in_index(page.destination))
 			return insert(
 			    pos, end, tree_text::port_text, page.destination);
 		pos = append(pos, end, "<a href=\"../../");
@@ -147,11 +172,15 @@ make_moved_readmes(int *unwritten)
 	}
 	if (moved_template == nullptr || need_moved() != 0)
 		return 0;
+	if (need_index_origins() != 0) {
+		++*unwritten;
+		return 1;
+	}
 	std::size_t size = std::strlen(moved_template) + moved_page_room;
 	int result = 0;
 	for (std::size_t i = 0; i < moved_count(); i++) {
 		const moved_entry &e = moved_at(i);
-		if (tree_has(e.old_origin))
+		if (in_index(e.old_origin))
 			continue;
 		char dir[path_size];
 		if (!join_text(dir, sizeof dir,
@@ -161,7 +190,9 @@ make_moved_readmes(int *unwritten)
 			result = 1;
 			continue;
 		}
-		if (state.out_dir[0] == '\0' && !directory_stands(dir))
+		// In the tree most of them have no directory: one look.
+		if ((state.out_dir[0] == '\0' && !directory_stands(dir)) ||
+		    has_makefile(e.old_origin))
 			continue;
 		if (need_buffer(&moved_out, size, "pages of moved ports") != 0) {
 			++*unwritten;
@@ -192,4 +223,6 @@ release_moved_readmes()
 	moved_template = nullptr;
 	moved_template_tried = false;
 	release_buffer(&moved_out);
+	name_table_release(&index_origins);
+	index_origins_built = false;
 }

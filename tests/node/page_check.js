@@ -197,11 +197,13 @@ async function notesPage(browser, url, what) {
 	const page = await browser.newPage();
 	await page.goto(url, {waitUntil: "load"});
 	const shown = await page.evaluate(() => {
-		const visible = (e) => e.getClientRects().length > 0;
+		// A closed <details> keeps its content out of the rendering.
+		const hidden = (e) => e.checkVisibility ? !e.checkVisibility() : e.offsetHeight === 0;
+		const folded = [...document.querySelectorAll(".updating details h3")];
 		return {
-			open: [...document.querySelectorAll(".updating h3")].filter(visible).length,
-			folded: [...document.querySelectorAll(".updating details h3")].length,
-			closed: [...document.querySelectorAll(".updating details")].every((d) => !d.open),
+			open: document.querySelectorAll(".updating > h3").length,
+			folded: folded.length,
+			closed: folded.every(hidden),
 			messages: [...document.querySelectorAll(".pkg-message h3")].map((h) => h.textContent),
 		};
 	});
