@@ -456,6 +456,8 @@ compare_notes() { # tree
 		"$(values "$raw/notes-floor.txt" moved_ms | median) ms, UPDATING" \
 		"$(values "$raw/notes-floor.txt" updating_ms | median) ms, pkg-message" \
 		"$(values "$raw/notes-floor.txt" messages_ms | median) ms"
+	# The pages as the shipped templates leave them, to count.
+	UNAME_r=15.0-RELEASE "$qm" -q -p "$tree" -t "$templates" 2>>"$raw/notes.stderr" || true
 	echo "pages:       $(grep -rl --include=README.html 'class="updating"' "$tree" | wc -l) with UPDATING notes," \
 		"$(grep -rl --include=README.html '<dt>Formerly</dt>' "$tree" | wc -l) with a Formerly line," \
 		"$(grep -rl --include=README.html 'class="pkg-message"' "$tree" | wc -l) with a pkg-message"
