@@ -1182,7 +1182,7 @@ TEST_F(Readme, PkgMessagesInEveryFormTheyAreWrittenIn)
 	    "EOM\n}\n{ type: upgrade, minimum_version: \"1.0\",\n"
 	    "  maximum_version = 2.0, message: \"Check \\\"conf\\\".\" }\n"
 	    "{ type: upgrade; maximum_version: 0.9; message: \"Old.\" }\n"
-	    "{ message: \"Always.\" }\n"
+	    "{ message: \"Always.\" }\n{ type: install, message: \"\" }\n"
 	    "{ type: remove, message: \"Bye & thanks.\" }\n]\n");
 	d.put("ports/archivers/zip/pkg-message", "Plain <text>.\n");
 	d.put("ports/misc/bar/pkg-message", "[ { type: install message: \"x }\n");
