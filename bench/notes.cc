@@ -85,8 +85,8 @@ main(int argc, char **argv)
 			std::string dir = top + "/";
 			dir += origin.substr(usr_ports.size());
 			port_file_text file;
-			messages += read_port_file(
-			    dir.c_str(), port_file::pkg_message, &file) == 0;
+			messages += read_port_file(dir.c_str(),
+					port_file::pkg_message, &file) == 0;
 			std::uint32_t found[1];
 			if (match)
 				(void)updating_notes_for(
@@ -110,7 +110,8 @@ main(int argc, char **argv)
 			const affects_form &f = updating_form_at(i);
 			if (!f.matched)
 				std::printf("named no port: %.*s\n",
-				    static_cast<int>(f.text.size()), f.text.data());
+				    static_cast<int>(f.text.size()),
+				    f.text.data());
 		}
 	}
 	std::free(index);

@@ -93,7 +93,8 @@ need_index_origins()
 	     line += std::strlen(line) + 1) {
 		index_record record;
 		if (split_index_line(line, &record, index_field::origin))
-			(void)name_table_add(&index_origins, port_origin(record));
+			(void)name_table_add(
+			    &index_origins, port_origin(record));
 	}
 	index_origins_built = true;
 	return 0;
@@ -155,7 +156,8 @@ moved_substitution(int code, char *pos, char *end, void *context)
 	case ph_moved_date:
 		return append_date(pos, end, page.entry->date);
 	case ph_moved_reason:
-		return insert(pos, end, tree_text::port_text, page.entry->reason);
+		return insert(
+		    pos, end, tree_text::port_text, page.entry->reason);
 	default:
 		return pos;
 	}
@@ -183,8 +185,8 @@ make_moved_readmes(int *unwritten)
 		if (in_index(e.old_origin))
 			continue;
 		char dir[path_size];
-		if (!join_text(dir, sizeof dir,
-			{state.top_dir_slash, e.old_origin})) {
+		if (!join_text(
+			dir, sizeof dir, {state.top_dir_slash, e.old_origin})) {
 			report_too_long({state.top_dir_slash, e.old_origin});
 			++*unwritten;
 			result = 1;
@@ -194,7 +196,8 @@ make_moved_readmes(int *unwritten)
 		if ((state.out_dir[0] == '\0' && !directory_stands(dir)) ||
 		    has_makefile(e.old_origin))
 			continue;
-		if (need_buffer(&moved_out, size, "pages of moved ports") != 0) {
+		if (need_buffer(&moved_out, size, "pages of moved ports") !=
+		    0) {
 			++*unwritten;
 			return 1;
 		}

@@ -69,15 +69,15 @@ append_upgrade_heading(char *pos, char *end, const message_part &part)
 		pos = append(pos, end, " from a version");
 	if (!part.minimum_version.empty()) {
 		pos = append(pos, end, " after ");
-		pos = insert(pos, end, tree_text::port_text,
-		    part.minimum_version);
+		pos = insert(
+		    pos, end, tree_text::port_text, part.minimum_version);
 	}
 	if (!part.minimum_version.empty() && !part.maximum_version.empty())
 		pos = append(pos, end, " and");
 	if (!part.maximum_version.empty()) {
 		pos = append(pos, end, " before ");
-		pos = insert(pos, end, tree_text::port_text,
-		    part.maximum_version);
+		pos = insert(
+		    pos, end, tree_text::port_text, part.maximum_version);
 	}
 	return append(pos, end, "</h3>\n");
 }
@@ -116,8 +116,8 @@ formerly(char *pos, char *end, port_page &page)
 	if (need_moved() != 0)
 		return pos;
 	std::array<std::uint32_t, max_formerly> found;
-	std::size_t count = moved_formerly(
-	    port_origin(*page.port), found.data(), found.size());
+	std::size_t count =
+	    moved_formerly(port_origin(*page.port), found.data(), found.size());
 	if (count == 0)
 		return pos;
 	pos = append(pos, end, "<dt>Formerly</dt>\n<dd>");
@@ -180,13 +180,13 @@ pkg_message(char *pos, char *end, port_page &page)
 	    {file.text, file.size}, file.room, path, &message);
 	char *start = pos;
 	pos = append(pos, end,
-	    "<section class=\"pkg-message\">\n<h2>Messages of the package</h2>\n");
+	    "<section class=\"pkg-message\">\n<h2>Messages of the "
+	    "package</h2>\n");
 	char *body = pos;
 	pos = append_messages(pos, end, message,
 	    {message_kind::always, message_kind::install},
 	    "<h3>After installing</h3>\n");
-	pos = append_messages(
-	    pos, end, message, {message_kind::upgrade}, {});
+	pos = append_messages(pos, end, message, {message_kind::upgrade}, {});
 	pos = append_messages(pos, end, message, {message_kind::remove},
 	    "<h3>Before removing</h3>\n");
 	if (pos != nullptr && pos == body)

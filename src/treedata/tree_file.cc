@@ -53,8 +53,8 @@ void
 not_read(const char *path, const port_file_kind &kind, const char *why)
 {
 	if (state.verbosity > 0)
-		std::fprintf(stderr, "%s: %s not read: %s\n", path, kind.what,
-		    why);
+		std::fprintf(
+		    stderr, "%s: %s not read: %s\n", path, kind.what, why);
 }
 
 } // namespace
@@ -98,10 +98,12 @@ read_port_file(const char *dir, port_file which, port_file_text *out)
 	}
 	// The size fstat gave is read, no more: a file that grows meanwhile
 	// still stays in its slot.
-	char *slot = port_files == nullptr ? nullptr : port_files + slot_start[k];
+	char *slot =
+	    port_files == nullptr ? nullptr : port_files + slot_start[k];
 	ssize_t got = 0;
 	if (why == nullptr) {
-		got = read_full(fd, slot, static_cast<std::size_t>(st.st_size), 0);
+		got = read_full(
+		    fd, slot, static_cast<std::size_t>(st.st_size), 0);
 		if (got < 0)
 			why = std::strerror(errno);
 	}
