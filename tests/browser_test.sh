@@ -10,7 +10,7 @@
 # tests/node/page_check.js looks at each page at a phone's and a desktop's
 # width, from disk and over HTTP: the descriptions, dependency lists and
 # install commands of the port pages, and Lighthouse's accessibility score
-# of the top, a category, two port pages (one with UPDATING notes and a
+# of the top, a category, a port page (with UPDATING notes and a
 # pkg-message) and the page of a moved port. The moved port's page is made
 # where a checkout left its directory. No page view over HTTP asks
 # for anything that the server does not have (such as a favicon).
@@ -247,7 +247,7 @@ mkdir "$work/profile"
 CHROME_PATH=$(command -v chromium) NODE_PATH="$node_dir/node_modules" \
 	MOVED_PAGES=${moved_page#"$top"/} timeout 240 \
 	node "$src/tests/node/page_check.js" "$work/profile" "file://$top" "$base" \
-	README.html,www/README.html,www/nginx/README.html,www/firefox/README.html,${moved_page#"$top"/} \
+	README.html,www/README.html,www/nginx/README.html,${moved_page#"$top"/} \
 	"${pages[@]}" || status=1
 
 # Every request of those page views found what it asked for.

@@ -12,7 +12,7 @@
 // - a port's UPDATING notes show the newest three and fold the rest, and
 //   its pkg-message shows under its headings; a moved port's page (those
 //   named in MOVED_PAGES) says where it went;
-// - the top-level page and the given category and port pages score 100 for
+// - the top-level page and the given category, port and moved pages score 100 for
 //   accessibility in Lighthouse (over HTTP).
 // Prints "FAIL: ..." lines and exits 1 if any check failed.
 // Usage: node page_check.js PROFILE_DIR FILE_BASE HTTP_BASE LIGHTHOUSE_PAGES PAGE...
