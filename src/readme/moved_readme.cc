@@ -21,6 +21,7 @@
 #include "catalogue/catalogue.h"
 #include "io/io.h"
 #include "readme/readme.h"
+#include "readme/safety_pages.h"
 #include "state/state.h"
 #include "text/text.h"
 #include "treedata/moved.h"

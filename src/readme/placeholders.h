@@ -103,6 +103,10 @@ enum placeholder : int {
 	ph_port_status, // from the port's Makefile
 	ph_license,
 	ph_vulnerabilities, // from security/vuxml
+	ph_vulnerable_page, // the two pages of the whole tree's ports at risk
+	ph_expiring_page,
+	ph_vulnerable_ports,
+	ph_expiring_ports,
 	ph_formerly,	    // from MOVED
 	ph_updating,	    // from UPDATING
 	ph_pkg_message,	    // from the port's pkg-message
@@ -118,7 +122,8 @@ enum page_bits : unsigned char {
 	on_port = 1,
 	on_category = 2,
 	on_top = 4,
-	on_moved = 8, // the page left where a port was moved or removed
+	on_safety = 8, // the pages of vulnerable and of expiring ports
+	on_moved = 16, // the page left where a port was moved or removed
 };
 
 // What a placeholder needs of the package index before the first page:
@@ -206,6 +211,14 @@ inline constexpr std::array<placeholder_row, placeholder_count>
 	    false, fills::license},
 	{ph_vulnerabilities, "%%VULNERABILITIES%%", insertion::built, on_port,
 	    index_use::none, true, fills::vulnerabilities},
+	{ph_vulnerable_page, "%%VULNERABLE_PAGE%%", insertion::as_is, on_top,
+	    index_use::none, false, nullptr},
+	{ph_expiring_page, "%%EXPIRING_PAGE%%", insertion::as_is, on_top,
+	    index_use::none, false, nullptr},
+	{ph_vulnerable_ports, "%%VULNERABLE_PORTS%%", insertion::built,
+	    on_safety, index_use::none, true, nullptr},
+	{ph_expiring_ports, "%%EXPIRING_PORTS%%", insertion::built, on_safety,
+	    index_use::none, true, nullptr},
 	{ph_formerly, "%%FORMERLY%%", insertion::built, on_port,
 	    index_use::none, true, fills::formerly},
 	{ph_updating, "%%UPDATING%%", insertion::built, on_port,

@@ -14,6 +14,7 @@
 #include <string_view>
 
 #include "readme/readme.h"
+#include "readme/safety_pages.h"
 #include "state/state.h"
 #include "text/text.h"
 #include "treedata/moved.h"

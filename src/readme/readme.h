@@ -106,10 +106,6 @@ static_assert(text_list_entry + 1 == line_text_kinds);
 
 // Port page details (port_details.cc).
 
-// A date of the tree's files: a <time> element when it is YYYY-MM-DD of a
-// month and a day that can be, else escaped text (port_safety.cc).
-[[nodiscard]] char *append_date(char *pos, char *end, std::string_view date);
-
 // The name and the version of a package name ("py311-foo" and "1.2_1" of
 // "py311-foo-1.2_1"): they part at its last '-'.
 [[nodiscard]] std::string_view package_base(std::string_view package);

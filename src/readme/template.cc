@@ -13,6 +13,7 @@
 
 #include "catalogue/catalogue.h"
 #include "readme/readme.h"
+#include "readme/safety_pages.h"
 #include "site/site.h"
 #include "state/state.h"
 
@@ -207,6 +208,7 @@ release_readmes()
 	release_lists();
 	release_category_readme();
 	release_top_readme();
+	release_safety_pages();
 	release_moved_readmes();
 	builders_failed = false;
 }

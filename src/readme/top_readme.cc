@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "readme/readme.h"
+#include "readme/safety_pages.h"
 #include "readme/search_index.h"
 #include "state/state.h"
 
@@ -42,6 +43,10 @@ top_substitution(int code, char *pos, char *end, void *unwritten)
 {
 	if (code == ph_search_index)
 		return append(pos, end, search_index_name);
+	if (code == ph_vulnerable_page)
+		return append(pos, end, vulnerable_page_name);
+	if (code == ph_expiring_page)
+		return append(pos, end, expiring_page_name);
 	return code == ph_subdir
 	    ? category_walk(pos, end, static_cast<int *>(unwritten))
 	    : pos;
@@ -84,12 +89,18 @@ make_top_readme(const char *path, int *unwritten)
 		if (search < 0)
 			return -1;
 	}
+	// The pages of the ports at risk note each port as its page is made.
+	ready_safety_pages();
 	char *text_end = expand_template(state.top_template, out,
 	    out + top_readme_size, top_substitution, unwritten);
+	int at_risk = write_safety_pages(path);
 	int result = finish_readme(path, out, text_end, top_readme_size);
-	// The search data is a file the run set out to write, as its pages.
-	*unwritten += result + search;
+	// The search data and the pages of the ports at risk are files the
+	// run set out to write, as its pages.
+	*unwritten += result + search + at_risk;
 	// The pages of moved ports count their own failures.
 	(void)make_moved_readmes(unwritten);
-	return result != 0 ? result : search;
+	if (result != 0 || search != 0)
+		return result != 0 ? result : search;
+	return at_risk != 0 ? 1 : 0;
 }
