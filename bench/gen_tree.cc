@@ -25,6 +25,12 @@
 // packages the tree lacks) with ranges of versions, one in twenty-five
 // holding the port's version.
 //
+// The top holds a MOVED of 13,000 lines (renames into ports of the tree,
+// chains, removals, flavored origins) and an UPDATING of 10,000 lines
+// (notes naming ports by every AFFECTS form: exact, "and" lists, globs,
+// braces, alternations, and notes for everyone); one port in ten has a
+// pkg-message, most in UCL with a heredoc, some plain text.
+//
 // Everything comes from splitmix64 streams seeded by --seed, so a seed and
 // a scale always give the same tree, byte for byte, on any system. The core
 // dependencies, the descriptions, the Makefiles and the vulnerability
@@ -343,6 +349,14 @@ capitalised(std::string w)
 		w[0] = static_cast<char>(w[0] - 'a' + 'A');
 	return w;
 }
+
+const char *const removal_reasons[] = {
+    "Has expired: Unmaintained upstream", "Broken for more than 6 months",
+    "Abandoned upstream, use the fork instead",
+    "Has expired: Depends on expired ports"};
+const char *const move_reasons[] = {"Renamed to match upstream",
+    "Moved to a better category", "Project renamed",
+    "Merged into the main port", "Flavor dropped"};
 
 std::string
 port_name(rng &r)
@@ -758,6 +772,145 @@ port_makefile(rng &r, const port &p)
 	return mk;
 }
 
+// A port's pkg-message: mostly UCL objects with heredocs and version
+// bounds, as current ports write them; one in five plain text.
+std::string
+pkg_message_text(rng &r, const port &p)
+{
+	std::string text;
+	if (r.chance(200)) {
+		text += "To use ";
+		text += p.name;
+		text += ", add yourself to the \"operator\" group and log in again.\n";
+		text += "Its configuration is in /usr/local/etc/";
+		text += p.name;
+		text += ".conf.\n";
+		return text;
+	}
+	text += "[\n{ type: install\n  message: <<EOM\n";
+	int lines = r.range(2, 12);
+	for (int i = 0; i < lines; i++) {
+		text += i % 3 == 0 ? "  # sysrc " : "The ";
+		text += p.name;
+		text += i % 3 == 0 ? "_enable=YES\n"
+				   : " service reads its settings at start; <see> the "
+				     "manual & restart it.\n";
+	}
+	text += "EOM\n}\n";
+	if (r.chance(400)) {
+		text += "{ type: upgrade\n  maximum_version: \"";
+		text += std::to_string(r.range(1, 9));
+		text += ".0\"\n  message: <<EOM\nThe format of the database changed: "
+			"run the migration before you start it.\nEOM\n}\n";
+	}
+	if (r.chance(200))
+		text += "{ type: remove\n  message: \"Your data in /var/db/" +
+		    p.name + " is kept.\"\n}\n";
+	text += "]\n";
+	return text;
+}
+
+// MOVED at the top: lines lines, dated in order from 2004 on. Renames lead
+// into ports of the tree, some through a chain; a third are removals; one
+// in twenty carries a flavor.
+std::size_t
+write_moved(rng &r, const std::string &top, const std::vector<port> &ports,
+    std::size_t lines)
+{
+	std::string text =
+	    "#\n# MOVED -- A list of (recently) moved or removed ports\n#\n"
+	    "# Each entry: old|new|YYYY-MM-DD|reason\n#\n";
+	std::vector<std::string> chain; // renamed origins that may move again
+	for (std::size_t i = 0; i < lines; i++) {
+		const port &target = ports[r.below(ports.size())];
+		std::string old = categories[target.category].name;
+		old += '/';
+		old += port_name(r);
+		if (!chain.empty() && r.chance(150)) {
+			old = chain[r.below(chain.size())];
+		}
+		std::string to;
+		int kind = r.range(0, 99);
+		if (kind < 33) {
+			// removed
+		} else if (kind < 45) {
+			to = categories[target.category].name;
+			to += '/';
+			to += port_name(r);
+			chain.push_back(to);
+		} else {
+			to = target.dir;
+		}
+		if (r.chance(50)) {
+			old += "@py";
+			old += std::to_string(r.range(38, 312));
+		}
+		int year = 2004 + static_cast<int>(i * 22 / lines);
+		char date[16];
+		std::snprintf(date, sizeof date, "%04d-%02d-%02d", year,
+		    r.range(1, 12), r.range(1, 28));
+		text += old + "|" + to + "|" + date + "|";
+		text += to.empty() ? r.pick(removal_reasons) : r.pick(move_reasons);
+		text += '\n';
+	}
+	return write_file(top + "/MOVED", text) ? text.size() : 0;
+}
+
+// UPDATING at the top: notes of some 8 to 14 lines, newest first, until
+// lines lines are written.
+std::size_t
+write_updating(rng &r, const std::string &top, const std::vector<port> &ports,
+    std::size_t lines)
+{
+	std::string text =
+	    "This file documents some of the problems you may encounter when "
+	    "upgrading\nyour ports.\n\n";
+	std::size_t written = 3;
+	int day = 0;
+	while (written < lines) {
+		const port &p = ports[r.below(ports.size())];
+		const port &q = ports[r.below(ports.size())];
+		const std::string cat = categories[p.category].name;
+		std::string affects;
+		int kind = r.range(0, 99);
+		if (kind < 50) {
+			affects = "Users of " + p.dir;
+		} else if (kind < 62) {
+			affects = p.dir + " and " + q.dir;
+		} else if (kind < 72) {
+			affects = p.dir + ", " + q.dir;
+		} else if (kind < 82) {
+			affects = cat + "/" + p.name.substr(0, 3) + "*";
+		} else if (kind < 88) {
+			affects = "users of " + cat + "/{" + p.name + "," +
+			    port_name(r) + "}";
+		} else if (kind < 93) {
+			affects = cat + "/" + p.name + "-(server|client)";
+		} else {
+			affects = "everyone";
+		}
+		// Newest first: the date goes back a day or a few per note.
+		day += r.range(0, 3);
+		int year = 2026 - day / 336, month = 12 - day % 336 / 28,
+		    dd = 28 - day % 28;
+		char date[16];
+		std::snprintf(date, sizeof date, "%04d%02d%02d:\n", year, month,
+		    dd);
+		text += date;
+		text += "  AFFECTS: " + affects + "\n";
+		text += "  AUTHOR: " + p.maintainer + "\n\n";
+		int body = r.range(3, 9);
+		for (int i = 0; i < body; i++)
+			text += i == body - 1 ? "  # pkg upgrade -f " + p.name + "\n"
+					      : "  The port was updated; its "
+						"configuration format changed "
+						"& needs a look.\n";
+		text += "\n";
+		written += 5 + static_cast<std::size_t>(body);
+	}
+	return write_file(top + "/UPDATING", text) ? text.size() : 0;
+}
+
 // A year file of the vulnerability database: count entries of that year,
 // the newest first, as the real files keep them. Each names one to three
 // packages: a port of the tree with a range that holds its version one time
@@ -1123,7 +1276,8 @@ main(int argc, char **argv)
 
 	rng text_rng{seed ^ 0xde5c0000ULL};
 	rng makefile_rng{seed ^ 0x3a4ef11eULL};
-	std::size_t descriptions = 0, makefiles = 0;
+	rng message_rng{seed ^ 0x9e55a9e0ULL};
+	std::size_t descriptions = 0, makefiles = 0, messages = 0;
 	std::size_t next = 0, largest = 0, largest_link_bytes = 0;
 	for (std::size_t c = 0; c < ncategories; c++) {
 		std::string cdir = top + "/" + categories[c].name;
@@ -1148,6 +1302,12 @@ main(int argc, char **argv)
 			    !write_file(cdir + "/" + p.name + "/pkg-descr", text) ||
 			    !write_file(cdir + "/" + p.name + "/Makefile", port_mk))
 				return 1;
+			if (message_rng.chance(100)) {
+				messages++;
+				if (!write_file(cdir + "/" + p.name + "/pkg-message",
+					pkg_message_text(message_rng, p)))
+					return 1;
+			}
 			n++;
 			// The category README's link line of this port; the
 			// comment is counted as if every byte were escaped
@@ -1170,13 +1330,22 @@ main(int argc, char **argv)
 	if (entries == 0)
 		return 1;
 
+	rng notes_rng{seed ^ 0x40fed000ULL};
+	std::size_t moved_bytes = write_moved(notes_rng, top, ports, 13000);
+	std::size_t updating_bytes =
+	    write_updating(notes_rng, top, ports, 10000);
+	if (moved_bytes == 0 || updating_bytes == 0)
+		return 1;
+
 	std::printf("%s: %zu ports, %zu categories, INDEX-15 %zu bytes, "
 	    "largest category %zu ports (%zu bytes of links), "
 	    "%zu comments with & < >, most dependencies in one field %zu, "
 	    "most dependents of one port %zu, descriptions %zu bytes, "
-	    "port Makefiles %zu bytes, vuxml %zu entries in %zu bytes\n",
+	    "port Makefiles %zu bytes, vuxml %zu entries in %zu bytes, "
+	    "MOVED %zu bytes, UPDATING %zu bytes, %zu pkg-message files\n",
 	    dir, ports.size(), ncategories, index.size(), largest,
 	    largest_link_bytes, specials, most_deps, most_dependents,
-	    descriptions, makefiles, entries, vuxml_bytes);
+	    descriptions, makefiles, entries, vuxml_bytes, moved_bytes,
+	    updating_bytes, messages);
 	return 0;
 }

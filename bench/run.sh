@@ -41,6 +41,11 @@
 #                      vulnerability placeholders, and the cost between them
 #                      against reading the files they read (default 1)
 #   BENCH_SAFETY_RUNS  paired runs of that comparison (default 5)
+#   BENCH_NOTES        1: at 1x, the cost that the notes of MOVED, UPDATING
+#                      and pkg-message add to a run against the floor of
+#                      reading their files (default 1)
+#   BENCH_NOTES_RUNS   paired runs of that comparison (default 7)
+#   BENCH_NOTES_ONLY   1: at 1x, that comparison and nothing else
 #
 # The trees are kept in the scratch directory and used again by the next run
 # with the same seed and the same generator: on a disk-backed file system,
@@ -65,6 +70,9 @@ do_shipped=${BENCH_SHIPPED:-1}
 shipped_runs=${BENCH_SHIPPED_RUNS:-9}
 do_safety=${BENCH_SAFETY:-1}
 safety_runs=${BENCH_SAFETY_RUNS:-5}
+do_notes=${BENCH_NOTES:-1}
+notes_runs=${BENCH_NOTES_RUNS:-7}
+notes_only=${BENCH_NOTES_ONLY:-0}
 if [ "${BENCH_QUICK:-0}" = 1 ]; then
 	runs=${BENCH_RUNS:-3}
 	scales=${BENCH_SCALES:-1}
@@ -73,7 +81,7 @@ fi
 echo "== build (Release) in $build"
 cmake -S "$repo" -B "$build" -DCMAKE_BUILD_TYPE=Release \
 	-DQUILLMARK_BENCH=ON -DQUILLMARK_TESTS=OFF >/dev/null
-cmake --build "$build" -j2 --target quillmark gen_tree floor measure >/dev/null
+cmake --build "$build" -j2 --target quillmark gen_tree floor measure notes >/dev/null
 qm="$build/quillmark"
 gen="$build/bench/gen_tree"
 floor="$build/bench/floor"
@@ -96,6 +104,7 @@ for t in README.top README.category README.port; do
 		-e 's/%%(COMMENT_TEXT|DESCR_HTML|WEBSITE_LINK|ALSO_LISTED)%%//g' \
 		-e 's/%%[A-Z]+_(DEPENDS|BY)_LIST%%//g' -e 's/%%SEARCH_INDEX%%//g' \
 		-e 's/%%(PORT_STATUS|LICENSE|VULNERABILITIES|VULNERABLE_PAGE|EXPIRING_PAGE)%%//g' \
+		-e 's/%%(FORMERLY|UPDATING|PKG_MESSAGE)%%//g' \
 		"$templates/$t" >"$plain/$t"
 done
 if cmp -s "$plain/README.port" "$templates/README.port"; then
@@ -477,6 +486,79 @@ compare_safety() { # tree, INDEX bytes
 	} >"$raw/safety-goals.txt"
 	cat "$raw/safety-goals.txt"
 	stage "port status and vulnerabilities compared"
+# == Notes: MOVED, UPDATING, pkg-message ==
+# The shipped templates against the same templates without %%FORMERLY%%,
+# %%UPDATING%%, %%PKG_MESSAGE%% and README.moved, in the same run of the
+# script, with nothing changed (each set is run once unmeasured first, so
+# the measured run finds its own pages). What the notes add is the median
+# of the paired differences; their floor is bench/notes, which reads and
+# parses MOVED and UPDATING once and reads every port's pkg-message, alone
+# (the time of those steps, which it measures itself).
+# Goal: what they add is at most 1.3 times that floor.
+compare_notes() { # tree
+	local tree=$1 i who
+	local without="$scratch/templates-without-notes"
+	rm -rf "$without"
+	cp -R "$templates" "$without"
+	rm -f "$without/README.moved"
+	sed -i -E 's/%%(FORMERLY|UPDATING|PKG_MESSAGE)%%//g' "$without"/README.*
+	if cmp -s "$without/README.port" "$templates/README.port"; then
+		echo "FAILED: the shipped README.port shows no notes to compare" >&2
+		exit 1
+	fi
+	echo
+	echo "== notes (MOVED, UPDATING, pkg-message): shipped templates vs the same without them"
+	echo "files:       MOVED $(wc -l <"$tree/MOVED") lines, UPDATING $(wc -l <"$tree/UPDATING") lines," \
+		"$(find "$tree" -name pkg-message | wc -l) pkg-message files"
+	for who in n w f; do : >"$raw/notes-$who.txt"; done
+	: >"$raw/notes.stderr"
+	: >"$raw/notes-floor.txt"
+	for i in $(seq "$notes_runs"); do
+		for who in $( ((i % 2)) && echo n w || echo w n); do
+			local set=$without
+			[ "$who" = n ] && set=$templates
+			UNAME_r=15.0-RELEASE "$qm" -q -p "$tree" -t "$set" 2>>"$raw/notes.stderr" || true
+			maybe_sync
+			UNAME_r=15.0-RELEASE "$measure" -o "$raw/notes-$who.txt" "$qm" -q -p "$tree" \
+				-t "$set" 2>>"$raw/notes.stderr" || true
+			check_status "$raw/notes-$who.txt" "quillmark ($who) in the notes comparison"
+		done
+		maybe_sync
+		"$measure" -o "$raw/notes-f.txt" "$build/bench/notes" "$tree" >>"$raw/notes-floor.txt"
+		printf '  round %d: with notes %.3f s, without %.3f s, floor %.3f s\n' "$i" \
+			"$(values "$raw/notes-n.txt" wall | tail -1)" "$(values "$raw/notes-w.txt" wall | tail -1)" \
+			"$(values "$raw/notes-f.txt" wall | tail -1)"
+	done
+	if [ -s "$raw/notes.stderr" ]; then
+		echo "FAILED: quillmark wrote to standard error:" >&2
+		head -5 "$raw/notes.stderr" >&2
+		exit 1
+	fi
+	local added floor ratio
+	added=$(paste <(values "$raw/notes-n.txt" wall) <(values "$raw/notes-w.txt" wall) |
+		awk '{ print $1 - $2 }' | median)
+	# The floor is the time of its steps, without its start and its load
+	# of the INDEX, which the run does anyway.
+	floor=$(calc '%.6f' "$(values "$raw/notes-floor.txt" total_ms | median) / 1000")
+	ratio=$(calc '%.3f' "$added / $floor")
+	echo "medians of $notes_runs: with notes $(values "$raw/notes-n.txt" wall | median) s" \
+		"(user $(values "$raw/notes-n.txt" user | median) s, sys $(values "$raw/notes-n.txt" sys | median) s)," \
+		"without $(values "$raw/notes-w.txt" wall | median) s" \
+		"(user $(values "$raw/notes-w.txt" user | median) s, sys $(values "$raw/notes-w.txt" sys | median) s)"
+	echo "floor:       $floor s (the process $(values "$raw/notes-f.txt" wall | median) s); its own split (median): MOVED" \
+		"$(values "$raw/notes-floor.txt" moved_ms | median) ms, UPDATING" \
+		"$(values "$raw/notes-floor.txt" updating_ms | median) ms, pkg-message" \
+		"$(values "$raw/notes-floor.txt" messages_ms | median) ms"
+	# The pages as the shipped templates leave them, to count.
+	UNAME_r=15.0-RELEASE "$qm" -q -p "$tree" -t "$templates" 2>>"$raw/notes.stderr" || true
+	echo "pages:       $(grep -rl --include=README.html 'class="updating"' "$tree" | wc -l) with UPDATING notes," \
+		"$(grep -rl --include=README.html '<dt>Formerly</dt>' "$tree" | wc -l) with a Formerly line," \
+		"$(grep -rl --include=README.html 'class="pkg-message"' "$tree" | wc -l) with a pkg-message"
+	printf 'notes added time:      %.3f s, median of paired differences; floor %.3f s; ratio %s (goal <= 1.3): %s\n' \
+		"$added" "$floor" "$ratio" "$(awk "BEGIN { print ($ratio <= 1.3) ? \"met\" : \"NOT met\" }")" \
+		>"$raw/notes-goals.txt"
+	cat "$raw/notes-goals.txt"
+	stage "notes compared with their floor"
 }
 
 summary="$raw/summary.txt"
@@ -515,6 +597,10 @@ for scale in $scales; do
 	ports=$(echo "$gen_line" | sed -n 's/.*: \([0-9]*\) ports.*/\1/p')
 	cats=$(echo "$gen_line" | sed -n 's/.* \([0-9]*\) categories.*/\1/p')
 	index_bytes=$(stat -c %s "$tree/INDEX-15")
+	if [ "$notes_only" = 1 ]; then
+		[ "$scale" = 1 ] && compare_notes "$tree"
+		continue
+	fi
 
 	# The first run writes the README files, and must be clean: exit status
 	# 0, nothing on standard error, one README per port and category and
@@ -733,6 +819,8 @@ for scale in $scales; do
 	fi
 	if [ "$scale" = 1 ] && [ "$do_safety" = 1 ]; then
 		compare_safety "$tree" "$index_bytes"
+	if [ "$scale" = 1 ] && [ "$do_notes" = 1 ]; then
+		compare_notes "$tree"
 	fi
 
 	rm -f "$snap" "$snap-a" "$snap-b"
@@ -779,6 +867,7 @@ cat "$raw/extensions-goals.txt" 2>/dev/null || true
 cat "$raw"/publish-goals-*.txt 2>/dev/null || true
 cat "$raw/shipped-goals.txt" 2>/dev/null || true
 cat "$raw/safety-goals.txt" 2>/dev/null || true
+cat "$raw/notes-goals.txt" 2>/dev/null || true
 echo "load after:  $(cut -d' ' -f1-3 /proc/loadavg)"
 echo "elapsed:     $((SECONDS - started)) s"
 if [ "$clean" != 1 ]; then

@@ -112,7 +112,7 @@ main(int argc, char **argv)
 	    n(status_var::broken), n(status_var::forbidden),
 	    n(status_var::ignore), n(status_var::license));
 	release_vuxml();
-	release_port_status();
+	release_port_files();
 	std::free(index);
 	clean_up();
 	return 0;

@@ -13,8 +13,10 @@
 # tests/node/page_check.js looks at each page at a phone's and a desktop's
 # width, from disk and over HTTP: the descriptions, dependency lists and
 # install commands of the port pages, and Lighthouse's accessibility score
-# of the top, a category, a port page with banners and vulnerabilities
-# and the page of vulnerable ports. No page view over HTTP asks
+# of the top, a category, a port page with banners and vulnerabilities,
+# the page of vulnerable ports, a port page with UPDATING notes and a
+# pkg-message, and the page of a moved port (made where a checkout left
+# its directory). No page view over HTTP asks
 # for anything that the server does not have (such as a favicon).
 # The npm packages come from .ci/install-deps.sh (QUILLMARK_NODE_DIR).
 # Usage: browser_test.sh QUILLMARK_BIN SOURCE_DIR BUILD_DIR
@@ -28,6 +30,11 @@ work=$(mktemp -d)
 trap 'stop_server; rm -rf "$work"' EXIT
 cp -R "$src/sample/ports" "$work/ports"
 top=$work/ports
+# A moved port's directory that a checkout left behind gets the page that
+# says where the port went; nothing links to it, so the walks start there
+# too, and it leads up to the top.
+mkdir "$top/devel/make-gnu"
+moved_page=$top/devel/make-gnu/README.html
 
 UNAME_r=15.0-RELEASE "$bin" -q -p "$top" -t "$src/Templates" 2>"$work/run.err" ||
 	fail "whole-tree run exited with status $?: $(cat "$work/run.err")"
@@ -61,8 +68,9 @@ dom_of() {
 }
 
 declare -A seen=()
-frontier=("$top/README.html")
+frontier=("$top/README.html" "$moved_page")
 seen[$top/README.html]=1
+seen[$moved_page]=1
 status=0
 while [ ${#frontier[@]} -gt 0 ]; do
 	dumps=()
@@ -115,6 +123,7 @@ while [ ${#frontier[@]} -gt 0 ]; do
 		if [ "$page" != "$top/README.html" ]; then
 			up=$(dirname "$dir")/README.html
 			[[ $page == */README.html ]] || up=$dir/README.html
+			[ "$page" != "$moved_page" ] || up=$top/README.html
 			printf '%s\n' "${links[@]}" | grep -qxF "$up" || {
 				echo "FAIL: $page has no link up to $up" >&2
 				status=1
@@ -153,8 +162,8 @@ find "$top" -name '*.html' -exec java -jar "$node_dir/node_modules/vnu-jar/build
 # of the ports at risk beside the top.
 categories=$(grep -c '^SUBDIR += ' "$top/Makefile")
 ports=$(grep -c . "$top"/INDEX-15)
-[ $written -eq $((3 + categories + ports)) ] ||
-	fail "the run wrote $written pages, not 3 + $categories + $ports"
+[ $written -eq $((3 + categories + ports + 1)) ] ||
+	fail "the run wrote $written pages, not 3 + $categories + $ports + 1 moved"
 
 # The sample's port statuses and vulnerabilities as the browser shows them:
 # every kind of banner, a port page's vulnerabilities, and the two pages
@@ -220,8 +229,9 @@ for entry in sys.stdin.read().splitlines():
 
 mkdir "$work/http-dom"
 declare -A served=()
-frontier=("$base/README.html")
+frontier=("$base/README.html" "$base/${moved_page#"$top"/}")
 served[$base/README.html]=1
+served[$base/${moved_page#"$top"/}]=1
 while [ ${#frontier[@]} -gt 0 ]; do
 	dumps=()
 	for url in "${frontier[@]}"; do
@@ -265,9 +275,10 @@ for page in "${!seen[@]}"; do
 	pages+=("${page#"$top"/}")
 done
 mkdir "$work/profile"
-CHROME_PATH=$(command -v chromium) NODE_PATH="$node_dir/node_modules" timeout 240 \
+CHROME_PATH=$(command -v chromium) NODE_PATH="$node_dir/node_modules" \
+	MOVED_PAGES=${moved_page#"$top"/} timeout 480 \
 	node "$src/tests/node/page_check.js" "$work/profile" "file://$top" "$base" \
-	README.html,www/README.html,www/py-django42/README.html,vulnerable.html \
+	README.html,www/README.html,www/py-django42/README.html,vulnerable.html,www/nginx/README.html,${moved_page#"$top"/} \
 	"${pages[@]}" || status=1
 
 # Every request of those page views found what it asked for.

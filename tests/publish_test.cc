@@ -893,3 +893,36 @@ TEST(Publish, InPlaceAndOutputAtTopShareOneLock)
 	GTEST_SKIP() << "no pipe sizes here";
 #endif
 }
+
+// The pages left where moved and removed ports were are pages of the run:
+// in the new generation, never reported as files of others, carried over
+// by pathname runs, and dropped once MOVED no longer names them.
+TEST(Publish, PagesOfMovedPortsLiveInTheGeneration)
+{
+	Site s;
+	s.dir.put("tree/MOVED", "misc/gone||2024-01-02|Old\n"
+				"misc/old|misc/foo|2024-03-04|Renamed\n");
+	s.dir.put("a/README.moved", "moved [%%MOVED_FROM%%] [%%MOVED_TO%%]\n");
+	ASSERT_EQ(s.run("a", "first").status, 0);
+	fs::create_directory_symlink("first", s.dir / "site");
+	for (int i = 0; i < 2; i++) {
+		Result r = s.run("a", "site", {"-v"});
+		EXPECT_EQ(r.status, 0) << r.err;
+		EXPECT_EQ(r.err.find("Keeping"), std::string::npos) << r.err;
+		EXPECT_EQ(r.err.find("Dropped"), std::string::npos) << r.err;
+		EXPECT_EQ(read_file(s.dir / "site/misc/gone/README.html"),
+		    "moved [misc/gone] [removed]\n");
+		EXPECT_EQ(read_file(s.dir / "site/misc/old/README.html"),
+		    "moved [misc/old] [<a href=\"../../misc/foo/README.html\">"
+		    "misc/foo</a>]\n");
+	}
+	Result r = s.run("a", "site", {"misc/foo"});
+	EXPECT_EQ(r.status, 0) << r.err;
+	EXPECT_TRUE(s.dir.exists("site/misc/gone/README.html"));
+	s.dir.put("tree/MOVED", "misc/old|misc/foo|2024-03-04|Renamed\n");
+	r = s.run("a", "site", {"-v"});
+	EXPECT_EQ(r.status, 0) << r.err;
+	EXPECT_NE(r.err.find("Dropped 1 page"), std::string::npos) << r.err;
+	EXPECT_FALSE(s.dir.exists("site/misc/gone"));
+	EXPECT_TRUE(s.dir.exists("site/misc/old/README.html"));
+}

@@ -6,8 +6,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <filesystem>
 #include <set>
 #include <sstream>
 #include <string>
@@ -1226,4 +1228,219 @@ TEST_F(Readme, PagesOfPortsAtRiskBesideTheTopPageWhenItLinksThem)
 	    << r.err;
 	EXPECT_NE(d.get("ports/expiring.html").find("archivers/7-zip"),
 	    std::string::npos);
+}
+
+namespace {
+
+// What a run made and left, listed for comparison: every file below dir
+// with its bytes.
+std::string files_below(const std::string &dir)
+{
+	std::string all;
+	std::vector<std::string> paths;
+	for (auto &e : std::filesystem::recursive_directory_iterator(dir))
+		if (e.is_regular_file())
+			paths.push_back(e.path().string().substr(dir.size()));
+	std::sort(paths.begin(), paths.end());
+	for (const std::string &p : paths)
+		all += p + ":\n" + read_file(dir + p);
+	return all;
+}
+
+}  // namespace
+
+TEST_F(Readme, MovedPortsHaveEarlierNamesAndPagesWhereTheyWere)
+{
+	// A chain to misc/foo (old1, then old2), a cycle (x and y), a flavor
+	// dropped (bar to itself), a flavored origin moved (zip@nox), a
+	// removal whose reason holds markup, a line moved back to the tree
+	// (misc/bar was once gone), and a malformed line.
+	d.put("ports/MOVED",
+	    "# moved and removed\n"
+	    "misc/bar||2019-01-01|Gone for a while\n"
+	    "misc/old1|misc/old2|2020-01-02|Renamed\n"
+	    "misc/x|misc/y|2020-02-03|There\n"
+	    "misc/y|misc/x|2020-02-04|And back\n"
+	    "misc/old2|misc/foo|2021-03-04|Renamed again\n"
+	    "misc/bar@py|misc/bar|2022-05-06|Flavor dropped\n"
+	    "archivers/zip@nox|misc/foo|2022-07-08|Merged\n"
+	    "archivers/gone||2023-09-10|Use <b>zip</b> & more\n"
+	    "not a line\n");
+	d.put("tpl/README.port", "[%%PKG%%] %%FORMERLY%%|\n");
+	d.put("tpl/README.moved",
+	    "[%%MOVED_FROM%%] [%%MOVED_TO%%] [%%MOVED_DATE%%] "
+	    "[%%MOVED_REASON%%] [%%PKG%%]\n");
+
+	Result r = run({"-v", "-o", d / "out"});
+	EXPECT_EQ(r.status, 0);
+	EXPECT_NE(r.err.find("Skipping " + top + "/MOVED line 10: not "
+			     "old|new|YYYY-MM-DD|reason\n"),
+	    std::string::npos)
+	    << r.err;
+	std::string out = files_below(d / "out");
+	EXPECT_EQ(out.substr(out.find("/archivers/gone/")),
+	    "/archivers/gone/README.html:\n"
+	    "[archivers/gone] [removed] [<time datetime=\"2023-09-10\">"
+	    "2023-09-10</time>] [Use &lt;b&gt;zip&lt;/b&gt; &amp; more] []\n"
+	    "/archivers/zip/README.html:\n[zip-3.0] |\n"
+	    "/misc/README.html:\n" +
+		d.get("out/misc/README.html") +
+		"/misc/bar/README.html:\n[bar-2.3] |\n"
+		"/misc/foo/README.html:\n[foo-1.0] <dt>Formerly</dt>\n<dd>"
+		"<code>misc/old1</code> (until <time datetime=\"2020-01-02\">"
+		"2020-01-02</time>), <code>misc/old2</code> (until <time "
+		"datetime=\"2021-03-04\">2021-03-04</time>), <code>archivers/zip"
+		"</code> (until <time datetime=\"2022-07-08\">2022-07-08</time>)"
+		"</dd>\n|\n"
+		"/misc/old1/README.html:\n[misc/old1] [<a href=\"../../misc/foo/"
+		"README.html\">misc/foo</a>] [<time datetime=\"2020-01-02\">"
+		"2020-01-02</time>] [Renamed] []\n"
+		"/misc/old2/README.html:\n[misc/old2] [<a href=\"../../misc/foo/"
+		"README.html\">misc/foo</a>] [<time datetime=\"2021-03-04\">"
+		"2021-03-04</time>] [Renamed again] []\n"
+		"/misc/x/README.html:\n[misc/x] [misc/y] [<time datetime=\""
+		"2020-02-03\">2020-02-03</time>] [There] []\n"
+		"/misc/y/README.html:\n[misc/y] [misc/x] [<time datetime=\""
+		"2020-02-04\">2020-02-04</time>] [And back] []\n");
+
+	// In place no directory is made: a page goes only where a port's
+	// directory still stands without its Makefile, and none where the
+	// tree still has the port.
+	d.mkdir("ports/misc/x");
+	d.put("ports/misc/old2/Makefile", "PORTNAME=\told2\n");
+	r = run({"-q"});
+	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(r.out + r.err, "");
+	EXPECT_EQ(d.get("ports/misc/x/README.html"),
+	    "[misc/x] [misc/y] [<time datetime=\"2020-02-03\">2020-02-03</time>]"
+	    " [There] []\n");
+	EXPECT_FALSE(d.exists("ports/misc/old2/README.html"));
+	EXPECT_FALSE(d.exists("ports/misc/old1"));
+	EXPECT_FALSE(d.exists("ports/misc/y"));
+	EXPECT_FALSE(d.exists("ports/archivers/gone"));
+	// A pathname run leaves them as they are.
+	d.put("ports/misc/x/README.html", "old\n");
+	EXPECT_EQ(run({"-q", "misc"}).status, 0);
+	EXPECT_EQ(d.get("ports/misc/x/README.html"), "old\n");
+
+	// Without README.moved and %%FORMERLY%%, MOVED is not read: not even
+	// its malformed line is mentioned.
+	put_simple_templates(d, "tpl");
+	ASSERT_EQ(std::remove((d / "tpl/README.moved").c_str()), 0);
+	r = run({"-v"});
+	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(r.err.find("MOVED"), std::string::npos) << r.err;
+	EXPECT_EQ(d.get("ports/misc/x/README.html"), "old\n");
+}
+
+TEST_F(Readme, UpdatingNotesOnThePortsTheirAffectsLinesName)
+{
+	// Each AFFECTS form: exact with "users of", a glob, braces, an
+	// alternation, an "and" list, a note for everyone; foo has five
+	// notes, the older two folded.
+	d.put("ports/UPDATING",
+	    "Notes for upgrading.\n\n"
+	    "20240105:\n  AFFECTS: users of misc/foo\n  AUTHOR: a@example.org\n\n"
+	    "  Run <this> & that:\n\n  # pkg upgrade foo\n\n"
+	    "20240301:\n  AFFECTS: misc/f*\n\n  Glob.\n\n"
+	    "20230101:\n  AFFECTS: everyone\n\n  Nobody's port.\n\n"
+	    "20240105:\n  AFFECTS: archivers/{zip,unzip}\n\n  Braces.\n\n"
+	    "20220202:\n  AFFECTS: misc/(foo|bar)\n\n  Alternation.\n\n"
+	    "20210303:\n  AFFECTS: Users of archivers/zip and misc/foo\n\n"
+	    "  A list.\n\n"
+	    "2021013:\n  AFFECTS: misc/bar\n\n  Broken date.\n");
+	d.put("tpl/README.port", "[%%PKG%%]\n%%UPDATING%%");
+	Result r = run({"-v"});
+	EXPECT_EQ(r.status, 0);
+	EXPECT_NE(r.err.find("Skipping " + top + "/UPDATING line 36: not a YYYYMMDD: line\n"), std::string::npos) << r.err;
+	auto note = [](const std::string &date, const std::string &affects,
+			const std::string &body) {
+		return "<h3><time datetime=\"" + date + "\">" + date +
+		    "</time></h3>\n<p class=\"affects\">Affects: " + affects +
+		    "</p>\n<pre>" + body + "</pre>\n";
+	};
+	EXPECT_EQ(d.get("ports/misc/foo/README.html"),
+	    "[foo-1.0]\n<section class=\"updating\">\n<h2>Before upgrading</h2>\n" +
+		note("2024-03-01", "misc/f*", "  Glob.") +
+		note("2024-01-05", "users of misc/foo",
+		    "  Run &lt;this&gt; &amp; that:\n\n  # pkg upgrade foo") +
+		note("2022-02-02", "misc/(foo|bar)", "  Alternation.") +
+		"<details>\n<summary>1 earlier note</summary>\n" +
+		note("2021-03-03", "Users of archivers/zip and misc/foo",
+		    "  A list.") +
+		"</details>\n</section>\n");
+	EXPECT_EQ(d.get("ports/archivers/zip/README.html"),
+	    "[zip-3.0]\n<section class=\"updating\">\n<h2>Before upgrading</h2>\n" +
+		note("2024-01-05", "archivers/{zip,unzip}", "  Braces.") +
+		note("2021-03-03", "Users of archivers/zip and misc/foo",
+		    "  A list.") +
+		"</section>\n");
+	EXPECT_EQ(d.get("ports/misc/bar/README.html"),
+	    "[bar-2.3]\n<section class=\"updating\">\n<h2>Before upgrading</h2>\n" +
+		note("2022-02-02", "misc/(foo|bar)", "  Alternation.") +
+		"</section>\n");
+
+	// Without UPDATING the pages have no section, and nothing is said.
+	ASSERT_EQ(std::remove((top + "/UPDATING").c_str()), 0);
+	r = run({"-q"});
+	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(r.out + r.err, "");
+	EXPECT_EQ(d.get("ports/misc/bar/README.html"), "[bar-2.3]\n");
+}
+
+TEST_F(Readme, PkgMessagesInEveryFormTheyAreWrittenIn)
+{
+	// foo: several objects, a heredoc, quoted strings, version bounds and
+	// a message without a type. zip: plain text. bar: broken, shown whole.
+	d.put("ports/misc/foo/pkg-message",
+	    "[\n# comment\n{ type: install\n  message: <<EOM\nRun <foo>.\n"
+	    "EOM\n}\n{ type: upgrade, minimum_version: \"1.0\",\n"
+	    "  maximum_version = 2.0, message: \"Check \\\"conf\\\".\" }\n"
+	    "{ type: upgrade; maximum_version: 0.9; message: \"Old.\" }\n"
+	    "{ message: \"Always.\" }\n{ type: install, message: \"\" }\n"
+	    "{ type: remove, message: \"Bye & thanks.\" }\n]\n");
+	d.put("ports/archivers/zip/pkg-message", "Plain <text>.\n");
+	d.put("ports/misc/bar/pkg-message", "[ { type: install message: \"x }\n");
+	d.put("tpl/README.port", "[%%PKG%%]\n%%PKG_MESSAGE%%");
+	Result r = run({"-q"});
+	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(r.out + r.err, "");
+	const std::string head =
+	    "<section class=\"pkg-message\">\n<h2>Messages of the package</h2>\n";
+	EXPECT_EQ(d.get("ports/misc/foo/README.html"),
+	    "[foo-1.0]\n" + head +
+		"<h3>After installing</h3>\n<pre>Run &lt;foo&gt;.</pre>\n"
+		"<pre>Always.</pre>\n"
+		"<h3>When upgrading from a version after 1.0 and before 2.0</h3>\n"
+		"<pre>Check &quot;conf&quot;.</pre>\n"
+		"<h3>When upgrading from a version before 0.9</h3>\n"
+		"<pre>Old.</pre>\n"
+		"<h3>Before removing</h3>\n<pre>Bye &amp; thanks.</pre>\n"
+		"</section>\n");
+	EXPECT_EQ(d.get("ports/archivers/zip/README.html"),
+	    "[zip-3.0]\n" + head +
+		"<h3>After installing</h3>\n<pre>Plain &lt;text&gt;.\n</pre>\n"
+		"</section>\n");
+	EXPECT_EQ(d.get("ports/misc/bar/README.html"),
+	    "[bar-2.3]\n" + head +
+		"<h3>After installing</h3>\n<pre>[ { type: install message: "
+		"&quot;x }\n</pre>\n</section>\n");
+
+	// At -v: the broken one is named; a missing one is no news; one that
+	// is too large or no regular file is named and not shown.
+	d.put("ports/archivers/zip/pkg-message", std::string(64 * 1024 + 1, 'x'));
+	ASSERT_EQ(std::remove((top + "/misc/foo/pkg-message").c_str()), 0);
+	r = run({"-v"});
+	EXPECT_EQ(r.status, 0);
+	EXPECT_NE(r.err.find("Showing " + top + "/misc/bar/pkg-message as text: line 2: "),
+	    std::string::npos)
+	    << r.err;
+	EXPECT_NE(r.err.find(top + "/archivers/zip/pkg-message: message not "
+				   "read: larger than 65536 bytes\n"),
+	    std::string::npos)
+	    << r.err;
+	EXPECT_EQ(r.err.find("misc/foo/pkg-message"), std::string::npos)
+	    << r.err;
+	EXPECT_EQ(d.get("ports/archivers/zip/README.html"), "[zip-3.0]\n");
+	EXPECT_EQ(d.get("ports/misc/foo/README.html"), "[foo-1.0]\n");
 }

@@ -37,7 +37,7 @@ class TreeData : public ::testing::Test {
 	}
 	void TearDown() override
 	{
-		release_port_status();
+		release_port_files();
 		release_vuxml();
 		clean_up();
 	}

@@ -20,7 +20,9 @@
 #include "readme/readme.h"
 #include "site/site.h"
 #include "state/state.h"
+#include "treedata/moved.h"
 #include "treedata/port_status.h"
+#include "treedata/updating.h"
 #include "treedata/vuxml.h"
 
 static constexpr std::string_view subdir_prefix = "SUBDIR += ";
@@ -96,7 +98,9 @@ clean_up()
 	release_lookup();
 	release_readmes();
 	release_vuxml();
-	release_port_status();
+	release_port_files();
+	moved_release();
+	updating_release();
 	site_release();
 	char *owned[] = {state.index_text, state.top_template,
 	    state.category_template, state.port_template};

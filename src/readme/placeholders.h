@@ -61,6 +61,9 @@ char *required_by_list(char *, char *, port_page &);
 char *port_status_banners(char *, char *, port_page &);
 char *license(char *, char *, port_page &);
 char *vulnerabilities(char *, char *, port_page &);
+char *formerly(char *, char *, port_page &);
+char *updating(char *, char *, port_page &);
+char *pkg_message(char *, char *, port_page &);
 } // namespace fills
 
 // The codes of the placeholders, in the table's order. The first twelve
@@ -105,6 +108,13 @@ enum placeholder : int {
 	ph_vulnerable_ports,
 	ph_expiring_ports,
 	ph_search_words,
+	ph_formerly,	    // from MOVED
+	ph_updating,	    // from UPDATING
+	ph_pkg_message,	    // from the port's pkg-message
+	ph_moved_from,	    // the page of a moved or removed port
+	ph_moved_to,
+	ph_moved_date,
+	ph_moved_reason,
 	placeholder_count
 };
 
@@ -114,6 +124,7 @@ enum page_bits : unsigned char {
 	on_category = 2,
 	on_top = 4,
 	on_safety = 8, // the pages of vulnerable and of expiring ports
+	on_moved = 16, // the page left where a port was moved or removed
 };
 
 // What a placeholder needs of the package index before the first page:
@@ -210,6 +221,20 @@ inline constexpr std::array<placeholder_row, placeholder_count>
 	{ph_expiring_ports, "%%EXPIRING_PORTS%%", insertion::built, on_safety,
 	    index_use::none, true, nullptr},
 	{ph_search_words, "%%SEARCH_WORDS%%", insertion::as_is, on_top,
+	    index_use::none, false, nullptr},
+	{ph_formerly, "%%FORMERLY%%", insertion::built, on_port,
+	    index_use::none, true, fills::formerly},
+	{ph_updating, "%%UPDATING%%", insertion::built, on_port,
+	    index_use::none, true, fills::updating},
+	{ph_pkg_message, "%%PKG_MESSAGE%%", insertion::built, on_port,
+	    index_use::none, true, fills::pkg_message},
+	{ph_moved_from, "%%MOVED_FROM%%", insertion::text, on_moved,
+	    index_use::none, false, nullptr},
+	{ph_moved_to, "%%MOVED_TO%%", insertion::built, on_moved,
+	    index_use::none, false, nullptr},
+	{ph_moved_date, "%%MOVED_DATE%%", insertion::built, on_moved,
+	    index_use::none, false, nullptr},
+	{ph_moved_reason, "%%MOVED_REASON%%", insertion::text, on_moved,
 	    index_use::none, false, nullptr},
     }};
 

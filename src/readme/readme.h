@@ -168,3 +168,11 @@ void release_top_readme();
 [[nodiscard]] int make_category_readme(const char *path, int kind,
     char *comment, std::size_t size, int *unwritten);
 [[nodiscard]] int make_top_readme(const char *path, int *unwritten);
+
+// The pages of the ports that MOVED names as moved or removed and the tree
+// no longer has, when the templates directory has README.moved (see
+// moved_readme.cc); nothing without it. 0, or 1 after a report; each page
+// that could not be written is added to *unwritten.
+[[nodiscard]] int make_moved_readmes(int *unwritten);
+// Frees their template and buffer. Safe to run more than once.
+void release_moved_readmes();

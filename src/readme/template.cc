@@ -209,6 +209,7 @@ release_readmes()
 	release_category_readme();
 	release_top_readme();
 	release_safety_pages();
+	release_moved_readmes();
 	builders_failed = false;
 }
 

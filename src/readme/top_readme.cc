@@ -111,6 +111,8 @@ make_top_readme(const char *path, int *unwritten)
 	// run set out to write, as its pages; the word files are counted
 	// already.
 	*unwritten += result + search + at_risk;
+	// The pages of moved ports count their own failures.
+	(void)make_moved_readmes(unwritten);
 	if (result != 0 || search != 0)
 		return result != 0 ? result : search;
 	return at_risk != 0 || words != 0 ? 1 : 0;

@@ -19,6 +19,7 @@
 #include "state/state.h"
 #include "treedata/calendar.h"
 #include "treedata/name_table.h"
+#include "treedata/tree_file.h"
 
 namespace {
 
@@ -41,6 +42,9 @@ struct moved_list {
 };
 
 moved_list moved;
+
+// The tree's MOVED, when need_moved read it.
+top_file moved_file;
 
 constexpr std::string_view bad_fields = "not old|new|YYYY-MM-DD|reason";
 constexpr std::string_view bad_origin = "not a port origin";
@@ -252,21 +256,8 @@ link_entries()
 	return 0;
 }
 
-} // namespace
-
-int
-moved_build(std::string_view text, const char *path)
-{
-	moved_release();
-	if (read_entries(text, path) != 0 || link_entries() != 0) {
-		moved_release();
-		return -1;
-	}
-	return 0;
-}
-
 void
-moved_release()
+drop_list()
 {
 	name_table_release(&moved.origins);
 	for (std::uint32_t *array : {moved.old_id, moved.new_id, moved.fate,
@@ -275,6 +266,32 @@ moved_release()
 		std::free(array);
 	std::free(moved.entries);
 	moved = {};
+}
+
+} // namespace
+
+int
+moved_build(std::string_view text, const char *path)
+{
+	drop_list();
+	if (read_entries(text, path) != 0 || link_entries() != 0) {
+		drop_list();
+		return -1;
+	}
+	return 0;
+}
+
+int
+need_moved()
+{
+	return need_top_file(&moved_file, moved_name, moved_build);
+}
+
+void
+moved_release()
+{
+	drop_list();
+	release_top_file(&moved_file);
 }
 
 std::size_t

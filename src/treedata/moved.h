@@ -28,7 +28,16 @@ inline constexpr std::uint32_t no_moved_entry = UINT32_MAX;
 // first.
 [[nodiscard]] int moved_build(std::string_view text, const char *path);
 
-// Frees the list; safe to call twice.
+// The tree's MOVED, at its top.
+inline constexpr std::string_view moved_name = "MOVED";
+
+// Reads MOVED of the tree and builds the list from it the first time it is
+// needed after start or moved_release (see need_top_file): 0 when built or
+// when the tree has none (an empty list), 1 after a message when it cannot
+// be read (an empty list too), -1 when memory ran out.
+[[nodiscard]] int need_moved();
+
+// Frees the list, and the MOVED that need_moved read; safe to call twice.
 void moved_release();
 
 // The number of entries: one per origin moved or removed, in MOVED's order.

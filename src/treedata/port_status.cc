@@ -8,27 +8,19 @@
 // does not follow .include, and shows nothing for what the file does not
 // set itself.
 //
-// The file is read whole into one buffer of the module and taken apart in
+// The file is read whole by the tree's file reader and taken apart in
 // place: each logical line (continuation lines joined) is moved down over
 // what has been read, so that it ends in a NUL of its own, and the values
 // point into the buffer. Nothing is copied twice and nothing is allocated
 // per port.
 #include "treedata/port_status.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string_view>
 
-#include "catalogue/catalogue.h"
-#include "io/io.h"
-#include "platform/platform.h"
 #include "state/state.h"
+#include "treedata/tree_file.h"
 
 namespace {
 
@@ -234,16 +226,6 @@ logical_line(reader *r, char *line)
 		assignment(r, p);
 }
 
-// The buffer that Makefiles are read into, allocated on first need.
-char *makefile_text;
-
-void
-not_read(const char *path, const char *why)
-{
-	if (state.verbosity > 0)
-		std::fprintf(stderr, "%s: status not read: %s\n", path, why);
-}
-
 } // namespace
 
 port_status
@@ -291,59 +273,9 @@ int
 read_port_status(const char *dir, port_status *status)
 {
 	*status = {};
-	char path[path_size];
-	if (!join_text(path, sizeof path, {dir, "/Makefile"})) {
-		report_too_long({dir, "/Makefile"});
+	port_file_text file;
+	if (read_port_file(dir, port_file::makefile, &file) != 0)
 		return 1;
-	}
-	int fd = open_in_tree(path, O_RDONLY | O_NONBLOCK | O_NOCTTY, 0);
-	if (fd < 0) {
-		not_read(path,
-		    platform_leads_out(errno)
-			? "the path leads out of the ports tree"
-			: std::strerror(errno));
-		return 1;
-	}
-	struct stat st;
-	const char *why = nullptr;
-	char too_large[64];
-	if (fstat(fd, &st) != 0) {
-		why = std::strerror(errno);
-	} else if (!S_ISREG(st.st_mode)) {
-		why = "not a regular file";
-	} else if (st.st_size > static_cast<off_t>(port_makefile_max)) {
-		std::snprintf(too_large, sizeof too_large,
-		    "larger than %zu bytes", port_makefile_max);
-		why = too_large;
-	} else if (makefile_text == nullptr) {
-		makefile_text =
-		    static_cast<char *>(std::malloc(port_makefile_max + 1));
-		if (makefile_text == nullptr)
-			why = std::strerror(errno);
-	}
-	// The size fstat gave is read, no more: a file that grows meanwhile
-	// still stays in the buffer.
-	ssize_t got = 0;
-	if (why == nullptr) {
-		got = read_full(fd, makefile_text,
-		    static_cast<std::size_t>(st.st_size), 0);
-		if (got < 0)
-			why = std::strerror(errno);
-	}
-	close(fd);
-	if (why != nullptr) {
-		not_read(path, why);
-		return 1;
-	}
-	auto length = static_cast<std::size_t>(got);
-	makefile_text[length] = '\0';
-	*status = parse_port_status(makefile_text, length);
+	*status = parse_port_status(file.text, file.size);
 	return 0;
-}
-
-void
-release_port_status()
-{
-	std::free(makefile_text);
-	makefile_text = nullptr;
 }

@@ -5,6 +5,8 @@
 #include <array>
 #include <cstddef>
 
+#include "treedata/tree_file.h"
+
 // The variables read, in the order of port_status's values.
 enum class status_var : unsigned char {
 	deprecated,
@@ -18,9 +20,6 @@ inline constexpr std::size_t status_var_count = 6;
 inline constexpr std::array<const char *, status_var_count> status_var_names = {
     "DEPRECATED", "EXPIRATION_DATE", "BROKEN", "FORBIDDEN", "IGNORE",
     "LICENSE"};
-
-// A Makefile larger than this is no port's Makefile and is not read.
-inline constexpr std::size_t port_makefile_max = 256 * 1024;
 
 // The value of each variable that the Makefile assigns at its top level
 // (with "=", ":=" or "?=", continuation lines joined with one blank, its
@@ -44,12 +43,8 @@ struct port_status {
 
 // Reads the status from the Makefile in the port directory dir (absolute,
 // below the top of the tree, where it is opened), a regular file of at most
-// port_makefile_max bytes. Returns 0 with *status filled; 1 when the file
-// was not read (missing, not a regular file, too large, unreadable), with
-// *status empty and a message only at -v. The values stay valid until the
-// next call or release_port_status.
+// port_makefile_max bytes, through read_port_file. Returns 0 with *status
+// filled; 1 when the file was not read (missing, not a regular file, too
+// large, unreadable), with *status empty and a message only at -v. The
+// values stay valid until the next call or release_port_files.
 [[nodiscard]] int read_port_status(const char *dir, port_status *status);
-
-// Frees the buffer that read_port_status reads into. Safe to run more than
-// once.
-void release_port_status();

@@ -18,6 +18,7 @@
 #include "state/state.h"
 #include "treedata/calendar.h"
 #include "treedata/name_table.h"
+#include "treedata/tree_file.h"
 
 namespace {
 
@@ -59,6 +60,9 @@ struct updating_list {
 };
 
 updating_list updating;
+
+// The tree's UPDATING, when need_updating read it.
+top_file updating_file;
 
 constexpr std::string_view affects_key = "AFFECTS:";
 constexpr std::string_view author_keys[] = {"AUTHOR:", "AUTHORS:"};
@@ -649,6 +653,22 @@ add_found(std::uint32_t g, std::size_t *found)
 	updating.found[(*found)++] = form.note;
 }
 
+void
+drop_notes()
+{
+	name_table_release(&updating.exact);
+	name_table_release(&updating.categories);
+	std::free(updating.notes);
+	std::free(updating.forms);
+	std::free(updating.globs);
+	std::free(updating.arena);
+	for (std::uint32_t *array :
+	    {updating.exact_start, updating.exact_list, updating.category_start,
+		updating.category_list, updating.anywhere, updating.found})
+		std::free(array);
+	updating = {};
+}
+
 } // namespace
 
 bool
@@ -682,13 +702,13 @@ origin_glob_matches(std::string_view pattern, std::string_view origin)
 int
 updating_build(std::string_view text, const char *path)
 {
-	updating_release();
+	drop_notes();
 	if (text.size() >= UINT32_MAX) {
 		std::fprintf(stderr, "%s: too large\n", path);
 		return -1;
 	}
 	if (read_notes(text, path) != 0) {
-		updating_release();
+		drop_notes();
 		return -1;
 	}
 	std::stable_sort(
@@ -696,26 +716,23 @@ updating_build(std::string_view text, const char *path)
 	for (std::uint32_t n = 0; n < updating.count; n++)
 		read_forms(n, text, path);
 	if (updating.short_of_memory || index_globs() != 0) {
-		updating_release();
+		drop_notes();
 		return -1;
 	}
 	return 0;
 }
 
+int
+need_updating()
+{
+	return need_top_file(&updating_file, updating_name, updating_build);
+}
+
 void
 updating_release()
 {
-	name_table_release(&updating.exact);
-	name_table_release(&updating.categories);
-	std::free(updating.notes);
-	std::free(updating.forms);
-	std::free(updating.globs);
-	std::free(updating.arena);
-	for (std::uint32_t *array :
-	    {updating.exact_start, updating.exact_list, updating.category_start,
-		updating.category_list, updating.anywhere, updating.found})
-		std::free(array);
-	updating = {};
+	drop_notes();
+	release_top_file(&updating_file);
 }
 
 std::size_t

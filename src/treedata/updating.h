@@ -35,7 +35,17 @@ struct affects_form {
 // built before are released first.
 [[nodiscard]] int updating_build(std::string_view text, const char *path);
 
-// Frees the notes; safe to call twice.
+// The tree's UPDATING, at its top.
+inline constexpr std::string_view updating_name = "UPDATING";
+
+// Reads UPDATING of the tree and builds the notes from it the first time
+// they are needed after start or updating_release (see need_top_file): 0
+// when built or when the tree has none, 1 after a message when it cannot be
+// read (no notes then), -1 when memory ran out.
+[[nodiscard]] int need_updating();
+
+// Frees the notes, and the UPDATING that need_updating read; safe to call
+// twice.
 void updating_release();
 
 // The notes, newest date first, notes of one date in the file's order.

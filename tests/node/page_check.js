@@ -9,7 +9,10 @@
 // - the install commands are selectable text; their copy buttons show where
 //   the clipboard can be written (and only there) and copy the command;
 // - every page names an icon that needs no request;
-// - the top-level page and the given category and port pages score 100 for
+// - a port's UPDATING notes show the newest three and fold the rest, and
+//   its pkg-message shows under its headings; a moved port's page (those
+//   named in MOVED_PAGES) says where it went;
+// - the top-level page and the given category, port and moved pages score 100 for
 //   accessibility in Lighthouse (over HTTP).
 // Prints "FAIL: ..." lines and exits 1 if any check failed.
 // Usage: node page_check.js PROFILE_DIR FILE_BASE HTTP_BASE LIGHTHOUSE_PAGES PAGE...
@@ -19,6 +22,7 @@ const puppeteer = require("puppeteer-core");
 const {pathToFileURL} = require("url");
 
 const [profile, fileBase, httpBase, lighthousePages, ...pages] = process.argv.slice(2);
+const movedPages = (process.env.MOVED_PAGES || "").split(",").filter((p) => p);
 const wait = {timeout: 30000};
 const widths = [390, 1000];
 
@@ -187,6 +191,39 @@ async function portPage(browser, url, what, http) {
 	await page.close();
 }
 
+// The notes of www/nginx, as the sample's UPDATING and pkg-message give
+// them: three open, one folded; a heading per kind of message.
+async function notesPage(browser, url, what) {
+	const page = await browser.newPage();
+	await page.goto(url, {waitUntil: "load"});
+	const shown = await page.evaluate(() => {
+		// A closed <details> keeps its content out of the rendering.
+		const hidden = (e) => e.checkVisibility ? !e.checkVisibility() : e.offsetHeight === 0;
+		const folded = [...document.querySelectorAll(".updating details h3")];
+		return {
+			open: document.querySelectorAll(".updating > h3").length,
+			folded: folded.length,
+			closed: folded.every(hidden),
+			messages: [...document.querySelectorAll(".pkg-message h3")].map((h) => h.textContent),
+		};
+	});
+	const want = {open: 3, folded: 1, closed: true, messages: ["After installing",
+		"When upgrading from a version before 1.24.0", "Before removing"]};
+	if (JSON.stringify(shown) !== JSON.stringify(want))
+		fail(`${what}: notes ${JSON.stringify(shown)}, not ${JSON.stringify(want)}`);
+	await page.close();
+}
+
+// A moved port's page names the port it became, as a link to its page.
+async function movedPage(browser, url, what) {
+	const page = await browser.newPage();
+	await page.goto(url, {waitUntil: "load"});
+	const to = await page.$$eval("dd a", (all) => all.map((a) => [a.textContent, a.href]));
+	if (to.length !== 1 || !to[0][1].endsWith(`/${to[0][0]}/README.html`))
+		fail(`${what}: links ${JSON.stringify(to)}, not one to the port it became`);
+	await page.close();
+}
+
 // A page where the clipboard cannot be written, and one without scripts:
 // no copy button, and the commands are there as text.
 async function withoutClipboard(browser, url, what) {
@@ -276,9 +313,13 @@ async function lighthouse(browser, base) {
 			// scrolling went unchecked.
 			if (scrolled === 0) fail(`${base}: no description block is wider than a phone`);
 			for (const rel of pages.filter((p) => p.split("/").length === 3)) {
-				await portPage(browser, `${base}/${rel}`, `${base}/${rel}`, http);
+				if (movedPages.includes(rel))
+					await movedPage(browser, `${base}/${rel}`, `${base}/${rel}`);
+				else
+					await portPage(browser, `${base}/${rel}`, `${base}/${rel}`, http);
 			}
-			const first = pages.find((p) => p.split("/").length === 3);
+			await notesPage(browser, `${base}/www/nginx/README.html`, `${base}/www/nginx`);
+			const first = pages.find((p) => p.split("/").length === 3 && !movedPages.includes(p));
 			await withoutClipboard(browser, `${base}/${first}`, `${base}/${first}`);
 		}
 		await lighthouse(browser, httpBase);
