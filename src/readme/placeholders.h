@@ -61,6 +61,7 @@ char *required_by_list(char *, char *, port_page &);
 char *port_status_banners(char *, char *, port_page &);
 char *license(char *, char *, port_page &);
 char *vulnerabilities(char *, char *, port_page &);
+char *maintainer_link(char *, char *, port_page &);
 } // namespace fills
 
 // The codes of the placeholders, in the table's order. The first twelve
@@ -100,6 +101,13 @@ enum placeholder : int {
 	ph_port_status, // from the port's Makefile
 	ph_license,
 	ph_vulnerabilities, // from security/vuxml
+	ph_maintainer_link, // the maintainer pages, made with -o
+	ph_maintainers_link,
+	ph_maintainer,
+	ph_maintainer_ports,
+	ph_maintainer_port_count,
+	ph_maintainer_list,
+	ph_maintainer_count,
 	placeholder_count
 };
 
@@ -108,6 +116,8 @@ enum page_bits : unsigned char {
 	on_port = 1,
 	on_category = 2,
 	on_top = 4,
+	on_maintainer = 8,   // a maintainer's page
+	on_maintainers = 16, // the index of the maintainers
 };
 
 // What a placeholder needs of the package index before the first page:
@@ -195,6 +205,20 @@ inline constexpr std::array<placeholder_row, placeholder_count>
 	    false, fills::license},
 	{ph_vulnerabilities, "%%VULNERABILITIES%%", insertion::built, on_port,
 	    index_use::none, true, fills::vulnerabilities},
+	{ph_maintainer_link, "%%MAINTAINER_LINK%%", insertion::built, on_port,
+	    index_use::none, false, fills::maintainer_link},
+	{ph_maintainers_link, "%%MAINTAINERS_LINK%%", insertion::built,
+	    on_top, index_use::none, false, nullptr},
+	{ph_maintainer, "%%MAINTAINER%%", insertion::text, on_maintainer,
+	    index_use::none, false, nullptr},
+	{ph_maintainer_ports, "%%MAINTAINER_PORTS%%", insertion::built,
+	    on_maintainer, index_use::none, true, nullptr},
+	{ph_maintainer_port_count, "%%MAINTAINER_PORT_COUNT%%",
+	    insertion::built, on_maintainer, index_use::none, false, nullptr},
+	{ph_maintainer_list, "%%MAINTAINER_LIST%%", insertion::built,
+	    on_maintainers, index_use::none, true, nullptr},
+	{ph_maintainer_count, "%%MAINTAINER_COUNT%%", insertion::built,
+	    on_maintainers, index_use::none, false, nullptr},
     }};
 
 // Every row stands at its code, and fills a port page exactly when it has

@@ -42,6 +42,8 @@ top_substitution(int code, char *pos, char *end, void *unwritten)
 {
 	if (code == ph_search_index)
 		return append(pos, end, search_index_name);
+	if (code == ph_maintainers_link)
+		return append_maintainers_link(pos, end);
 	return code == ph_subdir
 	    ? category_walk(pos, end, static_cast<int *>(unwritten))
 	    : pos;
@@ -84,6 +86,9 @@ make_top_readme(const char *path, int *unwritten)
 		if (search < 0)
 			return -1;
 	}
+	// The maintainer pages are the tree's as its categories are: a page
+	// that fails keeps the site from switching, not the top page.
+	(void)make_maintainer_pages(unwritten);
 	char *text_end = expand_template(state.top_template, out,
 	    out + top_readme_size, top_substitution, unwritten);
 	int result = finish_readme(path, out, text_end, top_readme_size);
