@@ -1,0 +1,287 @@
+// Maintainer pages and the site's address (-u): the built binary on small
+// trees, compared byte for byte.
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "harness.h"
+
+namespace fs = std::filesystem;
+using namespace qmtest;
+
+namespace {
+
+// An INDEX line of port cat/dir, package pkg, maintained by who.
+std::string
+index_line(const std::string &cat, const std::string &dir,
+    const std::string &pkg, const std::string &who,
+    const std::string &comment = "A port")
+{
+	return pkg + "|/usr/ports/" + cat + "/" + dir + "|/usr/local|" +
+	    comment + "|/usr/ports/" + cat + "/" + dir + "/pkg-descr|" + who +
+	    "|" + cat + "||||||\n";
+}
+
+// The modification time of every file below root, by relative path.
+std::map<std::string, long long>
+mtimes_below(const std::string &root)
+{
+	std::map<std::string, long long> times;
+	for (auto &e : fs::recursive_directory_iterator(root)) {
+		struct stat st;
+		if (e.is_regular_file() && stat(e.path().c_str(), &st) == 0)
+			times[fs::relative(e.path(), root).string()] =
+			    st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec;
+	}
+	return times;
+}
+
+std::set<std::string>
+names_in(const std::string &dir)
+{
+	std::set<std::string> names;
+	for (auto &e : fs::directory_iterator(dir))
+		names.insert(e.path().filename().string());
+	return names;
+}
+
+class Maintainers : public ::testing::Test {
+protected:
+	TempDir d;
+	std::string top = d / "ports";
+	std::string index;
+
+	void SetUp() override
+	{
+		d.put("tpl/README.port", "port [%%MAINTAINER_LINK%%]\n");
+		d.put("tpl/README.category", "cat\n%%SUBDIR%%end\n");
+		d.put("tpl/README.top", "top\n%%SUBDIR%%%%MAINTAINERS_LINK%%end\n");
+		d.put("tpl/README.maintainer",
+		    "m [%%MAINTAINER%%] [%%MAINTAINER_PORT_COUNT%%]\n"
+		    "%%MAINTAINER_PORTS%%end\n");
+		d.put("tpl/README.maintainers",
+		    "ms [%%MAINTAINER_COUNT%%]\n%%MAINTAINER_LIST%%end\n");
+	}
+	// A tree of the categories listed, with the ports of misc listed in
+	// its Makefile; the INDEX is index.
+	void put_tree(const std::vector<std::string> &categories,
+	    const std::vector<std::string> &misc_ports)
+	{
+		std::string top_makefile;
+		for (const auto &c : categories)
+			top_makefile += "SUBDIR += " + c + "\n";
+		d.put("ports/Makefile", top_makefile);
+		std::string misc = "    COMMENT = Misc\n";
+		for (const auto &p : misc_ports) {
+			misc += "    SUBDIR += " + p + "\n";
+			d.mkdir("ports/misc/" + p);
+		}
+		for (const auto &c : categories)
+			d.put("ports/" + c + "/Makefile",
+			    c == "misc" ? misc : "    COMMENT = Other\n");
+		d.put("ports/INDEX-15", index);
+	}
+	Result run(std::vector<std::string> args)
+	{
+		std::vector<std::string> all = {"-p", top, "-t", d / "tpl"};
+		all.insert(all.end(), args.begin(), args.end());
+		return run_tool(all);
+	}
+};
+
+} // namespace
+
+// Any address gives a safe name: no '/', no leading '.', bounded, lower
+// case so that a case-insensitive file system keeps them apart; addresses
+// that differ in case are one maintainer; one maintainer of 5,000 ports
+// gets them all, sorted by name; a second run rewrites no page.
+TEST_F(Maintainers, SafeNamesCaseFoldingAndLargePages)
+{
+	const std::string long_a(300, 'x');
+	const std::string long_b = long_a + "y";
+	const std::vector<std::string> hostile = {"../../etc/passwd",
+	    ".hidden", "a/b", "<script>\"&'", "README.html", long_a, long_b,
+	    "ports@FreeBSD.org", "\xc3\xa9lodie@example.org", "a b@c",
+	    "Joe@Example.ORG", "joe@example.org", "x%2fy", "tab\there"};
+	for (std::size_t n = 0; n < hostile.size(); n++)
+		index += index_line("misc", "p" + std::to_string(n),
+		    "p" + std::to_string(n + 1) + "-1.0", hostile[n]);
+	// The bulk maintainer's ports, in an order their names do not have.
+	std::string bulk;
+	for (int i = 4999; i >= 0; i--)
+		bulk += index_line("net", "b" + std::to_string(i),
+		    "b" + std::to_string(i) + "-2." + std::to_string(i),
+		    "Bulk@Example.org", "Bulk <" + std::to_string(i) + ">");
+	index += bulk;
+	put_tree({"misc", "net"}, {"p0", "p10", "p11"});
+
+	Result r = run({"-q", "-o", d / "out"});
+	EXPECT_EQ(r.err, "");
+	EXPECT_EQ(r.out, "");
+	ASSERT_EQ(r.status, 0);
+
+	std::set<std::string> names = names_in(d / "out/maintainer");
+	std::set<std::string> folded;
+	for (const auto &name : names) {
+		if (name == "README.html")
+			continue;
+		EXPECT_LE(name.size(), 64u) << name;
+		EXPECT_EQ(name.find('/'), std::string::npos) << name;
+		EXPECT_NE(name[0], '.') << name;
+		std::string lower = name;
+		std::transform(lower.begin(), lower.end(), lower.begin(),
+		    [](unsigned char c) { return std::tolower(c); });
+		EXPECT_EQ(lower, name);
+		folded.insert(lower);
+	}
+	EXPECT_EQ(folded.size() + 1, names.size());
+	// Joe's two spellings are one; the rest each their own; the index.
+	EXPECT_EQ(names.size(), hostile.size() - 1 + 1 + 1);
+	for (const char *expected : {"README.html", "_2e._2f.._2fetc_2fpasswd",
+		 "_2ehidden", "a_2fb", "_3cscript_3e_22_26_27",
+		 "_72eadme.html", "ports@freebsd.org",
+		 "_c3_a9lodie@example.org", "a_20b@c", "joe@example.org",
+		 "x_252fy", "tab_09here", "bulk@example.org"})
+		EXPECT_EQ(names.count(expected), 1u) << expected;
+	// The two long ones are cut, and told apart by their hash.
+	int cut = 0;
+	for (const auto &name : names) {
+		if (name.starts_with(std::string(47, 'x') + "~")) {
+			EXPECT_EQ(name.size(), 64u);
+			cut++;
+		}
+	}
+	EXPECT_EQ(cut, 2);
+
+	EXPECT_EQ(d.get("out/maintainer/joe@example.org/README.html"),
+	    "m [Joe@Example.ORG] [2]\n<ul class=\"maintained\">\n"
+	    "<li><a href=\"../../misc/p10/README.html\">p11</a> <span "
+	    "class=\"version\">1.0</span> <code>misc/p10</code>: A "
+	    "port</li>\n"
+	    "<li><a href=\"../../misc/p11/README.html\">p12</a> <span "
+	    "class=\"version\">1.0</span> <code>misc/p11</code>: A "
+	    "port</li>\n"
+	    "</ul>\nend\n");
+	EXPECT_EQ(d.get("out/maintainer/ports@freebsd.org/README.html").substr(0, 34),
+	    "m [ports without a maintainer] [1]");
+	std::string hostile_page =
+	    d.get("out/maintainer/_3cscript_3e_22_26_27/README.html");
+	EXPECT_EQ(hostile_page.substr(0, hostile_page.find('\n')),
+	    "m [&lt;script&gt;&quot;&amp;'] [1]");
+
+	std::string bulk_page = d.get("out/maintainer/bulk@example.org/README.html");
+	std::size_t items = 0;
+	for (std::size_t at = 0; (at = bulk_page.find("<li>", at)) != std::string::npos; at++)
+		items++;
+	EXPECT_EQ(items, 5000u);
+	EXPECT_EQ(bulk_page.substr(0, 26), "m [Bulk@Example.org] [5000");
+	// By name: b0, b1, b10, b100, ...
+	EXPECT_LT(bulk_page.find(">b0<"), bulk_page.find(">b1<"));
+	EXPECT_LT(bulk_page.find(">b1<"), bulk_page.find(">b10<"));
+	EXPECT_LT(bulk_page.find(">b10<"), bulk_page.find(">b100<"));
+	EXPECT_NE(bulk_page.find("Bulk &lt;17&gt;"), std::string::npos);
+
+	std::string index_page = d.get("out/maintainer/README.html");
+	EXPECT_EQ(index_page.substr(0, 9), "ms [14]\n<");
+	EXPECT_NE(index_page.find("<li><a href=\"joe@example.org/README.html\">"
+				  "Joe@Example.ORG</a> (2 ports)</li>\n"),
+	    std::string::npos);
+	EXPECT_NE(index_page.find("<li><a href=\"ports@freebsd.org/README.html\">"
+				  "ports without a maintainer</a> (1 port)</li>\n"),
+	    std::string::npos);
+	EXPECT_EQ(d.get("out/README.html"),
+	    "top\n<a href=\"misc/README.html\">misc</a>: Misc\n"
+	    "<a href=\"net/README.html\">net</a>: Other\n"
+	    "<p><a href=\"maintainer/README.html\">Ports by maintainer</a></p>\n"
+	    "end\n");
+	EXPECT_EQ(d.get("out/misc/p0/README.html"),
+	    "port [<a href=\"../../maintainer/_2e._2f.._2fetc_2fpasswd/"
+	    "README.html\">../../etc/passwd</a>]\n");
+	EXPECT_EQ(d.get("out/misc/p10/README.html"),
+	    "port [<a href=\"../../maintainer/joe@example.org/"
+	    "README.html\">Joe@Example.ORG</a>]\n");
+
+	// Nothing changed: no page is written again.
+	auto before = mtimes_below(d / "out");
+	r = run({"-q", "-o", d / "out"});
+	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(r.out + r.err, "");
+	EXPECT_EQ(mtimes_below(d / "out"), before);
+}
+
+// In place, no folder is made in the tree and the port page keeps a mail
+// link (-v says why); a category named like the folder, in any case, keeps
+// the pages from being made, and says so.
+TEST_F(Maintainers, OnlyBelowAnOutputRootAndWhereNoCategoryIs)
+{
+	index = index_line("misc", "p0", "p0-1.0", "joe@example.org");
+	put_tree({"misc"}, {"p0"});
+	Result r = run({"-v"});
+	EXPECT_EQ(r.status, 0);
+	EXPECT_NE(r.err.find("Not making maintainer pages: they are made only "
+			     "below an output root (-o)\n"),
+	    std::string::npos);
+	EXPECT_FALSE(d.exists("ports/maintainer"));
+	EXPECT_EQ(d.get("ports/misc/p0/README.html"),
+	    "port [<a href=\"mailto:joe@example.org\">joe@example.org</a>]\n");
+	EXPECT_EQ(d.get("ports/README.html"),
+	    "top\n<a href=\"misc/README.html\">misc</a>: Misc\nend\n");
+
+	// A port alone, with -o, links to the page a whole run makes.
+	r = run({"-q", "-o", d / "out", "misc/p0"});
+	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(d.get("out/misc/p0/README.html"),
+	    "port [<a href=\"../../maintainer/joe@example.org/"
+	    "README.html\">joe@example.org</a>]\n");
+
+	index = index_line("Maintainer", "p0", "p0-1.0", "joe@example.org");
+	put_tree({"Maintainer"}, {});
+	r = run({"-q", "-o", d / "out2"});
+	EXPECT_EQ(r.err, "Category \"maintainer\" takes the place of the "
+			 "maintainer pages; they are not made\n");
+	EXPECT_EQ(r.status, 0);
+	EXPECT_FALSE(d.exists("out2/maintainer"));
+	EXPECT_EQ(d.get("out2/README.html"),
+	    "top\n<a href=\"Maintainer/README.html\">Maintainer</a>: Other\n"
+	    "end\n");
+}
+
+// -u takes an absolute http or https URL of a directory; anything else is
+// refused as an option error, with the hint.
+TEST_F(Maintainers, SiteUrlIsChecked)
+{
+	index = index_line("misc", "p0", "p0-1.0", "joe@example.org");
+	put_tree({"misc"}, {"p0"});
+	const std::string hint =
+	    "Try \"quillmark -h\" or \"man quillmark\" for more information.\n";
+	for (const std::string bad : {"", "ports.example.org/",
+		 "ftp://ports.example.org/", "https://ports.example.org",
+		 "https:///", "https://user@ports.example.org/",
+		 "https://ports.example.org/a b/", "https://ports.example.org/?q=/",
+		 "https://ports.example.org/#x/", "https://ports.example.org/\"/",
+		 "https://:80/", "/ports/"}) {
+		Result r = run({"-q", "-u", bad});
+		EXPECT_EQ(r.err, "Bad URL \"" + bad + "\" for option \"-u\": it "
+		    "must be an absolute http or https URL that ends in \"/\", "
+		    "such as \"https://ports.example.org/\"\n" + hint) << bad;
+		EXPECT_EQ(r.status, 1) << bad;
+		EXPECT_FALSE(d.exists("ports/README.html")) << bad;
+	}
+	Result r = run({"-q", "-u"});
+	EXPECT_EQ(r.err, "Missing URL argument to option \"-u\"\n" + hint);
+	EXPECT_EQ(r.status, 1);
+	for (const std::string good : {"https://ports.example.org/",
+		 "http://[::1]:8080/ports/", "HTTPS://Ports.Example.org/a/%7Eb/"}) {
+		r = run({"-q", "-u", good});
+		EXPECT_EQ(r.out + r.err, "") << good;
+		EXPECT_EQ(r.status, 0) << good;
+	}
+}
