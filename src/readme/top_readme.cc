@@ -5,6 +5,7 @@
 
 #include "readme/readme.h"
 #include "readme/search_index.h"
+#include "site/site.h"
 #include "state/state.h"
 
 namespace {
@@ -79,6 +80,7 @@ make_top_readme(const char *path, int *unwritten)
 			    " categories)\n",
 		    state.top_dir, state.category_count);
 
+	sitemap_begin();
 	// The search data first: without room for it no page is written.
 	int search = 0;
 	if (top_template_searches()) {
@@ -92,7 +94,9 @@ make_top_readme(const char *path, int *unwritten)
 	char *text_end = expand_template(state.top_template, out,
 	    out + top_readme_size, top_substitution, unwritten);
 	int result = finish_readme(path, out, text_end, top_readme_size);
-	// The search data is a file the run set out to write, as its pages.
-	*unwritten += result + search;
-	return result != 0 ? result : search;
+	// The search data and the sitemap are files the run set out to
+	// write, as its pages.
+	int sitemap = write_sitemap();
+	*unwritten += result + search + sitemap;
+	return result != 0 ? result : search != 0 ? search : sitemap;
 }
