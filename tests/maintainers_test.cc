@@ -2,9 +2,11 @@
 // trees, compared byte for byte.
 #include <sys/stat.h>
 
+#include <expat.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <ctime>
 #include <cctype>
 #include <filesystem>
 #include <map>
@@ -284,4 +286,119 @@ TEST_F(Maintainers, SiteUrlIsChecked)
 		EXPECT_EQ(r.out + r.err, "") << good;
 		EXPECT_EQ(r.status, 0) << good;
 	}
+}
+
+namespace {
+
+// Whether text is a well-formed XML document, by expat; the names of its
+// elements in order into names.
+bool
+well_formed(const std::string &text, std::vector<std::string> *names)
+{
+	XML_Parser parser = XML_ParserCreate("UTF-8");
+	XML_SetUserData(parser, names);
+	XML_SetStartElementHandler(parser,
+	    [](void *data, const XML_Char *name, const XML_Char **) {
+		    static_cast<std::vector<std::string> *>(data)->push_back(name);
+	    });
+	bool ok = XML_Parse(parser, text.data(), static_cast<int>(text.size()),
+		      1) == XML_STATUS_OK;
+	XML_ParserFree(parser);
+	return ok;
+}
+
+std::string
+w3c_time(const std::string &path)
+{
+	struct stat st;
+	if (stat(path.c_str(), &st) != 0)
+		return "<no time>";
+	char buf[32];
+	struct tm tm;
+	gmtime_r(&st.st_mtime, &tm);
+	strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%SZ", &tm);
+	return buf;
+}
+
+} // namespace
+
+// With -u, a run that makes the top page lists every page it made in
+// sitemap.xml with the page's time; an unchanged run leaves it as it was;
+// without -u there is none.
+TEST_F(Maintainers, SitemapListsEveryPageWithItsTime)
+{
+	index = index_line("misc", "p0", "p0-1.0", "joe@example.org") +
+	    index_line("misc", "p 1", "p1-1.0", "joe@example.org");
+	put_tree({"misc"}, {"p0", "p 1"});
+	Result r = run({"-q", "-o", d / "out"});
+	EXPECT_EQ(r.status, 0);
+	EXPECT_FALSE(d.exists("out/sitemap.xml"));
+
+	r = run({"-q", "-o", d / "out", "-u", "https://ports.example.org/x/"});
+	EXPECT_EQ(r.out + r.err, "");
+	EXPECT_EQ(r.status, 0);
+	std::string expected =
+	    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+	    "<urlset xmlns=\"http://www.sitemaps.org/schemas/sitemap/0.9\">\n";
+	for (const char *page : {"maintainer/joe@example.org/README.html",
+		 "maintainer/README.html", "misc/p0/README.html",
+		 "misc/p 1/README.html", "misc/README.html", "README.html"}) {
+		std::string loc = page;
+		if (loc.find(' ') != std::string::npos)
+			loc.replace(loc.find(' '), 1, "%20");
+		expected += "<url><loc>https://ports.example.org/x/" + loc +
+		    "</loc><lastmod>" + w3c_time(d / ("out/" + std::string(page))) +
+		    "</lastmod></url>\n";
+	}
+	expected += "</urlset>\n";
+	std::string sitemap = d.get("out/sitemap.xml");
+	EXPECT_EQ(sitemap, expected);
+	std::vector<std::string> names;
+	EXPECT_TRUE(well_formed(sitemap, &names));
+
+	auto before = mtimes_below(d / "out");
+	r = run({"-q", "-o", d / "out", "-u", "https://ports.example.org/x/"});
+	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(mtimes_below(d / "out"), before);
+}
+
+// Above 50,000 pages the sitemap is an index of parts of 50,000 at most.
+TEST_F(Maintainers, SitemapAboveFiftyThousandPagesIsAnIndex)
+{
+	// A maintainer page each: 50,100 of them, their index, the category
+	// and the top page.
+	for (int i = 0; i < 50100; i++)
+		index += index_line("misc", "p" + std::to_string(i),
+		    "p" + std::to_string(i) + "-1", "m" + std::to_string(i) + "@x");
+	put_tree({"misc"}, {});
+	// Fifty thousand files: in memory where the system has a file system
+	// there, so that a busy disk does not slow the test down.
+	std::string out = d / "out";
+	char shm[] = "/dev/shm/quillmark-test.XXXXXX";
+	bool in_memory = mkdtemp(shm) != nullptr;
+	if (in_memory)
+		out = std::string(shm) + "/out";
+	Result r = run({"-q", "-o", out, "-u", "http://example.org/"});
+	EXPECT_EQ(r.out + r.err, "");
+	std::vector<std::string> names;
+	std::string index_text = read_file(out + "/sitemap.xml");
+	EXPECT_TRUE(well_formed(index_text, &names));
+	EXPECT_EQ(names, (std::vector<std::string>{"sitemapindex", "sitemap",
+			     "loc", "lastmod", "sitemap", "loc", "lastmod"}));
+	EXPECT_NE(index_text.find("<sitemap><loc>http://example.org/"
+				  "sitemap-2.xml</loc><lastmod>"),
+	    std::string::npos);
+	std::size_t urls = 0;
+	for (const char *part : {"/sitemap-1.xml", "/sitemap-2.xml"}) {
+		names.clear();
+		EXPECT_TRUE(well_formed(read_file(out + part), &names)) << part;
+		std::size_t n = std::count(names.begin(), names.end(), "url");
+		EXPECT_LE(n, 50000u) << part;
+		urls += n;
+	}
+	EXPECT_EQ(urls, 50103u);
+	EXPECT_FALSE(fs::exists(out + "/sitemap-3.xml"));
+	EXPECT_EQ(r.status, 0);
+	if (in_memory)
+		fs::remove_all(shm);
 }
