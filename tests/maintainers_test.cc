@@ -267,6 +267,7 @@ TEST_F(Maintainers, SiteUrlIsChecked)
 	for (const std::string bad : {"", "ports.example.org/",
 		 "ftp://ports.example.org/", "https://ports.example.org",
 		 "https:///", "https://user@ports.example.org/",
+		 "https://ports.example.org/ports",
 		 "https://ports.example.org/a b/", "https://ports.example.org/?q=/",
 		 "https://ports.example.org/#x/", "https://ports.example.org/\"/",
 		 "https://:80/", "/ports/"}) {
