@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# The pages of a whole-tree run, as a browser sees them: starting from the
+# The pages of a whole-tree run below an output root (with the maintainer
+# pages), as a browser sees them: starting from the
 # top-level README.html, every link is followed down to the category and
 # port pages and back up; every target exists, every page reached has a
 # title, and every README.html written is reached. tidy then finds no error
@@ -10,7 +11,8 @@
 # tests/node/page_check.js looks at each page at a phone's and a desktop's
 # width, from disk and over HTTP: the descriptions, dependency lists and
 # install commands of the port pages, and Lighthouse's accessibility score
-# of the top, a category and two port pages. No page view over HTTP asks
+# of the top, a category, two port pages, the index of the maintainers and
+# a maintainer's page. No page view over HTTP asks
 # for anything that the server does not have (such as a favicon).
 # The npm packages come from .ci/install-deps.sh (QUILLMARK_NODE_DIR).
 # Usage: browser_test.sh QUILLMARK_BIN SOURCE_DIR BUILD_DIR
@@ -22,10 +24,11 @@ need chromium node java tidy python3 -- puppeteer-core lighthouse vnu-jar
 
 work=$(mktemp -d)
 trap 'stop_server; rm -rf "$work"' EXIT
-cp -R "$src/sample/ports" "$work/ports"
+# The pages go below an output root, which also gets the maintainer pages.
+cp -R "$src/sample/ports" "$work/tree"
 top=$work/ports
 
-UNAME_r=15.0-RELEASE "$bin" -q -p "$top" -t "$src/Templates" 2>"$work/run.err" ||
+UNAME_r=15.0-RELEASE "$bin" -q -p "$work/tree" -t "$src/Templates" -o "$top" 2>"$work/run.err" ||
 	fail "whole-tree run exited with status $?: $(cat "$work/run.err")"
 [ ! -s "$work/run.err" ] || fail "whole-tree run wrote to standard error: $(cat "$work/run.err")"
 
@@ -143,11 +146,13 @@ find "$top" -name README.html -exec java -jar "$node_dir/node_modules/vnu-jar/bu
 	cat "$work/vnu.out" >&2
 	status=1
 }
-# The top, one page per category and one per INDEX line.
-categories=$(grep -c '^SUBDIR += ' "$top/Makefile")
-ports=$(grep -c . "$top"/INDEX-15)
-[ $written -eq $((1 + categories + ports)) ] ||
-	fail "the run wrote $written README.html files, not 1 + $categories + $ports"
+# The top, one page per category and one per INDEX line, the index of the
+# maintainers and one page per maintainer (addresses in any case are one).
+categories=$(grep -c '^SUBDIR += ' "$work/tree/Makefile")
+ports=$(grep -c . "$work/tree"/INDEX-15)
+maintainers=$(cut -d'|' -f6 "$work/tree"/INDEX-15 | tr 'A-Z' 'a-z' | sort -u | wc -l)
+[ $written -eq $((1 + categories + ports + 1 + maintainers)) ] ||
+	fail "the run wrote $written README.html files, not 1 + $categories + $ports + 1 + $maintainers"
 [ ${#seen[@]} -eq $written ] || {
 	echo "FAIL: ${#seen[@]} pages reached, $written written" >&2
 	status=1
@@ -236,7 +241,7 @@ done
 mkdir "$work/profile"
 CHROME_PATH=$(command -v chromium) NODE_PATH="$node_dir/node_modules" timeout 240 \
 	node "$src/tests/node/page_check.js" "$work/profile" "file://$top" "$base" \
-	README.html,www/README.html,misc/figlet/README.html,www/firefox/README.html \
+	README.html,www/README.html,misc/figlet/README.html,www/firefox/README.html,maintainer/README.html,maintainer/alice@example.com/README.html \
 	"${pages[@]}" || status=1
 
 # Every request of those page views found what it asked for.

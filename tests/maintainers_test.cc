@@ -403,3 +403,169 @@ TEST_F(Maintainers, SitemapAboveFiftyThousandPagesIsAnIndex)
 	if (in_memory)
 		fs::remove_all(shm);
 }
+
+namespace {
+
+// The checks of an Atom 1.0 document that its schema makes: well-formed
+// XML whose root is an Atom feed with one id, title and updated; each
+// entry with one id, title and updated, and a link or content; no two
+// entries with one id. The entries' ids, in order, into ids; "" when it
+// holds.
+struct atom_reader {
+	std::vector<std::string> path;
+	std::map<std::string, int> feed_children, entry_children;
+	std::vector<std::string> ids;
+	std::string fault, text;
+	bool in_entry = false;
+};
+
+std::string
+atom_fault(const std::string &doc, std::vector<std::string> *ids)
+{
+	atom_reader reader;
+	XML_Parser parser = XML_ParserCreateNS("UTF-8", ' ');
+	XML_SetUserData(parser, &reader);
+	XML_SetElementHandler(parser,
+	    [](void *data, const XML_Char *name, const XML_Char **) {
+		    auto &r = *static_cast<atom_reader *>(data);
+		    std::string n = name;
+		    const std::string ns = "http://www.w3.org/2005/Atom ";
+		    if (!n.starts_with(ns))
+			    r.fault = "an element outside Atom: " + n;
+		    n = n.substr(ns.size() < n.size() ? ns.size() : 0);
+		    if (r.path.empty() && n != "feed")
+			    r.fault = "the root is " + n;
+		    if (r.path.size() == 1) {
+			    r.feed_children[n]++;
+			    if (n == "entry") {
+				    r.in_entry = true;
+				    r.entry_children.clear();
+			    }
+		    }
+		    if (r.path.size() == 2 && r.in_entry)
+			    r.entry_children[n]++;
+		    r.path.push_back(n);
+		    r.text.clear();
+	    },
+	    [](void *data, const XML_Char *) {
+		    auto &r = *static_cast<atom_reader *>(data);
+		    if (r.path.size() == 3 && r.in_entry && r.path.back() == "id")
+			    r.ids.push_back(r.text);
+		    if (r.path.size() == 2 && r.path.back() == "entry") {
+			    for (const char *one : {"id", "title", "updated"})
+				    if (r.entry_children[one] != 1)
+					    r.fault = std::string("an entry without one ") + one;
+			    if (r.entry_children["link"] + r.entry_children["content"] == 0)
+				    r.fault = "an entry without link or content";
+			    r.in_entry = false;
+		    }
+		    r.path.pop_back();
+	    });
+	XML_SetCharacterDataHandler(parser, [](void *data, const XML_Char *s, int len) {
+		static_cast<atom_reader *>(data)->text.append(s, len);
+	});
+	if (XML_Parse(parser, doc.data(), static_cast<int>(doc.size()), 1) !=
+	    XML_STATUS_OK)
+		reader.fault = XML_ErrorString(XML_GetErrorCode(parser));
+	XML_ParserFree(parser);
+	for (const char *one : {"id", "title", "updated"})
+		if (reader.fault.empty() && reader.feed_children[one] != 1)
+			reader.fault = std::string("a feed without one ") + one;
+	std::set<std::string> unique(reader.ids.begin(), reader.ids.end());
+	if (reader.fault.empty() && unique.size() != reader.ids.size())
+		reader.fault = "two entries with one id";
+	*ids = reader.ids;
+	return reader.fault;
+}
+
+} // namespace
+
+// Published through a link with -u: each run's feeds hold the ports added,
+// updated and removed since the generation before, newest first, with ids
+// that do not change; a run where nothing changed leaves them untouched,
+// and a failed run changes nothing.
+TEST_F(Maintainers, FeedsAcrossRuns)
+{
+	auto line = [](const std::string &dir, const std::string &version,
+			const std::string &who) {
+		return index_line("misc", dir, dir + "-" + version, who);
+	};
+	index = line("p0", "1.0", "joe@example.org") +
+	    line("p1", "1.0", "ann@example.org");
+	put_tree({"misc"}, {"p0", "p1", "p2"});
+	d.mkdir("site.first");
+	fs::create_directory_symlink("site.first", d / "site");
+	const std::vector<std::string> args = {
+	    "-q", "-o", d / "site", "-u", "https://ports.example.org/"};
+	auto feed_ids = [&](const std::string &rel) {
+		std::vector<std::string> ids;
+		std::string fault = atom_fault(d.get("site/" + rel), &ids);
+		EXPECT_EQ(fault, "") << rel;
+		for (auto &id : ids) // the day of the run is left out
+			id = id.substr(0, id.find(',') + 1) +
+			    id.substr(id.find(':', id.find(',')));
+		return ids;
+	};
+	using ids = std::vector<std::string>;
+
+	Result r = run(args);
+	ASSERT_EQ(r.status, 0) << r.err;
+	EXPECT_EQ(feed_ids("feed.atom"), ids{});
+
+	index = line("p0", "1.1", "joe@example.org") +
+	    line("p1", "1.0", "ann@example.org") +
+	    line("p2", "1.0", "Joe@Example.org");
+	d.put("ports/INDEX-15", index);
+	r = run(args);
+	ASSERT_EQ(r.status, 0) << r.err;
+	const ids second = {"tag:ports.example.org,:misc/p0/1.1",
+	    "tag:ports.example.org,:misc/p2/1.0"};
+	EXPECT_EQ(feed_ids("feed.atom"), second);
+	EXPECT_EQ(feed_ids("misc/feed.atom"), second);
+	EXPECT_EQ(feed_ids("maintainer/joe@example.org/feed.atom"), second);
+	EXPECT_EQ(feed_ids("maintainer/ann@example.org/feed.atom"), ids{});
+	EXPECT_NE(d.get("site/feed.atom").find(
+		      "<title>misc/p0 updated from 1.0 to 1.1</title>"),
+	    std::string::npos);
+
+	index = line("p0", "1.1", "joe@example.org") +
+	    line("p2", "1.0", "Joe@Example.org");
+	d.put("ports/INDEX-15", index);
+	r = run(args);
+	ASSERT_EQ(r.status, 0) << r.err;
+	ids third = {"tag:ports.example.org,:misc/p1/1.0/removed"};
+	third.insert(third.end(), second.begin(), second.end());
+	EXPECT_EQ(feed_ids("feed.atom"), third);
+	EXPECT_EQ(feed_ids("maintainer/ann@example.org/feed.atom"), ids{});
+	const std::string published = d.get("site/feed.atom");
+
+	// Nothing changed: the feeds are not written again.
+	auto before = mtimes_below(d / "site/");
+	r = run(args);
+	ASSERT_EQ(r.status, 0) << r.err;
+	EXPECT_EQ(d.get("site/feed.atom"), published);
+	auto after = mtimes_below(d / "site/");
+	for (const char *feed : {"feed.atom", "misc/feed.atom",
+		 "maintainer/joe@example.org/feed.atom"})
+		EXPECT_EQ(after[feed], before[feed]) << feed;
+
+	// A failed run switches nothing: the feed is as it was, and the next
+	// run is the first to see the change.
+	d.put("ports/INDEX-15", line("p0", "2.0", "joe@example.org") +
+		line("p2", "1.0", "Joe@Example.org"));
+	d.put("big/README.top", "top\n%%SUBDIR%%end\n");
+	d.put("big/README.category", "cat\n%%SUBDIR%%end\n");
+	d.put("big/README.port", std::string(6000, 'x') + "\n");
+	RunOptions limited;
+	limited.fsize_limit = 4096;
+	r = run_tool({"-q", "-p", top, "-t", d / "big", "-o", d / "site", "-u",
+			 "https://ports.example.org/"},
+	    limited);
+	EXPECT_NE(r.status, 0);
+	EXPECT_EQ(d.get("site/feed.atom"), published);
+	r = run(args);
+	ASSERT_EQ(r.status, 0) << r.err;
+	ids fifth = {"tag:ports.example.org,:misc/p0/2.0"};
+	fifth.insert(fifth.end(), third.begin(), third.end());
+	EXPECT_EQ(feed_ids("feed.atom"), fifth);
+}

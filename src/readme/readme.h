@@ -168,6 +168,13 @@ std::size_t maintainer_file_name(
 // after the report; *unwritten counts the pages not written.
 [[nodiscard]] int make_maintainer_pages(int *unwritten);
 
+// With -u, publishing through a link: the Atom feeds of the ports added,
+// updated and removed since the generation the link points to, beside the
+// top page, in each category and (with maintainer pages) each maintainer's
+// folder, and the run's record of them (feeds.cc). 0, or 1 after the
+// report; *unwritten counts the files not written.
+[[nodiscard]] int make_feeds(int *unwritten);
+
 // The memory of the builders, allocated before the first page so that a
 // run without it writes none: the buffers of the port pages (and their
 // lists, when the port template has any), of the category pages and of the

@@ -91,6 +91,7 @@ make_top_readme(const char *path, int *unwritten)
 	// The maintainer pages are the tree's as its categories are: a page
 	// that fails keeps the site from switching, not the top page.
 	(void)make_maintainer_pages(unwritten);
+	(void)make_feeds(unwritten);
 	char *text_end = expand_template(state.top_template, out,
 	    out + top_readme_size, top_substitution, unwritten);
 	int result = finish_readme(path, out, text_end, top_readme_size);

@@ -69,6 +69,14 @@ void report_page_failures();
 // failure here) forbid it. The number of failures to add to the status.
 [[nodiscard]] int finish_output(int unwritten, bool whole_tree);
 
+// True while the run publishes through a link to generations.
+[[nodiscard]] bool publishing_generations();
+
+// The file rel of the generation that the link points to, read whole (freed
+// with free()), its length in *size; null when there is none (or it cannot
+// be read, said at -v) or the run does not publish through a link.
+[[nodiscard]] char *read_published(const char *rel, std::size_t *size);
+
 // The sitemap (sitemap.cc), with -u: a run that makes the top page begins
 // it before the first page; write_file notes every README.html it wrote or
 // left holding its bytes, with its modification time; once the top page

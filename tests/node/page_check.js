@@ -9,8 +9,8 @@
 // - the install commands are selectable text; their copy buttons show where
 //   the clipboard can be written (and only there) and copy the command;
 // - every page names an icon that needs no request;
-// - the top-level page and the given category and port pages score 100 for
-//   accessibility in Lighthouse (over HTTP).
+// - the top-level page and the given category, port and maintainer pages
+//   score 100 for accessibility in Lighthouse (over HTTP).
 // Prints "FAIL: ..." lines and exits 1 if any check failed.
 // Usage: node page_check.js PROFILE_DIR FILE_BASE HTTP_BASE LIGHTHOUSE_PAGES PAGE...
 // with PAGE and the comma-separated LIGHTHOUSE_PAGES relative to the bases.
@@ -275,10 +275,13 @@ async function lighthouse(browser, base) {
 			// The sample's widest blocks have to scroll on a phone, or the
 			// scrolling went unchecked.
 			if (scrolled === 0) fail(`${base}: no description block is wider than a phone`);
-			for (const rel of pages.filter((p) => p.split("/").length === 3)) {
+			// Port pages lie two directories down; maintainer pages too,
+			// below their own folder.
+			const ports = pages.filter((p) => p.split("/").length === 3 && !p.startsWith("maintainer/"));
+			for (const rel of ports) {
 				await portPage(browser, `${base}/${rel}`, `${base}/${rel}`, http);
 			}
-			const first = pages.find((p) => p.split("/").length === 3);
+			const first = ports[0];
 			await withoutClipboard(browser, `${base}/${first}`, `${base}/${first}`);
 		}
 		await lighthouse(browser, httpBase);
