@@ -549,7 +549,8 @@ TEST_F(Maintainers, FeedsAcrossRuns)
 	EXPECT_EQ(d.get("site/feed.atom"), published);
 	auto after = mtimes_below(d / "site/");
 	for (const char *feed : {"feed.atom", "misc/feed.atom",
-		 "maintainer/joe@example.org/feed.atom"})
+		 "maintainer/joe@example.org/feed.atom",
+		 "maintainer/ann@example.org/feed.atom"})
 		EXPECT_EQ(after[feed], before[feed]) << feed;
 
 	// A failed run switches nothing: the feed is as it was, and the next
