@@ -113,44 +113,10 @@ append_field(char *pos, char *end, std::string_view text)
 	return pos;
 }
 
-bool
-plain_in_uri(char c)
-{
-	return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
-	    (c >= '0' && c <= '9') || c == '-' || c == '.' || c == '_' ||
-	    c == '~' || c == '/' || c == '@' || c == '+' || c == ',';
-}
-
-char *
-append_encoded(char *pos, char *end, std::string_view text)
-{
-	constexpr char hex[] = "0123456789ABCDEF";
-	for (char c : text) {
-		auto b = static_cast<unsigned char>(c);
-		const char escaped[3] = {'%', hex[b >> 4], hex[b & 0xf]};
-		pos = plain_in_uri(c)
-		    ? append(pos, end, std::string_view(&c, 1))
-		    : append(pos, end, std::string_view(escaped, 3));
-	}
-	return pos;
-}
-
 char *
 append_xml(char *pos, char *end, std::string_view text)
 {
 	return insert(pos, end, tree_text::port_text, text);
-}
-
-char *
-append_time(char *pos, char *end, long long seconds)
-{
-	std::time_t t = static_cast<std::time_t>(seconds);
-	struct tm tm;
-	char buf[32];
-	if (gmtime_r(&t, &tm) == nullptr ||
-	    std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%SZ", &tm) == 0)
-		return nullptr;
-	return append(pos, end, buf);
 }
 
 // The host of the site's URL, for the entries' tag ids.
@@ -171,13 +137,13 @@ append_entry(char *pos, char *end, const feed_entry &e)
 	bool removed = e.kind == "removed";
 	std::string_view version = removed ? e.old_version : e.new_version;
 	pos = append(pos, end, "<entry>\n<id>tag:");
-	pos = append_encoded(pos, end, site_host());
+	pos = append_url_path(pos, end, site_host());
 	pos = append(pos, end, ",");
 	pos = append(pos, end, e.date);
 	pos = append(pos, end, ":");
-	pos = append_encoded(pos, end, e.origin);
+	pos = append_url_path(pos, end, e.origin);
 	pos = append(pos, end, "/");
-	pos = append_encoded(pos, end, version);
+	pos = append_url_path(pos, end, version);
 	if (removed)
 		pos = append(pos, end, "/removed");
 	pos = append(pos, end, "</id>\n<title>");
@@ -193,12 +159,12 @@ append_entry(char *pos, char *end, const feed_entry &e)
 		pos = append(pos, end, removed ? " removed" : " added");
 	}
 	pos = append(pos, end, "</title>\n<updated>");
-	pos = append_time(pos, end, e.time);
+	pos = append_utc_time(pos, end, e.time);
 	pos = append(pos, end, "</updated>\n");
 	if (!removed) {
 		pos = append(pos, end, "<link href=\"");
 		pos = append(pos, end, state.site_url);
-		pos = append_encoded(pos, end, e.origin);
+		pos = append_url_path(pos, end, e.origin);
 		pos = append(pos, end, "/README.html\"/>\n");
 	}
 	pos = append(pos, end, "<content type=\"text\">");
@@ -250,18 +216,18 @@ write_feed(const char *dir, std::string_view rel, std::string_view title,
 	    "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"
 	    "<feed xmlns=\"http://www.w3.org/2005/Atom\">\n<id>");
 	pos = append(pos, end, state.site_url);
-	pos = append_encoded(pos, end, rel);
+	pos = append_url_path(pos, end, rel);
 	pos = append(pos, end, "feed.atom</id>\n<title>");
 	pos = append(pos, end, title);
 	pos = append_xml(pos, end, subject);
 	pos = append(pos, end, "</title>\n<updated>");
-	pos = append_time(pos, end, updated);
+	pos = append_utc_time(pos, end, updated);
 	pos = append(pos, end, "</updated>\n<link rel=\"self\" href=\"");
 	pos = append(pos, end, state.site_url);
-	pos = append_encoded(pos, end, rel);
+	pos = append_url_path(pos, end, rel);
 	pos = append(pos, end, "feed.atom\"/>\n<link href=\"");
 	pos = append(pos, end, state.site_url);
-	pos = append_encoded(pos, end, rel);
+	pos = append_url_path(pos, end, rel);
 	pos = append(pos, end,
 	    "README.html\"/>\n<author><name>FreeBSD Ports "
 	    "Collection</name></author>\n");

@@ -13,11 +13,11 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 
 #include "site/site.h"
 #include "site/site_state.h"
 #include "state/state.h"
+#include "text/text.h"
 
 namespace {
 
@@ -45,31 +45,12 @@ bool noted_failed;
 // The text of one sitemap file.
 run_buffer text;
 
-bool
-plain_in_url(char c)
-{
-	return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
-	    (c >= '0' && c <= '9') || c == '-' || c == '.' || c == '_' ||
-	    c == '~' || c == '/' || c == '@' || c == '+';
-}
-
-// The address of the file rel below the top: its bytes percent-encoded
-// where a URL or XML would read them otherwise.
+// The address of the file rel below the top.
 char *
 append_address(char *pos, char *end, std::string_view rel)
 {
-	constexpr char hex[] = "0123456789ABCDEF";
 	pos = append(pos, end, state.site_url);
-	for (char c : rel) {
-		if (plain_in_url(c)) {
-			pos = append(pos, end, std::string_view(&c, 1));
-		} else {
-			auto b = static_cast<unsigned char>(c);
-			const char escaped[3] = {'%', hex[b >> 4], hex[b & 0xf]};
-			pos = append(pos, end, std::string_view(escaped, 3));
-		}
-	}
-	return pos;
+	return append_url_path(pos, end, rel);
 }
 
 // A bound of the bytes of rel's address.
@@ -80,24 +61,12 @@ address_bound(std::string_view rel)
 }
 
 char *
-append_time(char *pos, char *end, std::int64_t seconds)
-{
-	std::time_t t = static_cast<std::time_t>(seconds);
-	struct tm tm;
-	char buf[32];
-	if (gmtime_r(&t, &tm) == nullptr ||
-	    std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%SZ", &tm) == 0)
-		return nullptr;
-	return append(pos, end, buf);
-}
-
-char *
 append_entry(char *pos, char *end, std::string_view rel, std::int64_t when)
 {
 	pos = append(pos, end, "<url><loc>");
 	pos = append_address(pos, end, rel);
 	pos = append(pos, end, "</loc><lastmod>");
-	pos = append_time(pos, end, when);
+	pos = append_utc_time(pos, end, when);
 	return append(pos, end, "</lastmod></url>\n");
 }
 
@@ -248,7 +217,7 @@ write_sitemap()
 		pos = append(pos, iend, "<sitemap><loc>");
 		pos = append_address(pos, iend, name);
 		pos = append(pos, iend, "</loc><lastmod>");
-		pos = append_time(pos, iend, latest);
+		pos = append_utc_time(pos, iend, latest);
 		pos = append(pos, iend, "</lastmod></sitemap>\n");
 		if (at == noted_length)
 			break;
