@@ -36,6 +36,11 @@
 #                      Makefiles and every pkg-descr (default 1)
 #   BENCH_SHIPPED_RUNS paired runs of each regime of that comparison
 #                      (default 9)
+#   BENCH_SAFETY       1: at 1x, the shipped templates against the same
+#                      templates without the port status, licence and
+#                      vulnerability placeholders, and the cost between them
+#                      against reading the files they read (default 1)
+#   BENCH_SAFETY_RUNS  paired runs of that comparison (default 5)
 #
 # The trees are kept in the scratch directory and used again by the next run
 # with the same seed and the same generator: on a disk-backed file system,
@@ -58,6 +63,8 @@ do_extensions=${BENCH_EXTENSIONS:-1}
 ext_runs=${BENCH_EXT_RUNS:-5}
 do_shipped=${BENCH_SHIPPED:-1}
 shipped_runs=${BENCH_SHIPPED_RUNS:-9}
+do_safety=${BENCH_SAFETY:-1}
+safety_runs=${BENCH_SAFETY_RUNS:-5}
 if [ "${BENCH_QUICK:-0}" = 1 ]; then
 	runs=${BENCH_RUNS:-3}
 	scales=${BENCH_SCALES:-1}
@@ -88,6 +95,7 @@ for t in README.top README.category README.port; do
 		-e 's/%%(DESCR_TEXT|REQUIRED_BY|PKGNAME|PKGVERSION|ORIGIN)%%//g' \
 		-e 's/%%(COMMENT_TEXT|DESCR_HTML|WEBSITE_LINK|ALSO_LISTED)%%//g' \
 		-e 's/%%[A-Z]+_(DEPENDS|BY)_LIST%%//g' -e 's/%%SEARCH_INDEX%%//g' \
+		-e 's/%%(PORT_STATUS|LICENSE|VULNERABILITIES|VULNERABLE_PAGE|EXPIRING_PAGE)%%//g' \
 		"$templates/$t" >"$plain/$t"
 done
 if cmp -s "$plain/README.port" "$templates/README.port"; then
@@ -387,6 +395,90 @@ compare_shipped() { # tree, INDEX bytes
 	stage "shipped templates compared with their floor"
 }
 
+# == Port status, licence and vulnerabilities ==
+# What these placeholders add to a whole run: the shipped templates against
+# the same templates without %%PORT_STATUS%%, %%LICENSE%%,
+# %%VULNERABILITIES%% and the top page's links to the pages of vulnerable
+# and expiring ports, each set primed once so that its measured run finds
+# its own pages (nothing changes). The floor is what the added work cannot
+# do without: bench/treedata reading the vulnerability database once and
+# every port's Makefile with the tool's readers. Pairs alternate their
+# order. Goals: the median of the paired ratios of the added time to the
+# floor at most 1.3; the shipped run's peak resident set within the INDEX
+# size + the database's size + 16 MiB.
+compare_safety() { # tree, INDEX bytes
+	local tree=$1 index_bytes=$2 i who
+	local without="$scratch/templates-no-safety"
+	cmake --build "$build" -j2 --target treedata >/dev/null
+	rm -rf "$without"
+	cp -R "$templates" "$without"
+	sed -E -i 's/%%(PORT_STATUS|LICENSE|VULNERABILITIES|VULNERABLE_PAGE|EXPIRING_PAGE)%%//g' \
+		"$without"/README.*
+	if cmp -s "$without/README.port" "$templates/README.port"; then
+		echo "FAILED: the shipped README.port shows no port status to compare" >&2
+		exit 1
+	fi
+	local vuxml_bytes
+	vuxml_bytes=$(find "$tree/security/vuxml" -type f -printf '%s\n' | awk '{ s += $1 } END { print s + 0 }')
+	echo
+	echo "== port status, licence and vulnerabilities: shipped templates vs the same without them"
+	for who in s w t; do : >"$raw/safety-$who.txt"; done
+	: >"$raw/safety.stderr"
+	: >"$raw/safety-treedata.txt"
+	for i in $(seq "$safety_runs"); do
+		for who in $( ((i % 2)) && echo s w t || echo t w s); do
+			if [ "$who" = t ]; then
+				maybe_sync
+				"$measure" -o "$raw/safety-t.txt" "$build/bench/treedata" "$tree" \
+					>>"$raw/safety-treedata.txt" 2>>"$raw/safety.stderr" || true
+				continue
+			fi
+			local set=$templates
+			[ "$who" = w ] && set=$without
+			run_with_templates "$tree" "$set" "$raw/safety-prime.txt" 2>>"$raw/safety.stderr" || true
+			maybe_sync
+			run_with_templates "$tree" "$set" "$raw/safety-$who.txt" 2>>"$raw/safety.stderr" || true
+			check_status "$raw/safety-$who.txt" "quillmark ($who)"
+		done
+		printf '  round %d: shipped %.3f s, without %.3f s; treedata: %s\n' "$i" \
+			"$(values "$raw/safety-s.txt" wall | tail -1)" "$(values "$raw/safety-w.txt" wall | tail -1)" \
+			"$(tail -1 "$raw/safety-treedata.txt")"
+	done
+	if [ -s "$raw/safety.stderr" ]; then
+		echo "FAILED: a run wrote to standard error:" >&2
+		head -5 "$raw/safety.stderr" >&2
+		exit 1
+	fi
+	# The floor of each round in seconds: the database and the Makefiles.
+	local floors ratio cpu_ratio srss wrss limit
+	floors=$(sed -n 's/^vuxml_ms=\([0-9.]*\) .* makefiles_ms=\([0-9.]*\) .*/\1 \2/p' \
+		"$raw/safety-treedata.txt" | awk '{ print ($1 + $2) / 1000 }')
+	ratio=$(paste <(values "$raw/safety-s.txt" wall) <(values "$raw/safety-w.txt" wall) <(echo "$floors") |
+		awk '{ print ($1 - $2) / $3 }' | median)
+	cpu_ratio=$(paste <(values "$raw/safety-s.txt" user) <(values "$raw/safety-s.txt" sys) \
+		<(values "$raw/safety-w.txt" user) <(values "$raw/safety-w.txt" sys) \
+		<(values "$raw/safety-t.txt" user) <(values "$raw/safety-t.txt" sys) |
+		awk '{ print ($1 + $2 - $3 - $4) / ($5 + $6) }' | median)
+	srss=$(values "$raw/safety-s.txt" maxrss_kib | sort -n | tail -1)
+	wrss=$(values "$raw/safety-w.txt" maxrss_kib | sort -n | tail -1)
+	limit=$(((index_bytes + vuxml_bytes) / 1024 + 16384))
+	echo "medians of $safety_runs: shipped $(values "$raw/safety-s.txt" wall | median) s" \
+		"(user $(values "$raw/safety-s.txt" user | median) s, sys $(values "$raw/safety-s.txt" sys | median) s)," \
+		"without $(values "$raw/safety-w.txt" wall | median) s" \
+		"(user $(values "$raw/safety-w.txt" user | median) s, sys $(values "$raw/safety-w.txt" sys | median) s)," \
+		"floor $(echo "$floors" | median) s"
+	echo "             (the floor: $(tail -1 "$raw/safety-treedata.txt"))"
+	echo "peak rss:    shipped $srss KiB, without $wrss KiB; INDEX $index_bytes bytes, vuxml $vuxml_bytes bytes"
+	{
+		printf 'port status and vulnerabilities: added time / floor, median of %d paired ratios: %.3f (goal <= 1.3): %s; of CPU time %.3f\n' \
+			"$safety_runs" "$ratio" "$(awk "BEGIN { print ($ratio <= 1.3) ? \"met\" : \"NOT met\" }")" "$cpu_ratio"
+		printf 'port status and vulnerabilities peak rss: %d KiB; INDEX + vuxml + 16 MiB = %d KiB: %s\n' \
+			"$srss" "$limit" "$( [ "$srss" -le "$limit" ] && echo met || echo "NOT met")"
+	} >"$raw/safety-goals.txt"
+	cat "$raw/safety-goals.txt"
+	stage "port status and vulnerabilities compared"
+}
+
 summary="$raw/summary.txt"
 : >"$summary"
 gen_sum=$(cksum <"$gen" | cut -d' ' -f1)
@@ -639,6 +731,9 @@ for scale in $scales; do
 	if [ "$scale" = 1 ] && [ "$do_shipped" = 1 ]; then
 		compare_shipped "$tree" "$index_bytes"
 	fi
+	if [ "$scale" = 1 ] && [ "$do_safety" = 1 ]; then
+		compare_safety "$tree" "$index_bytes"
+	fi
 
 	rm -f "$snap" "$snap-a" "$snap-b"
 	if [ "$clean" = 1 ]; then
@@ -683,6 +778,7 @@ awk -v scales="$scales" '
 cat "$raw/extensions-goals.txt" 2>/dev/null || true
 cat "$raw"/publish-goals-*.txt 2>/dev/null || true
 cat "$raw/shipped-goals.txt" 2>/dev/null || true
+cat "$raw/safety-goals.txt" 2>/dev/null || true
 echo "load after:  $(cut -d' ' -f1-3 /proc/loadavg)"
 echo "elapsed:     $((SECONDS - started)) s"
 if [ "$clean" != 1 ]; then

@@ -3,7 +3,10 @@
 # pages), as a browser sees them: starting from the
 # top-level README.html, every link is followed down to the category and
 # port pages and back up; every target exists, every page reached has a
-# title, and every README.html written is reached. tidy then finds no error
+# title, and every page written (the README.html files and the pages of the
+# vulnerable and expiring ports beside the top) is reached, the port
+# statuses and vulnerabilities of the sample showing where its Makefiles and
+# database put them. tidy then finds no error
 # in any of them. Then the tree is served over HTTP below a URL path unlike
 # its file-system path, as a mirror would publish it: every page reached
 # from the top renders, and every link on it that stays on the server
@@ -11,8 +14,9 @@
 # tests/node/page_check.js looks at each page at a phone's and a desktop's
 # width, from disk and over HTTP: the descriptions, dependency lists and
 # install commands of the port pages, and Lighthouse's accessibility score
-# of the top, a category, two port pages, the index of the maintainers and
-# a maintainer's page. No page view over HTTP asks
+# of the top, a category, a port page with banners and vulnerabilities,
+# the page of vulnerable ports, the index of the maintainers and a
+# maintainer's page. No page view over HTTP asks
 # for anything that the server does not have (such as a favicon).
 # The npm packages come from .ci/install-deps.sh (QUILLMARK_NODE_DIR).
 # Usage: browser_test.sh QUILLMARK_BIN SOURCE_DIR BUILD_DIR
@@ -103,15 +107,17 @@ while [ ${#frontier[@]} -gt 0 ]; do
 			if [ ! -e "$target" ]; then
 				echo "FAIL: $page links to $target, which does not exist" >&2
 				status=1
-			elif [[ $target == */README.html && -z ${seen[$target]:-} ]]; then
+			elif [[ $target == *.html && -z ${seen[$target]:-} ]]; then
 				seen[$target]=1
 				next+=("$target")
 			fi
 		done
 
-		# Every page below the top leads back up to its parent's page.
+		# Every page below the top leads back up to its parent's page, and
+		# the pages beside the top page lead to it.
 		if [ "$page" != "$top/README.html" ]; then
 			up=$(dirname "$dir")/README.html
+			[[ $page == */README.html ]] || up=$dir/README.html
 			printf '%s\n' "${links[@]}" | grep -qxF "$up" || {
 				echo "FAIL: $page has no link up to $up" >&2
 				status=1
@@ -139,20 +145,45 @@ while IFS= read -r page; do
 		echo "tidy warns about $page:" >&2
 		cat "$work/tidy.out" >&2
 	fi
-done < <(find "$top" -name README.html)
-find "$top" -name README.html -exec java -jar "$node_dir/node_modules/vnu-jar/build/dist/vnu.jar" \
+done < <(find "$top" -name '*.html')
+find "$top" -name '*.html' -exec java -jar "$node_dir/node_modules/vnu-jar/build/dist/vnu.jar" \
 	--errors-only {} + >"$work/vnu.out" 2>&1 || {
 	echo "FAIL: the Nu checker finds errors:" >&2
 	cat "$work/vnu.out" >&2
 	status=1
 }
-# The top, one page per category and one per INDEX line, the index of the
-# maintainers and one page per maintainer (addresses in any case are one).
+# The top, one page per category and one per INDEX line, the two pages of
+# the ports at risk beside the top, the index of the maintainers and one
+# page per maintainer (addresses in any case are one).
 categories=$(grep -c '^SUBDIR += ' "$work/tree/Makefile")
 ports=$(grep -c . "$work/tree"/INDEX-15)
 maintainers=$(cut -d'|' -f6 "$work/tree"/INDEX-15 | tr 'A-Z' 'a-z' | sort -u | wc -l)
-[ $written -eq $((1 + categories + ports + 1 + maintainers)) ] ||
-	fail "the run wrote $written README.html files, not 1 + $categories + $ports + 1 + $maintainers"
+[ $written -eq $((3 + categories + ports + 1 + maintainers)) ] ||
+	fail "the run wrote $written pages, not 3 + $categories + $ports + 1 + $maintainers"
+
+# The sample's port statuses and vulnerabilities as the browser shows them:
+# every kind of banner, a port page's vulnerabilities, and the two pages
+# listing what the sample's Makefiles and database say.
+expect_dom() { # FILE-BELOW-TOP COUNT PATTERN
+	local got
+	got=$({ grep -o "$3" "$(dom_of "$top/$1")" || true; } | wc -l)
+	[ "$got" -eq "$2" ] || {
+		echo "FAIL: $1 shows $got of \"$3\", not $2" >&2
+		status=1
+	}
+}
+expect_dom www/py-django42/README.html 1 'class="status forbidden"'
+expect_dom www/py-django42/README.html 1 'class="status expiring"'
+expect_dom www/py-django42/README.html 2 'CVE-2026-9990[23]'
+expect_dom www/lynx/README.html 1 'class="status broken"'
+expect_dom misc/py-tqdm/README.html 1 'class="status ignored"'
+expect_dom misc/figlet/README.html 1 'class="status deprecated"'
+expect_dom misc/mc/README.html 0 'class="status'
+expect_dom textproc/libxml2/README.html 0 'class="vulnerabilities"'
+expect_dom www/firefox/README.html 1 '<dt>License</dt>'
+expect_dom vulnerable.html 4 '<span class="origin">'
+expect_dom expiring.html 3 '<span class="origin">'
+
 [ ${#seen[@]} -eq $written ] || {
 	echo "FAIL: ${#seen[@]} pages reached, $written written" >&2
 	status=1
@@ -221,7 +252,7 @@ while [ ${#frontier[@]} -gt 0 ]; do
 		if [ "$answer" != 200 ]; then
 			echo "FAIL: $page links to $target, which answers $answer" >&2
 			status=1
-		elif [[ $target == */README.html && -z ${served[$target]:-} ]]; then
+		elif [[ $target == *.html && -z ${served[$target]:-} ]]; then
 			served[$target]=1
 			next+=("$target")
 		fi
@@ -247,7 +278,7 @@ done
 mkdir "$work/profile"
 CHROME_PATH=$(command -v chromium) NODE_PATH="$node_dir/node_modules" timeout 240 \
 	node "$src/tests/node/page_check.js" "$work/profile" "file://$top" "$base" \
-	README.html,www/README.html,misc/figlet/README.html,www/firefox/README.html,maintainer/README.html,maintainer/alice@example.com/README.html \
+	README.html,www/README.html,www/py-django42/README.html,vulnerable.html,maintainer/README.html,maintainer/alice@example.com/README.html \
 	"${pages[@]}" || status=1
 
 # Every request of those page views found what it asked for.

@@ -1012,3 +1012,123 @@ TEST_F(Readme, StatusLicenceAndVulnerabilitiesOnlyForTemplatesThatAsk)
 	    std::string::npos)
 	    << r.err;
 }
+
+TEST_F(Readme, PagesOfPortsAtRiskBesideTheTopPageWhenItLinksThem)
+{
+	// bar: expiring first, affected by two entries, one of them the
+	// newest. zip: expiring later, affected by the older entry through
+	// its revision. foo: deprecated without a date, broken, and its
+	// version just outside the range of an entry newer than both.
+	d.put("ports/archivers/zip/Makefile",
+	    "DEPRECATED=\tUse archivers/7-zip <instead>\n"
+	    "EXPIRATION_DATE=\t2026-12-31\n");
+	d.put("ports/misc/bar/Makefile",
+	    "DEPRECATED=\tunmaintained\nEXPIRATION_DATE?=\t2026-06-01\n");
+	d.put("ports/misc/foo/Makefile", "BROKEN=\tno\nDEPRECATED=\n");
+	d.put("ports/security/vuxml/vuln.xml",
+	    "<?xml version=\"1.0\"?>\n<vuxml>\n"
+	    "<vuln vid=\"out-3\"><topic>foo -- fixed</topic><affects><package>"
+	    "<name>foo</name><range><lt>1.0</lt></range></package></affects>"
+	    "<dates><entry>2026-05-01</entry></dates></vuln>\n"
+	    "<vuln vid=\"new-1\"><topic>bar -- new</topic><affects><package>"
+	    "<name>bar</name><range><lt>2.4</lt></range></package></affects>"
+	    "<dates><entry>2026-03-01</entry></dates></vuln>\n"
+	    "<vuln vid=\"old-2\"><topic>zip &amp; bar</topic><affects><package>"
+	    "<name>zip</name><range><lt>3.0_1</lt></range></package><package>"
+	    "<name>bar</name><range><ge>2.3</ge></range></package></affects>"
+	    "<references><cvename>CVE-2025-9</cvename></references><dates>"
+	    "<discovery>2024-12-01</discovery><entry>2025-01-01</entry>"
+	    "</dates></vuln>\n</vuxml>\n");
+	d.put("tpl/README.vulnerable", "V\n%%VULNERABLE_PORTS%%%%EXPIRING_PORTS%%end\n");
+	d.put("tpl/README.expiring", "E\n%%EXPIRING_PORTS%%end\n");
+
+	// Templates of their own, but a top template that links neither:
+	// nothing is read or written, and the pages are as before.
+	Result r = run({"-v"});
+	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(r.err, "Increasing verbosity level\n");
+	EXPECT_EQ(d.get("ports/README.html"), "top\n"
+	    "<a href=\"archivers/README.html\">archivers</a>: Archivers & compression\n"
+	    "<a href=\"misc/README.html\">misc</a>: Miscellaneous utilities\n"
+	    "end\n");
+	EXPECT_FALSE(d.exists("ports/vulnerable.html"));
+	EXPECT_FALSE(d.exists("ports/expiring.html"));
+
+	d.put("tpl/README.top",
+	    "top\n%%SUBDIR%%[%%VULNERABLE_PAGE%%] [%%EXPIRING_PAGE%%]\n");
+	r = run({"-v"});
+	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(r.err,
+	    "Increasing verbosity level\n"
+	    "Vulnerabilities: 3 entries read, 2 of 3 ports affected\n"
+	    "Port status: 3 deprecated, 2 expiring, 1 broken, 0 forbidden, "
+	    "0 ignored of 3 ports\n");
+	EXPECT_NE(d.get("ports/README.html")
+		      .find("[vulnerable.html] [expiring.html]\n"),
+	    std::string::npos);
+	const std::string vulnerable =
+	    "V\n<ul class=\"ports-at-risk\">\n"
+	    "<li><a href=\"misc/bar/README.html\">bar-2.3</a> "
+	    "<span class=\"origin\">misc/bar</span>\n<ul>\n"
+	    "<li><a href=\"https://vuxml.freebsd.org/freebsd/new-1.html\">"
+	    "bar -- new</a></li>\n"
+	    "<li><a href=\"https://vuxml.freebsd.org/freebsd/old-2.html\">"
+	    "zip &amp; bar</a> (discovered <time datetime=\"2024-12-01\">"
+	    "2024-12-01</time>): CVE-2025-9</li>\n</ul></li>\n"
+	    "<li><a href=\"archivers/zip/README.html\">zip-3.0</a> "
+	    "<span class=\"origin\">archivers/zip</span>\n<ul>\n"
+	    "<li><a href=\"https://vuxml.freebsd.org/freebsd/old-2.html\">"
+	    "zip &amp; bar</a> (discovered <time datetime=\"2024-12-01\">"
+	    "2024-12-01</time>): CVE-2025-9</li>\n</ul></li>\n</ul>\nend\n";
+	EXPECT_EQ(d.get("ports/vulnerable.html"), vulnerable);
+	EXPECT_EQ(d.get("ports/expiring.html"),
+	    "E\n<ul class=\"ports-at-risk\">\n"
+	    "<li><a href=\"misc/bar/README.html\">bar-2.3</a> "
+	    "<span class=\"origin\">misc/bar</span><br>\n"
+	    "<strong>To be removed on</strong> <time datetime=\"2026-06-01\">"
+	    "2026-06-01</time><br>\n<strong>Deprecated:</strong> unmaintained"
+	    "</li>\n"
+	    "<li><a href=\"archivers/zip/README.html\">zip-3.0</a> "
+	    "<span class=\"origin\">archivers/zip</span><br>\n"
+	    "<strong>To be removed on</strong> <time datetime=\"2026-12-31\">"
+	    "2026-12-31</time><br>\n<strong>Deprecated:</strong> Use "
+	    "archivers/7-zip &lt;instead&gt;</li>\n"
+	    "<li><a href=\"misc/foo/README.html\">foo-1.0</a> "
+	    "<span class=\"origin\">misc/foo</span><br>\n"
+	    "<strong>Deprecated</strong></li>\n</ul>\nend\n");
+
+	// A run for some pages leaves them as the last whole-tree run did.
+	d.put("ports/misc/bar/Makefile", "PORTNAME=\tbar\n");
+	r = run({"-q", "misc", "archivers/zip"});
+	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(d.get("ports/vulnerable.html"), vulnerable);
+	EXPECT_NE(d.get("ports/expiring.html").find("unmaintained"),
+	    std::string::npos);
+
+	// A template missing: that page is not written and counts, the
+	// other is. A malformed database: its page says so.
+	ASSERT_EQ(std::remove((d / "tpl/README.expiring").c_str()), 0);
+	d.put("ports/security/vuxml/vuln.xml", "<vuxml><vuln></vuxml>\n");
+	r = run({"-q"});
+	EXPECT_EQ(r.status, 1);
+	EXPECT_EQ(r.err,
+	    d / "tpl/README.expiring" + ": No such file or directory\n" + top +
+		"/security/vuxml/vuln.xml: line 1: mismatched tag; "
+		"vulnerabilities not shown\n" +
+		top + "/expiring.html: not written\n");
+	EXPECT_EQ(d.get("ports/vulnerable.html"),
+	    "V\n<p class=\"none\">The tree's vulnerability database could not "
+	    "be read.</p>\nend\n");
+	// A page that cannot be written counts as a page does.
+	ASSERT_EQ(std::remove((top + "/vulnerable.html").c_str()), 0);
+	ASSERT_EQ(symlink("README.html", (top + "/vulnerable.html").c_str()), 0);
+	d.put("tpl/README.expiring", "E\n%%EXPIRING_PORTS%%end\n");
+	r = run({"-q"});
+	EXPECT_EQ(r.status, 1);
+	EXPECT_NE(r.err.find(top + "/vulnerable.html: not written: it is a "
+				   "symbolic link\n"),
+	    std::string::npos)
+	    << r.err;
+	EXPECT_NE(d.get("ports/expiring.html").find("archivers/7-zip"),
+	    std::string::npos);
+}

@@ -101,6 +101,10 @@ enum placeholder : int {
 	ph_port_status, // from the port's Makefile
 	ph_license,
 	ph_vulnerabilities, // from security/vuxml
+	ph_vulnerable_page, // the two pages of the whole tree's ports at risk
+	ph_expiring_page,
+	ph_vulnerable_ports,
+	ph_expiring_ports,
 	ph_maintainer_link, // the maintainer pages, made with -o
 	ph_maintainers_link,
 	ph_maintainer,
@@ -116,8 +120,9 @@ enum page_bits : unsigned char {
 	on_port = 1,
 	on_category = 2,
 	on_top = 4,
-	on_maintainer = 8,   // a maintainer's page
-	on_maintainers = 16, // the index of the maintainers
+	on_safety = 8, // the pages of vulnerable and of expiring ports
+	on_maintainer = 16,  // a maintainer's page
+	on_maintainers = 32, // the index of the maintainers
 };
 
 // What a placeholder needs of the package index before the first page:
@@ -205,6 +210,14 @@ inline constexpr std::array<placeholder_row, placeholder_count>
 	    false, fills::license},
 	{ph_vulnerabilities, "%%VULNERABILITIES%%", insertion::built, on_port,
 	    index_use::none, true, fills::vulnerabilities},
+	{ph_vulnerable_page, "%%VULNERABLE_PAGE%%", insertion::as_is, on_top,
+	    index_use::none, false, nullptr},
+	{ph_expiring_page, "%%EXPIRING_PAGE%%", insertion::as_is, on_top,
+	    index_use::none, false, nullptr},
+	{ph_vulnerable_ports, "%%VULNERABLE_PORTS%%", insertion::built,
+	    on_safety, index_use::none, true, nullptr},
+	{ph_expiring_ports, "%%EXPIRING_PORTS%%", insertion::built, on_safety,
+	    index_use::none, true, nullptr},
 	{ph_maintainer_link, "%%MAINTAINER_LINK%%", insertion::built, on_port,
 	    index_use::none, false, fills::maintainer_link},
 	{ph_maintainers_link, "%%MAINTAINERS_LINK%%", insertion::built,

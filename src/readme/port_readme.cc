@@ -13,6 +13,7 @@
 #include "catalogue/catalogue.h"
 #include "readme/description.h"
 #include "readme/readme.h"
+#include "readme/safety_pages.h"
 #include "state/pathnames.h"
 #include "state/state.h"
 
@@ -145,6 +146,7 @@ make_port_readme(
 		result = make_large_page(path, &ctx);
 	else
 		result = finish_readme(path, out, text_end, size);
+	note_safety(ctx);
 	*unwritten += result;
 	return result;
 }

@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "readme/readme.h"
+#include "readme/safety_pages.h"
 #include "state/state.h"
 #include "text/text.h"
 #include "treedata/port_status.h"
@@ -20,8 +21,27 @@
 
 namespace {
 
+// The banners, in the order a visitor needs them: what stops the port
+// being built or installed first, then its end.
+struct banner {
+	status_var var;
+	std::string_view css;
+	std::string_view label;
+};
+constexpr banner banners[] = {
+    {status_var::forbidden, "forbidden", "Forbidden:"},
+    {status_var::broken, "broken", "Broken:"},
+    {status_var::ignore, "ignored", "Will not be built:"},
+    {status_var::deprecated, "deprecated", "Deprecated:"},
+    {status_var::expiration_date, "expiring", "To be removed on"},
+};
+
+constexpr std::string_view vuxml_link = "https://vuxml.freebsd.org/freebsd/";
+
+} // namespace
+
 const port_status &
-status_of(port_page &page)
+port_page_status(port_page &page)
 {
 	if (!page.status_read) {
 		char dir[path_size];
@@ -33,8 +53,6 @@ status_of(port_page &page)
 	return page.status;
 }
 
-// A date as YYYY-MM-DD with a month and a day that can be, which a <time>
-// element may carry as it is.
 bool
 iso_date(std::string_view text)
 {
@@ -60,31 +78,39 @@ append_date(char *pos, char *end, std::string_view date)
 	return append(pos, end, "</time>");
 }
 
-// The banners, in the order a visitor needs them: what stops the port
-// being built or installed first, then its end.
-struct banner {
-	status_var var;
-	std::string_view css;
-	std::string_view label;
-};
-constexpr banner banners[] = {
-    {status_var::forbidden, "forbidden", "Forbidden:"},
-    {status_var::broken, "broken", "Broken:"},
-    {status_var::ignore, "ignored", "Will not be built:"},
-    {status_var::deprecated, "deprecated", "Deprecated:"},
-    {status_var::expiration_date, "expiring", "To be removed on"},
-};
-
-constexpr std::string_view vuxml_link = "https://vuxml.freebsd.org/freebsd/";
-
-} // namespace
+char *
+append_vuxml_item(char *pos, char *end, std::size_t i)
+{
+	vuxml_entry e = vuxml_entry_at(i);
+	bool linked = !e.vid.empty() && link_safe(e.vid);
+	pos = append(pos, end, "<li>");
+	if (linked) {
+		pos = append(pos, end, "<a href=\"");
+		pos = append(pos, end, vuxml_link);
+		pos = append(pos, end, e.vid);
+		pos = append(pos, end, ".html\">");
+	}
+	pos = insert(pos, end, tree_text::port_text, e.topic);
+	if (linked)
+		pos = append(pos, end, "</a>");
+	if (!e.discovery.empty()) {
+		pos = append(pos, end, " (discovered ");
+		pos = append_date(pos, end, e.discovery);
+		pos = append(pos, end, ")");
+	}
+	for (std::size_t k = 0; k < e.cve_count; k++) {
+		pos = append(pos, end, k == 0 ? ": " : ", ");
+		pos = insert(pos, end, tree_text::port_text, vuxml_cve(i, k));
+	}
+	return append(pos, end, "</li>\n");
+}
 
 namespace fills {
 
 char *
 port_status_banners(char *pos, char *end, port_page &page)
 {
-	const port_status &status = status_of(page);
+	const port_status &status = port_page_status(page);
 	for (const banner &b : banners) {
 		const char *value = status[b.var];
 		if (value == nullptr)
@@ -108,7 +134,7 @@ port_status_banners(char *pos, char *end, port_page &page)
 char *
 license(char *pos, char *end, port_page &page)
 {
-	const char *value = status_of(page)[status_var::license];
+	const char *value = port_page_status(page)[status_var::license];
 	if (value == nullptr || *value == '\0')
 		return pos;
 	pos = append(pos, end, "<dt>License</dt>\n<dd>");
@@ -132,29 +158,7 @@ vulnerabilities(char *pos, char *end, port_page &page)
 			    "<section class=\"vulnerabilities\">\n"
 			    "<h2>Known vulnerabilities</h2>\n<ul>\n");
 		first = false;
-		vuxml_entry e = vuxml_entry_at(i);
-		bool linked = !e.vid.empty() && link_safe(e.vid);
-		pos = append(pos, end, "<li>");
-		if (linked) {
-			pos = append(pos, end, "<a href=\"");
-			pos = append(pos, end, vuxml_link);
-			pos = append(pos, end, e.vid);
-			pos = append(pos, end, ".html\">");
-		}
-		pos = insert(pos, end, tree_text::port_text, e.topic);
-		if (linked)
-			pos = append(pos, end, "</a>");
-		if (!e.discovery.empty()) {
-			pos = append(pos, end, " (discovered ");
-			pos = append_date(pos, end, e.discovery);
-			pos = append(pos, end, ")");
-		}
-		for (std::size_t k = 0; k < e.cve_count; k++) {
-			pos = append(pos, end, k == 0 ? ": " : ", ");
-			pos = insert(
-			    pos, end, tree_text::port_text, vuxml_cve(i, k));
-		}
-		pos = append(pos, end, "</li>\n");
+		pos = append_vuxml_item(pos, end, i);
 	}
 	if (!first)
 		pos = append(pos, end, "</ul>\n</section>\n");

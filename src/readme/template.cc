@@ -15,6 +15,7 @@
 
 #include "catalogue/catalogue.h"
 #include "readme/readme.h"
+#include "readme/safety_pages.h"
 #include "site/site.h"
 #include "state/state.h"
 
@@ -259,6 +260,7 @@ release_readmes()
 	release_lists();
 	release_category_readme();
 	release_top_readme();
+	release_safety_pages();
 	release_maintainer_pages();
 	builders_failed = false;
 }

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "readme/readme.h"
+#include "readme/safety_pages.h"
 #include "readme/search_index.h"
 #include "site/site.h"
 #include "state/state.h"
@@ -43,6 +44,10 @@ top_substitution(int code, char *pos, char *end, void *unwritten)
 {
 	if (code == ph_search_index)
 		return append(pos, end, search_index_name);
+	if (code == ph_vulnerable_page)
+		return append(pos, end, vulnerable_page_name);
+	if (code == ph_expiring_page)
+		return append(pos, end, expiring_page_name);
 	if (code == ph_maintainers_link)
 		return append_maintainers_link(pos, end);
 	return code == ph_subdir
@@ -92,12 +97,17 @@ make_top_readme(const char *path, int *unwritten)
 	// that fails keeps the site from switching, not the top page.
 	(void)make_maintainer_pages(unwritten);
 	(void)make_feeds(unwritten);
+	// The pages of the ports at risk note each port as its page is made.
+	ready_safety_pages();
 	char *text_end = expand_template(state.top_template, out,
 	    out + top_readme_size, top_substitution, unwritten);
+	int at_risk = write_safety_pages(path);
 	int result = finish_readme(path, out, text_end, top_readme_size);
-	// The search data and the sitemap are files the run set out to
-	// write, as its pages.
+	// The search data, the pages of the ports at risk and the sitemap
+	// are files the run set out to write, as its pages.
 	int sitemap = write_sitemap();
-	*unwritten += result + search + sitemap;
-	return result != 0 ? result : search != 0 ? search : sitemap;
+	*unwritten += result + search + at_risk + sitemap;
+	if (result != 0 || search != 0)
+		return result != 0 ? result : search;
+	return at_risk != 0 || sitemap != 0 ? 1 : 0;
 }

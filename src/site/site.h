@@ -78,7 +78,7 @@ void report_page_failures();
 [[nodiscard]] char *read_published(const char *rel, std::size_t *size);
 
 // The sitemap (sitemap.cc), with -u: a run that makes the top page begins
-// it before the first page; write_file notes every README.html it wrote or
+// it before the first page; write_file notes every page (.html) it wrote or
 // left holding its bytes, with its modification time; once the top page
 // is written, write_sitemap writes sitemap.xml beside it (and with more
 // pages than one sitemap holds, sitemap-N.xml and sitemap.xml their

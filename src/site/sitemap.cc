@@ -1,7 +1,7 @@
 // The sitemap: every page that a run making the top-level page writes,
 // with the time it was last changed, for search engines.
 //
-// While the pages are made, write_file notes each README.html it wrote or
+// While the pages are made, write_file notes each page (.html) it wrote or
 // found holding its bytes, with the modification time that the page keeps
 // (an unchanged page keeps its old one), in a list packed end to end. Once
 // the top page is written the list becomes sitemap.xml beside it, written
