@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# The pages of a whole-tree run, as a browser sees them: starting from the
+# The pages of a whole-tree run below an output root (with the maintainer
+# pages), as a browser sees them: starting from the
 # top-level README.html, every link is followed down to the category and
 # port pages and back up; every target exists, every page reached has a
 # title, and every page written (the README.html files and the pages of the
@@ -15,8 +16,8 @@
 # install commands of the port pages, and Lighthouse's accessibility score
 # of the top, a category, a port page with banners and vulnerabilities,
 # the page of vulnerable ports, a port page with UPDATING notes and a
-# pkg-message, and the page of a moved port (made where a checkout left
-# its directory). No page view over HTTP asks
+# pkg-message, the page of a moved port, the index of the maintainers and
+# a maintainer's page. No page view over HTTP asks
 # for anything that the server does not have (such as a favicon).
 # The npm packages come from .ci/install-deps.sh (QUILLMARK_NODE_DIR).
 # Usage: browser_test.sh QUILLMARK_BIN SOURCE_DIR BUILD_DIR
@@ -28,17 +29,29 @@ need chromium node java tidy python3 -- puppeteer-core lighthouse vnu-jar
 
 work=$(mktemp -d)
 trap 'stop_server; rm -rf "$work"' EXIT
-cp -R "$src/sample/ports" "$work/ports"
+# The pages go below an output root, which also gets the maintainer pages.
+cp -R "$src/sample/ports" "$work/tree"
 top=$work/ports
-# A moved port's directory that a checkout left behind gets the page that
-# says where the port went; nothing links to it, so the walks start there
-# too, and it leads up to the top.
-mkdir "$top/devel/make-gnu"
-moved_page=$top/devel/make-gnu/README.html
 
-UNAME_r=15.0-RELEASE "$bin" -q -p "$top" -t "$src/Templates" 2>"$work/run.err" ||
+UNAME_r=15.0-RELEASE "$bin" -q -p "$work/tree" -t "$src/Templates" -o "$top" 2>"$work/run.err" ||
 	fail "whole-tree run exited with status $?: $(cat "$work/run.err")"
 [ ! -s "$work/run.err" ] || fail "whole-tree run wrote to standard error: $(cat "$work/run.err")"
+
+# Every origin that MOVED names and the tree no longer has gets the page
+# that says where the port went; nothing links to those pages, so the walks
+# start there too, and each leads up to the top.
+moved_pages=()
+declare -A is_moved=()
+while IFS='|' read -r from _; do
+	[[ -z $from || $from == '#'* ]] && continue
+	from=${from%%@*}
+	[ ! -e "$work/tree/$from" ] || continue
+	[ -f "$top/$from/README.html" ] || fail "no page where $from was"
+	moved_pages+=("$top/$from/README.html")
+	is_moved[$top/$from/README.html]=1
+done <"$work/tree/MOVED"
+[ ${#moved_pages[@]} -eq 6 ] || fail "${#moved_pages[@]} pages of moved ports, not 6"
+moved_rel=$(printf '%s\n' "${moved_pages[@]#"$top"/}" | paste -sd,)
 
 # Writes the DOM of each page, as headless chromium renders it, to a file:
 # arguments URL FILE [URL FILE]..., all rendered by one start of the browser
@@ -68,9 +81,9 @@ dom_of() {
 }
 
 declare -A seen=()
-frontier=("$top/README.html" "$moved_page")
+frontier=("$top/README.html" "${moved_pages[@]}")
 seen[$top/README.html]=1
-seen[$moved_page]=1
+for page in "${moved_pages[@]}"; do seen[$page]=1; done
 status=0
 while [ ${#frontier[@]} -gt 0 ]; do
 	dumps=()
@@ -123,7 +136,7 @@ while [ ${#frontier[@]} -gt 0 ]; do
 		if [ "$page" != "$top/README.html" ]; then
 			up=$(dirname "$dir")/README.html
 			[[ $page == */README.html ]] || up=$dir/README.html
-			[ "$page" != "$moved_page" ] || up=$top/README.html
+			[ -z "${is_moved[$page]:-}" ] || up=$top/README.html
 			printf '%s\n' "${links[@]}" | grep -qxF "$up" || {
 				echo "FAIL: $page has no link up to $up" >&2
 				status=1
@@ -158,12 +171,15 @@ find "$top" -name '*.html' -exec java -jar "$node_dir/node_modules/vnu-jar/build
 	cat "$work/vnu.out" >&2
 	status=1
 }
-# The top, one page per category and one per INDEX line, and the two pages
-# of the ports at risk beside the top.
-categories=$(grep -c '^SUBDIR += ' "$top/Makefile")
-ports=$(grep -c . "$top"/INDEX-15)
-[ $written -eq $((3 + categories + ports + 1)) ] ||
-	fail "the run wrote $written pages, not 3 + $categories + $ports + 1 moved"
+# The top, one page per category and one per INDEX line, the two pages of
+# the ports at risk beside the top, the pages of moved ports, the index of
+# the maintainers and one page per maintainer (addresses in any case are
+# one).
+categories=$(grep -c '^SUBDIR += ' "$work/tree/Makefile")
+ports=$(grep -c . "$work/tree"/INDEX-15)
+maintainers=$(cut -d'|' -f6 "$work/tree"/INDEX-15 | tr 'A-Z' 'a-z' | sort -u | wc -l)
+[ $written -eq $((3 + categories + ports + ${#moved_pages[@]} + 1 + maintainers)) ] ||
+	fail "the run wrote $written pages, not 3 + $categories + $ports + ${#moved_pages[@]} + 1 + $maintainers"
 
 # The sample's port statuses and vulnerabilities as the browser shows them:
 # every kind of banner, a port page's vulnerabilities, and the two pages
@@ -229,9 +245,12 @@ for entry in sys.stdin.read().splitlines():
 
 mkdir "$work/http-dom"
 declare -A served=()
-frontier=("$base/README.html" "$base/${moved_page#"$top"/}")
+frontier=("$base/README.html")
 served[$base/README.html]=1
-served[$base/${moved_page#"$top"/}]=1
+for page in "${moved_pages[@]}"; do
+	frontier+=("$base/${page#"$top"/}")
+	served[$base/${page#"$top"/}]=1
+done
 while [ ${#frontier[@]} -gt 0 ]; do
 	dumps=()
 	for url in "${frontier[@]}"; do
@@ -270,15 +289,21 @@ done
 }
 
 # Each page as a visitor looks at it, from disk and over HTTP.
+# Of the maintainer pages, all alike, the index and one page suffice here.
 pages=()
 for page in "${!seen[@]}"; do
-	pages+=("${page#"$top"/}")
+	rel=${page#"$top"/}
+	case $rel in
+	maintainer/README.html | maintainer/alice@example.com/README.html) ;;
+	maintainer/*) continue ;;
+	esac
+	pages+=("$rel")
 done
 mkdir "$work/profile"
 CHROME_PATH=$(command -v chromium) NODE_PATH="$node_dir/node_modules" \
-	MOVED_PAGES=${moved_page#"$top"/} timeout 480 \
+	MOVED_PAGES=$moved_rel timeout 600 \
 	node "$src/tests/node/page_check.js" "$work/profile" "file://$top" "$base" \
-	README.html,www/README.html,www/py-django42/README.html,vulnerable.html,www/nginx/README.html,${moved_page#"$top"/} \
+	README.html,www/README.html,www/py-django42/README.html,vulnerable.html,www/nginx/README.html,devel/make-gnu/README.html,maintainer/README.html,maintainer/alice@example.com/README.html \
 	"${pages[@]}" || status=1
 
 # Every request of those page views found what it asked for.

@@ -44,6 +44,7 @@ const std::string help_text =
     "-q             Quiet mode.  Don't display anything except error messages.\n"
     "-t pathname    Use the template files stored under pathname instead of the\n"
     "               default /usr/local/share/quillmark/Templates.\n"
+    "-u url         Serve the site at url: write its sitemap, and its feeds with -o.\n"
     "-V             Display program version.\n"
     "-v             Increase verbosity.  May be repeated to display progressively\n"
     "               more detailed information about the program's progress.\n"
@@ -262,7 +263,7 @@ class Portsdir : public Tree {};
 
 TEST_F(Cli, HelpPrintsItsTextAndEndsTheRun)
 {
-	ASSERT_EQ(std::count(help_text.begin(), help_text.end(), '\n'), 26);
+	ASSERT_EQ(std::count(help_text.begin(), help_text.end(), '\n'), 27);
 	const std::vector<Strings> cases = {
 		{"-h"},
 		{"-h", "-x"},

@@ -103,7 +103,8 @@ clean_up()
 	updating_release();
 	site_release();
 	char *owned[] = {state.index_text, state.top_template,
-	    state.category_template, state.port_template};
+	    state.category_template, state.port_template,
+	    state.maintainer_template, state.maintainers_template};
 	for (char *text : owned)
 		std::free(text);
 	std::free(state.category_groups);

@@ -12,11 +12,13 @@
 // output is line-buffered, so that progress lines and messages keep their
 // order in one file or pipe, and its error state is checked at the end: a
 // page of progress lost on a full disk is a failure like any other.
+#include <strings.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 
 #include "catalogue/catalogue.h"
 #include "cli/cli.h"
@@ -44,6 +46,7 @@ Options:
 -q             Quiet mode.  Don't display anything except error messages.
 -t pathname    Use the template files stored under pathname instead of the
                default )" QUILLMARK_TEMPLATES_DIR R"(.
+-u url         Serve the site at url: write its sitemap, and its feeds with -o.
 -V             Display program version.
 -v             Increase verbosity.  May be repeated to display progressively
                more detailed information about the program's progress.
@@ -56,6 +59,49 @@ files for the entire ports tree (top-level, categories and ports).
 
 static constexpr char hint_text[] =
     "Try \"quillmark -h\" or \"man quillmark\" for more information.\n";
+
+// The address of the site, the -u option: an absolute http or https URL
+// of a directory, which the pages are served below. 0, or -1 after the
+// message.
+static int
+set_site_url(const char *url)
+{
+	std::string_view text = url;
+	const char *rest = nullptr;
+	if (strncasecmp(url, "http://", 7) == 0)
+		rest = url + 7;
+	else if (strncasecmp(url, "https://", 8) == 0)
+		rest = url + 8;
+	// The host: a name, an IPv4 or bracketed IPv6 address, and a port.
+	std::size_t host = rest == nullptr
+	    ? 0
+	    : std::strspn(rest,
+		  "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
+		  "0123456789.-:[]");
+	// The path: characters that stand in a URL and in XML as they
+	// are, without a query or a fragment.
+	bool path_ok = host > 0 && rest[0] != ':' && rest[0] != '.' &&
+	    rest[host] == '/' && text.back() == '/' &&
+	    text.size() < sizeof state.site_url;
+	for (const char *c = rest + host; path_ok && *c != '\0'; c++) {
+		auto b = static_cast<unsigned char>(*c);
+		path_ok = b > 0x20 && b < 0x7f &&
+		    std::strchr("\"<>\\^`{|}?#&'", b) == nullptr;
+	}
+	if (!path_ok) {
+		std::fprintf(stderr,
+		    "Bad URL \"%s\" for option \"-u\": it must be an "
+		    "absolute http or https URL that ends in \"/\", such as "
+		    "\"https://ports.example.org/\"\n",
+		    url);
+		std::fputs(hint_text, stderr);
+		return -1;
+	}
+	(void)copy_text(state.site_url, sizeof state.site_url, text);
+	if (state.verbosity != 0)
+		std::fprintf(stderr, "Serving the site at \"%s\"\n", url);
+	return 0;
+}
 
 // Reads the options. Returns the number of option errors, or -2 when -h or
 // -V has ended the run (successfully) where it stood.
@@ -100,6 +146,10 @@ read_options(int argc, char **argv)
 			if (set_templates_dir(optarg) != 0)
 				errors++;
 			break;
+		case 'u':
+			if (set_site_url(optarg) != 0)
+				errors++;
+			break;
 		case 'V':
 			std::fputs("quillmark version 1.3\n", stdout);
 			return -2;
@@ -119,8 +169,8 @@ read_options(int argc, char **argv)
 			break;
 		case ':':
 			std::fprintf(stderr,
-			    "Missing pathname argument to option \"-%c\"\n",
-			    optopt);
+			    "Missing %s argument to option \"-%c\"\n",
+			    optopt == 'u' ? "URL" : "pathname", optopt);
 			std::fputs(hint_text, stderr);
 			errors++;
 			break;

@@ -64,6 +64,7 @@ char *vulnerabilities(char *, char *, port_page &);
 char *formerly(char *, char *, port_page &);
 char *updating(char *, char *, port_page &);
 char *pkg_message(char *, char *, port_page &);
+char *maintainer_link(char *, char *, port_page &);
 } // namespace fills
 
 // The codes of the placeholders, in the table's order. The first twelve
@@ -115,6 +116,13 @@ enum placeholder : int {
 	ph_moved_to,
 	ph_moved_date,
 	ph_moved_reason,
+	ph_maintainer_link, // the maintainer pages, made with -o
+	ph_maintainers_link,
+	ph_maintainer,
+	ph_maintainer_ports,
+	ph_maintainer_port_count,
+	ph_maintainer_list,
+	ph_maintainer_count,
 	placeholder_count
 };
 
@@ -124,7 +132,9 @@ enum page_bits : unsigned char {
 	on_category = 2,
 	on_top = 4,
 	on_safety = 8, // the pages of vulnerable and of expiring ports
-	on_moved = 16, // the page left where a port was moved or removed
+	on_moved = 16,	     // the page left where a port was moved or removed
+	on_maintainer = 32,  // a maintainer's page
+	on_maintainers = 64, // the index of the maintainers
 };
 
 // What a placeholder needs of the package index before the first page:
@@ -236,6 +246,20 @@ inline constexpr std::array<placeholder_row, placeholder_count>
 	    index_use::none, false, nullptr},
 	{ph_moved_reason, "%%MOVED_REASON%%", insertion::text, on_moved,
 	    index_use::none, false, nullptr},
+	{ph_maintainer_link, "%%MAINTAINER_LINK%%", insertion::built, on_port,
+	    index_use::none, false, fills::maintainer_link},
+	{ph_maintainers_link, "%%MAINTAINERS_LINK%%", insertion::built,
+	    on_top, index_use::none, false, nullptr},
+	{ph_maintainer, "%%MAINTAINER%%", insertion::text, on_maintainer,
+	    index_use::none, false, nullptr},
+	{ph_maintainer_ports, "%%MAINTAINER_PORTS%%", insertion::built,
+	    on_maintainer, index_use::none, true, nullptr},
+	{ph_maintainer_port_count, "%%MAINTAINER_PORT_COUNT%%",
+	    insertion::built, on_maintainer, index_use::none, false, nullptr},
+	{ph_maintainer_list, "%%MAINTAINER_LIST%%", insertion::built,
+	    on_maintainers, index_use::none, true, nullptr},
+	{ph_maintainer_count, "%%MAINTAINER_COUNT%%", insertion::built,
+	    on_maintainers, index_use::none, false, nullptr},
     }};
 
 // Every row stands at its code, and fills a port page exactly when it has

@@ -191,6 +191,13 @@ email(char *pos, char *end, port_page &page)
 }
 
 char *
+maintainer_link(char *pos, char *end, port_page &page)
+{
+	return append_maintainer_page_link(pos, end,
+	    (*page.port)[index_field::maintainer], page.depth);
+}
+
+char *
 build_depends(char *pos, char *end, port_page &page)
 {
 	return append_field(pos, end, (*page.port)[index_field::build_depends],

@@ -133,6 +133,48 @@ inline constexpr std::array<index_field, 5> list_fields = {
 [[nodiscard]] char *append_depends_list(char *pos, char *end,
     const index_record &port, std::size_t kind, int depth);
 
+// Maintainer pages (maintainers.cc).
+
+// The folder below the output root that holds the maintainer pages.
+inline constexpr std::string_view maintainer_folder = "maintainer";
+// The size of a maintainer's file name with its NUL.
+inline constexpr std::size_t maintainer_name_size = 65;
+
+// The file name of the maintainer of address: ASCII letters folded, bytes
+// other than lower-case letters, digits, '@', '.', '+' and '-' (and a
+// leading '.') as "_" and two hex digits; one too long cut and ended by
+// '~' and a hash of the address. Its length.
+std::size_t maintainer_file_name(
+    std::string_view address, char (&buf)[maintainer_name_size]);
+
+// The maintainer of a page depth directories below the top, as a link to
+// their page when the run makes maintainer pages, else to their address
+// (only the address, escaped, where it may not stand in a link); nothing
+// when address is empty.
+[[nodiscard]] char *append_maintainer_page_link(
+    char *pos, char *end, std::string_view address, int depth);
+
+// The top page's link to the index of the maintainers, a paragraph of its
+// own; nothing when the run does not make maintainer pages.
+[[nodiscard]] char *append_maintainers_link(char *pos, char *end);
+
+// Decides once per run whether it makes maintainer pages: when the top
+// template links to them, with -o, unless a category takes their folder
+// (reported when kind is kind_top); their templates are then loaded. 0, or
+// -1 when a template cannot be loaded.
+[[nodiscard]] int decide_maintainer_pages(int kind);
+
+// The maintainer pages and their index, when the run makes them. 0, or 1
+// after the report; *unwritten counts the pages not written.
+[[nodiscard]] int make_maintainer_pages(int *unwritten);
+
+// With -u, publishing through a link: the Atom feeds of the ports added,
+// updated and removed since the generation the link points to, beside the
+// top page, in each category and (with maintainer pages) each maintainer's
+// folder, and the run's record of them (feeds.cc). 0, or 1 after the
+// report; *unwritten counts the files not written.
+[[nodiscard]] int make_feeds(int *unwritten);
+
 // The memory of the builders, allocated before the first page so that a
 // run without it writes none: the buffers of the port pages (and their
 // lists, when the port template has any), of the category pages and of the
@@ -151,6 +193,7 @@ void release_port_readme();
 void release_lists();
 void release_category_readme();
 void release_top_readme();
+void release_maintainer_pages();
 
 // The builders. 0 when their own README.html was written, 1 after a report.
 // Each adds to *unwritten the README.html files, its own and those below,

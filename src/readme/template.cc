@@ -4,6 +4,8 @@
 // written. Templates are loaded on first need, all that a request's kind can
 // need before any building starts, since the builders nest without coming
 // back here.
+#include <strings.h>
+
 #include <algorithm>
 #include <array>
 #include <bit>
@@ -131,6 +133,54 @@ need_port_template()
 	    : -1;
 }
 
+// Whether a category named like the maintainers' folder, in any case,
+// takes its place.
+static bool
+maintainer_folder_taken()
+{
+	for (const char *name = state.category_list; *name != '\0';
+	     name = list_next(name)) {
+		if (strcasecmp(name, maintainer_folder.data()) == 0)
+			return true;
+	}
+	return false;
+}
+
+int
+decide_maintainer_pages(int kind)
+{
+	bool port_links = (state.port_template_uses &
+			      placeholder_bit(ph_maintainer_link)) != 0;
+	if (state.maintainer_pages_decided || (kind != kind_top && !port_links))
+		return 0;
+	if (need_template(&state.top_template, "top") != 0)
+		return -1;
+	state.maintainer_pages_decided = true;
+	if ((placeholders_used(state.top_template) &
+		placeholder_bit(ph_maintainers_link)) == 0)
+		return 0;
+	if (state.out_dir[0] == '\0') {
+		if (state.verbosity != 0 && kind == kind_top)
+			std::fputs("Not making maintainer pages: they are made "
+				   "only below an output root (-o)\n",
+			    stderr);
+		return 0;
+	}
+	if (maintainer_folder_taken()) {
+		if (kind == kind_top)
+			std::fprintf(stderr,
+			    "Category \"%s\" takes the place of the "
+			    "maintainer pages; they are not made\n",
+			    maintainer_folder.data());
+		return 0;
+	}
+	if (need_template(&state.maintainer_template, "maintainer") != 0 ||
+	    need_template(&state.maintainers_template, "maintainers") != 0)
+		return -1;
+	state.maintainer_pages = true;
+	return 0;
+}
+
 // The port named by path, looked up in its category's INDEX group, and its
 // README. 1 after a report when the category or the port is not there.
 static int
@@ -178,12 +228,14 @@ make_readme(const char *path, int kind, int *unwritten)
 {
 	switch (kind) {
 	case kind_port:
-		if (need_port_template() != 0 || !ready_builders(kind))
+		if (need_port_template() != 0 ||
+		    decide_maintainer_pages(kind) != 0 || !ready_builders(kind))
 			return -1;
 		return make_requested_port(path, unwritten);
 	case kind_category: {
 		if (need_template(&state.category_template, "category") != 0 ||
-		    need_port_template() != 0 || !ready_builders(kind))
+		    need_port_template() != 0 ||
+		    decide_maintainer_pages(kind) != 0 || !ready_builders(kind))
 			return -1;
 		char comment[category_comment_size];
 		return make_category_readme(
@@ -193,7 +245,7 @@ make_readme(const char *path, int kind, int *unwritten)
 		if (need_port_template() != 0 ||
 		    need_template(&state.category_template, "category") != 0 ||
 		    need_template(&state.top_template, "top") != 0 ||
-		    !ready_builders(kind))
+		    decide_maintainer_pages(kind) != 0 || !ready_builders(kind))
 			return -1;
 		return make_top_readme(path, unwritten);
 	default:
@@ -210,6 +262,7 @@ release_readmes()
 	release_top_readme();
 	release_safety_pages();
 	release_moved_readmes();
+	release_maintainer_pages();
 	builders_failed = false;
 }
 

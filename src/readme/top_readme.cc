@@ -7,6 +7,7 @@
 #include "readme/safety_pages.h"
 #include "readme/search_index.h"
 #include "readme/search_words.h"
+#include "site/site.h"
 #include "state/state.h"
 
 namespace {
@@ -50,6 +51,8 @@ top_substitution(int code, char *pos, char *end, void *unwritten)
 		return append(pos, end, expiring_page_name);
 	if (code == ph_search_words)
 		return append(pos, end, search_words_name);
+	if (code == ph_maintainers_link)
+		return append_maintainers_link(pos, end);
 	return code == ph_subdir
 	    ? category_walk(pos, end, static_cast<int *>(unwritten))
 	    : pos;
@@ -85,6 +88,7 @@ make_top_readme(const char *path, int *unwritten)
 			    " categories)\n",
 		    state.top_dir, state.category_count);
 
+	sitemap_begin();
 	// The search data first: without room for it no page is written.
 	// The word index comes before the package index that the search data
 	// builds for the pages, so that the two are never held at once; its
@@ -101,19 +105,26 @@ make_top_readme(const char *path, int *unwritten)
 		if (search < 0)
 			return -1;
 	}
+	// The maintainer pages are the tree's as its categories are: a page
+	// that fails keeps the site from switching, not the top page.
+	(void)make_maintainer_pages(unwritten);
+	(void)make_feeds(unwritten);
 	// The pages of the ports at risk note each port as its page is made.
 	ready_safety_pages();
 	char *text_end = expand_template(state.top_template, out,
 	    out + top_readme_size, top_substitution, unwritten);
 	int at_risk = write_safety_pages(path);
 	int result = finish_readme(path, out, text_end, top_readme_size);
-	// The search data and the pages of the ports at risk are files the
-	// run set out to write, as its pages; the word files are counted
-	// already.
+	// The search data, the pages of the ports at risk and the sitemap
+	// are files the run set out to write, as its pages; the word files
+	// are counted already.
 	*unwritten += result + search + at_risk;
 	// The pages of moved ports count their own failures.
 	(void)make_moved_readmes(unwritten);
+	// The sitemap comes last, so that it lists the pages of moved ports.
+	int sitemap = write_sitemap();
+	*unwritten += sitemap;
 	if (result != 0 || search != 0)
 		return result != 0 ? result : search;
-	return at_risk != 0 || words != 0 ? 1 : 0;
+	return at_risk != 0 || words != 0 || sitemap != 0 ? 1 : 0;
 }

@@ -1228,6 +1228,32 @@ settle_page(const char *path, int fd, const struct stat &before, bool same,
 	return same ? set_mtime(fd, nullptr) : 0;
 }
 
+bool
+publishing_generations()
+{
+	return site.publishing;
+}
+
+char *
+read_published(const char *rel, std::size_t *size)
+{
+	if (!site.publishing || site.current_fd < 0)
+		return nullptr;
+	int fd = platform_open_beneath(site.current_fd, rel,
+	    O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0);
+	if (fd < 0) {
+		if (errno != ENOENT && state.verbosity != 0)
+			std::fprintf(stderr, "%s/%s: not read: %s\n",
+			    site.current_shown, rel, std::strerror(errno));
+		return nullptr;
+	}
+	char shown[path_size];
+	(void)join_text(shown, sizeof shown, {site.current_shown, "/", rel});
+	char *text = load_open_file(fd, shown, size);
+	close(fd);
+	return text;
+}
+
 void
 note_listed(const char *path)
 {

@@ -232,6 +232,7 @@ void
 site_release()
 {
 	release_generations();
+	sitemap_release();
 	for (int fd : {site.root_fd, site.current_fd, site.parent_fd}) {
 		if (fd >= 0)
 			close(fd);

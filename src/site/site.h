@@ -69,6 +69,25 @@ void report_page_failures();
 // failure here) forbid it. The number of failures to add to the status.
 [[nodiscard]] int finish_output(int unwritten, bool whole_tree);
 
+// True while the run publishes through a link to generations.
+[[nodiscard]] bool publishing_generations();
+
+// The file rel of the generation that the link points to, read whole (freed
+// with free()), its length in *size; null when there is none (or it cannot
+// be read, said at -v) or the run does not publish through a link.
+[[nodiscard]] char *read_published(const char *rel, std::size_t *size);
+
+// The sitemap (sitemap.cc), with -u: a run that makes the top page begins
+// it before the first page; write_file notes every page (.html) it wrote or
+// left holding its bytes, with its modification time; once the top page
+// is written, write_sitemap writes sitemap.xml beside it (and with more
+// pages than one sitemap holds, sitemap-N.xml and sitemap.xml their
+// index). write_sitemap: 0, or 1 after the report; 0 without -u.
+void sitemap_begin();
+void sitemap_note(const char *path, int fd);
+[[nodiscard]] int write_sitemap();
+void sitemap_release();
+
 // Closes the output root and frees the publishing's memory. Safe to run
 // more than once.
 void site_release();

@@ -248,6 +248,8 @@ write_file(const char *dir, std::string_view name, const char *text,
 	if (error == 0)
 		error = settle_page(
 		    path, fd, st, same, readable && !created, text, length);
+	if (error == 0 && name.ends_with(".html"))
+		sitemap_note(path, fd);
 	// A delayed write error (a full disk, NFS) shows only here.
 	if (platform_close_output(fd, path) != 0 && error == 0) {
 		error = errno;

@@ -36,6 +36,8 @@ struct run_state {
 	char out_dir[path_size];       // -o: the output root, absolute, as
 				       // named (a link is not resolved);
 				       // empty: pages go into the tree
+	char site_url[path_size];      // -u: where the top page is served,
+				       // ending in "/"; empty: not given
 
 	// Inputs, loaded once.
 	char category_list[category_list_size]; // packed string list
@@ -49,6 +51,10 @@ struct run_state {
 	char *top_template;
 	char *category_template;
 	char *port_template;
+	char *maintainer_template;  // a maintainer's page
+	char *maintainers_template; // the index of the maintainers
+	bool maintainer_pages_decided; // maintainer_pages is known
+	bool maintainer_pages;	       // made by this run and linked to
 	bool port_template_examined; // port_template_uses is known
 	std::uint64_t port_template_uses; // a bit per placeholder code it holds
 

@@ -11,6 +11,7 @@
 #include <array>
 #include <cstdint>
 #include <cstring>
+#include <ctime>
 
 #include "state/state.h"
 
@@ -428,4 +429,32 @@ next_search_word(std::string_view text, std::size_t *at, bool latin1,
 	}
 	*at = i;
 	return 0;
+}
+
+char *
+append_url_path(char *pos, char *end, std::string_view text)
+{
+	constexpr char hex[] = "0123456789ABCDEF";
+	for (char c : text) {
+		bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+		    (c >= '0' && c <= '9') || c == '-' || c == '.' ||
+		    c == '_' || c == '~' || c == '/' || c == '@' || c == '+';
+		auto b = static_cast<unsigned char>(c);
+		const char escaped[3] = {'%', hex[b >> 4], hex[b & 0xf]};
+		pos = plain ? append(pos, end, std::string_view(&c, 1))
+			    : append(pos, end, std::string_view(escaped, 3));
+	}
+	return pos;
+}
+
+char *
+append_utc_time(char *pos, char *end, long long seconds)
+{
+	std::time_t t = static_cast<std::time_t>(seconds);
+	struct tm tm;
+	char buf[32];
+	if (gmtime_r(&t, &tm) == nullptr ||
+	    std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%SZ", &tm) == 0)
+		return nullptr;
+	return append(pos, end, buf);
 }

@@ -100,6 +100,16 @@ static_assert(insertion_of.size() ==
 [[nodiscard]] char *insert(
     char *pos, char *end, tree_text what, std::string_view text);
 
+// Appends text as a URL path: bytes other than letters, digits, '-', '.',
+// '_', '~', '/', '@' and '+' percent-encoded, so that it stands in a URL,
+// in XML and in an HTML attribute as it is.
+[[nodiscard]] char *append_url_path(
+    char *pos, char *end, std::string_view text);
+
+// Appends a time, seconds since the epoch, in the form that sitemaps and
+// Atom feeds take, in UTC: "2026-12-09T17:27:43Z".
+[[nodiscard]] char *append_utc_time(char *pos, char *end, long long seconds);
+
 // A hash of a name for the tables that find names by hash: the bytes are
 // read eight at a time, each word mixed in by a multiply, and the high half
 // of the last product spreads every byte over the slot bits.

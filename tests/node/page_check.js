@@ -12,8 +12,8 @@
 // - a port's UPDATING notes show the newest three and fold the rest, and
 //   its pkg-message shows under its headings; a moved port's page (those
 //   named in MOVED_PAGES) says where it went;
-// - the top-level page and the given category, port and moved pages score 100 for
-//   accessibility in Lighthouse (over HTTP).
+// - the top-level page and the given category, port, moved and maintainer
+//   pages score 100 for accessibility in Lighthouse (over HTTP).
 // Prints "FAIL: ..." lines and exits 1 if any check failed.
 // Usage: node page_check.js PROFILE_DIR FILE_BASE HTTP_BASE LIGHTHOUSE_PAGES PAGE...
 // with PAGE and the comma-separated LIGHTHOUSE_PAGES relative to the bases.
@@ -214,12 +214,14 @@ async function notesPage(browser, url, what) {
 	await page.close();
 }
 
-// A moved port's page names the port it became, as a link to its page.
+// A moved port's page names the port it became, as a link to its page; a
+// removed port's page says so.
 async function movedPage(browser, url, what) {
 	const page = await browser.newPage();
 	await page.goto(url, {waitUntil: "load"});
 	const to = await page.$$eval("dd a", (all) => all.map((a) => [a.textContent, a.href]));
-	if (to.length !== 1 || !to[0][1].endsWith(`/${to[0][0]}/README.html`))
+	const now = await page.$eval("dd", (dd) => dd.textContent);
+	if (to.length === 0 ? now !== "removed" : to.length !== 1 || !to[0][1].endsWith(`/${to[0][0]}/README.html`))
 		fail(`${what}: links ${JSON.stringify(to)}, not one to the port it became`);
 	await page.close();
 }
@@ -312,14 +314,17 @@ async function lighthouse(browser, base) {
 			// The sample's widest blocks have to scroll on a phone, or the
 			// scrolling went unchecked.
 			if (scrolled === 0) fail(`${base}: no description block is wider than a phone`);
-			for (const rel of pages.filter((p) => p.split("/").length === 3)) {
+			// Port pages lie two directories down; maintainer pages too,
+			// below their own folder, and the pages of moved ports.
+			const ports = pages.filter((p) => p.split("/").length === 3 && !p.startsWith("maintainer/"));
+			for (const rel of ports) {
 				if (movedPages.includes(rel))
 					await movedPage(browser, `${base}/${rel}`, `${base}/${rel}`);
 				else
 					await portPage(browser, `${base}/${rel}`, `${base}/${rel}`, http);
 			}
 			await notesPage(browser, `${base}/www/nginx/README.html`, `${base}/www/nginx`);
-			const first = pages.find((p) => p.split("/").length === 3 && !movedPages.includes(p));
+			const first = ports.find((p) => !movedPages.includes(p));
 			await withoutClipboard(browser, `${base}/${first}`, `${base}/${first}`);
 		}
 		await lighthouse(browser, httpBase);
