@@ -1,6 +1,7 @@
 // floor: the file system's own cost of writing a tree's README files.
 //
 // usage: floor --snapshot DIR SNAPFILE
+//        floor --snapshot-list LISTFILE SNAPFILE
 //        floor --write [-t] [--overwrite | --compare] [--inputs TREE]
 //            SNAPFILE
 //
@@ -34,6 +35,10 @@
 // files the snapshot holds.
 // Run by root, it asks for the highest real-time priority first, as
 // quillmark itself does, so that both run under the same scheduling.
+//
+// --snapshot-list takes the files named in LISTFILE instead, one path a
+// line, in that order: the floor of files that the Makefiles do not name
+// (the maintainer pages, the feeds, the sitemap).
 //
 // The snapshot is mapped rather than read into fresh memory: on a virtual
 // machine, faulting in tens of megabytes of new anonymous pages costs up to
@@ -73,6 +78,7 @@ int
 usage()
 {
 	std::fputs("usage: floor --snapshot DIR SNAPFILE\n"
+		   "       floor --snapshot-list LISTFILE SNAPFILE\n"
 		   "       floor --write [-t] [--overwrite | --compare] "
 		   "[--inputs TREE] SNAPFILE\n",
 	    stderr);
@@ -185,6 +191,9 @@ add_entry(std::string &snap, const std::string &path, std::uint64_t &count)
 	return true;
 }
 
+int save_snapshot(std::string &snap, std::uint64_t count,
+    const char *snap_path);
+
 int
 snapshot(const char *dir, const char *snap_path)
 {
@@ -224,6 +233,33 @@ snapshot(const char *dir, const char *snap_path)
 		return 1;
 	if (!add_entry(snap, top + "/README.html", count))
 		return 1;
+	return save_snapshot(snap, count, snap_path);
+}
+
+int
+snapshot_list(const char *list_path, const char *snap_path)
+{
+	std::string list;
+	if (!read_whole(list_path, list))
+		return 1;
+	std::string snap(magic);
+	std::uint64_t count = 0;
+	snap.append(sizeof count, '\0');
+	std::size_t pos = 0;
+	while (pos < list.size()) {
+		std::size_t nl = list.find('\n', pos);
+		if (nl == std::string::npos)
+			nl = list.size();
+		if (nl > pos && !add_entry(snap, list.substr(pos, nl - pos), count))
+			return 1;
+		pos = nl + 1;
+	}
+	return save_snapshot(snap, count, snap_path);
+}
+
+int
+save_snapshot(std::string &snap, std::uint64_t count, const char *snap_path)
+{
 	std::memcpy(snap.data() + magic.size(), &count, sizeof count);
 
 	int fd = open(snap_path, O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -576,6 +612,8 @@ main(int argc, char **argv)
 {
 	if (argc == 4 && std::strcmp(argv[1], "--snapshot") == 0)
 		return snapshot(argv[2], argv[3]);
+	if (argc == 4 && std::strcmp(argv[1], "--snapshot-list") == 0)
+		return snapshot_list(argv[2], argv[3]);
 	if (argc < 3 || std::strcmp(argv[1], "--write") != 0)
 		return usage();
 	bool timed = false;

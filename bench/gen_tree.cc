@@ -43,6 +43,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cinttypes>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -475,6 +476,49 @@ maintainer(rng &r)
 	user += '@';
 	user += r.pick(mail_domains);
 	return user;
+}
+
+// The maintainers' pool: some 2,000 addresses per 35,000 ports, drawn from
+// a stream of their own. A port's maintainer is picked from it with the
+// weight 1 / (rank + 30)^1.4, so that a few hold hundreds of ports and many
+// one or two, as in the real collection.
+struct maintainer_pool {
+	std::vector<std::string> address;
+	std::vector<double> cumulative;
+};
+
+maintainer_pool
+make_maintainer_pool(rng &r, std::size_t nports)
+{
+	maintainer_pool pool;
+	std::size_t n = nports * 2000 / 35000;
+	if (n == 0)
+		n = 1;
+	std::unordered_set<std::string> seen;
+	double total = 0;
+	while (pool.address.size() < n) {
+		std::string a = maintainer(r);
+		if (a == "ports@FreeBSD.org" || !seen.insert(a).second)
+			continue;
+		total += 1 / std::pow(static_cast<double>(pool.address.size()) +
+		    30, 1.4);
+		pool.address.push_back(a);
+		pool.cumulative.push_back(total);
+	}
+	return pool;
+}
+
+const std::string &
+pick_maintainer(rng &r, const maintainer_pool &pool)
+{
+	double x = static_cast<double>(r.next() >> 11) * 0x1p-53 *
+	    pool.cumulative.back();
+	auto it = std::upper_bound(pool.cumulative.begin(),
+	    pool.cumulative.end(), x);
+	if (it == pool.cumulative.end())
+		--it;
+	return pool.address[static_cast<std::size_t>(
+	    it - pool.cumulative.begin())];
 }
 
 std::string
@@ -1152,6 +1196,10 @@ main(int argc, char **argv)
 	while (giants.size() < (nports + 3499) / 3500)
 		giants.insert(static_cast<std::size_t>(r.below(nports)));
 
+	rng maintainer_rng{seed ^ 0x3a1e7a1eULL};
+	const maintainer_pool pool = make_maintainer_pool(maintainer_rng,
+	    nports);
+
 	std::size_t specials = 0;
 	for (std::size_t i = 0; i < ports.size(); i++) {
 		port &p = ports[i];
@@ -1161,7 +1209,12 @@ main(int argc, char **argv)
 		bool special = r.chance(30);
 		specials += special;
 		p.comment = comment(r, p.name, special);
+		// The draw of the main stream is kept, so that the rest of
+		// the tree stays as it was; only the address comes from the
+		// pool.
 		p.maintainer = maintainer(r);
+		if (p.maintainer != "ports@FreeBSD.org")
+			p.maintainer = pick_maintainer(maintainer_rng, pool);
 		p.categories = categories[p.category].name;
 		if (r.chance(250)) {
 			p.categories += " ";

@@ -46,6 +46,12 @@
 #                      reading their files (default 1)
 #   BENCH_NOTES_RUNS   paired runs of that comparison (default 7)
 #   BENCH_NOTES_ONLY   1: at 1x, that comparison and nothing else
+#   BENCH_PEOPLE       1: at 1x, with -o through a link and -u, the cost that
+#                      the maintainer pages, the feeds and the sitemap add to
+#                      a run against the floor of writing the same files, and
+#                      a second run with nothing changed (default 1)
+#   BENCH_PEOPLE_RUNS  paired runs of that comparison (default 5)
+#   BENCH_PEOPLE_ONLY  1: at 1x, that comparison and nothing else
 #
 # The trees are kept in the scratch directory and used again by the next run
 # with the same seed and the same generator: on a disk-backed file system,
@@ -73,10 +79,137 @@ safety_runs=${BENCH_SAFETY_RUNS:-5}
 do_notes=${BENCH_NOTES:-1}
 notes_runs=${BENCH_NOTES_RUNS:-7}
 notes_only=${BENCH_NOTES_ONLY:-0}
+do_people=${BENCH_PEOPLE:-1}
+people_runs=${BENCH_PEOPLE_RUNS:-5}
+people_only=${BENCH_PEOPLE_ONLY:-0}
 if [ "${BENCH_QUICK:-0}" = 1 ]; then
 	runs=${BENCH_RUNS:-3}
 	scales=${BENCH_SCALES:-1}
 fi
+
+# == Maintainer pages, feeds and the sitemap ==
+# With -o through a link, the shipped templates and -u against the same
+# templates without the maintainer pages (README.maintainer and
+# README.maintainers left out, %%MAINTAINER_LINK%% back to %%EMAIL%%,
+# %%MAINTAINERS_LINK%% left out) and without -u, each through a link of its
+# own, the pairs alternating their order. What they add is the median of
+# the paired differences; their floor is bench/floor writing the files that
+# only the first set's generation holds (every maintainer page, every feed,
+# the sitemap), the same number with the same bytes, truncating each.
+# Then the shipped set runs again with nothing changed: the maintainer pages
+# and the feeds seen through the link must keep their modification times.
+# Goals: what they add is at most 1.3 times that floor; no feed and no
+# maintainer page rewritten.
+people_mtimes() { # site
+	find -L "$1/" -type f \( -name '*.html' -o -name '*.atom' -o -name '*.xml' \) \
+		-printf '%P %T@\n' | sort
+}
+compare_people() { # tree
+	local tree=$1 i who url=https://ports.example.org/
+	local without="$scratch/templates-without-people"
+	local pub_m="$scratch/pub-people-m" pub_w="$scratch/pub-people-w"
+	local fdir="$scratch/people-floor" list="$raw/people-files.txt"
+	rm -rf "$without" "$pub_m" "$pub_w" "$fdir"
+	cp -R "$templates" "$without"
+	rm -f "$without/README.maintainer" "$without/README.maintainers"
+	sed -i -e 's/%%MAINTAINER_LINK%%/%%EMAIL%%/g' -e 's/%%MAINTAINERS_LINK%%//g' \
+		"$without"/README.*
+	if cmp -s "$without/README.port" "$templates/README.port"; then
+		echo "FAILED: the shipped README.port shows no maintainer link to compare" >&2
+		exit 1
+	fi
+	for d in "$pub_m" "$pub_w"; do
+		mkdir -p "$d/first"
+		ln -s first "$d/site"
+	done
+	echo
+	echo "== maintainer pages, feeds, sitemap: shipped templates and -u vs without, -o through a link"
+	echo "maintainers: $(cut -d'|' -f6 "$tree/INDEX-15" | tr 'A-Z' 'a-z' | sort -u | wc -l)" \
+		"(ports@FreeBSD.org: $(cut -d'|' -f6 "$tree/INDEX-15" | grep -ci '^ports@freebsd.org$') ports;" \
+		"most of one other: $(cut -d'|' -f6 "$tree/INDEX-15" | tr 'A-Z' 'a-z' | grep -v '^ports@freebsd.org$' |
+			sort | uniq -c | sort -rn | awk 'NR == 1 { print $1 }'))"
+	for who in m w f; do : >"$raw/people-$who.txt"; done
+	: >"$raw/people.stderr"
+	: >"$raw/people-floor.phases"
+	# Each regime's first run makes its previous generation and feeds.
+	for who in m w; do
+		if [ "$who" = m ]; then
+			UNAME_r=15.0-RELEASE "$qm" -q -p "$tree" -t "$templates" -u "$url" \
+				-o "$pub_m/site" 2>>"$raw/people.stderr" || true
+		else
+			UNAME_r=15.0-RELEASE "$qm" -q -p "$tree" -t "$without" \
+				-o "$pub_w/site" 2>>"$raw/people.stderr" || true
+		fi
+	done
+	# The floor's files: those that only the shipped set's generation holds.
+	comm -23 <(cd -P "$pub_m/site" && find . -type f | sort) \
+		<(cd -P "$pub_w/site" && find . -type f | sort) >"$raw/people-rel.txt"
+	mkdir -p "$fdir"
+	(cd -P "$pub_m/site" && tar -cf - -T "$raw/people-rel.txt") | tar -C "$fdir" -xf -
+	sed "s|^\./|$fdir/|" "$raw/people-rel.txt" >"$list"
+	"$floor" --snapshot-list "$list" "$raw/people.snap" >/dev/null
+	echo "files:       $(wc -l <"$list") only with the maintainer pages and -u" \
+		"($(grep -c '\.atom$' "$list") feeds, $(grep -c '\.html$' "$list") pages," \
+		"$(grep -c '\.xml$' "$list") sitemap files), $(du -sb "$fdir" | cut -f1) bytes"
+	for i in $(seq "$people_runs"); do
+		for who in $( ((i % 2)) && echo m w || echo w m); do
+			maybe_sync
+			if [ "$who" = m ]; then
+				UNAME_r=15.0-RELEASE "$measure" -o "$raw/people-m.txt" "$qm" -q -p "$tree" \
+					-t "$templates" -u "$url" -o "$pub_m/site" 2>>"$raw/people.stderr" || true
+			else
+				UNAME_r=15.0-RELEASE "$measure" -o "$raw/people-w.txt" "$qm" -q -p "$tree" \
+					-t "$without" -o "$pub_w/site" 2>>"$raw/people.stderr" || true
+			fi
+			check_status "$raw/people-$who.txt" "quillmark ($who) in the maintainer comparison"
+		done
+		maybe_sync
+		"$measure" -o "$raw/people-f.txt" "$floor" --write -t "$raw/people.snap" \
+			2>>"$raw/people-floor.phases"
+		printf '  round %d: with %.3f s, without %.3f s, floor %.3f s\n' "$i" \
+			"$(values "$raw/people-m.txt" wall | tail -1)" "$(values "$raw/people-w.txt" wall | tail -1)" \
+			"$(values "$raw/people-f.txt" wall | tail -1)"
+	done
+	# Nothing changed since the last run of the shipped set: one more.
+	people_mtimes "$pub_m/site" >"$raw/people-before"
+	UNAME_r=15.0-RELEASE "$qm" -q -p "$tree" -t "$templates" -u "$url" \
+		-o "$pub_m/site" 2>>"$raw/people.stderr" || true
+	people_mtimes "$pub_m/site" >"$raw/people-after"
+	if [ -s "$raw/people.stderr" ]; then
+		echo "FAILED: quillmark wrote to standard error:" >&2
+		head -5 "$raw/people.stderr" >&2
+		exit 1
+	fi
+	local maint_dir changed_feeds changed_pages changed_all
+	maint_dir=$(sed -n 's|^\./\([^/]*\)/.*\.html$|\1|p' "$raw/people-rel.txt" | sort | uniq -c |
+		sort -rn | awk 'NR == 1 { print $2 }')
+	changed_all=$(diff "$raw/people-before" "$raw/people-after" | grep -c '^>' || true)
+	changed_feeds=$(diff "$raw/people-before" "$raw/people-after" | grep '^>' |
+		grep -c '\.atom ' || true)
+	changed_pages=$(diff "$raw/people-before" "$raw/people-after" | grep '^>' |
+		grep -c "^> $maint_dir/.*\.html " || true)
+	local added floor ratio
+	added=$(paste <(values "$raw/people-m.txt" wall) <(values "$raw/people-w.txt" wall) |
+		awk '{ print $1 - $2 }' | median)
+	floor=$(values "$raw/people-f.txt" wall | median)
+	ratio=$(calc '%.3f' "$added / $floor")
+	echo "medians of $people_runs: with $(values "$raw/people-m.txt" wall | median) s" \
+		"(user $(values "$raw/people-m.txt" user | median) s, sys $(values "$raw/people-m.txt" sys | median) s)," \
+		"without $(values "$raw/people-w.txt" wall | median) s" \
+		"(user $(values "$raw/people-w.txt" user | median) s, sys $(values "$raw/people-w.txt" sys | median) s)," \
+		"floor $floor s (user $(values "$raw/people-f.txt" user | median) s, sys $(values "$raw/people-f.txt" sys | median) s)"
+	echo "unchanged:   a run with nothing changed: modification times changed through the link:" \
+		"$changed_all files, of them $changed_feeds feeds and $changed_pages maintainer pages ($maint_dir/)"
+	{
+		printf 'maintainer pages, feeds, sitemap added time: %.3f s, median of paired differences; floor %.3f s; ratio %s (goal <= 1.3): %s\n' \
+			"$added" "$floor" "$ratio" "$(awk "BEGIN { print ($ratio <= 1.3) ? \"met\" : \"NOT met\" }")"
+		printf 'maintainer pages, feeds, nothing changed: %d feeds, %d maintainer pages rewritten (goal 0): %s\n' \
+			"$changed_feeds" "$changed_pages" \
+			"$( [ "$changed_feeds" -eq 0 ] && [ "$changed_pages" -eq 0 ] && echo met || echo "NOT met")"
+	} >"$raw/people-goals.txt"
+	cat "$raw/people-goals.txt"
+	stage "maintainer pages, feeds and sitemap compared with their floor"
+}
 
 echo "== build (Release) in $build"
 cmake -S "$repo" -B "$build" -DCMAKE_BUILD_TYPE=Release \
@@ -486,6 +619,8 @@ compare_safety() { # tree, INDEX bytes
 	} >"$raw/safety-goals.txt"
 	cat "$raw/safety-goals.txt"
 	stage "port status and vulnerabilities compared"
+}
+
 # == Notes: MOVED, UPDATING, pkg-message ==
 # The shipped templates against the same templates without %%FORMERLY%%,
 # %%UPDATING%%, %%PKG_MESSAGE%% and README.moved, in the same run of the
@@ -599,6 +734,10 @@ for scale in $scales; do
 	index_bytes=$(stat -c %s "$tree/INDEX-15")
 	if [ "$notes_only" = 1 ]; then
 		[ "$scale" = 1 ] && compare_notes "$tree"
+		continue
+	fi
+	if [ "$people_only" = 1 ]; then
+		[ "$scale" = 1 ] && compare_people "$tree"
 		continue
 	fi
 
@@ -819,8 +958,12 @@ for scale in $scales; do
 	fi
 	if [ "$scale" = 1 ] && [ "$do_safety" = 1 ]; then
 		compare_safety "$tree" "$index_bytes"
+	fi
 	if [ "$scale" = 1 ] && [ "$do_notes" = 1 ]; then
 		compare_notes "$tree"
+	fi
+	if [ "$scale" = 1 ] && [ "$do_people" = 1 ]; then
+		compare_people "$tree"
 	fi
 
 	rm -f "$snap" "$snap-a" "$snap-b"
@@ -868,6 +1011,7 @@ cat "$raw"/publish-goals-*.txt 2>/dev/null || true
 cat "$raw/shipped-goals.txt" 2>/dev/null || true
 cat "$raw/safety-goals.txt" 2>/dev/null || true
 cat "$raw/notes-goals.txt" 2>/dev/null || true
+cat "$raw/people-goals.txt" 2>/dev/null || true
 echo "load after:  $(cut -d' ' -f1-3 /proc/loadavg)"
 echo "elapsed:     $((SECONDS - started)) s"
 if [ "$clean" != 1 ]; then
