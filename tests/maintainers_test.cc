@@ -574,4 +574,62 @@ TEST_F(Maintainers, FeedsAcrossRuns)
 	ids fifth = {"tag:ports.example.org,:misc/p0/2.0"};
 	fifth.insert(fifth.end(), third.begin(), third.end());
 	EXPECT_EQ(feed_ids("feed.atom"), fifth);
+
+	// MOVED and UPDATING: the record of the run before knew none of
+	// them, so this run only records what they hold.
+	d.put("ports/MOVED", "# moves\nmisc/old|misc/p0|2026-11-01|Renamed\n");
+	const std::string old_note =
+	    "20261101:\n  AFFECTS: users of misc/p0\n\n  Old news.\n\n";
+	d.put("ports/UPDATING", old_note);
+	r = run(args);
+	ASSERT_EQ(r.status, 0) << r.err;
+	EXPECT_EQ(feed_ids("feed.atom"), fifth);
+
+	// A new move to a listed port, a removal, a new note: entries of the
+	// whole feed, the moves also of their old category's.
+	d.put("ports/MOVED", "# moves\nmisc/old|misc/p0|2026-11-01|Renamed\n"
+			     "misc/gone||2026-12-01|Abandoned\n"
+			     "misc/p9|misc/p2|2026-12-02|\n");
+	d.put("ports/UPDATING",
+	    "20261205:\n  AFFECTS: users of misc/p2\n  AUTHOR: joe@example.org\n"
+	    "\n  Do <this> & that,\n\tthen this.\n\n" +
+		old_note);
+	r = run(args);
+	ASSERT_EQ(r.status, 0) << r.err;
+	ids sixth = feed_ids("feed.atom");
+	ASSERT_EQ(sixth.size(), fifth.size() + 3);
+	EXPECT_EQ(sixth[0], "tag:ports.example.org,:moved/misc/p9");
+	EXPECT_EQ(sixth[1], "tag:ports.example.org,:moved/misc/gone");
+	EXPECT_EQ(sixth[2].substr(0, 41),
+	    "tag:ports.example.org,:updating/20261205-");
+	EXPECT_EQ(sixth[2].size(), 49u) << sixth[2];
+	EXPECT_EQ(ids(sixth.begin() + 3, sixth.end()), fifth);
+	ids misc = {sixth[0], sixth[1]};
+	misc.insert(misc.end(), fifth.begin(), fifth.end());
+	EXPECT_EQ(feed_ids("misc/feed.atom"), misc);
+	EXPECT_EQ(feed_ids("maintainer/joe@example.org/feed.atom")[0],
+	    "tag:ports.example.org,:misc/p0/2.0");
+	const std::string feed = d.get("site/feed.atom");
+	for (const char *part :
+	    {"<title>misc/p9 moved to misc/p2</title>\n<updated>",
+		"</updated>\n<link "
+		"href=\"https://ports.example.org/misc/p2/README.html\"/>\n"
+		"<content type=\"text\">2026-12-02</content>",
+		"<title>misc/gone removed</title>",
+		"<content type=\"text\">2026-12-01: Abandoned</content>",
+		"<title>20261205: users of misc/p2</title>",
+		"<content type=\"text\">  Do &lt;this&gt; &amp; that,\n\tthen "
+		"this.</content>"})
+		EXPECT_NE(feed.find(part), std::string::npos) << part;
+
+	// Once more unchanged: the notes' text read back from the record
+	// gives the same bytes, and nothing is written.
+	before = mtimes_below(d / "site/");
+	sleep(1);
+	r = run(args);
+	ASSERT_EQ(r.status, 0) << r.err;
+	EXPECT_EQ(d.get("site/feed.atom"), feed);
+	after = mtimes_below(d / "site/");
+	for (const char *file : {"feed.atom", "misc/feed.atom"})
+		EXPECT_EQ(after[file], before[file]) << file;
 }

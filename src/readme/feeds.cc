@@ -12,7 +12,14 @@
 // among the newest 200 of the whole feed, of its category's or of its
 // maintainer's. A failed run switches nothing, so the published record and
 // feeds stay as they were, and the next run compares with them again.
+//
+// When the tree has MOVED or UPDATING, the record also keeps a hash of each
+// move and of each note it knew ("HM" and "HU" say it knew the file): a move
+// or a note that the published record did not know is an entry of the whole
+// tree's feed, and a move one of its old category's feed too. A record
+// without them knew none: that run only records them.
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -21,6 +28,8 @@
 #include <span>
 
 #include "catalogue/catalogue.h"
+#include "treedata/moved.h"
+#include "treedata/updating.h"
 #include "readme/readme.h"
 #include "site/site.h"
 #include "state/state.h"
@@ -40,7 +49,22 @@ struct feed_entry {
 	std::string_view date, kind, origin, old_version, new_version,
 	    maintainer;
 	std::uint64_t maintainer_hash; // folded_hash of maintainer
+	// Of a note read from the record: maintainer holds its body with
+	// '\\', tab and line end written as "\\\\", "\\t" and "\\n".
+	bool escaped = false;
 };
+
+// Moves and notes: kind "moved" (the new port's page linked), "unlisted"
+// (moved to a port the INDEX does not have, or removed), "note". A move
+// keeps its old origin in origin, MOVED's date in old_version, the new
+// origin in new_version and the reason in maintainer; a note keeps its
+// date and hash in origin, AFFECTS in old_version and its body in
+// maintainer.
+bool
+port_entry(const feed_entry &e)
+{
+	return e.kind == "added" || e.kind == "updated" || e.kind == "removed";
+}
 
 char
 fold(char c)
@@ -54,6 +78,25 @@ folded_hash(std::string_view text)
 	std::uint64_t h = 0xcbf29ce484222325ULL;
 	for (char c : text) {
 		h ^= static_cast<unsigned char>(fold(c));
+		h *= 0x100000001b3ULL;
+	}
+	return h;
+}
+
+std::uint64_t
+exact_hash(std::string_view kind, std::initializer_list<std::string_view> parts)
+{
+	std::uint64_t h = 0xcbf29ce484222325ULL;
+	for (char c : kind) {
+		h ^= static_cast<unsigned char>(c);
+		h *= 0x100000001b3ULL;
+	}
+	for (std::string_view part : parts) {
+		for (char c : part) {
+			h ^= static_cast<unsigned char>(c);
+			h *= 0x100000001b3ULL;
+		}
+		h ^= 0xff; // no byte of text: parts stay apart
 		h *= 0x100000001b3ULL;
 	}
 	return h;
@@ -119,6 +162,61 @@ append_xml(char *pos, char *end, std::string_view text)
 	return insert(pos, end, tree_text::port_text, text);
 }
 
+// A note's body as a record field: '\\', tab and line ends escaped.
+char *
+append_escaped_field(char *pos, char *end, std::string_view text)
+{
+	pos = append(pos, end, "\t");
+	for (std::size_t i = 0; pos != nullptr && i < text.size(); i++) {
+		char c = text[i];
+		pos = c == '\\' ? append(pos, end, "\\\\")
+		    : c == '\t'  ? append(pos, end, "\\t")
+		    : c == '\n'  ? append(pos, end, "\\n")
+		    : c == '\r'  ? append(pos, end, "\\r")
+				 : append(pos, end, std::string_view(&c, 1));
+	}
+	return pos;
+}
+
+// A note's body as the entry's text: read back from the record's escapes
+// when escaped.
+char *
+append_body(char *pos, char *end, std::string_view text, bool escaped)
+{
+	for (std::size_t i = 0; pos != nullptr && i < text.size(); i++) {
+		char c = text[i];
+		if (escaped && c == '\\' && i + 1 < text.size()) {
+			char e = text[++i];
+			c = e == 't' ? '\t' : e == 'n' ? '\n' : e == 'r' ? '\r' : e;
+		}
+		pos = append_xml(pos, end, std::string_view(&c, 1));
+	}
+	return pos;
+}
+
+// Text on one line: tabs and line ends as spaces.
+char *
+append_xml_line(char *pos, char *end, std::string_view text)
+{
+	for (std::size_t i = 0; pos != nullptr && i < text.size(); i++) {
+		char c = text[i] == '\t' || text[i] == '\n' || text[i] == '\r'
+		    ? ' '
+		    : text[i];
+		pos = append_xml(pos, end, std::string_view(&c, 1));
+	}
+	return pos;
+}
+
+// The 16 hex digits of h.
+std::array<char, 16>
+hex_of(std::uint64_t h)
+{
+	std::array<char, 16> out;
+	for (std::size_t i = 0; i < out.size(); i++)
+		out[i] = "0123456789abcdef"[(h >> (60 - 4 * i)) & 15];
+	return out;
+}
+
 // The host of the site's URL, for the entries' tag ids.
 std::string_view
 site_host()
@@ -132,8 +230,57 @@ site_host()
 }
 
 char *
+append_history_entry(char *pos, char *end, const feed_entry &e)
+{
+	bool note = e.kind == "note";
+	pos = append(pos, end, "<entry>\n<id>tag:");
+	pos = append_url_path(pos, end, site_host());
+	pos = append(pos, end, ",");
+	pos = append(pos, end, e.date);
+	pos = append(pos, end, note ? ":updating/" : ":moved/");
+	pos = append_url_path(pos, end, e.origin);
+	pos = append(pos, end, "</id>\n<title>");
+	if (note) {
+		pos = append_xml(pos, end, e.origin.substr(0, 8));
+		pos = append(pos, end, ": ");
+		pos = append_xml_line(pos, end, e.old_version);
+	} else {
+		pos = append_xml(pos, end, e.origin);
+		if (e.new_version.empty()) {
+			pos = append(pos, end, " removed");
+		} else {
+			pos = append(pos, end, " moved to ");
+			pos = append_xml(pos, end, e.new_version);
+		}
+	}
+	pos = append(pos, end, "</title>\n<updated>");
+	pos = append_utc_time(pos, end, e.time);
+	pos = append(pos, end, "</updated>\n");
+	if (e.kind == "moved") {
+		pos = append(pos, end, "<link href=\"");
+		pos = append(pos, end, state.site_url);
+		pos = append_url_path(pos, end, e.new_version);
+		pos = append(pos, end, "/README.html\"/>\n");
+	}
+	pos = append(pos, end, "<content type=\"text\">");
+	if (note) {
+		pos = append_body(pos, end, e.maintainer, e.escaped);
+	} else {
+		pos = append_xml(pos, end, e.old_version);
+		if (!e.maintainer.empty()) {
+			pos = append(pos, end, ": ");
+			pos = append_xml(pos, end, e.maintainer);
+		}
+	}
+	pos = append(pos, end, "</content>\n</entry>\n");
+	return pos;
+}
+
+char *
 append_entry(char *pos, char *end, const feed_entry &e)
 {
+	if (!port_entry(e))
+		return append_history_entry(pos, end, e);
 	bool removed = e.kind == "removed";
 	std::string_view version = removed ? e.old_version : e.new_version;
 	pos = append(pos, end, "<entry>\n<id>tag:");
@@ -183,6 +330,18 @@ entry_bound(const feed_entry &e)
 	return 512 + std::strlen(state.site_url) +
 	    18 * (e.origin.size() + e.old_version.size() +
 		     e.new_version.size() + e.maintainer.size());
+}
+
+std::uint64_t
+move_hash(const moved_entry &m)
+{
+	return exact_hash("M", {m.old_origin, m.new_origin, m.date, m.reason});
+}
+
+std::uint64_t
+note_hash(const updating_note &u)
+{
+	return exact_hash("U", {u.date, u.affects, u.author, u.body});
 }
 
 run_buffer feed_out;
@@ -279,8 +438,12 @@ struct feed_run {
 	std::uint32_t *values = nullptr;
 	char *previous = nullptr;
 	char *record = nullptr;
+	std::uint64_t *known_hashes = nullptr;
+	char *note_ids = nullptr;
 	~feed_run()
 	{
+		std::free(known_hashes);
+		std::free(note_ids);
 		std::free(now);
 		std::free(before);
 		std::free(entries);
@@ -338,6 +501,14 @@ make_feeds(int *unwritten)
 		    return a.origin < b.origin;
 	    });
 
+	// The tree's moves and notes, when it has them.
+	if (need_moved() < 0 || need_updating() < 0) {
+		++*unwritten;
+		return 1;
+	}
+	std::size_t moves = moved_count(), notes = updating_count();
+	std::size_t history = moves + notes;
+
 	// The published record: its first run's time, its ports, its
 	// entries. None, or one not of this form: this run begins anew.
 	std::size_t size = 0;
@@ -358,12 +529,17 @@ make_feeds(int *unwritten)
 			lines += c == '\n';
 	}
 	run.before = allocate_array<port_version>(lines);
-	run.entries = allocate_array<feed_entry>(lines + 2 * now_count);
-	if (run.before == nullptr || run.entries == nullptr) {
+	std::size_t old_at = 2 * now_count + history;
+	run.entries = allocate_array<feed_entry>(lines + old_at);
+	run.known_hashes = allocate_array<std::uint64_t>(lines);
+	run.note_ids = allocate_array<char>(17 * notes);
+	if (run.before == nullptr || run.entries == nullptr ||
+	    run.known_hashes == nullptr || run.note_ids == nullptr) {
 		++*unwritten;
 		return 1;
 	}
-	std::size_t entry_count = 0;
+	std::size_t entry_count = 0, known_count = 0;
+	bool moves_known = false, notes_known = false;
 	if (known) {
 		std::string_view rest = text.substr(text.find('\n') + 1);
 		while (!rest.empty()) {
@@ -387,8 +563,23 @@ make_feeds(int *unwritten)
 				e.old_version = next_field(&line);
 				e.new_version = next_field(&line);
 				e.maintainer = next_field(&line);
-				e.maintainer_hash = folded_hash(e.maintainer);
-				run.entries[2 * now_count + old_entries++] = e;
+				e.escaped = e.kind == "note";
+				e.maintainer_hash = port_entry(e)
+				    ? folded_hash(e.maintainer)
+				    : 0;
+				run.entries[old_at + old_entries++] = e;
+			} else if (kind == "HM") {
+				moves_known = true;
+			} else if (kind == "HU") {
+				notes_known = true;
+			} else if (kind == "M" || kind == "U") {
+				std::string_view hex = next_field(&line);
+				std::uint64_t h = 0;
+				for (char c : hex)
+					h = h << 4 |
+					    static_cast<std::uint64_t>(
+						c >= 'a' ? c - 'a' + 10 : c - '0');
+				run.known_hashes[known_count++] = h;
 			}
 		}
 		// This run's entries: what differs, by origin.
@@ -425,8 +616,40 @@ make_feeds(int *unwritten)
 			run.entries[entry_count++] = e;
 		}
 	}
+	// The moves and notes the published record did not know: the newest
+	// moves (MOVED's last lines) first, then the notes, newest first.
+	std::sort(run.known_hashes, run.known_hashes + known_count);
+	auto is_known = [&run, known_count](std::uint64_t h) {
+		return std::binary_search(
+		    run.known_hashes, run.known_hashes + known_count, h);
+	};
+	for (std::size_t k = moves; moves_known && k-- > 0;) {
+		const moved_entry &m = moved_at(k);
+		if (is_known(move_hash(m)))
+			continue;
+		bool listed = std::binary_search(run.now, run.now + n,
+		    port_version{m.new_origin, {}, {}},
+		    [](const port_version &a, const port_version &b) {
+			    return a.origin < b.origin;
+		    });
+		run.entries[entry_count++] = {now_time, today,
+		    listed ? "moved" : "unlisted", m.old_origin, m.date,
+		    m.new_origin, m.reason, 0};
+	}
+	for (std::size_t k = 0; notes_known && k < notes; k++) {
+		const updating_note &u = updating_at(k);
+		std::uint64_t h = note_hash(u);
+		if (is_known(h))
+			continue;
+		char *id = run.note_ids + 17 * k;
+		std::memcpy(id, u.date.data(), std::min<std::size_t>(u.date.size(), 8));
+		id[8] = '-';
+		std::memcpy(id + 9, hex_of(h).data(), 8);
+		run.entries[entry_count++] = {now_time, today, "note",
+		    std::string_view(id, 17), u.affects, {}, u.body, 0};
+	}
 	// The old entries after the new ones.
-	std::memmove(run.entries + entry_count, run.entries + 2 * now_count,
+	std::memmove(run.entries + entry_count, run.entries + old_at,
 	    old_entries * sizeof *run.entries);
 	entry_count += old_entries;
 
@@ -447,14 +670,19 @@ make_feeds(int *unwritten)
 	std::size_t kept = 0;
 	for (std::size_t k = 0; k < entry_count; k++) {
 		const feed_entry &e = run.entries[k];
-		std::uint32_t &by_category =
-		    count_of(table, folded_hash(category_of(e.origin)) * 3);
-		bool keep = k < feed_entries || by_category < feed_entries;
-		by_category++;
-		std::uint32_t &by_maintainer =
-		    count_of(table, e.maintainer_hash * 5);
-		keep = keep || by_maintainer < feed_entries;
-		by_maintainer++;
+		bool keep = k < feed_entries;
+		if (e.kind != "note") {
+			std::uint32_t &by_category = count_of(
+			    table, folded_hash(category_of(e.origin)) * 3);
+			keep = keep || by_category < feed_entries;
+			by_category++;
+		}
+		if (port_entry(e)) {
+			std::uint32_t &by_maintainer =
+			    count_of(table, e.maintainer_hash * 5);
+			keep = keep || by_maintainer < feed_entries;
+			by_maintainer++;
+		}
 		if (keep)
 			run.entries[kept++] = e;
 	}
@@ -462,14 +690,14 @@ make_feeds(int *unwritten)
 	std::span<const feed_entry> list(run.entries, entry_count);
 
 	// The record this generation keeps.
-	std::size_t bound = 64;
+	std::size_t bound = 64 + 20 * history;
 	for (std::size_t i = 0; i < n; i++)
 		bound += 8 + run.now[i].origin.size() +
 		    run.now[i].version.size() + run.now[i].maintainer.size();
 	for (const feed_entry &e : list)
 		bound += 64 + e.date.size() + e.kind.size() + e.origin.size() +
 		    e.old_version.size() + e.new_version.size() +
-		    e.maintainer.size();
+		    3 * e.maintainer.size();
 	run.record = static_cast<char *>(allocate_reported(bound, "feeds"));
 	if (run.record == nullptr) {
 		++*unwritten;
@@ -486,12 +714,31 @@ make_feeds(int *unwritten)
 		pos = append_field(pos, end, run.now[i].maintainer);
 		pos = append(pos, end, "\n");
 	}
+	if (moves != 0)
+		pos = append(pos, end, "HM\n");
+	for (std::size_t k = 0; k < moves; k++) {
+		pos = append(pos, end, "M\t");
+		pos = append(pos, end,
+		    std::string_view(hex_of(move_hash(moved_at(k))).data(), 16));
+		pos = append(pos, end, "\n");
+	}
+	if (notes != 0)
+		pos = append(pos, end, "HU\n");
+	for (std::size_t k = 0; k < notes; k++) {
+		pos = append(pos, end, "U\t");
+		pos = append(pos, end,
+		    std::string_view(hex_of(note_hash(updating_at(k))).data(), 16));
+		pos = append(pos, end, "\n");
+	}
 	for (const feed_entry &e : list) {
 		pos = append(pos, end, "E\t");
 		pos = append_number(pos, end, e.time);
 		for (std::string_view f : {e.date, e.kind, e.origin,
-			 e.old_version, e.new_version, e.maintainer})
+			 e.old_version, e.new_version})
 			pos = append_field(pos, end, f);
+		pos = e.kind == "note" && !e.escaped
+		    ? append_escaped_field(pos, end, e.maintainer)
+		    : append_field(pos, end, e.maintainer);
 		pos = append(pos, end, "\n");
 	}
 	int failures = pos == nullptr
@@ -512,7 +759,8 @@ make_feeds(int *unwritten)
 		(void)join_text(rel, sizeof rel, {name, "/"});
 		failures += write_feed(dir, rel, "FreeBSD ports: changes in ",
 		    category, list, start, [category](const feed_entry &e) {
-			    return category_of(e.origin) == category;
+			    return e.kind != "note" &&
+				category_of(e.origin) == category;
 		    });
 	}
 	if (state.maintainer_pages) {
@@ -539,7 +787,8 @@ make_feeds(int *unwritten)
 			failures += write_feed(dir, rel,
 			    "FreeBSD ports: changes of ", who, list, start,
 			    [h](const feed_entry &e) {
-				    return e.maintainer_hash == h;
+				    return port_entry(e) &&
+					e.maintainer_hash == h;
 			    });
 		}
 	}
