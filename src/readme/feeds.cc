@@ -187,7 +187,10 @@ append_body(char *pos, char *end, std::string_view text, bool escaped)
 		char c = text[i];
 		if (escaped && c == '\\' && i + 1 < text.size()) {
 			char e = text[++i];
-			c = e == 't' ? '\t' : e == 'n' ? '\n' : e == 'r' ? '\r' : e;
+			c = e == 't'   ? '\t'
+			    : e == 'n' ? '\n'
+			    : e == 'r' ? '\r'
+				       : e;
 		}
 		pos = append_xml(pos, end, std::string_view(&c, 1));
 	}
@@ -575,10 +578,12 @@ make_feeds(int *unwritten)
 			} else if (kind == "M" || kind == "U") {
 				std::string_view hex = next_field(&line);
 				std::uint64_t h = 0;
-				for (char c : hex)
+				for (char c : hex) {
+					int digit = c >= 'a' ? c - 'a' + 10
+							     : c - '0';
 					h = h << 4 |
-					    static_cast<std::uint64_t>(
-						c >= 'a' ? c - 'a' + 10 : c - '0');
+					    static_cast<unsigned>(digit & 15);
+				}
 				run.known_hashes[known_count++] = h;
 			}
 		}
@@ -642,7 +647,8 @@ make_feeds(int *unwritten)
 		if (is_known(h))
 			continue;
 		char *id = run.note_ids + 17 * k;
-		std::memcpy(id, u.date.data(), std::min<std::size_t>(u.date.size(), 8));
+		std::memcpy(id, u.date.data(),
+		    std::min<std::size_t>(u.date.size(), 8));
 		id[8] = '-';
 		std::memcpy(id + 9, hex_of(h).data(), 8);
 		run.entries[entry_count++] = {now_time, today, "note",
@@ -718,16 +724,16 @@ make_feeds(int *unwritten)
 		pos = append(pos, end, "HM\n");
 	for (std::size_t k = 0; k < moves; k++) {
 		pos = append(pos, end, "M\t");
-		pos = append(pos, end,
-		    std::string_view(hex_of(move_hash(moved_at(k))).data(), 16));
+		std::array<char, 16> hex = hex_of(move_hash(moved_at(k)));
+		pos = append(pos, end, std::string_view(hex.data(), 16));
 		pos = append(pos, end, "\n");
 	}
 	if (notes != 0)
 		pos = append(pos, end, "HU\n");
 	for (std::size_t k = 0; k < notes; k++) {
 		pos = append(pos, end, "U\t");
-		pos = append(pos, end,
-		    std::string_view(hex_of(note_hash(updating_at(k))).data(), 16));
+		std::array<char, 16> hex = hex_of(note_hash(updating_at(k)));
+		pos = append(pos, end, std::string_view(hex.data(), 16));
 		pos = append(pos, end, "\n");
 	}
 	for (const feed_entry &e : list) {
