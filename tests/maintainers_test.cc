@@ -588,11 +588,11 @@ TEST_F(Maintainers, FeedsAcrossRuns)
 	// A new move to a listed port, a removal, a new note: entries of the
 	// whole feed, the moves also of their old category's.
 	d.put("ports/MOVED", "# moves\nmisc/old|misc/p0|2026-11-01|Renamed\n"
-			     "misc/gone||2026-12-01|Abandoned\n"
+			     "misc/gone||2026-12-01|Abandoned by J\xc3\xbcrgen\n"
 			     "misc/p9|misc/p2|2026-12-02|\n");
 	d.put("ports/UPDATING",
 	    "20261205:\n  AFFECTS: users of misc/p2\n  AUTHOR: joe@example.org\n"
-	    "\n  Do <this> & that,\n\tthen this.\n\n" +
+	    "\n  Do <this> & that, caf\xc3\xa9\"\"\n\tthen this.\n\n" +
 		old_note);
 	r = run(args);
 	ASSERT_EQ(r.status, 0) << r.err;
@@ -616,9 +616,9 @@ TEST_F(Maintainers, FeedsAcrossRuns)
 		"href=\"https://ports.example.org/misc/p2/README.html\"/>\n"
 		"<content type=\"text\">2026-12-02</content>",
 		"<title>misc/gone removed</title>",
-		"<content type=\"text\">2026-12-01: Abandoned</content>",
+		"<content type=\"text\">2026-12-01: Abandoned by J\xc3\xbcrgen</content>",
 		"<title>20261205: users of misc/p2</title>",
-		"<content type=\"text\">  Do &lt;this&gt; &amp; that,\n\tthen "
+		"<content type=\"text\">  Do &lt;this&gt; &amp; that, caf\xc3\xa9&quot;&quot;\n\tthen "
 		"this.</content>"})
 		EXPECT_NE(feed.find(part), std::string::npos) << part;
 

@@ -179,35 +179,45 @@ append_escaped_field(char *pos, char *end, std::string_view text)
 }
 
 // A note's body as the entry's text: read back from the record's escapes
-// when escaped.
+// when escaped. The text between escapes goes in whole, so that a
+// character of several bytes is read as one.
 char *
 append_body(char *pos, char *end, std::string_view text, bool escaped)
 {
+	std::size_t run = 0;
 	for (std::size_t i = 0; pos != nullptr && i < text.size(); i++) {
-		char c = text[i];
-		if (escaped && c == '\\' && i + 1 < text.size()) {
-			char e = text[++i];
-			c = e == 't'   ? '\t'
-			    : e == 'n' ? '\n'
-			    : e == 'r' ? '\r'
-				       : e;
-		}
-		pos = append_xml(pos, end, std::string_view(&c, 1));
+		if (!escaped || text[i] != '\\' || i + 1 == text.size())
+			continue;
+		pos = append_xml(pos, end, text.substr(run, i - run));
+		char e = text[++i];
+		char c = e == 't'   ? '\t'
+		    : e == 'n' ? '\n'
+		    : e == 'r' ? '\r'
+			       : e;
+		if (pos != nullptr)
+			pos = append_xml(pos, end, std::string_view(&c, 1));
+		run = i + 1;
 	}
-	return pos;
+	return pos == nullptr ? nullptr
+			      : append_xml(pos, end, text.substr(run));
 }
 
-// Text on one line: tabs and line ends as spaces.
+// Text on one line: tabs and line ends as spaces; the text between them
+// goes in whole.
 char *
 append_xml_line(char *pos, char *end, std::string_view text)
 {
+	std::size_t run = 0;
 	for (std::size_t i = 0; pos != nullptr && i < text.size(); i++) {
-		char c = text[i] == '\t' || text[i] == '\n' || text[i] == '\r'
-		    ? ' '
-		    : text[i];
-		pos = append_xml(pos, end, std::string_view(&c, 1));
+		if (text[i] != '\t' && text[i] != '\n' && text[i] != '\r')
+			continue;
+		pos = append_xml(pos, end, text.substr(run, i - run));
+		if (pos != nullptr)
+			pos = append(pos, end, " ");
+		run = i + 1;
 	}
-	return pos;
+	return pos == nullptr ? nullptr
+			      : append_xml(pos, end, text.substr(run));
 }
 
 // The 16 hex digits of h.
