@@ -2,16 +2,26 @@
 //
 // usage: floor --snapshot DIR SNAPFILE
 //        floor --snapshot-list LISTFILE SNAPFILE
+//        floor --sizes SNAPFILE
 //        floor --write [-t] [--overwrite | --compare] [--inputs TREE]
 //            SNAPFILE
 //
 // --snapshot collects every README.html that a whole-tree run of quillmark
 // writes under DIR (each port's, each category's, the top one), in the order
 // the run writes them: a category's ports, then the category, and the top
-// last, just after the search data file beside it when the run wrote one. It finds them the way the tool does, from the "SUBDIR += " lines of
-// the top-level Makefile and the "    SUBDIR += " lines after the COMMENT
-// line of each category Makefile, and stores their paths and bytes in one
-// file.
+// last, just after the files the run writes beside it (the word index and
+// its files, the search data, the shared stylesheet and script, the pages
+// of the ports at risk), each taken when it is there. It finds the pages
+// the way the tool does, from the "SUBDIR += " lines of the top-level
+// Makefile and the "    SUBDIR += " lines after the COMMENT line of each
+// category Makefile, and stores their paths and bytes in one file. A file
+// beside the top that an earlier run left and this one did not write would
+// be taken too: remove those before the run that the snapshot follows.
+//
+// --sizes prints one line for each file of a snapshot, in its order: its
+// bytes, the bytes of its <style> elements and of its <script> elements
+// (each from its "<style" or "<script" to the end of its closing tag), and
+// its path.
 //
 // --write loads that file with one read and then writes every README again
 // with exactly one open (O_WRONLY|O_CREAT|O_TRUNC, mode 0644), one write and
@@ -71,7 +81,12 @@ constexpr std::string_view magic = "QMSNAP1\n";
 constexpr std::string_view top_prefix = "SUBDIR += ";
 constexpr std::string_view comment_prefix = "    COMMENT = ";
 constexpr std::string_view port_prefix = "    SUBDIR += ";
-constexpr std::string_view search_data = "ports-index.js";
+// The files a run writes beside the top page, in the order it writes them,
+// except the word files "ports-words-N.js", which come first, numbered from
+// 0 up.
+constexpr std::string_view words_file_prefix = "ports-words-";
+constexpr std::string_view beside_top[] = {"ports-words.js", "ports-index.js",
+    "site.css", "site.js", "vulnerable.html", "expiring.html"};
 constexpr const char *index_name = "INDEX-15";
 
 int
@@ -79,6 +94,7 @@ usage()
 {
 	std::fputs("usage: floor --snapshot DIR SNAPFILE\n"
 		   "       floor --snapshot-list LISTFILE SNAPFILE\n"
+		   "       floor --sizes SNAPFILE\n"
 		   "       floor --write [-t] [--overwrite | --compare] "
 		   "[--inputs TREE] SNAPFILE\n",
 	    stderr);
@@ -226,11 +242,21 @@ snapshot(const char *dir, const char *snap_path)
 		if (!add_entry(snap, cdir + "/README.html", count))
 			return 1;
 	}
-	// The search data file, written just before the top page.
+	// The files beside the top page, written just before it.
 	struct stat st;
-	if (stat((top + "/" + std::string(search_data)).c_str(), &st) == 0 &&
-	    !add_entry(snap, top + "/" + std::string(search_data), count))
-		return 1;
+	for (int n = 0;; n++) {
+		std::string path = top + "/" + std::string(words_file_prefix) +
+		    std::to_string(n) + ".js";
+		if (stat(path.c_str(), &st) != 0)
+			break;
+		if (!add_entry(snap, path, count))
+			return 1;
+	}
+	for (std::string_view name : beside_top) {
+		std::string path = top + "/" + std::string(name);
+		if (stat(path.c_str(), &st) == 0 && !add_entry(snap, path, count))
+			return 1;
+	}
 	if (!add_entry(snap, top + "/README.html", count))
 		return 1;
 	return save_snapshot(snap, count, snap_path);
@@ -551,30 +577,30 @@ with_inputs(const std::vector<entry> &entries, mode m, const char *tree,
 	return 0;
 }
 
-int
-write_snapshot(const char *snap_path, bool timed, mode m, const char *tree)
+// Maps the snapshot and cuts it into its entries, whose bytes it adds up.
+// Returns false after reporting the failure.
+bool
+load_entries(const char *snap_path, std::vector<entry> &entries,
+    std::uint64_t &bytes)
 {
-	raise_priority();
-	double t0 = now();
 	std::string_view snap;
 	if (!load_snapshot(snap_path, snap))
-		return 1;
+		return false;
 	std::uint64_t count;
 	if (snap.size() < magic.size() + sizeof count ||
 	    snap.substr(0, magic.size()) != magic) {
 		std::fprintf(stderr, "%s: not a snapshot\n", snap_path);
-		return 1;
+		return false;
 	}
 	std::memcpy(&count, snap.data() + magic.size(), sizeof count);
-	std::vector<entry> entries;
 	entries.reserve(count);
 	std::size_t pos = magic.size() + sizeof count;
-	std::uint64_t bytes = 0;
+	bytes = 0;
 	for (std::uint64_t i = 0; i < count; i++) {
 		std::uint32_t plen, dlen;
 		if (snap.size() - pos < 2 * sizeof plen) {
 			std::fprintf(stderr, "%s: truncated\n", snap_path);
-			return 1;
+			return false;
 		}
 		std::memcpy(&plen, snap.data() + pos, sizeof plen);
 		std::memcpy(&dlen, snap.data() + pos + sizeof plen, sizeof dlen);
@@ -582,13 +608,80 @@ write_snapshot(const char *snap_path, bool timed, mode m, const char *tree)
 		if (plen == 0 || snap.size() - pos < std::uint64_t{plen} + dlen ||
 		    snap[pos + plen - 1] != '\0') {
 			std::fprintf(stderr, "%s: truncated\n", snap_path);
-			return 1;
+			return false;
 		}
 		entries.push_back({snap.data() + pos, snap.data() + pos + plen,
 		    dlen});
 		pos += plen + std::size_t{dlen};
 		bytes += dlen;
 	}
+	return true;
+}
+
+// The bytes of the elements named tag in text: from each "<tag" followed
+// by '>' or white space to the end of its "</tag>", or to the end of the
+// text when it is not closed.
+std::uint64_t
+element_bytes(std::string_view text, std::string_view tag)
+{
+	std::uint64_t bytes = 0;
+	std::size_t pos = 0;
+	while ((pos = text.find('<', pos)) != std::string_view::npos) {
+		std::size_t after = pos + 1 + tag.size();
+		if (text.substr(pos + 1, tag.size()) != tag ||
+		    after >= text.size() ||
+		    (text[after] != '>' && text[after] != ' ' &&
+			text[after] != '\n' && text[after] != '\t')) {
+			pos++;
+			continue;
+		}
+		// The closing tag: "</", the name, '>'.
+		std::size_t end = after;
+		for (;;) {
+			end = text.find("</", end);
+			if (end == std::string_view::npos) {
+				end = text.size();
+				break;
+			}
+			if (text.substr(end + 2, tag.size()) == tag &&
+			    text.substr(end + 2 + tag.size(), 1) == ">") {
+				end += 3 + tag.size();
+				break;
+			}
+			end += 2;
+		}
+		bytes += end - pos;
+		pos = end;
+	}
+	return bytes;
+}
+
+int
+print_sizes(const char *snap_path)
+{
+	std::vector<entry> entries;
+	std::uint64_t bytes;
+	if (!load_entries(snap_path, entries, bytes))
+		return 1;
+	for (const entry &e : entries) {
+		std::string_view text(e.data, e.len);
+		std::printf("%u %llu %llu %s\n", e.len,
+		    static_cast<unsigned long long>(element_bytes(text, "style")),
+		    static_cast<unsigned long long>(element_bytes(text, "script")),
+		    e.path);
+	}
+	return std::fflush(stdout) == 0 ? 0 : 1;
+}
+
+int
+write_snapshot(const char *snap_path, bool timed, mode m, const char *tree)
+{
+	raise_priority();
+	double t0 = now();
+	std::vector<entry> entries;
+	std::uint64_t bytes;
+	if (!load_entries(snap_path, entries, bytes))
+		return 1;
 
 	double t1 = now();
 	if (tree != nullptr)
@@ -614,6 +707,8 @@ main(int argc, char **argv)
 		return snapshot(argv[2], argv[3]);
 	if (argc == 4 && std::strcmp(argv[1], "--snapshot-list") == 0)
 		return snapshot_list(argv[2], argv[3]);
+	if (argc == 3 && std::strcmp(argv[1], "--sizes") == 0)
+		return print_sizes(argv[2]);
 	if (argc < 3 || std::strcmp(argv[1], "--write") != 0)
 		return usage();
 	bool timed = false;

@@ -36,6 +36,16 @@
 #                      Makefiles and every pkg-descr (default 1)
 #   BENCH_SHIPPED_RUNS paired runs of each regime of that comparison
 #                      (default 9)
+#   BENCH_SITE_FILES   1: that comparison for the shipped templates as they
+#                      were at BENCH_BEFORE_REV and as they are, one after
+#                      the other, and a summary of both side by side: the
+#                      bytes of every file the run writes and the share of
+#                      style and script, the ratios to the floor, the peak
+#                      resident memory (default: as BENCH_SHIPPED)
+#   BENCH_BEFORE_REV   the commit whose Templates/ are the set before
+#                      (default 0c44024, the last before the stylesheet and
+#                      the script moved to files of their own)
+#   BENCH_SITE_ONLY    1: at 1x, that comparison and nothing else
 #   BENCH_SAFETY       1: at 1x, the shipped templates against the same
 #                      templates without the port status, licence and
 #                      vulnerability placeholders, and the cost between them
@@ -82,9 +92,17 @@ notes_only=${BENCH_NOTES_ONLY:-0}
 do_people=${BENCH_PEOPLE:-1}
 people_runs=${BENCH_PEOPLE_RUNS:-5}
 people_only=${BENCH_PEOPLE_ONLY:-0}
+do_site=${BENCH_SITE_FILES:-$do_shipped}
+before_rev=${BENCH_BEFORE_REV:-0c44024}
+site_only=${BENCH_SITE_ONLY:-0}
 if [ "${BENCH_QUICK:-0}" = 1 ]; then
 	runs=${BENCH_RUNS:-3}
 	scales=${BENCH_SCALES:-1}
+fi
+do_lookup=${BENCH_LOOKUP:-1}
+if [ "$site_only" = 1 ]; then
+	scales=${BENCH_SCALES:-1}
+	do_lookup=${BENCH_LOOKUP:-0}
 fi
 
 # == Maintainer pages, feeds and the sitemap ==
@@ -330,6 +348,32 @@ check_status() { # measure output file, label
 	fi
 }
 
+# The files beside the top page that runs wrote (the top page, the search
+# data, the stylesheet and script, ...): every file there newer than the
+# generator's stamp. A snapshot takes those it knows that are there, so the
+# ones that another template set left are removed before the run that a
+# snapshot follows.
+beside_top() { # tree
+	find "$(cd -P "$1" && pwd)" -maxdepth 1 -type f -newer "$1/.generated" ! -name .generated
+}
+
+clear_beside_top() { # tree
+	beside_top "$1" | xargs -r rm -f
+}
+
+# Fails unless the snapshot holds every file that the runs since the last
+# clear_beside_top wrote beside the top page: the floor writes what the run
+# wrote, all of it.
+check_beside_top() { # tree, snapshot, label
+	local missing
+	missing=$(comm -23 <(beside_top "$1" | sort) \
+		<("$floor" --sizes "$2" | cut -d' ' -f4- | sort))
+	if [ -n "$missing" ]; then
+		echo "FAILED: the floor's snapshot of $3 leaves out files the run wrote:" $missing >&2
+		exit 1
+	fi
+}
+
 # == Port page extensions ==
 # The shipped templates against the same templates without the extension
 # placeholders: the description text left out, the dependency lists plain
@@ -421,22 +465,44 @@ compare_extensions() { # tree, INDEX bytes
 # times the floor in (a) and 1.5 times in (b) (medians of the paired
 # ratios); peak resident memory at most the INDEX size + 16 MiB, and + the
 # search data file's size.
-run_shipped() { # tree, templates, measure output file
+# Another template set can be measured the same way under a tag of its own,
+# which names its raw files; the figures that compare_site sets side by side
+# go to TAG-figures.txt.
+run_shipped() { # tree, templates, measure output file[, tag]
 	UNAME_r=15.0-RELEASE "$measure" -o "$3" "$qm" -q -p "$1" -t "$2" \
-		2>>"$raw/shipped.stderr"
+		2>>"$raw/${4:-shipped}.stderr"
 }
 
-run_shipped_floor() { # tree, snapshot, measure output file, floor mode
+run_shipped_floor() { # tree, snapshot, measure output file, floor mode[, tag]
 	"$measure" -o "$3" "$floor" --write -t "$4" --inputs "$1" "$2" \
-		2>>"$raw/shipped-floor.phases"
+		2>>"$raw/${5:-shipped}-floor.phases"
 }
 
-compare_shipped() { # tree, INDEX bytes
+# Bytes of a snapshot's files, as key-value lines: every file, the README
+# pages, the <style> and <script> elements in them all, the stylesheets and
+# scripts of their own (.css, and .js but the search data), the search data
+# (ports-index.js and the word index).
+site_bytes() { # snapshot
+	"$floor" --sizes "$1" | awk '
+		{ n = split($4, part, "/"); name = part[n];
+		  files++; bytes += $1; inline_style += $2; inline_script += $3 }
+		name == "README.html" { readmes++; readme_bytes += $1 }
+		name ~ /\.css$/ { css += $1 }
+		name ~ /^ports-(index|words)[-0-9]*\.js$/ { data += $1; next }
+		name ~ /\.js$/ { js += $1 }
+		END {
+			printf "site_files %d\nsite_bytes %d\nreadme_files %d\nreadme_bytes %d\n", files, bytes, readmes, readme_bytes;
+			printf "inline_style %d\ninline_script %d\ncss_files %d\njs_files %d\nsearch_data %d\n", inline_style, inline_script, css, js, data
+		}'
+}
+
+compare_shipped() { # tree, INDEX bytes[, templates, tag, title]
 	local tree=$1 index_bytes=$2 i who phase want
-	local set_a=$templates set_b="$scratch/templates-shipped-floor-b"
-	local snap_s="$scratch/snap-shipped"
+	local tag=${4:-shipped} title=${5:-shipped templates}
+	local set_a=${3:-$templates} set_b="$scratch/templates-$tag-floor-b"
+	local snap_s="$scratch/snap-$tag"
 	rm -rf "$set_b"
-	cp -R "$templates" "$set_b"
+	cp -R "$set_a" "$set_b"
 	sed -i 's|^</html>$|</HTML>|' "$set_b"/README.*
 	for t in "$set_b"/README.*; do
 		if cmp -s "$t" "$set_a/$(basename "$t")"; then
@@ -445,21 +511,25 @@ compare_shipped() { # tree, INDEX bytes
 		fi
 	done
 	echo
-	echo "== shipped templates vs the floor of the same work (inputs and every pkg-descr read)"
-	: >"$raw/shipped.stderr"
-	: >"$raw/shipped-floor.phases"
-	# Reference runs: one per set, each snapshot taken after its run.
-	local ref="$raw/shipped-ref.txt"
+	echo "== $title vs the floor of the same work (inputs and every pkg-descr read)"
+	: >"$raw/$tag.stderr"
+	: >"$raw/$tag-floor.phases"
+	# Reference runs: one per set, each snapshot taken after its run, with
+	# the files beside the top page that other sets left removed first.
+	local ref="$raw/$tag-ref.txt"
 	: >"$ref"
-	run_shipped "$tree" "$set_a" "$ref" || true
-	check_status "$ref" "the run with the shipped templates"
+	clear_beside_top "$tree"
+	run_shipped "$tree" "$set_a" "$ref" "$tag" || true
+	check_status "$ref" "the run with the $title"
 	"$floor" --snapshot "$tree" "$snap_s-a" >/dev/null
-	run_shipped "$tree" "$set_b" "$ref" || true
-	check_status "$ref" "the run with the shipped templates' twin"
+	check_beside_top "$tree" "$snap_s-a" "the $title"
+	run_shipped "$tree" "$set_b" "$ref" "$tag" || true
+	check_status "$ref" "the run with the twin of the $title"
 	"$floor" --snapshot "$tree" "$snap_s-b" >/dev/null
-	if [ -s "$raw/shipped.stderr" ]; then
+	check_beside_top "$tree" "$snap_s-b" "the twin of the $title"
+	if [ -s "$raw/$tag.stderr" ]; then
 		echo "FAILED: quillmark wrote to standard error:" >&2
-		head -5 "$raw/shipped.stderr" >&2
+		head -5 "$raw/$tag.stderr" >&2
 		exit 1
 	fi
 	local search_file="$tree/ports-index.js" search_bytes=0
@@ -467,63 +537,69 @@ compare_shipped() { # tree, INDEX bytes
 	echo "pages:       $(find "$tree" -name README.html -printf '%s\n' | awk '{ s += $1; n++ } END { printf "%d README.html, %.1f MB", n, s / 1e6 }');" \
 		"search data $search_bytes bytes;" \
 		"pkg-descr $(find "$tree" -name pkg-descr -printf '%s\n' | awk '{ s += $1; n++ } END { printf "%d files, %.1f MB", n, s / 1e6 }')"
+	site_bytes "$snap_s-a" >"$raw/$tag-figures.txt"
+	echo "site:        $(awk '{ v[$1] = $2 } END {
+		printf "%d files, %d bytes: README.html %d; <style> %d, <script> %d; .css files %d, .js files %d, search data %d",
+			v["site_files"], v["site_bytes"], v["readme_bytes"], v["inline_style"], v["inline_script"],
+			v["css_files"], v["js_files"], v["search_data"] }' "$raw/$tag-figures.txt")" \
+		"($(beside_top "$tree" | sed 's|.*/||' | grep -vx README.html | sort | tr '\n' ' ' | sed 's/ $//'))"
 	local on_disk=b
 	for phase in a b; do
-		for who in q f; do : >"$raw/shipped-$phase-$who.txt"; done
+		for who in q f; do : >"$raw/$tag-$phase-$who.txt"; done
 		for i in $(seq "$shipped_runs"); do
 			for who in $( ((i % 2)) && echo q f || echo f q); do
 				want=$on_disk
 				if [ "$phase" = a ]; then
 					want=$([ "$on_disk" = a ] && echo b || echo a)
 				fi
-				local out="$raw/shipped-$phase-$who.txt" tset=$set_a
+				local out="$raw/$tag-$phase-$who.txt" tset=$set_a
 				[ "$want" = b ] && tset=$set_b
 				maybe_sync
 				if [ "$who" = q ]; then
-					run_shipped "$tree" "$tset" "$out" || true
+					run_shipped "$tree" "$tset" "$out" "$tag" || true
 				elif [ "$phase" = a ]; then
-					run_shipped_floor "$tree" "$snap_s-$want" "$out" --overwrite
+					run_shipped_floor "$tree" "$snap_s-$want" "$out" --overwrite "$tag"
 				else
-					run_shipped_floor "$tree" "$snap_s-$want" "$out" --compare
+					run_shipped_floor "$tree" "$snap_s-$want" "$out" --compare "$tag"
 				fi
-				check_status "$out" "$who in phase $phase of the shipped templates"
+				check_status "$out" "$who in phase $phase of the $title"
 				on_disk=$want
 			done
 			printf '  %s round %d: quillmark %.3f s, floor of the same work %.3f s\n' "$phase" "$i" \
-				"$(values "$raw/shipped-$phase-q.txt" wall | tail -1)" \
-				"$(values "$raw/shipped-$phase-f.txt" wall | tail -1)"
+				"$(values "$raw/$tag-$phase-q.txt" wall | tail -1)" \
+				"$(values "$raw/$tag-$phase-f.txt" wall | tail -1)"
 		done
 	done
-	if [ -s "$raw/shipped.stderr" ]; then
+	if [ -s "$raw/$tag.stderr" ]; then
 		echo "FAILED: quillmark wrote to standard error:" >&2
-		head -5 "$raw/shipped.stderr" >&2
+		head -5 "$raw/$tag.stderr" >&2
 		exit 1
 	fi
 	local ratio_a ratio_b rss limit limit_search
-	ratio_a=$(paste <(values "$raw/shipped-a-q.txt" wall) <(values "$raw/shipped-a-f.txt" wall) |
+	ratio_a=$(paste <(values "$raw/$tag-a-q.txt" wall) <(values "$raw/$tag-a-f.txt" wall) |
 		awk '{ print $1 / $2 }' | median)
-	ratio_b=$(paste <(values "$raw/shipped-b-q.txt" wall) <(values "$raw/shipped-b-f.txt" wall) |
+	ratio_b=$(paste <(values "$raw/$tag-b-q.txt" wall) <(values "$raw/$tag-b-f.txt" wall) |
 		awk '{ print $1 / $2 }' | median)
 	for phase in a b; do
 		local label="every page changes" floor_label="overwrite"
 		[ "$phase" = b ] && label="nothing changes" floor_label="compare"
 		echo "($phase) $label, medians of $shipped_runs:" \
-			"quillmark $(values "$raw/shipped-$phase-q.txt" wall | median) s" \
-			"(user $(values "$raw/shipped-$phase-q.txt" user | median) s, sys $(values "$raw/shipped-$phase-q.txt" sys | median) s);" \
-			"floor ($floor_label) $(values "$raw/shipped-$phase-f.txt" wall | median) s" \
-			"(user $(values "$raw/shipped-$phase-f.txt" user | median) s, sys $(values "$raw/shipped-$phase-f.txt" sys | median) s)"
-		echo "             paired ratios: $(paste <(values "$raw/shipped-$phase-q.txt" wall) \
-			<(values "$raw/shipped-$phase-f.txt" wall) | awk '{ printf "%.3f ", $1 / $2 }')"
+			"quillmark $(values "$raw/$tag-$phase-q.txt" wall | median) s" \
+			"(user $(values "$raw/$tag-$phase-q.txt" user | median) s, sys $(values "$raw/$tag-$phase-q.txt" sys | median) s);" \
+			"floor ($floor_label) $(values "$raw/$tag-$phase-f.txt" wall | median) s" \
+			"(user $(values "$raw/$tag-$phase-f.txt" user | median) s, sys $(values "$raw/$tag-$phase-f.txt" sys | median) s)"
+		echo "             paired ratios: $(paste <(values "$raw/$tag-$phase-q.txt" wall) \
+			<(values "$raw/$tag-$phase-f.txt" wall) | awk '{ printf "%.3f ", $1 / $2 }')"
 	done
 	echo "             floor's own split (median of its runs): descriptions and Makefiles" \
-		"$(sed -n 's/.*and [0-9]* descriptions \([0-9.]*\) s.*/\1/p' "$raw/shipped-floor.phases" | median) s," \
-		"pages $(sed -n 's/.*, pages \([0-9.]*\) s.*/\1/p' "$raw/shipped-floor.phases" | median) s"
-	rss=$(cat "$raw"/shipped-[ab]-q.txt | values /dev/stdin maxrss_kib | sort -n | tail -1)
+		"$(sed -n 's/.*and [0-9]* descriptions \([0-9.]*\) s.*/\1/p' "$raw/$tag-floor.phases" | median) s," \
+		"pages $(sed -n 's/.*, pages \([0-9.]*\) s.*/\1/p' "$raw/$tag-floor.phases" | median) s"
+	rss=$(cat "$raw/$tag"-[ab]-q.txt | values /dev/stdin maxrss_kib | sort -n | tail -1)
 	limit=$((index_bytes / 1024 + 16384))
 	limit_search=$(((index_bytes + search_bytes) / 1024 + 16384))
 	echo "peak rss:    quillmark $rss KiB; INDEX $index_bytes bytes, search data $search_bytes bytes"
 	{
-		printf 'shipped vs floor of the same work, median of %d paired ratios:\n' "$shipped_runs"
+		printf '%s vs floor of the same work, median of %d paired ratios:\n' "$title" "$shipped_runs"
 		printf '  (a) every page changes: %.3f (goal <= 1.3): %s\n' "$ratio_a" \
 			"$(awk "BEGIN { print ($ratio_a <= 1.3) ? \"met\" : \"NOT met\" }")"
 		printf '  (b) nothing changes:    %.3f (goal <= 1.5): %s\n' "$ratio_b" \
@@ -531,10 +607,78 @@ compare_shipped() { # tree, INDEX bytes
 		printf '  peak rss %d KiB; INDEX + 16 MiB = %d KiB: %s; INDEX + 16 MiB + search data = %d KiB: %s\n' \
 			"$rss" "$limit" "$( [ "$rss" -le "$limit" ] && echo met || echo "NOT met")" \
 			"$limit_search" "$( [ "$rss" -le "$limit_search" ] && echo met || echo "NOT met")"
-	} >"$raw/shipped-goals.txt"
-	cat "$raw/shipped-goals.txt"
+	} >"$raw/$tag-goals.txt"
+	cat "$raw/$tag-goals.txt"
+	printf 'ratio_a %s\nratio_b %s\nrss %s\n' "$ratio_a" "$ratio_b" "$rss" >>"$raw/$tag-figures.txt"
 	rm -f "$snap_s-a" "$snap_s-b"
-	stage "shipped templates compared with their floor"
+	stage "$title compared with their floor"
+}
+
+# == The site's files: the shipped templates before and after ==
+# The shipped templates as they were at BENCH_BEFORE_REV, when each page
+# carried its own <style> and <script>, and as they are, measured one after
+# the other by compare_shipped, each against the floor of its own work (the
+# bytes its own reference run wrote, the files beside the top page
+# included). Then the two side by side: the bytes of every file the run
+# writes and how much of them is style and script, the ratios to the floor,
+# the peak resident memory.
+compare_site() { # tree, INDEX bytes
+	local tree=$1 index_bytes=$2 before="$scratch/templates-before" tags=""
+	rm -rf "$before"
+	echo
+	if git -C "$repo" cat-file -e "$before_rev^{commit}" 2>/dev/null; then
+		mkdir -p "$before"
+		git -C "$repo" archive "$before_rev" Templates | tar -x -C "$before" --strip-components=1
+		if diff -rq "$before" "$templates" >/dev/null; then
+			echo "site files:  the templates are as they were at $before_rev"
+		fi
+		compare_shipped "$tree" "$index_bytes" "$before" shipped-before \
+			"shipped templates as at $before_rev"
+		tags="shipped-before"
+	else
+		echo "site files:  commit $before_rev is not in this repository: the templates before are not measured"
+	fi
+	compare_shipped "$tree" "$index_bytes" "$templates" shipped "shipped templates"
+	tags="$tags shipped"
+	local files=""
+	for t in $tags; do files="$files $raw/$t-figures.txt"; done
+	# shellcheck disable=SC2086
+	awk -v rev="$before_rev" -v runs="$shipped_runs" '
+		FNR == 1 { n++ }
+		{ v[n, $1] = $2 }
+		function row(label, key, fmt,   i, line) {
+			line = sprintf("  %-32s", label);
+			for (i = 1; i <= n; i++)
+				line = line sprintf("%16s", sprintf(fmt, v[i, key]));
+			print line
+		}
+		function part(label, a, b,   i, line, x) {
+			line = sprintf("  %-32s", label);
+			for (i = 1; i <= n; i++) {
+				x = v[i, a] + v[i, b];
+				line = line sprintf("%16s", sprintf("%d %4.1f%%", x, 100 * x / v[i, "site_bytes"]))
+			}
+			print line
+		}
+		END {
+			printf "site files, the shipped templates %s:\n  %-32s", n == 2 ? "before and after" : "(nothing before to compare)", "";
+			if (n == 2) printf "%16s%16s\n", "at " rev, "now"; else printf "%16s\n", "now";
+			row("files the run writes", "site_files", "%d");
+			row("bytes of them all", "site_bytes", "%d");
+			row("  README.html", "readme_bytes", "%d");
+			part("  style (<style>, .css)", "inline_style", "css_files");
+			part("  script (<script>, .js)", "inline_script", "js_files");
+			row("  search data", "search_data", "%d");
+			row("(a) every page changes / floor", "ratio_a", "%.3f");
+			row("(b) nothing changes / floor", "ratio_b", "%.3f");
+			row("peak rss, KiB", "rss", "%d");
+			if (n == 2)
+				printf "  site bytes after / before: %.3f; ratios: medians of %d paired runs each\n",
+				    v[2, "site_bytes"] / v[1, "site_bytes"], runs
+		}' $files >"$raw/site-summary.txt"
+	echo
+	cat "$raw/site-summary.txt"
+	stage "site files before and after compared"
 }
 
 # == Port status, licence and vulnerabilities ==
@@ -740,12 +884,17 @@ for scale in $scales; do
 		[ "$scale" = 1 ] && compare_people "$tree"
 		continue
 	fi
+	if [ "$site_only" = 1 ]; then
+		[ "$scale" = 1 ] && compare_site "$tree" "$index_bytes"
+		continue
+	fi
 
 	# The first run writes the README files, and must be clean: exit status
 	# 0, nothing on standard error, one README per port and category and
 	# the top one, each written by this run.
 	: >"$raw/quillmark.stderr"
 	find "$tree" -name README.html -delete
+	clear_beside_top "$tree"
 	first="$raw/first-${scale}x.txt"
 	maybe_sync
 	touch "$raw/before-first"
@@ -766,6 +915,7 @@ for scale in $scales; do
 	echo "first run:   $(cat "$first")"
 	echo "             exit status 0, no standard error, $written README files written"
 	"$floor" --snapshot "$tree" "$snap" >/dev/null
+	check_beside_top "$tree" "$snap" "the first run at ${scale}x"
 	stage "snapshot taken"
 
 	# The second template set differs from the first in one line of each
@@ -953,7 +1103,9 @@ for scale in $scales; do
 	if [ "$scale" = 1 ] && [ "$do_extensions" = 1 ]; then
 		compare_extensions "$tree" "$index_bytes"
 	fi
-	if [ "$scale" = 1 ] && [ "$do_shipped" = 1 ]; then
+	if [ "$scale" = 1 ] && [ "$do_site" = 1 ]; then
+		compare_site "$tree" "$index_bytes"
+	elif [ "$scale" = 1 ] && [ "$do_shipped" = 1 ]; then
 		compare_shipped "$tree" "$index_bytes"
 	fi
 	if [ "$scale" = 1 ] && [ "$do_safety" = 1 ]; then
@@ -972,7 +1124,7 @@ for scale in $scales; do
 	fi
 done
 
-if [ "${BENCH_LOOKUP:-1}" = 1 ]; then
+if [ "$do_lookup" = 1 ]; then
 	echo
 	BENCH_DIR="$scratch" bash "$repo/bench/lookup.sh"
 fi
@@ -1009,6 +1161,7 @@ awk -v scales="$scales" '
 cat "$raw/extensions-goals.txt" 2>/dev/null || true
 cat "$raw"/publish-goals-*.txt 2>/dev/null || true
 cat "$raw/shipped-goals.txt" 2>/dev/null || true
+cat "$raw/site-summary.txt" 2>/dev/null || true
 cat "$raw/safety-goals.txt" 2>/dev/null || true
 cat "$raw/notes-goals.txt" 2>/dev/null || true
 cat "$raw/people-goals.txt" 2>/dev/null || true
