@@ -241,8 +241,9 @@ measure="$build/bench/measure"
 mkdir -p "$scratch"
 # The shipped templates without the extensions: every placeholder beyond
 # the base set left out (the description, the dependents, the sorted
-# lists, the search index that the top page asks for), the dependency
-# links plain again. The write path is measured with these, as each page
+# lists, the search index and the word index that the top page asks for,
+# the maintainer pages, the shared stylesheet and script), the dependency
+# and maintainer links plain again. The write path is measured with these, as each page
 # then costs the tool what it costs the floors, one file; the extensions,
 # which read one more file per port, are measured against them on their
 # own.
@@ -256,6 +257,8 @@ for t in README.top README.category README.port; do
 		-e 's/%%[A-Z]+_(DEPENDS|BY)_LIST%%//g' -e 's/%%SEARCH_INDEX%%//g' \
 		-e 's/%%(PORT_STATUS|LICENSE|VULNERABILITIES|VULNERABLE_PAGE|EXPIRING_PAGE)%%//g' \
 		-e 's/%%(FORMERLY|UPDATING|PKG_MESSAGE)%%//g' \
+		-e 's/%%(SEARCH_WORDS|MAINTAINERS_LINK|STYLESHEET|SCRIPT)%%//g' \
+		-e 's/%%MAINTAINER_LINK%%/%%EMAIL%%/g' \
 		"$templates/$t" >"$plain/$t"
 done
 if cmp -s "$plain/README.port" "$templates/README.port"; then
