@@ -372,7 +372,8 @@ check_beside_top() { # tree, snapshot, label
 	missing=$(comm -23 <(beside_top "$1" | sort) \
 		<("$floor" --sizes "$2" | cut -d' ' -f4- | sort))
 	if [ -n "$missing" ]; then
-		echo "FAILED: the floor's snapshot of $3 leaves out files the run wrote:" $missing >&2
+		echo "FAILED: the floor's snapshot of $3 leaves out files the run wrote:" \
+			"$(echo "$missing" | tr '\n' ' ')" >&2
 		exit 1
 	fi
 }
