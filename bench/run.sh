@@ -653,20 +653,20 @@ compare_site() { # tree, INDEX bytes
 		function row(label, key, fmt,   i, line) {
 			line = sprintf("  %-32s", label);
 			for (i = 1; i <= n; i++)
-				line = line sprintf("%16s", sprintf(fmt, v[i, key]));
+				line = line sprintf("%18s", sprintf(fmt, v[i, key]));
 			print line
 		}
 		function part(label, a, b,   i, line, x) {
 			line = sprintf("  %-32s", label);
 			for (i = 1; i <= n; i++) {
 				x = v[i, a] + v[i, b];
-				line = line sprintf("%16s", sprintf("%d %4.1f%%", x, 100 * x / v[i, "site_bytes"]))
+				line = line sprintf("%18s", sprintf("%d %4.1f%%", x, 100 * x / v[i, "site_bytes"]))
 			}
 			print line
 		}
 		END {
 			printf "site files, the shipped templates %s:\n  %-32s", n == 2 ? "before and after" : "(nothing before to compare)", "";
-			if (n == 2) printf "%16s%16s\n", "at " rev, "now"; else printf "%16s\n", "now";
+			if (n == 2) printf "%18s%18s\n", "at " rev, "now"; else printf "%18s\n", "now";
 			row("files the run writes", "site_files", "%d");
 			row("bytes of them all", "site_bytes", "%d");
 			row("  README.html", "readme_bytes", "%d");
