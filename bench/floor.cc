@@ -8,10 +8,11 @@
 //
 // --snapshot collects every README.html that a whole-tree run of quillmark
 // writes under DIR (each port's, each category's, the top one), in the order
-// the run writes them: a category's ports, then the category, and the top
-// last, just after the files the run writes beside it (the word index and
-// its files, the search data, the shared stylesheet and script, the pages
-// of the ports at risk), each taken when it is there. It finds the pages
+// the run writes them: a category's ports, then the category, then the
+// files the run writes beside the top page (the word index and its files,
+// the search data, the pages of the ports at risk), the top page, and last
+// the stylesheet and the script that the pages share, each file beside the
+// top taken when it is there. It finds the pages
 // the way the tool does, from the "SUBDIR += " lines of the top-level
 // Makefile and the "    SUBDIR += " lines after the COMMENT line of each
 // category Makefile, and stores their paths and bytes in one file. A file
@@ -81,12 +82,13 @@ constexpr std::string_view magic = "QMSNAP1\n";
 constexpr std::string_view top_prefix = "SUBDIR += ";
 constexpr std::string_view comment_prefix = "    COMMENT = ";
 constexpr std::string_view port_prefix = "    SUBDIR += ";
-// The files a run writes beside the top page, in the order it writes them,
-// except the word files "ports-words-N.js", which come first, numbered from
-// 0 up.
+// The files a run writes beside the top page before it, in the order it
+// writes them, except the word files "ports-words-N.js", which come first,
+// numbered from 0 up; and those it writes after it.
 constexpr std::string_view words_file_prefix = "ports-words-";
-constexpr std::string_view beside_top[] = {"ports-words.js", "ports-index.js",
-    "site.css", "site.js", "vulnerable.html", "expiring.html"};
+constexpr std::string_view before_top[] = {"ports-words.js", "ports-index.js",
+    "vulnerable.html", "expiring.html"};
+constexpr std::string_view after_top[] = {"site.css", "site.js"};
 constexpr const char *index_name = "INDEX-15";
 
 int
@@ -242,7 +244,7 @@ snapshot(const char *dir, const char *snap_path)
 		if (!add_entry(snap, cdir + "/README.html", count))
 			return 1;
 	}
-	// The files beside the top page, written just before it.
+	// The files beside the top page.
 	struct stat st;
 	for (int n = 0;; n++) {
 		std::string path = top + "/" + std::string(words_file_prefix) +
@@ -252,13 +254,18 @@ snapshot(const char *dir, const char *snap_path)
 		if (!add_entry(snap, path, count))
 			return 1;
 	}
-	for (std::string_view name : beside_top) {
+	for (std::string_view name : before_top) {
 		std::string path = top + "/" + std::string(name);
 		if (stat(path.c_str(), &st) == 0 && !add_entry(snap, path, count))
 			return 1;
 	}
 	if (!add_entry(snap, top + "/README.html", count))
 		return 1;
+	for (std::string_view name : after_top) {
+		std::string path = top + "/" + std::string(name);
+		if (stat(path.c_str(), &st) == 0 && !add_entry(snap, path, count))
+			return 1;
+	}
 	return save_snapshot(snap, count, snap_path);
 }
 
