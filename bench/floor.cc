@@ -244,26 +244,28 @@ snapshot(const char *dir, const char *snap_path)
 		if (!add_entry(snap, cdir + "/README.html", count))
 			return 1;
 	}
-	// The files beside the top page.
+	// The files beside the top page, each when it is there.
 	struct stat st;
+	auto beside = [&](const std::string &name) {
+		std::string path = top + "/" + name;
+		return stat(path.c_str(), &st) != 0 || add_entry(snap, path, count);
+	};
 	for (int n = 0;; n++) {
-		std::string path = top + "/" + std::string(words_file_prefix) +
+		std::string name = std::string(words_file_prefix) +
 		    std::to_string(n) + ".js";
-		if (stat(path.c_str(), &st) != 0)
+		if (stat((top + "/" + name).c_str(), &st) != 0)
 			break;
-		if (!add_entry(snap, path, count))
+		if (!beside(name))
 			return 1;
 	}
 	for (std::string_view name : before_top) {
-		std::string path = top + "/" + std::string(name);
-		if (stat(path.c_str(), &st) == 0 && !add_entry(snap, path, count))
+		if (!beside(std::string(name)))
 			return 1;
 	}
 	if (!add_entry(snap, top + "/README.html", count))
 		return 1;
 	for (std::string_view name : after_top) {
-		std::string path = top + "/" + std::string(name);
-		if (stat(path.c_str(), &st) == 0 && !add_entry(snap, path, count))
+		if (!beside(std::string(name)))
 			return 1;
 	}
 	return save_snapshot(snap, count, snap_path);

@@ -353,27 +353,30 @@ check_status() { # measure output file, label
 
 # The files beside the top page that runs wrote (the top page, the search
 # data, the stylesheet and script, ...): every file there newer than the
-# generator's stamp. A snapshot takes those it knows that are there, so the
-# ones that another template set left are removed before the run that a
-# snapshot follows.
-beside_top() { # tree
-	find "$(cd -P "$1" && pwd)" -maxdepth 1 -type f -newer "$1/.generated" ! -name .generated
+# generator's stamp, or than the file given. A snapshot takes those it
+# knows that are there, so the ones that another template set left are
+# removed before the run that a snapshot follows.
+beside_top() { # tree[, newer than]
+	find "$(cd -P "$1" && pwd)" -maxdepth 1 -type f -newer "${2:-$1/.generated}" ! -name .generated
 }
 
 clear_beside_top() { # tree
 	beside_top "$1" | xargs -r rm -f
 }
 
-# Fails unless the snapshot holds every file that the runs since the last
-# clear_beside_top wrote beside the top page: the floor writes what the run
-# wrote, all of it.
-check_beside_top() { # tree, snapshot, label
-	local missing
-	missing=$(comm -23 <(beside_top "$1" | sort) \
-		<("$floor" --sizes "$2" | cut -d' ' -f4- | sort))
-	if [ -n "$missing" ]; then
-		echo "FAILED: the floor's snapshot of $3 leaves out files the run wrote:" \
-			"$(echo "$missing" | tr '\n' ' ')" >&2
+# Fails unless the files beside the top page in the snapshot are those that
+# the runs since the marker wrote, all of them and no other: the floor
+# writes what the run wrote.
+check_beside_top() { # tree, snapshot, label, marker touched before the runs
+	local top differ
+	top=$(cd -P "$1" && pwd)
+	differ=$(comm -3 <(beside_top "$1" "$4" | sort) \
+		<("$floor" --sizes "$2" | cut -d' ' -f4- | awk -v top="$top/" \
+			'index($0, top) == 1 && index(substr($0, length(top) + 1), "/") == 0' | sort))
+	if [ -n "$differ" ]; then
+		echo "FAILED: the floor's snapshot of $3 differs from the files the run wrote beside the top page" \
+			"(first column: written, not in the snapshot; second: in the snapshot, not written):" >&2
+		echo "$differ" >&2
 		exit 1
 	fi
 }
@@ -522,15 +525,17 @@ compare_shipped() { # tree, INDEX bytes[, templates, tag, title]
 	# the files beside the top page that other sets left removed first.
 	local ref="$raw/$tag-ref.txt"
 	: >"$ref"
+	touch "$raw/$tag-before-ref"
+	sleep 0.01
 	clear_beside_top "$tree"
 	run_shipped "$tree" "$set_a" "$ref" "$tag" || true
 	check_status "$ref" "the run with the $title"
 	"$floor" --snapshot "$tree" "$snap_s-a" >/dev/null
-	check_beside_top "$tree" "$snap_s-a" "the $title"
+	check_beside_top "$tree" "$snap_s-a" "the $title" "$raw/$tag-before-ref"
 	run_shipped "$tree" "$set_b" "$ref" "$tag" || true
 	check_status "$ref" "the run with the twin of the $title"
 	"$floor" --snapshot "$tree" "$snap_s-b" >/dev/null
-	check_beside_top "$tree" "$snap_s-b" "the twin of the $title"
+	check_beside_top "$tree" "$snap_s-b" "the twin of the $title" "$raw/$tag-before-ref"
 	if [ -s "$raw/$tag.stderr" ]; then
 		echo "FAILED: quillmark wrote to standard error:" >&2
 		head -5 "$raw/$tag.stderr" >&2
@@ -919,7 +924,7 @@ for scale in $scales; do
 	echo "first run:   $(cat "$first")"
 	echo "             exit status 0, no standard error, $written README files written"
 	"$floor" --snapshot "$tree" "$snap" >/dev/null
-	check_beside_top "$tree" "$snap" "the first run at ${scale}x"
+	check_beside_top "$tree" "$snap" "the first run at ${scale}x" "$raw/before-first"
 	stage "snapshot taken"
 
 	# The second template set differs from the first in one line of each
