@@ -525,17 +525,17 @@ compare_shipped() { # tree, INDEX bytes[, templates, tag, title]
 	# the files beside the top page that other sets left removed first.
 	local ref="$raw/$tag-ref.txt"
 	: >"$ref"
-	touch "$raw/$tag-before-ref"
+	touch "$raw/$tag.mark"
 	sleep 0.01
 	clear_beside_top "$tree"
 	run_shipped "$tree" "$set_a" "$ref" "$tag" || true
 	check_status "$ref" "the run with the $title"
 	"$floor" --snapshot "$tree" "$snap_s-a" >/dev/null
-	check_beside_top "$tree" "$snap_s-a" "the $title" "$raw/$tag-before-ref"
+	check_beside_top "$tree" "$snap_s-a" "the $title" "$raw/$tag.mark"
 	run_shipped "$tree" "$set_b" "$ref" "$tag" || true
 	check_status "$ref" "the run with the twin of the $title"
 	"$floor" --snapshot "$tree" "$snap_s-b" >/dev/null
-	check_beside_top "$tree" "$snap_s-b" "the twin of the $title" "$raw/$tag-before-ref"
+	check_beside_top "$tree" "$snap_s-b" "the twin of the $title" "$raw/$tag.mark"
 	if [ -s "$raw/$tag.stderr" ]; then
 		echo "FAILED: quillmark wrote to standard error:" >&2
 		head -5 "$raw/$tag.stderr" >&2
@@ -551,7 +551,8 @@ compare_shipped() { # tree, INDEX bytes[, templates, tag, title]
 		printf "%d files, %d bytes: README.html %d; <style> %d, <script> %d; .css files %d, .js files %d, search data %d",
 			v["site_files"], v["site_bytes"], v["readme_bytes"], v["inline_style"], v["inline_script"],
 			v["css_files"], v["js_files"], v["search_data"] }' "$raw/$tag-figures.txt")" \
-		"($(beside_top "$tree" | sed 's|.*/||' | grep -vx README.html | sort | tr '\n' ' ' | sed 's/ $//'))"
+		"($(beside_top "$tree" "$raw/$tag.mark" | sed -e 's|.*/||' -e 's/^ports-words-[0-9]*\.js$/ports-words-N.js/' |
+			grep -vx README.html | sort | uniq -c | awk '{ printf "%s%s", (NR > 1 ? ", " : ""), $2 ($1 > 1 ? " (" $1 ")" : "") }'))"
 	local on_disk=b
 	for phase in a b; do
 		for who in q f; do : >"$raw/$tag-$phase-$who.txt"; done
