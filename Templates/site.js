@@ -55,7 +55,7 @@ function follow(input, list, links, run) {
 		if (url.href === location.href) return;
 		try {
 			history[q && !query() ? "pushState" : "replaceState"](null, "", url.href);
-		} catch (e) {
+		} catch {
 			// Some browsers refuse to change the address of a file.
 		}
 	}
@@ -158,7 +158,7 @@ function topSearch(box) {
 	}
 
 	// Words are split at blanks and at the separators of names and origins.
-	var separators = /[\s\-_.\/]+/;
+	var separators = /[\s\-_./]+/;
 	function wordsOf(text) {
 		return text.split(separators).filter(function (w) { return w; });
 	}
@@ -387,9 +387,9 @@ function topSearch(box) {
 	// Up to five ports whose name, or a word of it, is within two edits of a
 	// word of the query (one for words of four letters or fewer), the closest
 	// first.
-	function nearMisses(words) {
+	function nearMisses(typed) {
 		var found = [];
-		words.forEach(function (w) {
+		typed.forEach(function (w) {
 			if (w.length < 3) return;
 			var limit = w.length > 4 ? 2 : 1;
 			ports.forEach(function (p) {
@@ -430,11 +430,11 @@ function topSearch(box) {
 		lastQuery = q;
 		lastKind = match.kind;
 		for (var i = 0; i < from.length; i++) {
-			var p = from[i], rank = match.rank(p);
+			var port = from[i], rank = match.rank(port);
 			if (rank < 0) continue;
-			last.push(p);
+			last.push(port);
 			total++;
-			if (buckets[rank].length < shown) buckets[rank].push(p);
+			if (buckets[rank].length < shown) buckets[rank].push(port);
 		}
 		// Matches found while description files load are not narrowed on: the
 		// search runs again as each arrives.
@@ -538,9 +538,9 @@ function copyButtons(commands) {
 	});
 }
 
-var search = document.getElementById("search");
-if (search) topSearch(search);
-var filter = document.getElementById("filter");
-if (filter) categoryFilter(filter);
+var searchBox = document.getElementById("search");
+if (searchBox) topSearch(searchBox);
+var filterBox = document.getElementById("filter");
+if (filterBox) categoryFilter(filterBox);
 copyButtons(document.querySelectorAll(".install .cmd"));
 })();
