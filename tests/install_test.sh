@@ -33,8 +33,8 @@ expect_file() { # staged path, source file it must equal (or none)
 }
 expect_file "$prefix/bin/quillmark"
 [ -x "$stage$prefix/bin/quillmark" ] || fail "$prefix/bin/quillmark is not executable"
-for kind in top category port vulnerable expiring moved; do
-	expect_file "$prefix/share/quillmark/Templates/README.$kind" "$src/Templates/README.$kind"
+for file in "$src"/Templates/*; do
+	expect_file "$prefix/share/quillmark/Templates/${file##*/}" "$file"
 done
 expect_file "$prefix/share/man/man1/quillmark.1" "$src/src/cli/quillmark.1"
 [ $status -eq 0 ] || exit $status

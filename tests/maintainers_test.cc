@@ -245,6 +245,17 @@ TEST_F(Maintainers, OnlyBelowAnOutputRootAndWhereNoCategoryIs)
 	    "port [<a href=\"../../maintainer/joe@example.org/"
 	    "README.html\">joe@example.org</a>]\n");
 
+	// Their pages find the shared stylesheet from where they stand.
+	d.put("tpl/site.css", "p {}\n");
+	d.put("tpl/README.maintainer", "m [%%STYLESHEET%%]\n");
+	d.put("tpl/README.maintainers", "ms [%%STYLESHEET%%]\n");
+	r = run({"-q", "-o", d / "out"});
+	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(d.get("out/maintainer/README.html"), "ms [../site.css]\n");
+	EXPECT_EQ(d.get("out/maintainer/joe@example.org/README.html"),
+	    "m [../../site.css]\n");
+	EXPECT_EQ(d.get("out/site.css"), "p {}\n");
+
 	index = index_line("Maintainer", "p0", "p0-1.0", "joe@example.org");
 	put_tree({"Maintainer"}, {});
 	r = run({"-q", "-o", d / "out2"});

@@ -902,7 +902,9 @@ TEST(Publish, PagesOfMovedPortsLiveInTheGeneration)
 	Site s;
 	s.dir.put("tree/MOVED", "misc/gone||2024-01-02|Old\n"
 				"misc/old|misc/foo|2024-03-04|Renamed\n");
-	s.dir.put("a/README.moved", "moved [%%MOVED_FROM%%] [%%MOVED_TO%%]\n");
+	s.dir.put("a/README.moved",
+	    "moved [%%MOVED_FROM%%] [%%MOVED_TO%%] [%%STYLESHEET%%]\n");
+	s.dir.put("a/site.css", "p {}\n");
 	ASSERT_EQ(s.run("a", "first").status, 0);
 	fs::create_directory_symlink("first", s.dir / "site");
 	for (int i = 0; i < 2; i++) {
@@ -911,14 +913,19 @@ TEST(Publish, PagesOfMovedPortsLiveInTheGeneration)
 		EXPECT_EQ(r.err.find("Keeping"), std::string::npos) << r.err;
 		EXPECT_EQ(r.err.find("Dropped"), std::string::npos) << r.err;
 		EXPECT_EQ(read_file(s.dir / "site/misc/gone/README.html"),
-		    "moved [misc/gone] [removed]\n");
+		    "moved [misc/gone] [removed] [../../site.css]\n");
 		EXPECT_EQ(read_file(s.dir / "site/misc/old/README.html"),
 		    "moved [misc/old] [<a href=\"../../misc/foo/README.html\">"
-		    "misc/foo</a>]\n");
+		    "misc/foo</a>] [../../site.css]\n");
+		// The stylesheet the pages share lives in the generation.
+		EXPECT_EQ(read_file(s.dir / "site/site.css"), "p {}\n");
+		EXPECT_FALSE(s.dir.exists("tree/site.css"));
 	}
+	// A run whose pages ask for no shared file carries it over.
 	Result r = s.run("a", "site", {"misc/foo"});
 	EXPECT_EQ(r.status, 0) << r.err;
 	EXPECT_TRUE(s.dir.exists("site/misc/gone/README.html"));
+	EXPECT_EQ(read_file(s.dir / "site/site.css"), "p {}\n");
 	s.dir.put("tree/MOVED", "misc/old|misc/foo|2024-03-04|Renamed\n");
 	r = s.run("a", "site", {"-v"});
 	EXPECT_EQ(r.status, 0) << r.err;

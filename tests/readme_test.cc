@@ -599,6 +599,81 @@ TEST_F(Readme, SearchIndexBesideTheTopPage)
 	EXPECT_FALSE(d.exists("ports/ports-index.js"));
 }
 
+// %%STYLESHEET%% and %%SCRIPT%%: each page gets the shared file's URL from
+// where it stands, and the run copies the files its pages asked for from
+// the templates directory to beside the top page, once every page is made.
+TEST_F(Readme, PagesShareAStylesheetAndScriptBesideTheTopPage)
+{
+	// Templates that name no shared file write none, even where the
+	// templates directory has them.
+	d.put("tpl/site.css", "body { color: #222 }\n");
+	d.put("tpl/site.js", "// every page\n");
+	EXPECT_EQ(run({"-q"}).status, 0);
+	EXPECT_FALSE(d.exists("ports/site.css"));
+	EXPECT_FALSE(d.exists("ports/site.js"));
+
+	// The stylesheet on every page, the script on the ports' alone.
+	d.put("tpl/README.top", "top [%%STYLESHEET%%]\n%%SUBDIR%%end\n");
+	d.put("tpl/README.category", "cat [%%STYLESHEET%%]\n%%SUBDIR%%");
+	d.put("tpl/README.port", "port [%%STYLESHEET%%] [%%SCRIPT%%]\n");
+	Result r = run({"-q"});
+	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(r.out + r.err, "");
+	EXPECT_EQ(d.get("ports/site.css"), "body { color: #222 }\n");
+	EXPECT_EQ(d.get("ports/site.js"), "// every page\n");
+	EXPECT_EQ(d.get("ports/README.html").substr(0, 15), "top [site.css]\n");
+	EXPECT_EQ(d.get("ports/misc/README.html").substr(0, 18),
+	    "cat [../site.css]\n");
+	EXPECT_EQ(d.get("ports/misc/foo/README.html"),
+	    "port [../../site.css] [../../site.js]\n");
+
+	// A pathname run writes what its pages ask for: a port of a tree
+	// that never had a whole run, and a category after the script
+	// changed; the stylesheet it does not ask for stays as it was.
+	std::remove((d / "ports/site.css").c_str());
+	std::remove((d / "ports/site.js").c_str());
+	r = run({"-q", "misc/bar"});
+	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(r.out + r.err, "");
+	EXPECT_EQ(d.get("ports/site.css"), "body { color: #222 }\n");
+	EXPECT_EQ(d.get("ports/site.js"), "// every page\n");
+	d.put("tpl/site.js", "// changed\n");
+	d.put("tpl/site.css", "body { color: #000 }\n");
+	d.put("tpl/README.category", "cat\n%%SUBDIR%%");
+	d.put("tpl/README.port", "port [%%SCRIPT%%]\n");
+	EXPECT_EQ(run({"-q", "misc"}).status, 0);
+	EXPECT_EQ(d.get("ports/site.js"), "// changed\n");
+	EXPECT_EQ(d.get("ports/site.css"), "body { color: #222 }\n");
+
+	// A templates directory without the file: the pages are still made,
+	// linking to it, and the run says which file it lacks and fails.
+	std::remove((d / "tpl/site.js").c_str());
+	std::remove((d / "ports/site.js").c_str());
+	d.put("tpl/README.port", "port [%%SCRIPT%%] [%%SCRIPT%%]\n");
+	r = run({"-q", "misc/foo", "archivers/zip"});
+	EXPECT_EQ(r.status, 1);
+	EXPECT_EQ(r.err, d / "tpl/site.js: No such file or directory\n");
+	EXPECT_EQ(d.get("ports/misc/foo/README.html"),
+	    "port [../../site.js] [../../site.js]\n");
+	EXPECT_FALSE(d.exists("ports/site.js"));
+	r = run({"-q"});
+	EXPECT_EQ(r.status, 1);
+	EXPECT_EQ(r.err, d / "tpl/site.js: No such file or directory\n");
+	EXPECT_EQ(d.get("ports/archivers/zip/README.html"),
+	    "port [../../site.js] [../../site.js]\n");
+
+	// A link where the file goes is refused, what it leads to kept, and
+	// the file counted with the pages not written.
+	d.put("tpl/site.js", "// back\n");
+	d.put("outside", "kept");
+	ASSERT_EQ(symlink((d / "outside").c_str(), (d / "ports/site.js").c_str()),
+	    0);
+	r = run({"-q"});
+	EXPECT_EQ(r.status, 1);
+	EXPECT_EQ(r.err, top + "/site.js: not written: it is a symbolic link\n");
+	EXPECT_EQ(d.get("outside"), "kept");
+}
+
 // %%SEARCH_WORDS%% in the top template: the list of word files in the top
 // page, and beside it the words of every description as its page reads it
 // (ISO-8859-1 when not UTF-8, the trailing WWW: line left out), each with

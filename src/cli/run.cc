@@ -261,6 +261,7 @@ run_requests(int argc, char **argv)
 		int unwritten = 0;
 		if (make_readme(state.top_dir, kind_top, &unwritten) == -1)
 			return -1;
+		(void)write_shared_files(&unwritten);
 		report_page_failures();
 		return count_status(unwritten + finish_output(unwritten, true));
 	}
@@ -271,6 +272,8 @@ run_requests(int argc, char **argv)
 			return -1;
 		errors += result;
 	}
+	// The files the pages share, once all of them are made.
+	errors += write_shared_files(&pages_unwritten);
 	report_page_failures();
 	return count_status(errors + finish_output(pages_unwritten, false));
 }

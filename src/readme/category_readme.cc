@@ -140,6 +140,9 @@ category_substitution(int code, char *pos, char *end, void *context)
 		    skip_prefix(cat->path, state.top_dir_slash));
 	case ph_subdir:
 		return port_walk(*cat, pos, end);
+	case ph_stylesheet:
+	case ph_script: // a category's page is one directory below the top
+		return append_shared_file_url(pos, end, code, 1);
 	default:
 		return pos;
 	}

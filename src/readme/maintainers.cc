@@ -207,6 +207,10 @@ maintainer_substitution(int code, char *pos, char *end, void *context)
 	if ((pages & (page.index ? on_maintainers : on_maintainer)) == 0)
 		return pos;
 	switch (code) {
+	case ph_stylesheet:
+	case ph_script: // maintainer/README.html, maintainer/NAME/README.html
+		return append_shared_file_url(
+		    pos, end, code, page.index ? 1 : 2);
 	case ph_maintainer:
 		return append_maintainer(pos, end, page.ports[0].maintainer);
 	case ph_maintainer_ports:

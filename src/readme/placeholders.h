@@ -65,6 +65,8 @@ char *formerly(char *, char *, port_page &);
 char *updating(char *, char *, port_page &);
 char *pkg_message(char *, char *, port_page &);
 char *maintainer_link(char *, char *, port_page &);
+char *stylesheet(char *, char *, port_page &);
+char *script(char *, char *, port_page &);
 } // namespace fills
 
 // The codes of the placeholders, in the table's order. The first twelve
@@ -123,6 +125,8 @@ enum placeholder : int {
 	ph_maintainer_port_count,
 	ph_maintainer_list,
 	ph_maintainer_count,
+	ph_stylesheet, // the files every page shares
+	ph_script,
 	placeholder_count
 };
 
@@ -135,6 +139,7 @@ enum page_bits : unsigned char {
 	on_moved = 16,	     // the page left where a port was moved or removed
 	on_maintainer = 32,  // a maintainer's page
 	on_maintainers = 64, // the index of the maintainers
+	on_every_page = 127,
 };
 
 // What a placeholder needs of the package index before the first page:
@@ -260,6 +265,10 @@ inline constexpr std::array<placeholder_row, placeholder_count>
 	    on_maintainers, index_use::none, true, nullptr},
 	{ph_maintainer_count, "%%MAINTAINER_COUNT%%", insertion::built,
 	    on_maintainers, index_use::none, false, nullptr},
+	{ph_stylesheet, "%%STYLESHEET%%", insertion::as_is, on_every_page,
+	    index_use::none, false, fills::stylesheet},
+	{ph_script, "%%SCRIPT%%", insertion::as_is, on_every_page,
+	    index_use::none, false, fills::script},
     }};
 
 // Every row stands at its code, and fills a port page exactly when it has

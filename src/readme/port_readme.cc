@@ -337,4 +337,16 @@ required_by_list(char *pos, char *end, port_page &page)
 	return list(pos, end, page, ph_required_by_list);
 }
 
+char *
+stylesheet(char *pos, char *end, port_page &page)
+{
+	return append_shared_file_url(pos, end, ph_stylesheet, page.depth);
+}
+
+char *
+script(char *pos, char *end, port_page &page)
+{
+	return append_shared_file_url(pos, end, ph_script, page.depth);
+}
+
 } // namespace fills

@@ -212,6 +212,26 @@ void release_maintainer_pages();
     char *comment, std::size_t size, int *unwritten);
 [[nodiscard]] int make_top_readme(const char *path, int *unwritten);
 
+// The files that the pages share, copied from the templates directory to
+// beside the top-level README.html (shared_files.cc): the names that
+// %%STYLESHEET%% and %%SCRIPT%% give, relative to the page.
+inline constexpr std::string_view shared_stylesheet_name = "site.css";
+inline constexpr std::string_view shared_script_name = "site.js";
+
+// The URL of the shared file of placeholder code, from a page depth
+// directories below the top, noting that the run must write the file;
+// nothing for any other code.
+[[nodiscard]] char *append_shared_file_url(
+    char *pos, char *end, int code, int depth);
+
+// At the end of a run, once every page is made: writes beside the top the
+// shared files that its pages asked for. A file that the templates
+// directory lacks, or that cannot be written, is reported and added to
+// *unwritten. 0, or 1 after a report.
+[[nodiscard]] int write_shared_files(int *unwritten);
+// Forgets which files were asked for. Safe to run more than once.
+void release_shared_files();
+
 // The pages of the ports that MOVED names as moved or removed and the tree
 // no longer has, when the templates directory has README.moved (see
 // moved_readme.cc); nothing without it. 0, or 1 after a report; each page

@@ -268,6 +268,8 @@ char *
 safety_substitution(int code, char *pos, char *end, void *context)
 {
 	safety_page which = *static_cast<safety_page *>(context);
+	if (code == ph_stylesheet || code == ph_script)
+		return append_shared_file_url(pos, end, code, 0);
 	if (code != kinds[which].list)
 		return pos;
 	return which == vulnerable ? vulnerable_list(pos, end)

@@ -262,6 +262,7 @@ release_readmes()
 	release_top_readme();
 	release_safety_pages();
 	release_moved_readmes();
+	release_shared_files();
 	release_maintainer_pages();
 	builders_failed = false;
 }

@@ -53,6 +53,8 @@ top_substitution(int code, char *pos, char *end, void *unwritten)
 		return append(pos, end, search_words_name);
 	if (code == ph_maintainers_link)
 		return append_maintainers_link(pos, end);
+	if (code == ph_stylesheet || code == ph_script)
+		return append_shared_file_url(pos, end, code, 0);
 	return code == ph_subdir
 	    ? category_walk(pos, end, static_cast<int *>(unwritten))
 	    : pos;

@@ -1,0 +1,82 @@
+// The files that the pages share: a stylesheet and a script, kept in the
+// templates directory and written once beside the top-level README.html,
+// so that a browser fetches each once for the whole site rather than with
+// every page.
+//
+// A page asks for one by its placeholder, which gives the file's URL
+// relative to that page. Only a file that some page of the run asked for
+// is written, and at the end of the run, when every page has been made: a
+// run whose templates name neither writes exactly what it always has.
+#include <array>
+#include <cstdlib>
+
+#include "catalogue/catalogue.h"
+#include "readme/readme.h"
+#include "site/site.h"
+#include "state/state.h"
+
+namespace {
+
+struct shared_file {
+	placeholder code;
+	std::string_view name; // in the templates directory and beside the top
+};
+
+constexpr std::array<shared_file, 2> shared_files = {{
+    {ph_stylesheet, shared_stylesheet_name},
+    {ph_script, shared_script_name},
+}};
+
+// Which of them a page of this run asked for.
+std::array<bool, shared_files.size()> wanted;
+
+} // namespace
+
+char *
+append_shared_file_url(char *pos, char *end, int code, int depth)
+{
+	for (std::size_t i = 0; i < shared_files.size(); i++) {
+		if (shared_files[i].code != code)
+			continue;
+		wanted[i] = true;
+		for (int up = 0; up < depth; up++)
+			pos = append(pos, end, "../");
+		return append(pos, end, shared_files[i].name);
+	}
+	return pos;
+}
+
+int
+write_shared_files(int *unwritten)
+{
+	int failed = 0;
+	for (std::size_t i = 0; i < shared_files.size(); i++) {
+		if (!wanted[i])
+			continue;
+		// The pages link to the file whether or not it can be had:
+		// without it they still read, only plainer, and the run says
+		// which file the templates directory lacks.
+		char path[path_size];
+		char *text = nullptr;
+		std::size_t size = 0;
+		if (join_text(path, sizeof path,
+			{state.templates_dir, "/", shared_files[i].name}))
+			text = load_file(path, &size);
+		else
+			report_too_long(
+			    {state.templates_dir, "/", shared_files[i].name});
+		if (text == nullptr ||
+		    write_file(state.top_dir, shared_files[i].name, text,
+			size) != 0)
+			failed++;
+		std::free(text);
+	}
+	*unwritten += failed;
+	return failed != 0 ? 1 : 0;
+}
+
+void
+release_shared_files()
+{
+	wanted = {};
+}
