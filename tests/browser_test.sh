@@ -180,7 +180,7 @@ while IFS= read -r page; do
 		echo "FAIL: $page links the stylesheet \"$stylesheet\" $sheets times, not site.css once" >&2
 		status=1
 	}
-	script=$(sed -n 's/^<script src="\([^"]*\)" defer blocking="render"><\/script>$/\1/p' "$page")
+	script=$(sed -n 's/^<script src="\([^"]*\)"[^>]*><\/script>$/\1/p' "$page")
 	if [ -n "$script" ]; then
 		scripts=$((scripts + 1))
 		[ "$(realpath -m "$(dirname "$page")/$script")" = "$top/site.js" ] || {
