@@ -261,6 +261,32 @@ async function withoutClipboard(browser, url, what) {
 	}
 }
 
+// The page does not move once shown, even when its script comes late: its
+// first paint waits for the script, which lays out the list anew and shows
+// the search or filter box. (Over HTTP, where the script can be held back.)
+async function steadyLayout(browser, url, what) {
+	const page = await newPage(browser);
+	await page.setRequestInterception(true);
+	page.on("request", (request) => {
+		if (new URL(request.url()).pathname.endsWith("/site.js"))
+			setTimeout(() => request.continue(), 500);
+		else
+			request.continue();
+	});
+	await page.goto(url, {waitUntil: "load"});
+	const shifts = await page.evaluate(() => new Promise((resolve) => {
+		const seen = [];
+		const observer = new PerformanceObserver((list) => {
+			for (const e of list.getEntries()) seen.push(e.value);
+		});
+		observer.observe({type: "layout-shift", buffered: true});
+		// Buffered entries are delivered at once; none come after load.
+		setTimeout(() => resolve(seen.concat(observer.takeRecords().map((e) => e.value))), 500);
+	}));
+	if (shifts.length) fail(`${what}: the layout shifts by ${shifts.join(", ")} as the script runs`);
+	await page.close();
+}
+
 async function lighthouse(browser, base) {
 	const {default: run} = await import(pathToFileURL(require.resolve("lighthouse")).href);
 	const port = Number(new URL(browser.wsEndpoint()).port);
@@ -362,6 +388,10 @@ async function lighthouse(browser, base) {
 			await notesPage(browser, `${base}/www/nginx/README.html`, `${base}/www/nginx`);
 			const first = ports.find((p) => !movedPages.includes(p));
 			await withoutClipboard(browser, `${base}/${first}`, `${base}/${first}`);
+			if (http) {
+				for (const rel of lighthousePages.split(",").slice(0, 3))
+					await steadyLayout(browser, `${base}/${rel}`, `${base}/${rel}`);
+			}
 		}
 		await lighthouse(browser, httpBase);
 	} catch (e) {
