@@ -6,8 +6,8 @@
 # python3 to serve them over HTTP, nginx to serve a published site as the
 # README says, node and a Java runtime for the npm
 # packages of tests/node: puppeteer-core, which drives chromium in the
-# browser and search tests, the Nu HTML checker, and Lighthouse, which
-# rates the pages' accessibility).
+# browser and search tests, the Nu HTML checker, Lighthouse, which
+# rates the pages, and ESLint, which checks the site's script).
 # Silent and quick when everything is present; apt-get update runs only when
 # something has to be installed. The npm packages are installed with npm ci
 # from tests/node's lock file into a cache directory (QUILLMARK_NODE_DIR,

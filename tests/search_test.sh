@@ -99,7 +99,7 @@ if (box.window.quillmarkWordFiles.length !== starts.length) { console.log("files
 # but for the script's URL.
 cp -R "$top" "$work/saved"
 mkdir "$work/plain"
-cp "$src/Templates/README."* "$work/plain/"
+cp "$src/Templates/"* "$work/plain/"
 sed -i 's/%%SEARCH_INDEX%%/ports-index.js/' "$work/plain/README.top"
 rm "$top/ports-index.js"
 UNAME_r=15.0-RELEASE "$bin" -q -p "$top" -t "$work/plain" ||

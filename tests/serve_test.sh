@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # The README's nginx configuration serves a site published through a link as
-# the README says: the directory's URL answers with the top page and the
-# generation marker is refused. The server block is taken from the README
+# the README says: the directory's URL answers with the top page, the
+# generation marker is refused, and the files every page shares (the
+# stylesheet, the script, the search data) are served to be asked for again
+# at each view, the pages not. The server block is taken from the README
 # itself, so that the README stays true; nginx runs as an unprivileged user
 # on a free port of 127.0.0.1. Skipped, with a message, where nginx is
 # missing or cannot run so.
@@ -58,7 +60,7 @@ mkdir "$work/nginx"
 	for temp in client_body proxy fastcgi uwsgi scgi; do
 		echo "    ${temp}_temp_path $work/nginx/$temp;"
 	done
-	echo "    types { text/html html; text/javascript js; }"
+	echo "    types { text/html html; text/css css; text/javascript js; }"
 	sed -e "s|^\( *\)listen 80;|\1listen 127.0.0.1:$port;|" \
 		-e "s|^\( *\)root /var/www;|\1root $work/www;|" <<<"$block"
 	echo "}"
@@ -109,6 +111,17 @@ if status != 200:
 status, _ = get("/ports/.quillmark-generation")
 if status != 403:
     sys.exit("FAIL: /ports/.quillmark-generation answered %d, not 403" % status)
+# What every page shares is asked for again at each view, the pages not.
+for path, cache in (("/ports/site.css", "no-cache"), ("/ports/site.js", "no-cache"),
+                    ("/ports/ports-index.js", "no-cache"), ("/ports/misc/", None)):
+    try:
+        with urllib.request.urlopen(base + path, timeout=10) as r:
+            status, got = r.status, r.headers.get("Cache-Control")
+    except urllib.error.HTTPError as e:
+        status, got = e.code, None
+    if status != 200 or got != cache:
+        sys.exit("FAIL: %s answered %d with Cache-Control %r, not 200 with %r"
+                 % (path, status, got, cache))
 EOF
 if ! kill -0 "$server" 2>/dev/null; then
 	cat "$work/nginx/stderr" "$work/nginx/error.log" >&2 2>/dev/null || true

@@ -12,8 +12,14 @@
 // - a port's UPDATING notes show the newest three and fold the rest, and
 //   its pkg-message shows under its headings; a moved port's page (those
 //   named in MOVED_PAGES) says where it went;
+// - every page is laid out by the site's stylesheet, the search and filter
+//   boxes are shown by the site's script, and no page throws an error;
 // - the top-level page and the given category, port, moved and maintainer
-//   pages score 100 for accessibility in Lighthouse (over HTTP).
+//   pages score 100 for accessibility in Lighthouse (over HTTP); the first
+//   three (the top, a category and a port page) also for best practices and
+//   SEO, with no layout shift and no request but the page, its stylesheet
+//   and its script (what Lighthouse's performance score rests on that does
+//   not hang on the machine's load).
 // Prints "FAIL: ..." lines and exits 1 if any check failed.
 // Usage: node page_check.js PROFILE_DIR FILE_BASE HTTP_BASE LIGHTHOUSE_PAGES PAGE...
 // with PAGE and the comma-separated LIGHTHOUSE_PAGES relative to the bases.
@@ -31,6 +37,13 @@ let copyBroken = false;
 function fail(what) {
 	console.log(`FAIL: ${what}`);
 	failures++;
+}
+
+// A new tab whose script errors are failures.
+async function newPage(browser) {
+	const page = await browser.newPage();
+	page.on("pageerror", (e) => fail(`${page.url()}: the page threw ${e.message}`));
+	return page;
 }
 
 // What the page itself says about its layout at the current width: a list
@@ -135,7 +148,7 @@ function dependencyLists() {
 }
 
 async function portPage(browser, url, what, http) {
-	const page = await browser.newPage();
+	const page = await newPage(browser);
 	await page.goto(url, {waitUntil: "load"});
 	const name = await page.$eval("h1", (h) => h.firstChild.textContent.trim());
 	const origin = await page.$eval("dl code", (c) => c.textContent);
@@ -194,7 +207,7 @@ async function portPage(browser, url, what, http) {
 // The notes of www/nginx, as the sample's UPDATING and pkg-message give
 // them: three open, one folded; a heading per kind of message.
 async function notesPage(browser, url, what) {
-	const page = await browser.newPage();
+	const page = await newPage(browser);
 	await page.goto(url, {waitUntil: "load"});
 	const shown = await page.evaluate(() => {
 		// A closed <details> keeps its content out of the rendering.
@@ -217,7 +230,7 @@ async function notesPage(browser, url, what) {
 // A moved port's page names the port it became, as a link to its page; a
 // removed port's page says so.
 async function movedPage(browser, url, what) {
-	const page = await browser.newPage();
+	const page = await newPage(browser);
 	await page.goto(url, {waitUntil: "load"});
 	const to = await page.$$eval("dd a", (all) => all.map((a) => [a.textContent, a.href]));
 	const now = await page.$eval("dd", (dd) => dd.textContent);
@@ -230,7 +243,7 @@ async function movedPage(browser, url, what) {
 // no copy button, and the commands are there as text.
 async function withoutClipboard(browser, url, what) {
 	for (const how of ["no clipboard", "no JavaScript"]) {
-		const page = await browser.newPage();
+		const page = await newPage(browser);
 		if (how === "no clipboard") {
 			await page.evaluateOnNewDocument(() => {
 				Object.defineProperty(Navigator.prototype, "clipboard", {get: () => undefined});
@@ -248,14 +261,43 @@ async function withoutClipboard(browser, url, what) {
 	}
 }
 
+// The page does not move once shown, even when its script comes late: its
+// first paint waits for the script, which lays out the list anew and shows
+// the search or filter box. (Over HTTP, where the script can be held back.)
+async function steadyLayout(browser, url, what) {
+	const page = await newPage(browser);
+	await page.setRequestInterception(true);
+	page.on("request", (request) => {
+		if (new URL(request.url()).pathname.endsWith("/site.js"))
+			setTimeout(() => request.continue(), 500);
+		else
+			request.continue();
+	});
+	await page.goto(url, {waitUntil: "load"});
+	const shifts = await page.evaluate(() => new Promise((resolve) => {
+		const seen = [];
+		const observer = new PerformanceObserver((list) => {
+			for (const e of list.getEntries()) seen.push(e.value);
+		});
+		observer.observe({type: "layout-shift", buffered: true});
+		// Buffered entries are delivered at once; none come after load.
+		setTimeout(() => resolve(seen.concat(observer.takeRecords().map((e) => e.value))), 500);
+	}));
+	if (shifts.length) fail(`${what}: the layout shifts by ${shifts.join(", ")} as the script runs`);
+	await page.close();
+}
+
 async function lighthouse(browser, base) {
 	const {default: run} = await import(pathToFileURL(require.resolve("lighthouse")).href);
 	const port = Number(new URL(browser.wsEndpoint()).port);
-	for (const rel of lighthousePages.split(",")) {
+	for (const [n, rel] of lighthousePages.split(",").entries()) {
 		const url = `${base}/${rel}`;
+		const all = n < 3;
+		const categories = all ? ["accessibility", "best-practices", "seo"] : ["accessibility"];
 		// Without the pauses for performance figures: the audits look at
 		// the page as it stands once loaded.
-		const result = await run(url, {port, onlyCategories: ["accessibility"],
+		const result = await run(url, {port, onlyCategories: categories,
+			onlyAudits: all ? ["cumulative-layout-shift", "network-requests"] : [],
 			logLevel: "error", disableFullPageScreenshot: true, pauseAfterFcpMs: 0,
 			pauseAfterLoadMs: 0, networkQuietThresholdMs: 0, cpuQuietThresholdMs: 0});
 		if (!result || !result.lhr) {
@@ -264,17 +306,31 @@ async function lighthouse(browser, base) {
 		}
 		const lhr = result.lhr;
 		if (lhr.runtimeError) fail(`Lighthouse on ${url}: ${lhr.runtimeError.message}`);
-		const score = lhr.categories.accessibility.score;
-		console.log(`Lighthouse accessibility ${Math.round(score * 100)}: ${rel}`);
-		if (score !== 1) {
-			fail(`Lighthouse accessibility of ${url} is ${score * 100}`);
-			for (const audit of Object.values(lhr.audits)) {
+		const scores = categories.map((c) => `${c} ${Math.round(lhr.categories[c].score * 100)}`);
+		console.log(`Lighthouse ${scores.join(", ")}: ${rel}`);
+		for (const id of categories) {
+			const category = lhr.categories[id];
+			if (category.score === 1) continue;
+			fail(`Lighthouse ${id} of ${url} is ${category.score * 100}`);
+			for (const ref of category.auditRefs) {
+				const audit = lhr.audits[ref.id];
 				if (audit.score === null || audit.score === 1) continue;
 				const items = ((audit.details && audit.details.items) || [])
 					.map((item) => item.node ? item.node.snippet : JSON.stringify(item));
 				console.log(`  ${audit.id}: ${audit.title} ${items.join(" ")}`);
 			}
 		}
+		if (!all) continue;
+		// What feeds the performance score and does not hang on timing: the
+		// page does not move once shown, and it asks for its stylesheet and
+		// script alone.
+		const shift = lhr.audits["cumulative-layout-shift"].numericValue;
+		if (shift !== 0) fail(`Lighthouse: the layout of ${url} shifts by ${shift}`);
+		const requests = lhr.audits["network-requests"].details.items
+			.map((item) => item.url).filter((u) => !u.startsWith("data:"));
+		const want = [url, new URL("site.css", `${base}/`).href, new URL("site.js", `${base}/`).href];
+		if (JSON.stringify(requests.sort()) !== JSON.stringify(want.sort()))
+			fail(`Lighthouse: ${url} requests ${JSON.stringify(requests)}, not ${JSON.stringify(want)}`);
 	}
 }
 
@@ -293,7 +349,7 @@ async function lighthouse(browser, base) {
 			["clipboard-read", "clipboard-write", "clipboard-sanitized-write"]);
 		for (const base of [fileBase, httpBase]) {
 			const http = base === httpBase;
-			const page = await browser.newPage();
+			const page = await newPage(browser);
 			let scrolled = 0;
 			for (const rel of pages) {
 				await page.setViewport({width: widths[0], height: 844});
@@ -305,6 +361,12 @@ async function lighthouse(browser, base) {
 					for (const f of await page.evaluate(layoutFaults)) fail(`${what}: ${f}`);
 					if (width === 390) scrolled += await scrolledBlocks(page);
 				}
+				// The stylesheet laid the page out; the script showed the
+				// search or filter box.
+				if (await page.$eval("body", (b) => getComputedStyle(b).maxWidth) !== "736px")
+					fail(`${base}/${rel}: the site's stylesheet is not applied`);
+				const hidden = await page.$$eval("#search, #filter", (l) => l.filter((e) => e.hidden).length);
+				if (hidden) fail(`${base}/${rel}: the search or filter box is hidden: the script did not run`);
 				// The icon is in the page: no request for one.
 				const icon = await page.$$eval('link[rel~="icon"]', (l) => l.map((e) => e.href));
 				if (icon.length !== 1 || !icon[0].startsWith("data:"))
@@ -326,6 +388,10 @@ async function lighthouse(browser, base) {
 			await notesPage(browser, `${base}/www/nginx/README.html`, `${base}/www/nginx`);
 			const first = ports.find((p) => !movedPages.includes(p));
 			await withoutClipboard(browser, `${base}/${first}`, `${base}/${first}`);
+			if (http) {
+				for (const rel of lighthousePages.split(",").slice(0, 3))
+					await steadyLayout(browser, `${base}/${rel}`, `${base}/${rel}`);
+			}
 		}
 		await lighthouse(browser, httpBase);
 	} catch (e) {

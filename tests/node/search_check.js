@@ -56,8 +56,11 @@ async function contrast(page, what) {
 }
 
 let scheme = "light";
+// What the pages threw, a failure of the step that opened them.
+const thrown = [];
 async function newPage(browser) {
 	const page = await browser.newPage();
+	page.on("pageerror", (e) => thrown.push(`${page.url()}: ${e.message}`));
 	await page.emulateMediaFeatures([{name: "prefers-color-scheme", value: scheme}]);
 	return page;
 }
@@ -69,8 +72,10 @@ async function topPage(browser, base) {
 	page.on("request", (r) => requested.push(r.url()));
 	await page.goto(`${base}/README.html`, {waitUntil: "load"});
 
-	// A page view without a search loads nothing but the page.
-	same(requested.filter((u) => !u.startsWith("data:")), [`${base}/README.html`],
+	// A page view without a search loads nothing but the page, its
+	// stylesheet and its script.
+	same(requested.filter((u) => !u.startsWith("data:")),
+		[`${base}/README.html`, `${base}/site.css`, `${base}/site.js`],
 		"requests of a page view without a search");
 	check(await page.$eval("#search", (e) => !e.hidden && e.offsetHeight > 0),
 		"the search box is not shown");
@@ -130,6 +135,8 @@ async function topPage(browser, base) {
 		"marked words of the name");
 	await found("route finder", "1 port found", ["waypath"], "words of a hyphenated comment");
 	await found("www/nginx", "1 port found", ["nginx"], "an origin");
+	// Separators alone are no words: they match as typed.
+	await found("--", "1 port found", ["quirk"], "separators alone");
 	await found("alice@example.com", "2 ports found", ["zstd", "py311-tqdm"],
 		"a maintainer's address, the port more ports need first");
 	same(await texts(page, "#results li:first-child mark"), ["alice@example.com"],
@@ -192,7 +199,7 @@ async function topPage(browser, base) {
 	await page.close();
 
 	// Arriving with ?q= searches without a focus.
-	const shared = await browser.newPage();
+	const shared = await newPage(browser);
 	await shared.goto(`${base}/README.html?q=gmake`, {waitUntil: "load"});
 	await shared.waitForFunction(() => document.querySelectorAll("#results li").length === 1, wait);
 	same(await texts(shared, "#results .o"), ["devel/gmake"], "origin of a shared search");
@@ -228,7 +235,7 @@ async function categoryPage(browser, base) {
 }
 
 async function withoutScript(browser, base) {
-	const page = await browser.newPage();
+	const page = await newPage(browser);
 	await page.setJavaScriptEnabled(false);
 	await page.goto(`${base}/README.html`, {waitUntil: "load"});
 	check(await page.$eval("#search", (e) => e.hidden), "the search box is shown without JavaScript");
@@ -249,7 +256,9 @@ async function withoutScript(browser, base) {
 		for (scheme of ["light", "dark"]) {
 			for (const step of [topPage, categoryPage, withoutScript]) {
 				try {
+					thrown.length = 0;
 					await step(browser, base);
+					same(thrown, [], "errors thrown by the pages");
 				} catch (e) {
 					console.log(`FAIL: ${base} (${scheme}): ${step.name}: ${e instanceof Failure ? e.message : e.stack}`);
 					status = 1;
