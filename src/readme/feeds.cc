@@ -230,6 +230,17 @@ hex_of(std::uint64_t h)
 	return out;
 }
 
+// A line of the record that keeps a hash: its head ("M\t"), the hash in
+// hex, the newline.
+char *
+append_hash_line(char *pos, char *end, std::string_view head, std::uint64_t h)
+{
+	std::array<char, 16> hex = hex_of(h);
+	pos = append(pos, end, head);
+	pos = append(pos, end, std::string_view(hex.data(), hex.size()));
+	return append(pos, end, "\n");
+}
+
 // The host of the site's URL, for the entries' tag ids.
 std::string_view
 site_host()
@@ -732,20 +743,13 @@ make_feeds(int *unwritten)
 	}
 	if (moves != 0)
 		pos = append(pos, end, "HM\n");
-	for (std::size_t k = 0; k < moves; k++) {
-		pos = append(pos, end, "M\t");
-		std::array<char, 16> hex = hex_of(move_hash(moved_at(k)));
-		pos = append(pos, end, std::string_view(hex.data(), 16));
-		pos = append(pos, end, "\n");
-	}
+	for (std::size_t k = 0; k < moves; k++)
+		pos = append_hash_line(pos, end, "M\t", move_hash(moved_at(k)));
 	if (notes != 0)
 		pos = append(pos, end, "HU\n");
-	for (std::size_t k = 0; k < notes; k++) {
-		pos = append(pos, end, "U\t");
-		std::array<char, 16> hex = hex_of(note_hash(updating_at(k)));
-		pos = append(pos, end, std::string_view(hex.data(), 16));
-		pos = append(pos, end, "\n");
-	}
+	for (std::size_t k = 0; k < notes; k++)
+		pos = append_hash_line(
+		    pos, end, "U\t", note_hash(updating_at(k)));
 	for (const feed_entry &e : list) {
 		pos = append(pos, end, "E\t");
 		pos = append_number(pos, end, e.time);

@@ -160,13 +160,9 @@ moved_substitution(int code, char *pos, char *end, void *context)
 		return insert(
 		    pos, end, tree_text::port_text, page.entry->reason);
 	case ph_stylesheet:
-	case ph_script: {
-		// The page stands where the port was.
-		int depth = 1;
-		for (char c : page.entry->old_origin)
-			depth += c == '/';
-		return append_shared_file_url(pos, end, code, depth);
-	}
+	case ph_script: // the page stands where the port was
+		return append_shared_file_url(
+		    pos, end, code, page_depth(page.entry->old_origin));
 	default:
 		return pos;
 	}

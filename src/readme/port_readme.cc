@@ -128,10 +128,9 @@ make_port_readme(
 		++*unwritten;
 		return 1;
 	}
-	port_page ctx = {&port, skip_prefix(path, state.top_dir_slash), 1,
-	    false, {}, false, {}};
-	for (const char *c = ctx.relative; *c != '\0'; c++)
-		ctx.depth += *c == '/';
+	const char *relative = skip_prefix(path, state.top_dir_slash);
+	port_page ctx = {
+	    &port, relative, page_depth(relative), false, {}, false, {}};
 
 	if (state.verbosity > 2 || (kind == kind_port && state.quiet == 0))
 		std::printf("Making README.html for port %s\n", ctx.relative);

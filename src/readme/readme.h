@@ -2,6 +2,7 @@
 // the builders.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -211,6 +212,15 @@ void release_maintainer_pages();
 [[nodiscard]] int make_category_readme(const char *path, int kind,
     char *comment, std::size_t size, int *unwritten);
 [[nodiscard]] int make_top_readme(const char *path, int *unwritten);
+
+// The number of directories of a page below the top, from its path there
+// ("www/foo": 2): how many "../" lead back up from it.
+[[nodiscard]] constexpr int
+page_depth(std::string_view relative)
+{
+	return 1 +
+	    static_cast<int>(std::count(relative.begin(), relative.end(), '/'));
+}
 
 // The files that the pages share, copied from the templates directory to
 // beside the top-level README.html (shared_files.cc): the names that
