@@ -264,7 +264,7 @@ class Portsdir : public Tree {};
 
 TEST_F(Cli, HelpPrintsItsTextAndEndsTheRun)
 {
-	ASSERT_EQ(std::count(help_text.begin(), help_text.end(), '\n'), 27);
+	ASSERT_EQ(std::count(help_text.begin(), help_text.end(), '\n'), 28);
 	const std::vector<Strings> cases = {
 		{"-h"},
 		{"-h", "-x"},
