@@ -32,13 +32,16 @@ else
 fi
 
 # The port page shows the tree's path, so the tree stands at a short,
-# fixed place rather than at a random temporary one.
+# fixed place rather than at a random temporary one. The pages are
+# published below an output root, as a site is, so that the top page links
+# the maintainers' pages.
 work=/tmp/quillmark-screenshots
 rm -rf "$work"
 mkdir -p "$work"
 trap 'rm -rf "$work"' EXIT
 cp -R "$repo/sample/ports" "$work/ports"
-UNAME_r=15.0-RELEASE "$bin" -q -p "$work/ports" -t "$repo/Templates"
+UNAME_r=15.0-RELEASE "$bin" -q -p "$work/ports" -t "$repo/Templates" \
+	-o "$work/site"
 
 shoot() { # page below the tree, PNG file[, window size]
 	local profile
@@ -49,7 +52,7 @@ shoot() { # page below the tree, PNG file[, window size]
 		--force-device-scale-factor=1 --user-data-dir="$profile" \
 		--virtual-time-budget=5000 \
 		--window-size="${3:-1000,700}" --screenshot="$2" \
-		"file://$work/ports/$1" >/dev/null 2>"$work/chromium.err" || {
+		"file://$work/site/$1" >/dev/null 2>"$work/chromium.err" || {
 		echo "chromium failed on $1:" >&2
 		tail -n 5 "$work/chromium.err" >&2
 		exit 1

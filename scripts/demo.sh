@@ -1,6 +1,11 @@
 #!/usr/bin/env bash
 # Builds quillmark and runs its main job, a whole-tree run, on a copy of the
-# sample ports tree shipped in sample/ports, with the shipped templates.
+# sample ports tree shipped in sample/ports, with the shipped templates. Then
+# it publishes the same tree as the README recommends, below an output root
+# of its own (www/ports, a link to the current generation) with an address,
+# so that the site has its maintainers' pages and a sitemap; it publishes
+# twice, a port's version raised in between, so that the feeds have an
+# entry. What it writes, others can read (a desktop user's browser).
 # Usage: scripts/demo.sh [DIR]
 #
 # It deletes nothing. Without DIR the copy goes into a new directory of its
@@ -64,6 +69,7 @@ if [ -z "$bin" ]; then
 	bin=$build/quillmark
 fi
 
+umask 022
 if [ -z "$out" ]; then
 	out=$(mktemp -d "${TMPDIR:-/tmp}/quillmark-demo.XXXXXX")
 	echo "Writing the demo into a new directory, $out"
@@ -71,6 +77,7 @@ else
 	mkdir -p -- "$out"
 	out=$(cd -- "$out" && pwd)
 fi
+chmod go+rx "$out" # mktemp makes it private
 if [ ! -L "$out/$marker" ] && [ ! -e "$out/$marker" ]; then
 	echo "This directory holds the output of quillmark's scripts/demo.sh, which may write over it again." \
 		>"$out/$marker"
@@ -79,6 +86,28 @@ mkdir -p "$out/ports"
 cp -R "$repo/sample/ports/." "$out/ports/"
 
 # The sample INDEX is INDEX-15; UNAME_r names the release on any system.
-UNAME_r=15.0-RELEASE "$bin" -p "$out/ports" -t "$repo/Templates"
+export UNAME_r=15.0-RELEASE
+"$bin" -p "$out/ports" -t "$repo/Templates"
 echo
 echo "Done. Open $out/ports/README.html in a browser to see the pages."
+
+# Published as a site: a plain first site, the link, and the runs through
+# the link that cron would make. An earlier demo's link is published
+# through again.
+url=https://ports.example.org/
+site=$out/www/ports
+publish() {
+	"$bin" -q -p "$out/ports" -t "$repo/Templates" -u "$url" -o "$1"
+}
+mkdir -p "$out/www"
+if [ ! -L "$site" ] && [ ! -e "$site" ]; then
+	publish "$site.first"
+	ln -s ports.first "$site"
+fi
+publish "$site"
+sed -i 's/^jq-1\.7\.1|/jq-1.8.0|/' "$out/ports/INDEX-15"
+publish "$site"
+echo
+echo "Published as a site for $url in $site, twice, jq updated in between:"
+echo "open $site/README.html; the feeds are feed.atom there and in each category's"
+echo "and maintainer's folder, the sitemap is sitemap.xml."

@@ -44,7 +44,8 @@ const std::string help_text =
     "-q             Quiet mode.  Don't display anything except error messages.\n"
     "-t pathname    Use the template files stored under pathname instead of the\n"
     "               default /usr/local/share/quillmark/Templates.\n"
-    "-u url         Serve the site at url: write its sitemap, and its feeds with -o.\n"
+    "-u url         The site's public address: write its sitemap, and its feeds\n"
+    "               when publishing through a link with -o.\n"
     "-V             Display program version.\n"
     "-v             Increase verbosity.  May be repeated to display progressively\n"
     "               more detailed information about the program's progress.\n"
@@ -263,7 +264,7 @@ class Portsdir : public Tree {};
 
 TEST_F(Cli, HelpPrintsItsTextAndEndsTheRun)
 {
-	ASSERT_EQ(std::count(help_text.begin(), help_text.end(), '\n'), 27);
+	ASSERT_EQ(std::count(help_text.begin(), help_text.end(), '\n'), 28);
 	const std::vector<Strings> cases = {
 		{"-h"},
 		{"-h", "-x"},

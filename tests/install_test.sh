@@ -56,9 +56,32 @@ long=$(cd "$port" && for f in *; do expand "$f" | awk -v f="$f" 'length > 80 { p
 # The port's script makes the distfile of HEAD's files, below the WRKSRC the
 # port expects and holding its LICENSE_FILE, and the distinfo that matches
 # it. A source tree that is not a git checkout has no HEAD to make it from.
+# While the port's download site, maintainer or home page is left at
+# example.org it refuses, leaving nothing; it is tried in clones of HEAD
+# whose port has them filled in.
+fill_in() { # checkout
+	sed -i -E 's/example\.(org|com|net)/quillmark.test/' "$1/packaging/freebsd/Makefile"
+}
 if git -C "$src" rev-parse -q --verify HEAD >/dev/null 2>&1; then
-	sh "$port/make-distfile.sh" "$work/distfiles" "$work/distinfo" >"$work/dist.log" 2>&1 ||
-		fail "make-distfile.sh failed: $(cat "$work/dist.log")"
+	left=$(sed -E -n 's/^(MASTER_SITES|MAINTAINER|WWW)=.*example\.(org|com|net).*/\1/p' "$port/Makefile" |
+		paste -s -d ' ')
+	rc=0
+	sh "$port/make-distfile.sh" "$work/distfiles" "$work/distinfo" >"$work/dist.log" 2>&1 || rc=$?
+	if [ -n "$left" ]; then
+		[ $rc -eq 1 ] && [ ! -e "$work/distfiles" ] && [ ! -e "$work/distinfo" ] ||
+			fail "make-distfile.sh with $left at example.org: status $rc, made: $(ls "$work"/dist*)"
+		[ "$(cat "$work/dist.log")" = "make-distfile.sh: $(cd "$port" && pwd)/Makefile: ${left// /, } still at example.org; set MASTER_SITES to where the distfile is published, MAINTAINER to the maintainer's address and WWW to the project's home page: no distfile was made" ] ||
+			fail "make-distfile.sh does not say what to fill in: $(cat "$work/dist.log")"
+		git clone -q "$src" "$work/ours" 2>"$work/dist.log" ||
+			fail "git clone of $src failed: $(cat "$work/dist.log")"
+		[ "$(git -C "$work/ours" rev-parse HEAD)" = "$(git -C "$src" rev-parse HEAD)" ] ||
+			fail "the clone of $src is not at its HEAD"
+		fill_in "$work/ours"
+		rc=0
+		sh "$work/ours/packaging/freebsd/make-distfile.sh" "$work/distfiles" "$work/distinfo" \
+			>"$work/dist.log" 2>&1 || rc=$?
+	fi
+	[ $rc -eq 0 ] || fail "make-distfile.sh failed: $(cat "$work/dist.log")"
 	distfile=quillmark-$version.tar.gz
 	[ -f "$work/distfiles/$distfile" ] || fail "make-distfile.sh made no $distfile"
 	sum=$(sha256sum "$work/distfiles/$distfile" | cut -d ' ' -f 1)
@@ -77,7 +100,7 @@ $(diff <(echo "$archived") <(echo "$committed"))"
 	# In a checkout owned by another user git refuses to archive: the script
 	# leaves no distfile, not even an empty one, and names the remedy.
 	if [ "$(id -u)" -eq 0 ] && git clone -q "$src" "$work/theirs" 2>/dev/null &&
-		chown -R 65534 "$work/theirs"; then
+		fill_in "$work/theirs" && chown -R 65534 "$work/theirs"; then
 		rc=0
 		sh "$work/theirs/packaging/freebsd/make-distfile.sh" "$work/refused" \
 			"$work/refused.distinfo" >"$work/dist.log" 2>&1 || rc=$?

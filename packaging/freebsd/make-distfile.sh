@@ -4,7 +4,8 @@
 # VERSION being the project version in CMakeLists.txt, every file below
 # quillmark-VERSION/ as the port's WRKSRC expects. Changes not committed are
 # not in it. distinfo is made here rather than kept in the repository, since
-# it changes with every commit.
+# it changes with every commit. It refuses while the port's MASTER_SITES,
+# MAINTAINER or WWW is left at example.org.
 # Usage: make-distfile.sh [DISTDIR [DISTINFO]]
 #   DISTDIR   where the distfile goes (default: $DISTDIR, else
 #             $PORTSDIR/distfiles, else /usr/ports/distfiles)
@@ -24,6 +25,20 @@ portversion=$(sed -n 's/^DISTVERSION=[[:space:]]*//p' "$here/Makefile")
 if [ "$portversion" != "$version" ]; then
 	echo "make-distfile.sh: the port's DISTVERSION $portversion is not" \
 		"the project version $version" >&2
+	exit 1
+fi
+
+# Until a first release the port's download site, maintainer and home page
+# stand at example.org, which reaches nobody: a distfile made so would ship
+# a port that no one can fetch or write to.
+placeholders=$(sed -E -n \
+	's/^(MASTER_SITES|MAINTAINER|WWW)=.*example\.(org|com|net).*/\1/p' \
+	"$here/Makefile" | tr '\n' ',' | sed 's/,$//; s/,/, /g')
+if [ -n "$placeholders" ]; then
+	echo "make-distfile.sh: $here/Makefile: $placeholders still at" \
+		"example.org; set MASTER_SITES to where the distfile is" \
+		"published, MAINTAINER to the maintainer's address and WWW" \
+		"to the project's home page: no distfile was made" >&2
 	exit 1
 fi
 

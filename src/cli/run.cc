@@ -46,7 +46,8 @@ Options:
 -q             Quiet mode.  Don't display anything except error messages.
 -t pathname    Use the template files stored under pathname instead of the
                default )" QUILLMARK_TEMPLATES_DIR R"(.
--u url         Serve the site at url: write its sitemap, and its feeds with -o.
+-u url         The site's public address: write its sitemap, and its feeds
+               when publishing through a link with -o.
 -V             Display program version.
 -v             Increase verbosity.  May be repeated to display progressively
                more detailed information about the program's progress.
