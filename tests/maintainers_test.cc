@@ -245,12 +245,19 @@ TEST_F(Maintainers, OnlyBelowAnOutputRootAndWhereNoCategoryIs)
 	    "port [<a href=\"../../maintainer/joe@example.org/"
 	    "README.html\">joe@example.org</a>]\n");
 
-	// Their pages find the shared stylesheet from where they stand.
+	// Their pages find the shared stylesheet from where they stand. The
+	// progress lines name where the pages go, not the tree.
 	d.put("tpl/site.css", "p {}\n");
 	d.put("tpl/README.maintainer", "m [%%STYLESHEET%%]\n");
 	d.put("tpl/README.maintainers", "ms [%%STYLESHEET%%]\n");
-	r = run({"-q", "-o", d / "out"});
+	r = run({"-o", d / "out"});
 	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(r.out,
+	    "Making top-level README.html in " + d / "out" +
+		" (1 categories)\nMaking 1 maintainer pages in " +
+		d / "out/maintainer" +
+		"\nMaking README.html for category misc (1 ports)\n");
+	EXPECT_EQ(r.err, "");
 	EXPECT_EQ(d.get("out/maintainer/README.html"), "ms [../site.css]\n");
 	EXPECT_EQ(d.get("out/maintainer/joe@example.org/README.html"),
 	    "m [../../site.css]\n");

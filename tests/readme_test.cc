@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <set>
 #include <sstream>
@@ -672,6 +673,41 @@ TEST_F(Readme, PagesShareAStylesheetAndScriptBesideTheTopPage)
 	EXPECT_EQ(r.status, 1);
 	EXPECT_EQ(r.err, top + "/site.js: not written: it is a symbolic link\n");
 	EXPECT_EQ(d.get("outside"), "kept");
+
+	// A user who may write only a port's directory remakes its page: the
+	// shared files, already right, are only read and keep their time; one
+	// that differs is written, so for that user it fails and counts.
+	if (!running_as_root())
+		GTEST_SKIP() << "needs root to run the tool as uid 65534";
+	ASSERT_EQ(std::remove((d / "ports/site.js").c_str()), 0);
+	d.put("tpl/README.port", "port [%%STYLESHEET%%] [%%SCRIPT%%]\n");
+	ASSERT_EQ(run({"-q", "misc"}).status, 0);
+	const timespec old_times[2] = {{1000000000, 0}, {1000000000, 0}};
+	for (const char *name : {"ports/site.css", "ports/site.js"})
+		ASSERT_EQ(utimensat(AT_FDCWD, (d / name).c_str(), old_times, 0), 0);
+	auto mtime = [&](const std::string &rel) {
+		struct stat st;
+		return stat((d / rel).c_str(), &st) == 0 ? st.st_mtime : -1;
+	};
+	ASSERT_EQ(std::remove((d / "ports/misc/foo/README.html").c_str()), 0);
+	ASSERT_EQ(chmod(d.path().c_str(), 0755), 0);
+	ASSERT_EQ(chown((d / "ports/misc/foo").c_str(), 65534, 65534), 0);
+	RunOptions nobody;
+	nobody.as_nobody = true;
+	r = run({"-q", "misc/foo"}, nobody);
+	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(r.out + r.err, "");
+	EXPECT_EQ(d.get("ports/misc/foo/README.html"),
+	    "port [../../site.css] [../../site.js]\n");
+	EXPECT_EQ(mtime("ports/site.css"), 1000000000);
+	EXPECT_EQ(mtime("ports/site.js"), 1000000000);
+
+	d.put("tpl/site.js", "// BACK\n");
+	r = run({"-q", "misc/foo"}, nobody);
+	EXPECT_EQ(r.status, 1);
+	EXPECT_EQ(r.err, top + "/site.js: " + std::strerror(EACCES) + "\n");
+	EXPECT_EQ(d.get("ports/site.js"), "// back\n");
+	EXPECT_EQ(mtime("ports/site.css"), 1000000000);
 }
 
 // %%SEARCH_WORDS%% in the top template: the list of word files in the top
@@ -1281,13 +1317,17 @@ TEST_F(Readme, PagesOfPortsAtRiskBesideTheTopPageWhenItLinksThem)
 	// other is. A malformed database: its page says so.
 	ASSERT_EQ(std::remove((d / "tpl/README.expiring").c_str()), 0);
 	d.put("ports/security/vuxml/vuln.xml", "<vuxml><vuln></vuxml>\n");
+	const std::string not_read =
+	    d / "tpl/README.expiring" + ": No such file or directory\n" + top +
+	    "/security/vuxml/vuln.xml: line 1: mismatched tag; "
+	    "vulnerabilities not shown\n";
 	r = run({"-q"});
 	EXPECT_EQ(r.status, 1);
-	EXPECT_EQ(r.err,
-	    d / "tpl/README.expiring" + ": No such file or directory\n" + top +
-		"/security/vuxml/vuln.xml: line 1: mismatched tag; "
-		"vulnerabilities not shown\n" +
-		top + "/expiring.html: not written\n");
+	EXPECT_EQ(r.err, not_read + top + "/expiring.html: not written\n");
+	// Below an output root, the page is named where it would go.
+	r = run({"-q", "-o", d / "out"});
+	EXPECT_EQ(r.status, 1);
+	EXPECT_EQ(r.err, not_read + d / "out/expiring.html: not written\n");
 	EXPECT_EQ(d.get("ports/vulnerable.html"),
 	    "V\n<p class=\"none\">The tree's vulnerability database could not "
 	    "be read.</p>\nend\n");

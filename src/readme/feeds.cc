@@ -425,10 +425,12 @@ write_feed(const char *dir, std::string_view rel, std::string_view title,
 	}
 	pos = append(pos, end, "</feed>\n");
 	if (pos == nullptr) {
+		char shown[shown_size];
+		(void)output_shown(dir, shown, sizeof shown);
 		std::fprintf(stderr,
 		    "%s/feed.atom: text would exceed its %zu-byte buffer; "
 		    "not written\n",
-		    dir, feed_out.size);
+		    shown, feed_out.size);
 		return 1;
 	}
 	return write_file(dir, "feed.atom", feed_out.data,

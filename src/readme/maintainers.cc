@@ -385,9 +385,11 @@ make_maintainer_pages(int *unwritten)
 		maintainers++;
 		i = next;
 	}
+	// They are made only below an output root, which the line names as
+	// the top-level page's does.
 	if (state.quiet == 0)
-		std::printf("Making %zu maintainer pages in %s%s\n",
-		    maintainers, state.top_dir_slash, maintainer_folder.data());
+		std::printf("Making %zu maintainer pages in %s/%s\n",
+		    maintainers, state.out_dir, maintainer_folder.data());
 
 	constexpr std::size_t list_overhead = 64;
 	int failures = 0;

@@ -312,8 +312,10 @@ write_page(const char *dir, safety_page which)
 	for (std::size_t size = 64 * 1024; size <= large_page_max; size *= 2) {
 		char *out = static_cast<char *>(std::malloc(size));
 		if (out == nullptr) {
+			char shown[shown_size];
+			(void)output_shown(dir, shown, sizeof shown);
 			std::fprintf(stderr,
-			    "%s/%.*s: cannot allocate %zu bytes: %s\n", dir,
+			    "%s/%.*s: cannot allocate %zu bytes: %s\n", shown,
 			    static_cast<int>(name.size()), name.data(), size,
 			    std::strerror(errno));
 			return 1;
@@ -328,7 +330,9 @@ write_page(const char *dir, safety_page which)
 		}
 		std::free(out);
 	}
-	std::fprintf(stderr, "%s/%.*s: not written: out of room\n", dir,
+	char shown[shown_size];
+	(void)output_shown(dir, shown, sizeof shown);
+	std::fprintf(stderr, "%s/%.*s: not written: out of room\n", shown,
 	    static_cast<int>(name.size()), name.data());
 	return 1;
 }
@@ -379,7 +383,9 @@ write_safety_pages(const char *dir)
 		// the page would not be whole: it is not written.
 		if (safety.templates[which] == nullptr ||
 		    safety.lists[which].short_of_memory) {
-			std::fprintf(stderr, "%s/%.*s: not written\n", dir,
+			char shown[shown_size];
+			(void)output_shown(dir, shown, sizeof shown);
+			std::fprintf(stderr, "%s/%.*s: not written\n", shown,
 			    static_cast<int>(kinds[which].name.size()),
 			    kinds[which].name.data());
 			unwritten++;

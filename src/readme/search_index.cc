@@ -176,8 +176,10 @@ write_search_index(const char *dir)
 	int result = 0;
 	if (pos == nullptr) {
 		// The bound is never too small; said rather than trusted.
-		std::fprintf(stderr, "%s/%.*s: not written: out of room\n", dir,
-		    static_cast<int>(search_index_name.size()),
+		char shown[shown_size];
+		(void)output_shown(dir, shown, sizeof shown);
+		std::fprintf(stderr, "%s/%.*s: not written: out of room\n",
+		    shown, static_cast<int>(search_index_name.size()),
 		    search_index_name.data());
 		result = 1;
 	} else {

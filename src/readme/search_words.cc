@@ -384,8 +384,10 @@ write_words_file(file_writer *writer, std::size_t from, std::size_t to)
 		name, sizeof name, {search_words_file_prefix, number, ".js"}) ||
 	    pos == nullptr) {
 		// Neither can happen: the name and the file are sized above.
+		char shown[shown_size];
+		(void)output_shown(writer->dir, shown, sizeof shown);
 		std::fprintf(stderr, "%s/%.*s%s.js: not written: out of room\n",
-		    writer->dir,
+		    shown,
 		    static_cast<int>(search_words_file_prefix.size()),
 		    search_words_file_prefix.data(), number);
 		writer->failed++;

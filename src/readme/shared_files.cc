@@ -65,9 +65,13 @@ write_shared_files(int *unwritten)
 		else
 			report_too_long(
 			    {state.templates_dir, "/", shared_files[i].name});
+		// One already right is only read: a run for a port may come
+		// from a user who may write that port's directory alone.
 		if (text == nullptr ||
-		    write_file(state.top_dir, shared_files[i].name, text,
-			size) != 0)
+		    (!output_holds(state.top_dir, shared_files[i].name, text,
+			 size) &&
+			write_file(state.top_dir, shared_files[i].name, text,
+			    size) != 0))
 			failed++;
 		std::free(text);
 	}

@@ -85,10 +85,13 @@ make_top_readme(const char *path, int *unwritten)
 		return 1;
 	}
 	char *out = top_out.data;
+	// Where the page goes: with -o the output root as named (through a
+	// link, where the site is read once it is switched).
 	if (state.quiet == 0)
 		std::printf("Making top-level README.html in %s (%" PRIu64
 			    " categories)\n",
-		    state.top_dir, state.category_count);
+		    state.out_dir[0] != '\0' ? state.out_dir : state.top_dir,
+		    state.category_count);
 
 	sitemap_begin();
 	// The search data first: without room for it no page is written.

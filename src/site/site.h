@@ -12,6 +12,8 @@
 #include <cstddef>
 #include <string_view>
 
+#include "state/state.h"
+
 // Takes the lock that keeps two runs from writing at once: on the
 // directory that holds the output root with -o, else on the top of the
 // tree. Waits for a run that holds it (said at -v); goes on without it
@@ -32,8 +34,10 @@ void take_run_lock();
 [[nodiscard]] int open_output(const char *path, int flags, int mode);
 
 // The path of the written file that the tree path stands for, as messages
-// show it. False when it does not fit (then buf holds path's start).
+// show it. False when it does not fit (then buf holds path's start); with
+// shown_size bytes it always fits.
 [[nodiscard]] bool output_shown(const char *path, char *buf, std::size_t size);
+inline constexpr std::size_t shown_size = 2 * path_size;
 
 // True when the file open on fd holds exactly the length bytes of text (its
 // size is known to be length). A read that fails counts as a difference:
@@ -43,6 +47,15 @@ void take_run_lock();
 // Writes length bytes of text as dir/name, unless it holds them already;
 // refuses what is not a regular file of its own. 0, or 1 after the report.
 [[nodiscard]] int write_file(const char *dir, std::string_view name,
+    const char *text, std::size_t length);
+
+// True when dir/name holds exactly the length bytes of text already, looked
+// at without opening it for writing: a file that write_file would leave as
+// it is, which a user who may not write it can then do without. False, and
+// the file is left to write_file, when it differs, is not a regular file of
+// its own, cannot be read, or the run publishes through a link (where a
+// page holding its bytes may still have its time settled).
+[[nodiscard]] bool output_holds(const char *dir, std::string_view name,
     const char *text, std::size_t length);
 
 // write_file of dir/README.html.

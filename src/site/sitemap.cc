@@ -89,9 +89,11 @@ int
 write_text(const char *name, char *end_of_text)
 {
 	if (end_of_text == nullptr) {
+		char shown[shown_size];
+		(void)output_shown(state.top_dir, shown, sizeof shown);
 		std::fprintf(stderr, "%s/%s: text would exceed its %zu-byte "
 				     "buffer; not written\n",
-		    state.top_dir, name, text.size);
+		    shown, name, text.size);
 		return 1;
 	}
 	return write_file(state.top_dir, name, text.data,
@@ -182,9 +184,11 @@ write_sitemap()
 		return noted_failed ? 1 : 0;
 	recording = false;
 	if (noted_failed) {
+		char shown[shown_size];
+		(void)output_shown(state.top_dir, shown, sizeof shown);
 		std::fprintf(stderr, "%s/sitemap.xml: not written: a page's "
 				     "time could not be had\n",
-		    state.top_dir);
+		    shown);
 		return 1;
 	}
 	std::size_t at = 0;

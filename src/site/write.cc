@@ -192,6 +192,26 @@ file_holds(int fd, const char *text, std::size_t length)
 	return true;
 }
 
+bool
+output_holds(const char *dir, std::string_view name, const char *text,
+    std::size_t length)
+{
+	char path[path_size];
+	if (site.publishing || !join_text(path, sizeof path, {dir, "/", name}))
+		return false;
+	int fd =
+	    open_output(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY, 0);
+	if (fd < 0)
+		return false;
+	struct stat st;
+	bool holds = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+	    st.st_nlink == 1 &&
+	    static_cast<std::size_t>(st.st_size) == length &&
+	    file_holds(fd, text, length);
+	close(fd);
+	return holds;
+}
+
 int
 write_file(const char *dir, std::string_view name, const char *text,
     std::size_t length)
