@@ -1158,6 +1158,26 @@ TEST_F(Readme, StatusLicenceAndVulnerabilitiesOnlyForTemplatesThatAsk)
 	EXPECT_EQ(d.get("ports/misc/bar/README.html"),
 	    "[bar-2.3]\n<dt>License</dt>\n<dd>GPLv2 MIT</dd>\n");
 
+	// A parameter entity naming a file outside the database, before the
+	// year files' entities (which the parser would then not declare):
+	// refused as any file outside is, even without -v, rather than read
+	// as a database without entries.
+	d.put("ports/security/vuxml/vuln/2026.xml", year);
+	d.put("ports/security/vuxml/vuln.xml",
+	    "<?xml version=\"1.0\"?>\n<!DOCTYPE vuxml [\n"
+	    "<!ENTITY % p SYSTEM \"/etc/passwd\"> %p;\n"
+	    "<!ENTITY y2026 SYSTEM \"vuln/2026.xml\">\n]>\n"
+	    "<vuxml>\n&y2026;\n</vuxml>\n");
+	r = run({});
+	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(r.err, top + "/security/vuxml/vuln.xml: line 3: entity "
+				"\"/etc/passwd\" refused: only files in "
+				"security/vuxml are read; vulnerabilities "
+				"not shown\n");
+	EXPECT_EQ(d.get("ports/misc/foo/README.html"), "[foo-1.0]\n");
+	EXPECT_EQ(d.get("ports/archivers/zip/README.html").find("vulnerab"),
+	    std::string::npos);
+
 	// Templates without them read neither file: a Makefile that cannot be
 	// read and the malformed database go unmentioned even at -v, and the
 	// pages are those of the simple templates.
