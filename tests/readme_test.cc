@@ -1297,6 +1297,31 @@ TEST_F(Readme, PagesOfPortsAtRiskBesideTheTopPageWhenItLinksThem)
 	EXPECT_NE(d.get("ports/expiring.html").find("unmaintained"),
 	    std::string::npos);
 
+	// A date that no calendar has is the Makefile's text, and its port
+	// comes after the dated ones, among those without a date.
+	d.put("ports/archivers/zip/Makefile",
+	    "DEPRECATED=\tUse archivers/7-zip <instead>\n"
+	    "EXPIRATION_DATE=\t2026-02-30\n");
+	d.put("ports/misc/bar/Makefile",
+	    "DEPRECATED=\tunmaintained\nEXPIRATION_DATE?=\t2026-06-01\n");
+	r = run({"-q"});
+	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(d.get("ports/expiring.html"),
+	    "E\n<ul class=\"ports-at-risk\">\n"
+	    "<li><a href=\"misc/bar/README.html\">bar-2.3</a> "
+	    "<span class=\"origin\">misc/bar</span><br>\n"
+	    "<strong>To be removed on</strong> <time datetime=\"2026-06-01\">"
+	    "2026-06-01</time><br>\n<strong>Deprecated:</strong> unmaintained"
+	    "</li>\n"
+	    "<li><a href=\"misc/foo/README.html\">foo-1.0</a> "
+	    "<span class=\"origin\">misc/foo</span><br>\n"
+	    "<strong>Deprecated</strong></li>\n"
+	    "<li><a href=\"archivers/zip/README.html\">zip-3.0</a> "
+	    "<span class=\"origin\">archivers/zip</span><br>\n"
+	    "<strong>To be removed on</strong> 2026-02-30<br>\n"
+	    "<strong>Deprecated:</strong> Use archivers/7-zip &lt;instead&gt;"
+	    "</li>\n</ul>\nend\n");
+
 	// A template missing: that page is not written and counts, the
 	// other is. A malformed database: its page says so.
 	ASSERT_EQ(std::remove((d / "tpl/README.expiring").c_str()), 0);
