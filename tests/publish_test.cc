@@ -955,4 +955,37 @@ TEST(Publish, PagesOfMovedPortsLiveInTheGeneration)
 	EXPECT_NE(r.err.find("Dropped 1 page"), std::string::npos) << r.err;
 	EXPECT_FALSE(s.dir.exists("site/misc/gone"));
 	EXPECT_TRUE(s.dir.exists("site/misc/old/README.html"));
+
+	// A line whose origin no directory can have is the tree's data, not
+	// a page that failed: skipped as a malformed line is (its message not
+	// echoing it), never an entry of the feeds, and the site switches.
+	// The first run with -u records the moves that the feeds start from.
+	const std::vector<std::string> feeds = {"-u", "https://ports.example.org/"};
+	ASSERT_EQ(s.run("a", "site", feeds).status, 0);
+	s.dir.put("tree/MOVED",
+	    "misc/old|misc/foo|2024-03-04|Renamed\n"
+	    "misc/" + std::string(1000, 'n') + "|misc/foo|2026-12-01|x\n"
+	    "misc/" + std::string(300, 'n') + "|misc/foo|2026-12-01|x\n"
+	    "misc/new|misc/" + std::string(300, 'n') + "|2026-12-01|x\n"
+	    "misc/older|misc/foo|2026-12-02|Renamed\n");
+	for (int i = 0; i < 2; i++) {
+		std::string before = s.target("site");
+		r = s.run("a", "site", {"-v", "-u", "https://ports.example.org/"});
+		EXPECT_EQ(r.status, 0) << r.err;
+		EXPECT_NE(s.target("site"), before);
+		for (int line : {2, 3, 4})
+			EXPECT_NE(r.err.find("Skipping " + s.dir / "tree" +
+				      "/MOVED line " + std::to_string(line) +
+				      ": not a port origin: a name longer than "
+				      "255 bytes\n"),
+			    std::string::npos)
+			    << r.err;
+		EXPECT_EQ(r.err.find("nnnn"), std::string::npos) << r.err;
+		EXPECT_TRUE(s.dir.exists("site/misc/older/README.html"));
+		EXPECT_FALSE(s.dir.exists("site/misc/new"));
+	}
+	std::string feed = s.dir.get("site/feed.atom");
+	EXPECT_NE(feed.find(":moved/misc/older</id>"), std::string::npos) << feed;
+	EXPECT_EQ(feed.find("nnnn"), std::string::npos) << feed;
+	EXPECT_EQ(feed.find("misc/new"), std::string::npos) << feed;
 }

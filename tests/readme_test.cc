@@ -1194,6 +1194,26 @@ TEST_F(Readme, StatusLicenceAndVulnerabilitiesOnlyForTemplatesThatAsk)
 	EXPECT_EQ(d.get("ports/misc/bar/README.html"),
 	    "[bar-2.3]\n<dt>License</dt>\n<dd>GPLv2 MIT</dd>\n");
 
+	// A parameter entity naming a file outside the database, before the
+	// year files' entities (which the parser would then not declare):
+	// refused as any file outside is, even without -v, rather than read
+	// as a database without entries.
+	d.put("ports/security/vuxml/vuln/2026.xml", year);
+	d.put("ports/security/vuxml/vuln.xml",
+	    "<?xml version=\"1.0\"?>\n<!DOCTYPE vuxml [\n"
+	    "<!ENTITY % p SYSTEM \"/etc/passwd\"> %p;\n"
+	    "<!ENTITY y2026 SYSTEM \"vuln/2026.xml\">\n]>\n"
+	    "<vuxml>\n&y2026;\n</vuxml>\n");
+	r = run({});
+	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(r.err, top + "/security/vuxml/vuln.xml: line 3: entity "
+				"\"/etc/passwd\" refused: only files in "
+				"security/vuxml are read; vulnerabilities "
+				"not shown\n");
+	EXPECT_EQ(d.get("ports/misc/foo/README.html"), "[foo-1.0]\n");
+	EXPECT_EQ(d.get("ports/archivers/zip/README.html").find("vulnerab"),
+	    std::string::npos);
+
 	// Templates without them read neither file: a Makefile that cannot be
 	// read and the malformed database go unmentioned even at -v, and the
 	// pages are those of the simple templates.
@@ -1312,6 +1332,31 @@ TEST_F(Readme, PagesOfPortsAtRiskBesideTheTopPageWhenItLinksThem)
 	EXPECT_EQ(d.get("ports/vulnerable.html"), vulnerable);
 	EXPECT_NE(d.get("ports/expiring.html").find("unmaintained"),
 	    std::string::npos);
+
+	// A date that no calendar has is the Makefile's text, and its port
+	// comes after the dated ones, among those without a date.
+	d.put("ports/archivers/zip/Makefile",
+	    "DEPRECATED=\tUse archivers/7-zip <instead>\n"
+	    "EXPIRATION_DATE=\t2026-02-30\n");
+	d.put("ports/misc/bar/Makefile",
+	    "DEPRECATED=\tunmaintained\nEXPIRATION_DATE?=\t2026-06-01\n");
+	r = run({"-q"});
+	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(d.get("ports/expiring.html"),
+	    "E\n<ul class=\"ports-at-risk\">\n"
+	    "<li><a href=\"misc/bar/README.html\">bar-2.3</a> "
+	    "<span class=\"origin\">misc/bar</span><br>\n"
+	    "<strong>To be removed on</strong> <time datetime=\"2026-06-01\">"
+	    "2026-06-01</time><br>\n<strong>Deprecated:</strong> unmaintained"
+	    "</li>\n"
+	    "<li><a href=\"misc/foo/README.html\">foo-1.0</a> "
+	    "<span class=\"origin\">misc/foo</span><br>\n"
+	    "<strong>Deprecated</strong></li>\n"
+	    "<li><a href=\"archivers/zip/README.html\">zip-3.0</a> "
+	    "<span class=\"origin\">archivers/zip</span><br>\n"
+	    "<strong>To be removed on</strong> 2026-02-30<br>\n"
+	    "<strong>Deprecated:</strong> Use archivers/7-zip &lt;instead&gt;"
+	    "</li>\n</ul>\nend\n");
 
 	// A template missing: that page is not written and counts, the
 	// other is. A malformed database: its page says so.

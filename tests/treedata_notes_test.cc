@@ -176,6 +176,30 @@ TEST_F(Moved, MalformedLinesAreReportedOnceEachAtVerboseAndSkipped)
 	EXPECT_EQ(destination("misc/c"), "misc/d");
 	EXPECT_EQ(stderr_of(0, [&] { build(text); }), "");
 
+	// A name longer than a directory's can be, as old origin or as new,
+	// makes no page: the line is skipped, and its message does not echo
+	// it. At the limit it is an origin like any other.
+	const std::string n255(255, 'n'), n256(256, 'n');
+	const std::string long_names =
+	    "misc/" + n256 + "|misc/b|2020-01-01|Long name\n" +
+	    n256 + "/a|misc/b|2020-01-01|Long category\n"
+		   "misc/a|misc/" +
+	    n256 + "|2020-01-01|Long destination\n" + n255 + "/" + n255 +
+	    "@" + n256 + "|misc/" + n255 + "|2020-01-01|At the limit\n";
+	err = stderr_of(1, [&] { build(long_names); });
+	EXPECT_EQ(err,
+	    "Skipping /ports/MOVED line 1: not a port origin: a name longer "
+	    "than 255 bytes\n"
+	    "Skipping /ports/MOVED line 2: not a port origin: a name longer "
+	    "than 255 bytes\n"
+	    "Skipping /ports/MOVED line 3: not a port origin: a name longer "
+	    "than 255 bytes\n");
+	EXPECT_EQ(moved_skipped(), 3u);
+	ASSERT_EQ(moved_count(), 1u);
+	EXPECT_EQ(destination(n255 + "/" + n255), "misc/" + n255);
+	EXPECT_EQ(destination("misc/a"), "<not moved>");
+	EXPECT_EQ(formerly("misc/b"), std::vector<std::string>{});
+
 	// Nothing at all is no error.
 	build("");
 	EXPECT_EQ(moved_count(), 0u);

@@ -438,6 +438,27 @@ TEST_F(Vuxml, MissingFilesMeanNoDataAndAreSaidAtVerbose)
 			: path("vuln/2003.xml") +
 			    ": no such file, read as empty\n");
 	}
+
+	// Files named and not one entry in them: no database claims that
+	// nothing is vulnerable, at any verbosity. One that names no file
+	// and holds nothing is an empty database.
+	put("vuln.xml", main_file({"vuln/2003.xml", "vuln/2004.xml"}));
+	put("vuln/2004.xml", "\n");
+	for (int verbosity : {0, 1}) {
+		state.verbosity = verbosity;
+		EXPECT_EQ(refused(),
+		    (verbosity == 0 ? ""
+				    : path("vuln/2003.xml") +
+				  ": no such file, read as empty\n") +
+			path("vuln.xml") +
+			": no entry in the files it includes; vulnerabilities "
+			"not shown\n");
+	}
+	put("vuln.xml", main_file({}));
+	std::string err;
+	EXPECT_EQ(load(&err), 0);
+	EXPECT_EQ(err, "");
+	EXPECT_TRUE(vuxml_usable());
 }
 
 TEST_F(Vuxml, MalformedFilesAreRefusedWholeWithTheFileAndLine)
@@ -494,6 +515,43 @@ TEST_F(Vuxml, EntitiesAreReadOnlyFromTheDatabaseDirectory)
 			"vulnerabilities not shown\n")
 		    << name;
 	}
+	// A parameter entity is never read, and the parser declares nothing
+	// after a reference to one: one naming a file outside is refused
+	// where it is declared, at every verbosity.
+	auto before_years = [](std::string text, const std::string &what) {
+		return text.insert(text.find("[\n") + 2, what);
+	};
+	put("vuln/2026.xml", entry("e1", "t", ""));
+	for (int verbosity : {0, 1}) {
+		state.verbosity = verbosity;
+		put("vuln.xml",
+		    before_years(main_file({"vuln/2026.xml"}),
+			"<!ENTITY % p SYSTEM \"/etc/passwd\"> %p;\n"));
+		EXPECT_EQ(refused(),
+		    path("vuln.xml") + ": line 3: entity \"/etc/passwd\" "
+				       "refused: only files in security/vuxml "
+				       "are read; vulnerabilities not shown\n");
+	}
+	state.verbosity = 0;
+	// One inside the database hides the declarations after it; so does
+	// a document type whose own file, never read, would declare them.
+	put("vuln.xml", before_years(main_file({"vuln/2026.xml"}),
+			    "<!ENTITY % p SYSTEM \"vuln/p.ent\"> %p;\n"));
+	EXPECT_EQ(refused(), path("vuln.xml") +
+		      ": line 8: entity \"y0\" refused: no declaration of it "
+		      "was read; vulnerabilities not shown\n");
+	put("vuln.xml", "<!DOCTYPE vuxml SYSTEM \"http://example.org/v.dtd\">\n"
+			"<vuxml>\n&y0;\n</vuxml>\n");
+	EXPECT_EQ(refused(), path("vuln.xml") +
+		      ": line 3: entity \"y0\" refused: no declaration of it "
+		      "was read; vulnerabilities not shown\n");
+	// After the declarations it hides nothing.
+	put("vuln.xml", main_file({"vuln/2026.xml"},
+			    "<!ENTITY % p SYSTEM \"vuln/p.ent\"> %p;\n"));
+	std::string err;
+	ASSERT_EQ(load(&err), 0) << err;
+	EXPECT_EQ(vuxml_entry_count(), 1u);
+
 	// A link that leads out of the tree is refused as it is opened.
 	ASSERT_EQ(symlink("../../../secret.xml",
 		      (dir / "tree/security/vuxml/linked.xml").c_str()),
@@ -513,7 +571,6 @@ TEST_F(Vuxml, EntitiesAreReadOnlyFromTheDatabaseDirectory)
 	put("vuln/f1.xml", "&f2;");
 	put("vuln/f2.xml", "&f3;");
 	put("vuln/f3.xml", entry("in-f3", "t", ""));
-	std::string err;
 	ASSERT_EQ(load(&err), 0) << err;
 	ASSERT_EQ(vuxml_entry_count(), 1u);
 	EXPECT_EQ(vuxml_entry_at(0).vid, "in-f3");

@@ -15,6 +15,7 @@
 #include "readme/safety_pages.h"
 #include "state/state.h"
 #include "text/text.h"
+#include "treedata/calendar.h"
 #include "treedata/port_status.h"
 #include "treedata/version.h"
 #include "treedata/vuxml.h"
@@ -56,14 +57,9 @@ port_page_status(port_page &page)
 bool
 iso_date(std::string_view text)
 {
-	if (text.size() != 10 || text[4] != '-' || text[7] != '-')
-		return false;
-	for (std::size_t i : {0, 1, 2, 3, 5, 6, 8, 9})
-		if (text[i] < '0' || text[i] > '9')
-			return false;
-	int month = (text[5] - '0') * 10 + (text[6] - '0');
-	int day = (text[8] - '0') * 10 + (text[9] - '0');
-	return month >= 1 && month <= 12 && day >= 1 && day <= 31;
+	return text.size() == 10 && text[4] == '-' && text[7] == '-' &&
+	    valid_calendar_date(
+		text.substr(0, 4), text.substr(5, 2), text.substr(8, 2));
 }
 
 char *

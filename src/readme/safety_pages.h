@@ -14,7 +14,7 @@
 // page and kept with it.
 [[nodiscard]] const port_status &port_page_status(port_page &page);
 
-// Whether text is a date as YYYY-MM-DD with a month and a day that can be.
+// Whether text is a date as YYYY-MM-DD that the calendar has.
 [[nodiscard]] bool iso_date(std::string_view text);
 
 // A date as a <time> element when iso_date holds, else as escaped text.

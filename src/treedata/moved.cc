@@ -49,6 +49,12 @@ top_file moved_file;
 constexpr std::string_view bad_fields = "not old|new|YYYY-MM-DD|reason";
 constexpr std::string_view bad_origin = "not a port origin";
 constexpr std::string_view bad_date = "not a date";
+constexpr std::string_view long_name =
+    "not a port origin: a name longer than 255 bytes";
+static_assert(moved_name_max == 255, "the message names the limit");
+// The path of a page below the output root fits in a path buffer.
+static_assert(2 * moved_name_max + std::string_view("//README.html").size() <
+    path_size);
 
 void
 report_line(const char *path, std::size_t line, std::string_view why)
@@ -93,6 +99,16 @@ field_origin(std::string_view field)
 	return field;
 }
 
+// Whether a name of origin (category/name, or empty) is longer than any
+// directory's: such a port has no directory and no page.
+bool
+name_too_long(std::string_view origin)
+{
+	std::size_t slash = origin.find('/');
+	return slash != origin.npos &&
+	    (slash > moved_name_max || origin.size() - slash - 1 > moved_name_max);
+}
+
 bool
 valid_date(std::string_view date)
 {
@@ -118,6 +134,9 @@ parse_line(std::string_view line, moved_entry *entry)
 	if (entry->old_origin.empty() ||
 	    (entry->new_origin.empty() && !field[1].empty()))
 		return bad_origin;
+	if (name_too_long(entry->old_origin) ||
+	    name_too_long(entry->new_origin))
+		return long_name;
 	if (!valid_date(field[2]))
 		return bad_date;
 	while (!line.empty() && (line.back() == ' ' || line.back() == '\t'))

@@ -18,10 +18,18 @@ struct moved_entry {
 
 inline constexpr std::uint32_t no_moved_entry = UINT32_MAX;
 
+// The longest category or port name of an origin: the longest name of a
+// directory (NAME_MAX) on FreeBSD's and Linux's file systems. A longer one
+// names no port that a tree can hold, nor a directory for a page. Within it
+// a page's path below the output root, category/name/README.html, is at
+// most 523 bytes, within PATH_MAX everywhere (1024 on FreeBSD, the least).
+inline constexpr std::size_t moved_name_max = 255;
+
 // Builds the list from text, the whole MOVED file, which must stay as it is
 // until moved_release. Comments and blank lines are passed over; a line that
-// is not "old|new|YYYY-MM-DD|reason" with origins of the form category/name
-// is reported at -v, naming path and its line number, and skipped. A line
+// is not "old|new|YYYY-MM-DD|reason" with origins of the form category/name,
+// each name at most moved_name_max bytes, is reported at -v, naming path and
+// its line number, and skipped: it is the tree's data, never a page. A line
 // that moves a port to itself (only a flavor dropped) gives no entry, and
 // when several lines move one origin away the last one holds. Returns 0, or
 // -1 after reporting that memory ran out. A list built before is released

@@ -8,6 +8,10 @@
 // opened beneath the top of the tree like every other input. The document
 // type's own external subset is never fetched (expat reads it only when
 // asked to parse parameter entities, which the reader never asks).
+// Declarations the parser thus does not read must not cost entries in
+// silence: a reference to an entity not declared, or declared after a
+// parameter entity (which ends what the parser declares), refuses the
+// database, and so do files included without one entry in them.
 //
 // Entities are the one way a small file can make a parser produce without
 // end. The database needs nothing of them but its year files, so nothing
@@ -188,6 +192,7 @@ struct parse_state {
 	};
 	std::array<file_id, vuxml_include_max + 1> files;
 	int file_count = 0;
+	int included = 0;      // references to files, the missing ones too
 	bool reported = false; // the one message of a failed read is out
 };
 
@@ -486,18 +491,56 @@ inside_database(const char *name)
 	return true;
 }
 
+// Refuses the file that an entity names, which lies outside the database.
+void
+refuse_outside(file_parse *f, XML_Parser parser, const char *system_id)
+{
+	char why[path_size + 96];
+	std::snprintf(why, sizeof why,
+	    "entity \"%s\" refused: only files in %.*s are read",
+	    system_id != nullptr ? system_id : "",
+	    static_cast<int>(vuxml_directory.size() - 1),
+	    vuxml_directory.data());
+	refuse(f, line_of(parser), why);
+}
+
 // An entity declared with a text of its own is refused: expanded where it
-// is used, it is what makes a bomb of a small file.
+// is used, it is what makes a bomb of a small file. A parameter entity is
+// never read, and the parser declares no entity after a reference to one:
+// one that names a file outside the database is refused where it is
+// declared, since no reference to it ever comes to on_entity.
 void XMLCALL
-on_entity_decl(void *data, const XML_Char *name, int, const XML_Char *value,
-    int, const XML_Char *, const XML_Char *, const XML_Char *, const XML_Char *)
+on_entity_decl(void *data, const XML_Char *name, int is_parameter_entity,
+    const XML_Char *value, int, const XML_Char *, const XML_Char *system_id,
+    const XML_Char *, const XML_Char *)
 {
 	auto *f = static_cast<file_parse *>(data);
+	if (value == nullptr && is_parameter_entity != 0 &&
+	    !inside_database(system_id)) {
+		refuse_outside(f, f->parser, system_id);
+		(void)XML_StopParser(f->parser, XML_FALSE);
+		return;
+	}
 	if (value == nullptr)
 		return;
 	char why[path_size + 96];
 	std::snprintf(why, sizeof why,
 	    "entity \"%s\" refused: only entities naming files are read", name);
+	refuse(f, line_of(f->parser), why);
+	(void)XML_StopParser(f->parser, XML_FALSE);
+}
+
+// A reference to an entity whose declaration the parser did not read: one
+// in the document type's own file, which is never fetched, or after a
+// parameter entity, which stops the declarations. Passed over, it would
+// leave out a year of entries without a word.
+void XMLCALL
+on_skipped_entity(void *data, const XML_Char *name, int)
+{
+	auto *f = static_cast<file_parse *>(data);
+	char why[path_size + 96];
+	std::snprintf(why, sizeof why,
+	    "entity \"%s\" refused: no declaration of it was read", name);
 	refuse(f, line_of(f->parser), why);
 	(void)XML_StopParser(f->parser, XML_FALSE);
 }
@@ -516,13 +559,7 @@ on_entity(XML_Parser parser, const XML_Char *context, const XML_Char *,
 	auto *f = static_cast<file_parse *>(XML_GetUserData(parser));
 	parse_state *ps = f->parse;
 	if (!inside_database(system_id)) {
-		char why[path_size + 96];
-		std::snprintf(why, sizeof why,
-		    "entity \"%s\" refused: only files in %.*s are read",
-		    system_id != nullptr ? system_id : "",
-		    static_cast<int>(vuxml_directory.size() - 1),
-		    vuxml_directory.data());
-		refuse(f, line_of(parser), why);
+		refuse_outside(f, parser, system_id);
 		return XML_STATUS_ERROR;
 	}
 	if (f->depth >= vuxml_include_depth ||
@@ -531,6 +568,7 @@ on_entity(XML_Parser parser, const XML_Char *context, const XML_Char *,
 		return XML_STATUS_ERROR;
 	}
 
+	ps->included++;
 	// The name is relative to the directory of the file that names it.
 	file_parse child{};
 	child.parse = ps;
@@ -739,6 +777,7 @@ load_vuxml()
 	XML_SetCharacterDataHandler(main.parser, on_text);
 	XML_SetExternalEntityRefHandler(main.parser, on_entity);
 	XML_SetEntityDeclHandler(main.parser, on_entity_decl);
+	XML_SetSkippedEntityHandler(main.parser, on_skipped_entity);
 	outcome got = outcome::failed;
 	if (XML_SetParamEntityParsing(
 		main.parser, XML_PARAM_ENTITY_PARSING_NEVER) == 0 ||
@@ -757,6 +796,12 @@ load_vuxml()
 			    "%s: no such file, no vulnerability data\n",
 			    main.path);
 		return 0;
+	}
+	// Files named and nothing in them: a database that says nothing is
+	// vulnerable must not be taken at its word.
+	if (got == outcome::read && ps.included > 0 && db.entries.count == 0) {
+		refuse(&main, 0, "no entry in the files it includes");
+		got = outcome::failed;
 	}
 	if (got == outcome::failed || !build_name_index()) {
 		release_vuxml();

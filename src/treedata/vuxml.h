@@ -28,11 +28,12 @@ inline constexpr unsigned long long vuxml_expansion_backstop = 1ULL << 30;
 // Replaces what an earlier call read. Returns 0 when it was read, or when
 // the tree has no vuln.xml (said at -v): then there are no entries. Returns
 // 1 after one message when the database cannot be used (a file that cannot
-// be read, malformed XML with the file and line, an entity that leads out
-// of security/vuxml or holds its own text, a file included twice or too
-// deep): then there are no entries
-// either, and vuxml_usable() is false. A file that vuln.xml includes and
-// the tree lacks counts as empty (said at -v).
+// be read, malformed XML with the file and line, an entity, a parameter
+// entity too, that leads out of security/vuxml or holds its own text, a
+// reference to an entity whose declaration was not read, a file included
+// twice or too deep, files included without one entry in them): then there
+// are no entries either, and vuxml_usable() is false. A file that vuln.xml
+// includes and the tree lacks counts as empty (said at -v).
 [[nodiscard]] int load_vuxml();
 
 // load_vuxml the first time it is needed after start or release_vuxml,
