@@ -1022,6 +1022,12 @@ TEST(Publish, LastPortOfACategoryLeavesNoStalePages)
 	for (const char *rel : {"games/README.html",
 		 "games/nethack/README.html"})
 		EXPECT_EQ(read_file(s.dir / "site/" + rel), site[rel]) << rel;
+	// So does a Makefile without its COMMENT line, whose list is not
+	// known.
+	s.dir.put("tree/games/Makefile", "    SUBDIR += nethack\n");
+	r = s.run("shipped", "site");
+	EXPECT_EQ(r.err, "No such category: games\n");
+	EXPECT_TRUE(s.dir.exists("site/games/nethack/README.html"));
 
 	s.dir.put("tree/games/Makefile", "    COMMENT = Games\n");
 	fs::remove_all(s.dir / "tree/games/nethack");
