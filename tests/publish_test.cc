@@ -13,6 +13,7 @@
 #include <cstring>
 #include <filesystem>
 #include <map>
+#include <set>
 #include <string_view>
 #include <thread>
 
@@ -104,7 +105,47 @@ struct Site {
 	{
 		return fs::read_symlink(dir / link).string();
 	}
+	// The shipped templates, copied to dir/shipped (a run as another
+	// user may not reach the checkout): pages, stylesheet, script,
+	// search data and maintainer pages.
+	void put_shipped() const
+	{
+		fs::copy(source_dir() + "/Templates", dir / "shipped");
+		for (auto &e : fs::recursive_directory_iterator(dir / "shipped"))
+			(void)lchown(e.path().c_str(), 65534, 65534);
+		(void)lchown((dir / "shipped").c_str(), 65534, 65534);
+	}
+	// The directory below dir that holds a site, writable by the runs.
+	void mkdir_site(const std::string &rel) const
+	{
+		dir.mkdir(rel);
+		(void)lchown((dir / rel).c_str(), 65534, 65534);
+	}
 };
+
+// The relative links of the pages below root that lead to no file there.
+std::vector<std::string>
+broken_links(const std::string &root)
+{
+	std::vector<std::string> broken;
+	for (auto &[rel, text] : files_below(root)) {
+		if (!rel.ends_with(".html"))
+			continue;
+		fs::path from = fs::path(rel).parent_path();
+		for (std::size_t at = text.find("href=\"");
+		     at != std::string::npos; at = text.find("href=\"", at + 1)) {
+			std::size_t start = at + 6;
+			std::string link =
+			    text.substr(start, text.find_first_of("\"#?", start) - start);
+			if (link.empty() || link.find(':') != std::string::npos ||
+			    link[0] == '/')
+				continue;
+			if (!fs::exists(fs::path(root) / from / link))
+				broken.push_back(rel + " -> " + link);
+		}
+	}
+	return broken;
+}
 
 #ifdef F_SETPIPE_SZ
 // A run held up writing its progress lines into a pipe of one page that
@@ -440,15 +481,48 @@ TEST(Publish, FailedWriteSwitchesNothing)
 	EXPECT_EQ(files.size(), 6u);
 	auto stamps = stamps_below(s.dir / "site/");
 
+	// The spare generation that the failed run began goes again, with
+	// all it wrote: the directory holds what it held before the run.
+	auto names = [&] {
+		std::set<std::string> found;
+		for (auto &e : fs::directory_iterator(s.dir.path()))
+			found.insert(e.path().filename().string());
+		return found;
+	};
+	const auto before = names();
+	const std::string big = std::strerror(EFBIG);
+	std::string unwritten;
+	for (const char *port : {"archivers/zip", "misc/bar", "misc/foo"})
+		unwritten += s.dir / "site.unpublished/" + port +
+		    "/README.html: " + big + "\n";
 	Result r = s.run_failing("site");
 	EXPECT_EQ(r.status, 3) << r.err;
-	EXPECT_NE(r.err.find(s.dir / "site: not switched: 3 pages not written; "
-				     "it still points to \"" + current + "\"\n"),
-	    std::string::npos)
-	    << r.err;
+	EXPECT_EQ(r.err, unwritten + s.dir / "site: not switched: 3 pages "
+	    "not written; it still points to \"" + current + "\"\n");
 	EXPECT_EQ(s.target("site"), current);
 	EXPECT_EQ(files_below(s.dir / "site/"), files);
 	EXPECT_EQ(stamps_below(s.dir / "site/"), stamps);
+	auto after = names();
+	after.erase("big"); // the templates of the failing run
+	EXPECT_EQ(after, before);
+	// A spare generation that was there before stays, for the next run
+	// to bring up to date; the message says how to get its space back.
+	ASSERT_EQ(s.run("a", "site").status, 0);
+	const std::string spare = current;
+	current = s.target("site");
+	files = files_below(s.dir / "site/");
+	r = s.run_failing("site");
+	EXPECT_EQ(r.status, 3) << r.err;
+	EXPECT_TRUE(r.err.ends_with(s.dir / "site: not switched: 3 pages not "
+	    "written; it still points to \"" + current + "\"\n" + s.dir /
+	    spare + ": left as it is for the next run; remove it (rm -r) to "
+	    "get its space back\n")) << r.err;
+	EXPECT_TRUE(s.dir.exists(spare + "/misc/README.html"));
+	EXPECT_EQ(s.target("site"), current);
+	EXPECT_EQ(files_below(s.dir / "site/"), files);
+	ASSERT_EQ(s.run("a", "site").status, 0);
+	current = s.target("site");
+	files = files_below(s.dir / "site/");
 
 	// Without the memory that publishing keeps its accounts in, nothing
 	// is written and nothing switched: the marker's buffer, the list of
@@ -523,9 +597,9 @@ TEST(Publish, FailedWriteSwitchesNothing)
 		      std::string(std::strerror(EIO)) + "\n"),
 	    std::string::npos)
 	    << r.err;
-	EXPECT_TRUE(r.err.ends_with(s.dir / "site: not switched: 1 page not "
-					    "written; it still points to \"" +
-	    current + "\"\n"))
+	EXPECT_NE(r.err.find(s.dir / "site: not switched: 1 page not written; "
+				     "it still points to \"" + current + "\"\n"),
+	    std::string::npos)
 	    << r.err;
 	EXPECT_EQ(s.target("site"), current);
 	EXPECT_EQ(files_below(s.dir / "site/"), files);
@@ -610,6 +684,66 @@ TEST(Publish, RunsPagesWinOverWhatStandsInTheirWay)
 					: "");
 		EXPECT_EQ(files_below(s.dir / "site/"), ref) << i;
 	}
+}
+
+// The names that a run writes are its own: the first run through the link
+// to a site made plainly (whose stylesheet, script, search data and
+// safety pages no marker vouches for), and the first run after the
+// generations were copied with cp -a (new change times for every file),
+// replace those files without a word, counted at -v.
+TEST(Publish, FilesOfTheNamesARunWritesAreItsOwn)
+{
+	Site s;
+	s.put_shipped();
+	s.mkdir_site("www");
+	ASSERT_EQ(s.run("shipped", "www/ports.first").status, 0);
+	fs::create_directory_symlink("ports.first", s.dir / "www/ports");
+	Result r = s.run("shipped", "www/ports");
+	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(r.out, "");
+	EXPECT_EQ(r.err, "");
+	const auto site = files_below(s.dir / "www/ports/");
+	EXPECT_EQ(files_below(s.dir / "www/ports.first"), site);
+
+	RunOptions cp = s.opt;
+	cp.binary = "/bin/cp";
+	cp.as_nobody = false;
+	ASSERT_EQ(run_tool({"-a", s.dir / "www", s.dir / "moved"}, cp).status, 0);
+	const std::string copied = s.target("moved/ports");
+	for (const char *verbose : {"", "-v"}) {
+		std::vector<std::string> more;
+		if (*verbose != '\0')
+			more.push_back(verbose);
+		r = s.run("shipped", "moved/ports", more);
+		EXPECT_EQ(r.status, 0) << r.err;
+		EXPECT_EQ(r.err.find("not carried over"), std::string::npos)
+		    << r.err;
+		EXPECT_EQ(files_below(s.dir / "moved/ports/"), site);
+		if (*verbose == '\0') {
+			EXPECT_EQ(r.err, "");
+			// Back to the copied generation, as it was.
+			fs::remove(s.dir / "moved/ports");
+			fs::create_directory_symlink(
+			    copied, s.dir / "moved/ports");
+			continue;
+		}
+		EXPECT_NE(r.err.find("Replaced " + std::to_string(site.size()) +
+			      " files of \"" + s.dir / "moved/" + copied +
+			      "\" not marked as quillmark's: this run writes "
+			      "files of the same names\n"),
+		    std::string::npos)
+		    << r.err;
+	}
+	// A file of another kind where a name of the run goes is named.
+	fs::remove(s.dir / "moved/ports/site.css");
+	s.dir.mkdir("moved/ports/site.css");
+	(void)lchown((s.dir / "moved/ports/site.css").c_str(), 65534, 65534);
+	const std::string current = s.dir / "moved/" + s.target("moved/ports");
+	r = s.run("shipped", "moved/ports");
+	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(r.err, current + "/site.css: not carried over: this run "
+				   "writes a page there\n");
+	EXPECT_EQ(files_below(s.dir / "moved/ports/"), site);
 }
 
 // A second run waits for the one that holds the lock on the directory
@@ -855,6 +989,73 @@ TEST(Publish, PrunesWhatTheTreeDroppedAndKeepsFilesOfOthers)
 		EXPECT_EQ(read_file(s.dir / "site/misc/baz/stray.txt"), "stray\n");
 	}
 	EXPECT_EQ(read_file(s.dir / "site/misc/foo/new.txt"), "new\n");
+}
+
+// The only port of a category goes (its INDEX line and its SUBDIR line,
+// the category's Makefile kept): the category is reported as the INDEX
+// has no lines for it, and the port's page, the category's page that
+// lists it and the page of its maintainer, who maintains nothing else,
+// all go from the site; no page left links a page gone but the top
+// page's link line of the category. With the port still listed (an INDEX
+// behind the tree), its pages stay.
+TEST(Publish, LastPortOfACategoryLeavesNoStalePages)
+{
+	Site s;
+	s.put_shipped();
+	s.dir.put("tree/Makefile", "SUBDIR += archivers\nSUBDIR += games\n"
+				   "SUBDIR += misc\n");
+	s.dir.put("tree/games/Makefile",
+	    "    COMMENT = Games\n\n    SUBDIR += nethack\n");
+	s.dir.mkdir("tree/games/nethack");
+	const std::string index = read_file(s.dir / "tree/INDEX-15");
+	const std::string nethack = "nethack-3.6|/usr/ports/games/nethack|"
+	    "/usr/local|A dungeon game|/usr/ports/games/nethack/pkg-descr|"
+	    "gamer@example.com|games||||||\n";
+	const std::size_t misc = index.find("bar-2.3");
+	s.dir.put("tree/INDEX-15",
+	    index.substr(0, misc) + nethack + index.substr(misc));
+	for (auto &e : fs::recursive_directory_iterator(s.dir / "tree"))
+		(void)lchown(e.path().c_str(), 65534, 65534);
+	ASSERT_EQ(s.run("shipped", "first").status, 0);
+	fs::create_directory_symlink("first", s.dir / "site");
+	ASSERT_EQ(s.run("shipped", "site").status, 0);
+	const std::string gamer = "maintainer/gamer@example.com/README.html";
+	ASSERT_TRUE(s.dir.exists("site/games/nethack/README.html"));
+	ASSERT_TRUE(s.dir.exists("site/" + gamer));
+	EXPECT_EQ(broken_links(s.dir / "site"), std::vector<std::string>{});
+	auto site = files_below(s.dir / "site/");
+
+	// The INDEX lags behind: the port is listed still, and keeps its
+	// pages.
+	s.dir.put("tree/INDEX-15", index);
+	Result r = s.run("shipped", "site", {"-v"});
+	EXPECT_EQ(r.status, 0) << r.err;
+	EXPECT_NE(r.err.find("No such category: games\n"), std::string::npos);
+	for (const char *rel : {"games/README.html",
+		 "games/nethack/README.html"})
+		EXPECT_EQ(read_file(s.dir / "site/" + rel), site[rel]) << rel;
+	// So does a Makefile without its COMMENT line, whose list is not
+	// known.
+	s.dir.put("tree/games/Makefile", "    SUBDIR += nethack\n");
+	r = s.run("shipped", "site");
+	EXPECT_EQ(r.err, "No such category: games\n");
+	EXPECT_TRUE(s.dir.exists("site/games/nethack/README.html"));
+
+	s.dir.put("tree/games/Makefile", "    COMMENT = Games\n");
+	fs::remove_all(s.dir / "tree/games/nethack");
+	r = s.run("shipped", "site");
+	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(r.out, "");
+	EXPECT_EQ(r.err, "No such category: games\n");
+	EXPECT_FALSE(s.dir.exists("site/games"));
+	EXPECT_FALSE(s.dir.exists("site/" + gamer));
+	EXPECT_EQ(broken_links(s.dir / "site"),
+	    std::vector<std::string>{"README.html -> games/README.html"});
+	for (auto &[rel, text] : files_below(s.dir / "site/"))
+		EXPECT_EQ(text.find("nethack"), std::string::npos) << rel;
+	// As a run into an empty directory makes it.
+	ASSERT_EQ(s.run("shipped", "fresh").status, 0);
+	EXPECT_EQ(files_below(s.dir / "site/"), files_below(s.dir / "fresh"));
 }
 
 // An in-place run and a run with -o naming the tree's top write the same

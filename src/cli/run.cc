@@ -260,8 +260,10 @@ run_requests(int argc, char **argv)
 	// A whole-tree run counts the pages it could not write.
 	if (optind >= argc) {
 		int unwritten = 0;
-		if (make_readme(state.top_dir, kind_top, &unwritten) == -1)
+		if (make_readme(state.top_dir, kind_top, &unwritten) == -1) {
+			abandon_output();
 			return -1;
+		}
 		(void)write_shared_files(&unwritten);
 		report_page_failures();
 		return count_status(unwritten + finish_output(unwritten, true));
@@ -269,8 +271,10 @@ run_requests(int argc, char **argv)
 
 	for (int i = optind; i < argc; i++) {
 		int result = request_pathname(argv[i]);
-		if (result == -1)
+		if (result == -1) {
+			abandon_output();
 			return -1;
+		}
 		errors += result;
 	}
 	// The files the pages share, once all of them are made.

@@ -4,6 +4,10 @@
 // "    COMMENT = " line gives the comment, and only the "    SUBDIR += "
 // lines after it name ports. The ports' READMEs are made when the expansion
 // reaches %%SUBDIR%%, each followed by its link line.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstring>
 
@@ -87,6 +91,48 @@ read_category_makefile(const char *path, char *comment,
 	if (result == 0 && have_comment)
 		note_list_read(path);
 	return result;
+}
+
+// While a whole tree is published through a link, a category that the
+// INDEX has no lines for still names its ports in its Makefile: the pages
+// of those it no longer lists go from the site, though the category gets
+// no page. Read quietly: the category has been reported.
+void
+note_category_list(const char *path)
+{
+	char makefile[path_size];
+	if (!join_text(makefile, sizeof makefile, {path, "/Makefile"}))
+		return;
+	int fd = open_in_tree(
+	    makefile, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0);
+	struct stat st;
+	if (fd >= 0 && (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
+		close(fd);
+		fd = -1;
+	}
+	FILE *f = fd >= 0 ? fdopen(fd, "r") : nullptr;
+	if (f == nullptr) {
+		if (fd >= 0)
+			close(fd);
+		return;
+	}
+	char line[line_size];
+	bool have_comment = false;
+	while (!have_comment && std::fgets(line, sizeof line, f) != nullptr)
+		have_comment = skip_prefix(line, comment_prefix) != line;
+	while (have_comment && std::fgets(line, sizeof line, f) != nullptr) {
+		char *name = skip_prefix(line, port_prefix);
+		if (name == line)
+			continue;
+		name[std::strcspn(name, "\n")] = '\0';
+		char port_path[path_size];
+		if (name[0] != '\0' && std::strchr(name, '/') == nullptr &&
+		    join_text(port_path, sizeof port_path, {path, "/", name}))
+			note_listed(port_path);
+	}
+	if (have_comment && std::ferror(f) == 0)
+		note_list_read(path);
+	std::fclose(f);
 }
 
 // Makes each port's README and appends its link line.
@@ -189,8 +235,11 @@ make_category_readme(const char *path, int kind, char *comment,
 	comment[0] = '\0';
 	const char *name = skip_prefix(path, state.top_dir_slash);
 	category_context cat = {path, comment, ports, 0, kind, {}, unwritten};
-	if (select_category(name, &cat.scan) != 0)
+	if (select_category(name, &cat.scan) != 0) {
+		if (kind == kind_top && publishing_generations())
+			note_category_list(path);
 		return 1;
+	}
 	if (read_category_makefile(path, comment, comment_size, ports,
 		port_list_size, &cat.port_count) != 0)
 		return 1;

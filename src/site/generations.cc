@@ -459,10 +459,50 @@ tool_file(const char *name, const char *rel, const struct stat &st)
 	return std::strcmp(name, page_name) == 0;
 }
 
+bool dropped(const char *rel);
+
+// Whether the current generation's directory of the category rel (its
+// first length bytes) holds a page of a port that the category's Makefile
+// no longer lists, which the category's old page links.
+bool
+holds_unlisted_port(const char *rel, std::size_t length)
+{
+	char category[path_size];
+	if (!copy_text(category, sizeof category, std::string_view(rel, length)))
+		return false;
+	int fd = open_dir_at(site.current_fd, category);
+	int listed = fd >= 0 ? dup(fd) : -1;
+	platform_list *dir = listed >= 0 ? platform_list_dir(listed) : nullptr;
+	if (dir == nullptr && listed >= 0)
+		close(listed);
+	bool found = false;
+	const char *name;
+	entry_kind kind;
+	while (!found && dir != nullptr &&
+	    platform_next_entry(dir, fd, &name, &kind)) {
+		char page[path_size];
+		struct stat st;
+		found = kind == entry_kind::directory &&
+		    join_text(page, sizeof page,
+			{category, "/", name, "/", page_name}) &&
+		    dropped(page) &&
+		    fstatat(site.current_fd, page, &st, AT_SYMLINK_NOFOLLOW) ==
+			0 &&
+		    S_ISREG(st.st_mode) && tool_file(page_name, page, st);
+	}
+	if (dir != nullptr)
+		platform_close_list(dir);
+	if (fd >= 0)
+		close(fd);
+	return found;
+}
+
 // Whether a whole-tree run leaves out the page rel, one of the tool's that
 // it did not make: the page of a category that the top Makefile no longer
 // lists or of a port in one, or of a port that its category's Makefile no
-// longer lists (while that list was read whole).
+// longer lists (while that list was read whole), and the page of a
+// category that links such a port's page (the INDEX has no lines for the
+// category, so the run made none).
 bool
 dropped(const char *rel)
 {
@@ -474,7 +514,9 @@ dropped(const char *rel)
 	std::size_t length = static_cast<std::size_t>(last - rel);
 	const void *slash = std::memchr(rel, '/', length);
 	if (slash == nullptr)
-		return !has_hash(site.tree_listed, prefix_hash(rel, length));
+		return !has_hash(site.tree_listed, prefix_hash(rel, length)) ||
+		    (has_hash(site.tree_listed, prefix_hash(rel, length + 1)) &&
+			holds_unlisted_port(rel, length));
 	std::size_t category =
 	    static_cast<std::size_t>(static_cast<const char *>(slash) - rel);
 	if (std::memchr(rel + category + 1, '/', length - category - 1) !=
@@ -775,9 +817,13 @@ copy_pass(int cur, int spare, char *rel, int *failures)
 		    fstatat(cur, name, &cst, AT_SYMLINK_NOFOLLOW) != 0)
 			continue;
 		bool ours = tool_file(name, rel, cst);
+		// A file where this run writes one of the same name: the
+		// names the run writes are its own (a file a first site
+		// without a marker holds, or a site copied with new change
+		// times), so it is replaced without a word.
 		if (was_made(rel)) {
 			if (!ours)
-				not_carried(rel, "a page");
+				site.replaced++;
 			continue;
 		}
 		if (ours && dropped(rel)) {
@@ -981,6 +1027,7 @@ choose_spare()
 		explain_denied(error);
 		return -1;
 	}
+	site.spare_begun = true;
 	int fd = open_dir_at(site.parent_fd, site.spare_name);
 	int marker = fd >= 0
 	    ? openat(fd, marker_name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
@@ -995,6 +1042,7 @@ choose_spare()
 	if (!written) {
 		std::fprintf(stderr, "%s/%s/%s: %s\n", site.parent,
 		    site.spare_name, marker_name, std::strerror(errno));
+		remove_generation(site.spare_name);
 		return -1;
 	}
 	return 0;
@@ -1018,6 +1066,21 @@ current_holds(const char *rel, const char *text, std::size_t length,
 	if (equal)
 		*when = st.st_mtim;
 	return equal;
+}
+
+// After a failure that leaves the link as it was: the spare generation
+// goes when this run began it; else it stays for the next run, which
+// brings it up to date, and the message says how to get its space back.
+void
+leave_spare()
+{
+	if (site.spare_begun)
+		abandon_output();
+	else
+		std::fprintf(stderr,
+		    "%s: left as it is for the next run; remove it (rm -r) "
+		    "to get its space back\n",
+		    site.root_shown);
 }
 
 } // namespace
@@ -1228,6 +1291,20 @@ settle_page(const char *path, int fd, const struct stat &before, bool same,
 	return same ? set_mtime(fd, nullptr) : 0;
 }
 
+void
+abandon_output()
+{
+	if (!site.publishing || !site.spare_begun)
+		return;
+	// Its pages are no longer this run's to keep: all of it goes.
+	release_set(&site.made);
+	remove_generation(site.spare_name);
+	if (state.verbosity != 0)
+		std::fprintf(stderr, "Removed \"%s\", which this run began\n",
+		    site.root_shown);
+	site.spare_begun = false;
+}
+
 bool
 publishing_generations()
 {
@@ -1315,12 +1392,20 @@ finish_output(int unwritten, bool whole_tree)
 		std::fprintf(stderr,
 		    "Dropped %zu page%s of what the tree no longer lists\n",
 		    site.dropped, site.dropped == 1 ? "" : "s");
+	if (state.verbosity != 0 && site.replaced != 0)
+		std::fprintf(stderr,
+		    "Replaced %zu file%s of \"%s\" not marked as "
+		    "quillmark's: this run writes %s of the same name%s\n",
+		    site.replaced, site.replaced == 1 ? "" : "s",
+		    site.current_shown, site.replaced == 1 ? "one" : "files",
+		    site.replaced == 1 ? "" : "s");
 	if (unwritten != 0 || failures != 0) {
 		std::fprintf(stderr,
 		    "%s: not switched: %d page%s not written; it still points "
 		    "to \"%s\"\n",
 		    state.out_dir, unwritten + failures,
 		    unwritten + failures == 1 ? "" : "s", site.current_name);
+		leave_spare();
 		return failures;
 	}
 	char fresh[path_size];
@@ -1341,6 +1426,7 @@ finish_output(int unwritten, bool whole_tree)
 		std::fprintf(stderr,
 		    "%s: not switched; it still points to \"%s\"\n",
 		    state.out_dir, site.current_name);
+		leave_spare();
 		return 1;
 	}
 	(void)unlinkat(site.parent_fd, temporary, 0);

@@ -82,6 +82,13 @@ void report_page_failures();
 // failure here) forbid it. The number of failures to add to the status.
 [[nodiscard]] int finish_output(int unwritten, bool whole_tree);
 
+// After a run through a link that does not switch: the spare generation
+// that this run began is removed again, with all it wrote there, so the
+// file system has the room it had before the run; one that was there
+// before is left for the next run, and a message says how to get its
+// space back.
+void abandon_output();
+
 // True while the run publishes through a link to generations.
 [[nodiscard]] bool publishing_generations();
 

@@ -49,6 +49,7 @@ struct site_state {
 	char current_name[path_size];
 	char current_shown[path_size];
 	char spare_name[path_size];
+	bool spare_begun = false; // this run made the spare generation
 
 	// The pages that this run made, by a 64-bit hash of their path below
 	// the root; overflow when they were more than one run publishes.
@@ -99,6 +100,9 @@ struct site_state {
 	// The directories of the current generation that the walk found.
 	hash_set current_dirs;
 	std::size_t dropped = 0; // pages of unlisted directories dropped
+	// Files of the current generation not marked as the tool's where
+	// this run wrote files of the same names.
+	std::size_t replaced = 0;
 
 	// The paths whose bytes this run changed from the current
 	// generation's, each ended by a newline; unknown when they are more
