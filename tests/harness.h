@@ -91,6 +91,8 @@ std::string binary_path();	// the built quillmark
 //   QUILLMARK_TEST_NO_OPENAT2=ERRNO  openat2 fails with errno ERRNO, as
 //       on a kernel without it (ENOSYS) or in a sandbox that filters it
 //       out (EPERM).
+//   QUILLMARK_TEST_NOW=SECONDS  the clock that dates the feeds' entries,
+//       so that a test's runs fall on days of its choosing.
 std::string testing_binary_path();
 
 }  // namespace qmtest

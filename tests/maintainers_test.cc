@@ -651,3 +651,144 @@ TEST_F(Maintainers, FeedsAcrossRuns)
 	for (const char *file : {"feed.atom", "misc/feed.atom"})
 		EXPECT_EQ(after[file], before[file]) << file;
 }
+
+// Runs on days of their own: an entry keeps the id and time of the day that
+// first saw it. A feed record that is not whole (junk, empty, a FIFO, a
+// symbolic link, gone, cut anywhere, altered by a byte) is named at every
+// verbosity, no entry is made from it, the run still publishes (status 0),
+// and the feeds keep their entries: read back from them, with their days,
+// into a record that is whole again. A record of the format before is read
+// and rewritten in this one.
+TEST_F(Maintainers, FeedRecordDamagedOrOldAcrossDays)
+{
+	auto line = [](const std::string &dir, const std::string &version,
+			const std::string &who) {
+		return index_line("misc", dir, dir + "-" + version, who);
+	};
+	const std::string zed = line("p3", "1.0", "zed@example.org");
+	index = line("p0", "1.0", "joe@example.org") +
+	    line("p1", "1.0", "ann@example.org") + zed;
+	put_tree({"misc"}, {"p0", "p1", "p3"});
+	d.mkdir("site.first");
+	fs::create_directory_symlink("site.first", d / "site");
+	const long long day = 86400, first = 1772798400; // 2026-03-06 12:00Z
+	auto run_on = [&](long long when, const std::string &quiet = "-q") {
+		RunOptions o;
+		o.binary = testing_binary_path();
+		o.env.push_back("QUILLMARK_TEST_NOW=" + std::to_string(when));
+		return run_tool({quiet, "-p", top, "-t", d / "tpl", "-o",
+				    d / "site", "-u", "https://ports.example.org/"},
+		    o);
+	};
+	auto ids_of = [&](const std::string &rel) {
+		std::vector<std::string> ids;
+		EXPECT_EQ(atom_fault(d.get("site/" + rel), &ids), "") << rel;
+		return ids;
+	};
+	using ids = std::vector<std::string>;
+	ASSERT_EQ(run_on(first).status, 0);
+	d.put("ports/INDEX-15", index = line("p0", "1.1", "joe@example.org") +
+		    line("p1", "1.0", "ann@example.org") + zed);
+	ASSERT_EQ(run_on(first + day).status, 0);
+	d.put("ports/INDEX-15", index = line("p0", "1.1", "joe@example.org") +
+		    line("p1", "2.0", "ann@example.org") + zed);
+	Result r = run_on(first + 2 * day);
+	ASSERT_EQ(r.status, 0) << r.err;
+	const ids two = {"tag:ports.example.org,2026-03-08:misc/p1/2.0",
+	    "tag:ports.example.org,2026-03-07:misc/p0/1.1"};
+	EXPECT_EQ(ids_of("feed.atom"), two);
+	EXPECT_NE(d.get("site/feed.atom").find("<title>misc/p0 updated from 1.0 "
+					       "to 1.1</title>\n<updated>"
+					       "2026-03-07T12:00:00Z</updated>"),
+	    std::string::npos);
+	const std::vector<std::string> feeds = {"feed.atom", "misc/feed.atom",
+	    "maintainer/joe@example.org/feed.atom",
+	    "maintainer/ann@example.org/feed.atom",
+	    "maintainer/zed@example.org/feed.atom"};
+	std::map<std::string, std::string> published;
+	for (const auto &f : feeds)
+		published[f] = d.get("site/" + f);
+	const std::string record = d.get("site/.quillmark-feed");
+	ASSERT_EQ(record.substr(0, 28), "quillmark-feed 2 1772798400\n");
+	const std::size_t size = record.size();
+
+	struct damage {
+		std::string what, why;
+	};
+	std::vector<damage> damages = {{"junk", "cut short or altered"},
+	    {"empty", "cut short or altered"}, {"fifo", "not a regular file"},
+	    {"symlink", "not a regular file"}, {"gone", "missing"},
+	    {"byte", "cut short or altered"}};
+	for (std::size_t cut : {std::size_t{1}, std::size_t{28}, size / 2,
+		 record.find("\nE\t") + 1, record.rfind("end "), size - 1})
+		damages.push_back({"cut " + std::to_string(cut),
+		    "cut short or altered"});
+	long long when = first + 3 * day;
+	int changes = 0;
+	for (const auto &[what, why] : damages) {
+		SCOPED_TRACE(what);
+		std::string path = fs::read_symlink(d / "site");
+		std::string file = d / (path + "/.quillmark-feed");
+		fs::remove(file);
+		if (what == "fifo")
+			ASSERT_EQ(mkfifo(file.c_str(), 0644), 0);
+		else if (what == "symlink")
+			fs::create_symlink(d / "ports/INDEX-15", file);
+		else if (what != "gone") {
+			std::string text = what == "junk" ? std::string(size, 'j')
+			    : what == "empty"		   ? std::string()
+			    : what == "byte" ? std::string(record).replace(
+						   record.find("\t1.1\t"), 5, "\t1.2\t")
+					     : record.substr(0, std::stoul(what.substr(4)));
+			write_file(file, text);
+		}
+		// A change on the day of the damage: not announced.
+		d.put("ports/INDEX-15", index = line("p0", "1.1", "joe@example.org") +
+			    line("p1", "2.0", "ann@example.org") +
+			    line("p3", ++changes % 2 ? "1.1" : "1.2", "zed@example.org"));
+		r = run_on(when += day);
+		EXPECT_EQ(r.status, 0);
+		EXPECT_EQ(r.out, "");
+		// The carrying over may name the file too, as one this run
+		// writes: that is its own message.
+		std::string carried = file + ": not carried over: this run "
+					     "writes a page there\n";
+		if (r.err.ends_with(carried))
+			r.err.resize(r.err.size() - carried.size());
+		EXPECT_EQ(r.err, file +
+			": not a whole record of the feeds (" + why +
+			"): the feeds keep their 2 entries, and this run adds "
+			"none\n");
+		EXPECT_NE(fs::read_symlink(d / "site").string(), path);
+		// The generation before is the next run's to write: a file of
+		// another kind where the record goes would stop it (named, and
+		// nothing switched), as a page's would.
+		if (what == "fifo" || what == "symlink")
+			fs::remove(file);
+		for (const auto &f : feeds)
+			EXPECT_EQ(d.get("site/" + f), published[f]) << f;
+		// Whole again: the next run compares with it, and finds nothing.
+		r = run_on(when);
+		EXPECT_EQ(r.status, 0);
+		EXPECT_EQ(r.err, "");
+		EXPECT_EQ(ids_of("feed.atom"), two);
+	}
+
+	// The format before: read without a word, and rewritten in this one.
+	std::string path = fs::read_symlink(d / "site");
+	std::string v1 = d.get("site/.quillmark-feed");
+	v1 = "quillmark-feed 1" + v1.substr(16, v1.rfind("end ") - 16);
+	write_file(d / (path + "/.quillmark-feed"), v1);
+	d.put("ports/INDEX-15", index = line("p0", "1.1", "joe@example.org") +
+		    line("p1", "2.0", "ann@example.org") + line("p3", "2.0", "zed@example.org"));
+	r = run_on(when += day, "-v");
+	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(r.err.find("record of the feeds"), std::string::npos) << r.err;
+	ids three = {"tag:ports.example.org,2026-03-" + std::to_string(8 + damages.size() + 2) +
+	    ":misc/p3/2.0"};
+	three.insert(three.end(), two.begin(), two.end());
+	EXPECT_EQ(ids_of("feed.atom"), three);
+	EXPECT_EQ(ids_of("maintainer/zed@example.org/feed.atom"), ids(three.begin(), three.begin() + 1));
+	EXPECT_EQ(d.get("site/.quillmark-feed").substr(0, 28),
+	    "quillmark-feed 2 1772798400\n");
+}

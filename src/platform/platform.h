@@ -9,6 +9,8 @@
 //                                           openat2 (ENOSYS, or EPERM)
 //   QUILLMARK_TEST_FAIL_ALLOC=N             platform_alloc fails the Nth
 //                                           allocation of the run (ENOMEM)
+//   QUILLMARK_TEST_NOW=SECONDS              platform_now gives this time,
+//                                           so that runs can span days
 #pragma once
 
 #include <cstddef>
@@ -111,3 +113,7 @@ void platform_close_list(platform_list *list);
 // ending the process. Every system the tool runs on has <signal.h>; the
 // FreeBSD header set of the compile check has not, and there this is empty.
 void platform_ignore_broken_pipe();
+
+// The time of day, in seconds since the epoch, that a run's feeds are
+// dated by.
+[[nodiscard]] long long platform_now();

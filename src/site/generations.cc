@@ -1311,24 +1311,32 @@ publishing_generations()
 	return site.publishing;
 }
 
-char *
-read_published(const char *rel, std::size_t *size)
+published_file
+read_published(const char *rel)
 {
+	published_file f{};
 	if (!site.publishing || site.current_fd < 0)
-		return nullptr;
+		return f;
+	(void)join_text(f.shown, sizeof f.shown, {site.current_shown, "/", rel});
 	int fd = platform_open_beneath(site.current_fd, rel,
 	    O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0);
+	struct stat st;
 	if (fd < 0) {
-		if (errno != ENOENT && state.verbosity != 0)
-			std::fprintf(stderr, "%s/%s: not read: %s\n",
-			    site.current_shown, rel, std::strerror(errno));
-		return nullptr;
+		int error = errno;
+		if (error != ENOENT)
+			f.why = fstatat(site.current_fd, rel, &st,
+				    AT_SYMLINK_NOFOLLOW) == 0 &&
+				!S_ISREG(st.st_mode)
+			    ? "not a regular file"
+			    : std::strerror(error);
+		return f;
 	}
-	char shown[path_size];
-	(void)join_text(shown, sizeof shown, {site.current_shown, "/", rel});
-	char *text = load_open_file(fd, shown, size);
+	if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
+		f.why = "not a regular file";
+	else if ((f.text = load_open_file(fd, f.shown, &f.size)) == nullptr)
+		f.why = "not read";
 	close(fd);
-	return text;
+	return f;
 }
 
 void

@@ -92,10 +92,17 @@ void abandon_output();
 // True while the run publishes through a link to generations.
 [[nodiscard]] bool publishing_generations();
 
-// The file rel of the generation that the link points to, read whole (freed
-// with free()), its length in *size; null when there is none (or it cannot
-// be read, said at -v) or the run does not publish through a link.
-[[nodiscard]] char *read_published(const char *rel, std::size_t *size);
+// The file rel of the generation that the link points to, as read.
+struct published_file {
+	char *text;	  // read whole (freed with free()), or null
+	std::size_t size; // its length
+	// When text is null: null when there is none or the run does not
+	// publish through a link; else why it was not read ("not a regular
+	// file", or the system's reason).
+	const char *why;
+	char shown[path_size]; // its path, as messages show it
+};
+[[nodiscard]] published_file read_published(const char *rel);
 
 // The sitemap (sitemap.cc), with -u: a run that makes the top page begins
 // it before the first page; write_file notes every page (.html) it wrote or
