@@ -61,13 +61,42 @@ count_failure(failed_call call, int error)
 	    state.verbosity > 0;
 }
 
+// Removes what stands at path, when it is not a directory, in the
+// generation a run publishing through a link makes: that directory is the
+// run's own and no reader sees it, so a FIFO, a symbolic link or a hard
+// link where a page goes (left there when it was the current generation)
+// gives way to the page rather than being refused at every later run.
+// True when something was removed.
+bool
+clear_in_spare(const char *path)
+{
+	if (!site.publishing)
+		return false;
+	const char *slash = std::strrchr(path, '/');
+	char dir[path_size];
+	if (slash == nullptr ||
+	    !copy_text(dir, sizeof dir,
+		std::string_view(path, static_cast<std::size_t>(slash - path))))
+		return false;
+	int dirfd = open_output(dir, platform_dir_flags(), 0);
+	if (dirfd < 0)
+		return false;
+	struct stat st;
+	bool removed =
+	    fstatat(dirfd, slash + 1, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+	    !S_ISDIR(st.st_mode) && unlinkat(dirfd, slash + 1, 0) == 0;
+	close(dirfd);
+	return removed;
+}
+
 // Opens path for writing (and for reading, where allowed, so that it can be
 // compared) without truncating it and without ever blocking; shown is its
 // path as messages show it. A missing file is created, and *created tells
 // so: a page that then cannot be written whole is removed again. -1 after
 // the report.
 int
-open_readme(const char *path, const char *shown, bool *readable, bool *created)
+open_readme(const char *path, const char *shown, bool *readable, bool *created,
+    bool may_clear = true)
 {
 	int flags = O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | platform_direct_flag();
 	*readable = true;
@@ -89,6 +118,9 @@ open_readme(const char *path, const char *shown, bool *readable, bool *created)
 	}
 	if (fd >= 0)
 		return fd;
+	if ((errno == ENXIO || errno == ELOOP || errno == EMLINK) &&
+	    may_clear && clear_in_spare(path))
+		return open_readme(path, shown, readable, created, false);
 	struct stat st;
 	int error = errno;
 	if (error == ENXIO) {
@@ -230,31 +262,36 @@ write_file(const char *dir, std::string_view name, const char *text,
 	bool readable = false;
 	bool created = false;
 	site.pages_tried++;
-	int fd = open_readme(path, shown, &readable, &created);
-	// A port directory missing from the tree is tree data, as a port
-	// missing from the INDEX is: reported, but not a page that failed.
-	// Below an output root, directories are made as needed.
-	if (fd < 0 && errno == ENOENT && state.out_dir[0] == '\0')
-		return 0;
-	if (fd < 0)
-		return 1;
-
 	struct stat st;
-	const char *refusal = nullptr;
-	if (fstat(fd, &st) != 0) {
-		if (count_failure(call_stat, errno))
-			std::perror(shown);
+	int fd = -1;
+	for (bool cleared = false;; cleared = true) {
+		fd = open_readme(path, shown, &readable, &created);
+		// A port directory missing from the tree is tree data, as a
+		// port missing from the INDEX is: reported, but not a page
+		// that failed. Below an output root, directories are made as
+		// needed.
+		if (fd < 0 && errno == ENOENT && state.out_dir[0] == '\0')
+			return 0;
+		if (fd < 0)
+			return 1;
+		if (fstat(fd, &st) != 0) {
+			if (count_failure(call_stat, errno))
+				std::perror(shown);
+			close(fd);
+			return 1;
+		}
+		const char *refusal = nullptr;
+		if (!S_ISREG(st.st_mode))
+			refusal = "not a regular file";
+		else if (st.st_nlink > 1)
+			refusal = "the file has other hard links";
+		if (refusal == nullptr)
+			break;
 		close(fd);
-		return 1;
-	}
-	if (!S_ISREG(st.st_mode))
-		refusal = "not a regular file";
-	else if (st.st_nlink > 1)
-		refusal = "the file has other hard links";
-	if (refusal != nullptr) {
-		refuse(shown, refusal);
-		close(fd);
-		return 1;
+		if (cleared || !clear_in_spare(path)) {
+			refuse(shown, refusal);
+			return 1;
+		}
 	}
 
 	std::size_t old_size = static_cast<std::size_t>(st.st_size);
