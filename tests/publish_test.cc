@@ -883,6 +883,9 @@ TEST(Publish, PrunesWhatTheTreeDroppedAndKeepsFilesOfOthers)
 	    read_file(s.dir / ("site/archivers/zip/notes.txt")), "kept\n");
 	EXPECT_NE(read_file(s.dir / ("site/README.html")).find("misc"),
 	    std::string::npos);
+	// A page of the admin's own where the run no longer writes one is a
+	// file of others like any, and kept.
+	s.dir.put("site/archivers/README.html", "<p>See misc.</p>\n");
 	// A port gone from the INDEX but listed still (a stale INDEX) keeps
 	// its page; one gone from its category's list loses it, its
 	// directory with it.
@@ -911,6 +914,8 @@ TEST(Publish, PrunesWhatTheTreeDroppedAndKeepsFilesOfOthers)
 		EXPECT_FALSE(s.dir.exists("site/archivers/zip/README.html"));
 		EXPECT_EQ(read_file(s.dir / ("site/archivers/zip/notes.txt")),
 		    "kept\n");
+		EXPECT_EQ(read_file(s.dir / "site/archivers/README.html"),
+		    "<p>See misc.</p>\n");
 		EXPECT_EQ(
 		    read_file(s.dir / ("site/index.html")), "<p>mirror</p>\n");
 	}

@@ -725,7 +725,8 @@ TEST_F(Readme, SearchWordsBesideTheTopPage)
 	    "/usr/ports/misc/foo/pkg-descr|misc@example.org|misc|||||\n");
 	d.put("ports/archivers/zip/pkg-descr",
 	    "Zip makes ZIP archives.\n\nWWW: https://example.org/wwwword/\n");
-	d.put("ports/misc/bar/pkg-descr", "Caf\xe9 </script> \"quoted\" \xc0la x1 ab\n");
+	d.put("ports/misc/bar/pkg-descr",
+	    "Caf\xe9 </script> \"quoted\" \xc0la Stra\xdf" "e \xdeorn x1 ab\n");
 	d.put("ports/misc/foo/pkg-descr", "Zip\xe2\x80\xa8zap");
 	d.put("tpl/README.top", "top [%%SEARCH_WORDS%%]\n");
 	const std::string head =
@@ -738,7 +739,8 @@ TEST_F(Readme, SearchWordsBesideTheTopPage)
 	    "// The word files of the search of README.html.\n"
 	    "window.quillmarkWords={version:1,ports:3,starts:\"archives\"};\n");
 	EXPECT_EQ(d.get("ports/ports-words-0.js"), head +
-	    "0,\"archivesAcaf\xc3\xa9" "BmakesAquotedBscriptBzapCzipAB\xc3\xa0laB\"]);\n");
+	    "0,\"archivesAcaf\xc3\xa9" "BmakesAquotedBscriptBstra\xc3\x9f" "eBzapCzipAB"
+	    "\xc3\xa0laB\xc3\xbeornB\"]);\n");
 	EXPECT_FALSE(d.exists("ports/ports-index.js"));
 
 	// A link in place of a word file is refused, and counted.
@@ -869,7 +871,8 @@ TEST_F(Readme, PortDetailsAndListsReadWellOnRealPorts)
 		item("misc/foo", "foo-1.0")));
 
 	// A core port needed by more ports than the classic room holds is
-	// still written whole.
+	// still written whole, by a template of that list alone.
+	d.put("tpl/README.port", "%%REQUIRED_BY_LIST%%");
 	std::string many;
 	for (int i = 0; i < 50000; i++)
 		many += "p" + std::to_string(i) + "-1|/usr/ports/misc/p" +
@@ -881,6 +884,8 @@ TEST_F(Readme, PortDetailsAndListsReadWellOnRealPorts)
 	EXPECT_EQ(r.err, "");
 	std::string zip = d.get("ports/archivers/zip/README.html");
 	EXPECT_GT(zip.size(), std::size_t{4} << 20);
+	EXPECT_EQ(zip.rfind("<section class=\"deps\">\n<h2>Required by</h2>\n"
+			    "<ul>\n" + item("misc/bar", "bar-2.3"), 0), 0u);
 	EXPECT_NE(zip.find(item("misc/p9999", "p9999-1") + "</ul>"),
 	    std::string::npos);
 }
@@ -1122,8 +1127,9 @@ TEST_F(Readme, DescriptionEmailAddressesBecomeLinks)
 TEST_F(Readme, StatusLicenceAndVulnerabilitiesOnlyForTemplatesThatAsk)
 {
 	// zip: deprecated and expiring, its licence, affected through its
-	// revision. bar: broken only inside a conditional, a licence over a
-	// continuation line, its version just outside a range. foo: no
+	// revision. bar: broken and deprecated only inside conditionals of
+	// each kind, a licence over a continuation line, its version just
+	// outside a range. foo: no
 	// Makefile values of its own (a slave port), affected through an
 	// epoch by an entry that names it twice.
 	d.put("ports/archivers/zip/Makefile",
@@ -1132,7 +1138,9 @@ TEST_F(Readme, StatusLicenceAndVulnerabilitiesOnlyForTemplatesThatAsk)
 	    "EXPIRATION_DATE=\t2026-12-31\n.include <bsd.port.mk>\n");
 	d.put("ports/misc/bar/Makefile",
 	    "PORTNAME=\tbar\nLICENSE=\tGPLv2 \\\n\t\tMIT\n"
-	    ".if ${ARCH} == i386\nBROKEN=\tno\n.endif\n");
+	    ".if ${ARCH} == i386\nBROKEN=\tno\n.endif\n"
+	    ".ifdef WITH_GPM\nBROKEN=\tneeds gpm\n.endif\n"
+	    ".ifndef NO_OLD\nDEPRECATED=\told\n.endif\n");
 	d.put("ports/misc/foo/Makefile",
 	    "MASTERDIR=\t${.CURDIR}/../foo-server\n"
 	    ".include \"${MASTERDIR}/Makefile\"\n");
@@ -1550,14 +1558,16 @@ TEST_F(Readme, UpdatingNotesOnThePortsTheirAffectsLinesName)
 
 TEST_F(Readme, PkgMessagesInEveryFormTheyAreWrittenIn)
 {
-	// foo: several objects, a heredoc, quoted strings, version bounds and
-	// a message without a type. zip: plain text. bar: broken, shown whole.
+	// foo: several objects, a heredoc, quoted strings with escapes,
+	// version bounds and a message without a type over two lines. zip:
+	// plain text. bar: broken, shown whole.
 	d.put("ports/misc/foo/pkg-message",
 	    "[\n# comment\n{ type: install\n  message: <<EOM\nRun <foo>.\n"
 	    "EOM\n}\n{ type: upgrade, minimum_version: \"1.0\",\n"
 	    "  maximum_version = 2.0, message: \"Check \\\"conf\\\".\" }\n"
 	    "{ type: upgrade; maximum_version: 0.9; message: \"Old.\" }\n"
-	    "{ message: \"Always.\" }\n{ type: install, message: \"\" }\n"
+	    "{ message: \"Always.\\nEvery time.\" }\n"
+	    "{ type: install, message: \"\" }\n"
 	    "{ type: remove, message: \"Bye & thanks.\" }\n]\n");
 	d.put("ports/archivers/zip/pkg-message", "Plain <text>.\n");
 	d.put("ports/misc/bar/pkg-message", "[ { type: install message: \"x }\n");
@@ -1570,7 +1580,7 @@ TEST_F(Readme, PkgMessagesInEveryFormTheyAreWrittenIn)
 	EXPECT_EQ(d.get("ports/misc/foo/README.html"),
 	    "[foo-1.0]\n" + head +
 		"<h3>After installing</h3>\n<pre>Run &lt;foo&gt;.</pre>\n"
-		"<pre>Always.</pre>\n"
+		"<pre>Always.\nEvery time.</pre>\n"
 		"<h3>When upgrading from a version after 1.0 and before 2.0</h3>\n"
 		"<pre>Check &quot;conf&quot;.</pre>\n"
 		"<h3>When upgrading from a version before 0.9</h3>\n"
