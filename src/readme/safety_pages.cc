@@ -31,14 +31,13 @@ enum safety_page : std::size_t { vulnerable, expiring, page_count };
 
 struct page_kind {
 	placeholder link; // the top template's placeholder that links it
-	placeholder list; // its template's list of ports
+	page_bits page;	  // the kind of page it is
 	const char *word; // its template is README.<word>
 	std::string_view name;
 };
 constexpr std::array<page_kind, page_count> kinds = {{
-    {ph_vulnerable_page, ph_vulnerable_ports, "vulnerable",
-	vulnerable_page_name},
-    {ph_expiring_page, ph_expiring_ports, "expiring", expiring_page_name},
+    {ph_vulnerable_page, on_vulnerable, "vulnerable", vulnerable_page_name},
+    {ph_expiring_page, on_expiring, "expiring", expiring_page_name},
 }};
 
 constexpr std::size_t none = SIZE_MAX;
@@ -264,18 +263,6 @@ expiring_list(char *pos, char *end)
 	return append(pos, end, "</ul>\n");
 }
 
-char *
-safety_substitution(int code, char *pos, char *end, void *context)
-{
-	safety_page which = *static_cast<safety_page *>(context);
-	if (code == ph_stylesheet || code == ph_script)
-		return append_shared_file_url(pos, end, code, 0);
-	if (code != kinds[which].list)
-		return pos;
-	return which == vulnerable ? vulnerable_list(pos, end)
-				   : expiring_list(pos, end);
-}
-
 // The newest affecting entry first; the earliest date of removal first,
 // ports without a date after those with one; then by directory.
 void
@@ -309,6 +296,7 @@ int
 write_page(const char *dir, safety_page which)
 {
 	std::string_view name = kinds[which].name;
+	page_context page = {kinds[which].page, depth_of_page(dir)};
 	for (std::size_t size = 64 * 1024; size <= large_page_max; size *= 2) {
 		char *out = static_cast<char *>(std::malloc(size));
 		if (out == nullptr) {
@@ -318,8 +306,8 @@ write_page(const char *dir, safety_page which)
 			    std::strerror(errno));
 			return 1;
 		}
-		char *text_end = expand_template(safety.templates[which], out,
-		    out + size, safety_substitution, &which);
+		char *text_end =
+		    expand_page(safety.templates[which], out, out + size, page);
 		if (text_end != nullptr) {
 			int result = write_file(dir, name, out,
 			    static_cast<std::size_t>(text_end - out));
@@ -334,6 +322,22 @@ write_page(const char *dir, safety_page which)
 }
 
 } // namespace
+
+namespace fills {
+
+char *
+vulnerable_ports(char *pos, char *end, page_context &)
+{
+	return vulnerable_list(pos, end);
+}
+
+char *
+expiring_ports(char *pos, char *end, page_context &)
+{
+	return expiring_list(pos, end);
+}
+
+} // namespace fills
 
 void
 ready_safety_pages()
