@@ -22,6 +22,7 @@
 #include "site/site.h"
 #include "state/state.h"
 #include "text/text.h"
+#include "treedata/name_table.h"
 #include "treedata/version.h"
 #include "treedata/vuxml.h"
 
@@ -68,6 +69,11 @@ struct safety_state {
 	std::size_t text_room;
 	std::array<std::size_t, status_var_count> with_status;
 	std::size_t ports_seen;
+	// The origins of the ports noted: a template may make a port's page
+	// more than once (%%SUBDIR%% twice in the category template), and
+	// the pages name each port once.
+	name_table seen;
+	bool seen_made;
 };
 safety_state safety;
 
@@ -114,6 +120,31 @@ kept(std::size_t at)
 {
 	return at == none ? std::string_view()
 			  : std::string_view(safety.text + at);
+}
+
+// Whether the port of page is noted for the first time. False too, and
+// neither page is whole then, when there is no memory to tell.
+bool
+first_sight(const port_page &page)
+{
+	if (!safety.seen_made) {
+		safety.seen_made = true;
+		std::size_t lines = 0;
+		for (const char *line = state.index_text;
+		     line != nullptr && line < state.index_end;
+		     line += std::strlen(line) + 1)
+			lines++;
+		if (name_table_make(&safety.seen, lines) != 0) {
+			for (noted_list &list : safety.lists)
+				list.short_of_memory = true;
+		}
+	}
+	if (safety.seen.slots == nullptr)
+		return false;
+	std::uint32_t before = safety.seen.count;
+	(void)name_table_add(
+	    &safety.seen, (*page.port)[index_field::origin]);
+	return safety.seen.count != before;
 }
 
 void
@@ -362,7 +393,8 @@ ready_safety_pages()
 void
 note_safety(port_page &page)
 {
-	if (!safety.wanted[vulnerable] && !safety.wanted[expiring])
+	if ((!safety.wanted[vulnerable] && !safety.wanted[expiring]) ||
+	    !first_sight(page))
 		return;
 	safety.ports_seen++;
 	if (safety.wanted[vulnerable])
@@ -419,5 +451,6 @@ release_safety_pages()
 	for (noted_list &list : safety.lists)
 		std::free(list.ports);
 	std::free(safety.text);
+	name_table_release(&safety.seen);
 	safety = safety_state{};
 }
