@@ -357,22 +357,24 @@ TEST_F(Maintainers, SitemapListsEveryPageWithItsTime)
 	r = run({"-q", "-o", d / "out", "-u", "https://ports.example.org/x/"});
 	EXPECT_EQ(r.out + r.err, "");
 	EXPECT_EQ(r.status, 0);
-	std::string expected =
-	    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-	    "<urlset xmlns=\"http://www.sitemaps.org/schemas/sitemap/0.9\">\n";
-	for (const char *page : {"maintainer/joe@example.org/README.html",
-		 "maintainer/README.html", "misc/p0/README.html",
-		 "misc/p 1/README.html", "misc/README.html", "README.html"}) {
-		std::string loc = page;
-		if (loc.find(' ') != std::string::npos)
-			loc.replace(loc.find(' '), 1, "%20");
-		expected += "<url><loc>https://ports.example.org/x/" + loc +
-		    "</loc><lastmod>" + w3c_time(d / ("out/" + std::string(page))) +
-		    "</lastmod></url>\n";
-	}
-	expected += "</urlset>\n";
+	auto expected = [&] {
+		std::string text = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+		    "<urlset xmlns=\"http://www.sitemaps.org/schemas/sitemap/0.9\">\n";
+		for (const char *page : {"maintainer/joe@example.org/README.html",
+			 "maintainer/README.html", "misc/p0/README.html",
+			 "misc/p 1/README.html", "misc/README.html", "README.html"}) {
+			std::string loc = page;
+			if (loc.find(' ') != std::string::npos)
+				loc.replace(loc.find(' '), 1, "%20");
+			text += "<url><loc>https://ports.example.org/x/" + loc +
+			    "</loc><lastmod>" +
+			    w3c_time(d / ("out/" + std::string(page))) +
+			    "</lastmod></url>\n";
+		}
+		return text + "</urlset>\n";
+	};
 	std::string sitemap = d.get("out/sitemap.xml");
-	EXPECT_EQ(sitemap, expected);
+	EXPECT_EQ(sitemap, expected());
 	std::vector<std::string> names;
 	EXPECT_TRUE(well_formed(sitemap, &names));
 
@@ -380,6 +382,13 @@ TEST_F(Maintainers, SitemapListsEveryPageWithItsTime)
 	r = run({"-q", "-o", d / "out", "-u", "https://ports.example.org/x/"});
 	EXPECT_EQ(r.status, 0);
 	EXPECT_EQ(mtimes_below(d / "out"), before);
+
+	// A category template that makes its ports' pages twice: the sitemap
+	// names each page once, in the order they were first made.
+	d.put("tpl/README.category", "cat\n%%SUBDIR%%%%SUBDIR%%end\n");
+	r = run({"-q", "-o", d / "out", "-u", "https://ports.example.org/x/"});
+	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(d.get("out/sitemap.xml"), expected());
 }
 
 // Above 50,000 pages the sitemap is an index of parts of 50,000 at most.

@@ -1317,7 +1317,7 @@ TEST_F(Readme, PagesOfPortsAtRiskBesideTheTopPageWhenItLinksThem)
 	    "zip &amp; bar</a> (discovered <time datetime=\"2024-12-01\">"
 	    "2024-12-01</time>): CVE-2025-9</li>\n</ul></li>\n</ul>\nend\n";
 	EXPECT_EQ(d.get("ports/vulnerable.html"), vulnerable);
-	EXPECT_EQ(d.get("ports/expiring.html"),
+	const std::string expiring =
 	    "E\n<ul class=\"ports-at-risk\">\n"
 	    "<li><a href=\"misc/bar/README.html\">bar-2.3</a> "
 	    "<span class=\"origin\">misc/bar</span><br>\n"
@@ -1331,7 +1331,18 @@ TEST_F(Readme, PagesOfPortsAtRiskBesideTheTopPageWhenItLinksThem)
 	    "archivers/7-zip &lt;instead&gt;</li>\n"
 	    "<li><a href=\"misc/foo/README.html\">foo-1.0</a> "
 	    "<span class=\"origin\">misc/foo</span><br>\n"
-	    "<strong>Deprecated</strong></li>\n</ul>\nend\n");
+	    "<strong>Deprecated</strong></li>\n</ul>\nend\n";
+	EXPECT_EQ(d.get("ports/expiring.html"), expiring);
+
+	// A category template that makes its ports' pages twice: each port
+	// is listed and counted once.
+	const std::string err = r.err;
+	d.put("tpl/README.category", "cat\n%%SUBDIR%%%%SUBDIR%%end\n");
+	r = run({"-v"});
+	EXPECT_EQ(r.status, 0);
+	EXPECT_EQ(r.err, err);
+	EXPECT_EQ(d.get("ports/vulnerable.html"), vulnerable);
+	EXPECT_EQ(d.get("ports/expiring.html"), expiring);
 
 	// A run for some pages leaves them as the last whole-tree run did.
 	d.put("ports/misc/bar/Makefile", "PORTNAME=\tbar\n");

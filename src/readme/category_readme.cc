@@ -21,12 +21,12 @@ namespace {
 constexpr std::string_view comment_prefix = "    COMMENT = ";
 constexpr std::string_view port_prefix = "    SUBDIR += ";
 
-struct category_context {
+struct category_context : page_context {
 	const char *path;    // the category directory
 	const char *comment; // from its Makefile
 	const char *ports;   // packed list of port names
 	int port_count;
-	int kind;
+	int request; // the README kind of the request that makes it
 	category_scan scan; // its INDEX group
 	int *unwritten;
 };
@@ -156,7 +156,7 @@ port_walk(category_context &cat, char *pos, char *end)
 			continue;
 		}
 		(void)make_port_readme(
-		    port_path, cat.kind, port, cat.unwritten);
+		    port_path, cat.request, port, cat.unwritten);
 		pos = append(pos, end, "<a href=\"");
 		pos = insert(pos, end, tree_text::directory_name, name);
 		pos = append(pos, end, "/README.html\">");
@@ -170,28 +170,10 @@ port_walk(category_context &cat, char *pos, char *end)
 	return pos;
 }
 
-char *
-category_substitution(int code, char *pos, char *end, void *context)
+category_context &
+category_of(page_context &page)
 {
-	auto *cat = static_cast<category_context *>(context);
-	switch (code) {
-	case ph_comment:
-		pos =
-		    insert(pos, end, tree_text::category_comment, cat->comment);
-		pos = append(pos, end, " (");
-		pos = append_number(pos, end, cat->port_count);
-		return append(pos, end, " ports)");
-	case ph_category:
-		return insert(pos, end, tree_text::category_path,
-		    skip_prefix(cat->path, state.top_dir_slash));
-	case ph_subdir:
-		return port_walk(*cat, pos, end);
-	case ph_stylesheet:
-	case ph_script: // a category's page is one directory below the top
-		return append_shared_file_url(pos, end, code, 1);
-	default:
-		return pos;
-	}
+	return static_cast<category_context &>(page);
 }
 
 // The buffers of the category pages, the page and its port names: a
@@ -234,7 +216,8 @@ make_category_readme(const char *path, int kind, char *comment,
 	// the category made before it.
 	comment[0] = '\0';
 	const char *name = skip_prefix(path, state.top_dir_slash);
-	category_context cat = {path, comment, ports, 0, kind, {}, unwritten};
+	category_context cat = {{on_category, depth_of_page(path)}, path,
+	    comment, ports, 0, kind, {}, unwritten};
 	if (select_category(name, &cat.scan) != 0) {
 		if (kind == kind_top && publishing_generations())
 			note_category_list(path);
@@ -248,9 +231,40 @@ make_category_readme(const char *path, int kind, char *comment,
 		std::printf("Making README.html for category %s (%d ports)\n",
 		    name, cat.port_count);
 
-	char *text_end = expand_template(state.category_template, out,
-	    out + category_readme_size, category_substitution, &cat);
+	char *text_end = expand_page(
+	    state.category_template, out, out + category_readme_size, cat);
 	int result = finish_readme(path, out, text_end, category_readme_size);
 	*unwritten += result;
 	return result;
 }
+
+namespace fills {
+
+char *
+comment(char *pos, char *end, page_context &page)
+{
+	if (page.kind == on_port)
+		return insert(pos, end, tree_text::port_comment,
+		    (*port_of(page).port)[index_field::comment]);
+	const category_context &cat = category_of(page);
+	pos = insert(pos, end, tree_text::category_comment, cat.comment);
+	pos = append(pos, end, " (");
+	pos = append_number(pos, end, cat.port_count);
+	return append(pos, end, " ports)");
+}
+
+std::string_view
+category(page_context &page)
+{
+	return skip_prefix(category_of(page).path, state.top_dir_slash);
+}
+
+char *
+subdir(char *pos, char *end, page_context &page)
+{
+	if (page.kind == on_top)
+		return append_category_lines(pos, end, page);
+	return port_walk(category_of(page), pos, end);
+}
+
+} // namespace fills

@@ -133,11 +133,17 @@ make_name(std::string_view address, bool escape_first,
 run_buffer table_buffer;
 run_buffer page_out;
 
-struct page_context {
+// A maintainer's page, or the index of them all.
+struct maintainer_page : page_context {
 	std::span<const maintained> ports; // of one maintainer, or all
 	std::size_t maintainers;	   // on the index
-	bool index;			   // the index, not one maintainer's
 };
+
+const maintainer_page &
+maintainer_of(page_context &page)
+{
+	return static_cast<const maintainer_page &>(page);
+}
 
 // The address as a page shows it: the one of the unmaintained ports by
 // what it means.
@@ -199,46 +205,6 @@ append_index_entry(
 }
 
 char *
-maintainer_substitution(int code, char *pos, char *end, void *context)
-{
-	const page_context &page = *static_cast<page_context *>(context);
-	unsigned char pages =
-	    placeholder_table[static_cast<std::size_t>(code)].pages;
-	if ((pages & (page.index ? on_maintainers : on_maintainer)) == 0)
-		return pos;
-	switch (code) {
-	case ph_stylesheet:
-	case ph_script: // maintainer/README.html, maintainer/NAME/README.html
-		return append_shared_file_url(
-		    pos, end, code, page.index ? 1 : 2);
-	case ph_maintainer:
-		return append_maintainer(pos, end, page.ports[0].maintainer);
-	case ph_maintainer_ports:
-		pos = append(pos, end, "<ul class=\"maintained\">\n");
-		for (const maintained &port : page.ports)
-			pos = append_port_entry(pos, end, port);
-		return append(pos, end, "</ul>\n");
-	case ph_maintainer_port_count:
-		return append_number(
-		    pos, end, static_cast<long long>(page.ports.size()));
-	case ph_maintainer_list:
-		pos = append(pos, end, "<ul class=\"maintainers\">\n");
-		for (std::size_t i = 0; i < page.ports.size();) {
-			std::size_t next = group_end(page.ports, i);
-			pos = append_index_entry(
-			    pos, end, page.ports.subspan(i, next - i));
-			i = next;
-		}
-		return append(pos, end, "</ul>\n");
-	case ph_maintainer_count:
-		return append_number(
-		    pos, end, static_cast<long long>(page.maintainers));
-	default:
-		return pos;
-	}
-}
-
-char *
 count_code(int, char *pos, char *, void *context)
 {
 	++*static_cast<std::size_t *>(context);
@@ -276,14 +242,15 @@ index_entry_bound(std::string_view maintainer)
 // dir/README.html. 0, or 1 after the report.
 int
 write_page(const char *dir, const char *tmpl, std::size_t bound,
-    page_context &context)
+    maintainer_page &page)
 {
 	std::size_t size =
 	    std::strlen(tmpl) + placeholders_in(tmpl) * bound + 1;
 	if (need_buffer(&page_out, size, "maintainer pages") != 0)
 		return 1;
-	char *end = expand_template(tmpl, page_out.data,
-	    page_out.data + page_out.size, maintainer_substitution, &context);
+	page.depth = depth_of_page(dir);
+	char *end = expand_page(
+	    tmpl, page_out.data, page_out.data + page_out.size, page);
 	return finish_readme(dir, page_out.data, end, page_out.size);
 }
 
@@ -358,8 +325,55 @@ append_maintainer_page_link(
 	return append(pos, end, "</a>");
 }
 
+namespace fills {
+
+std::string_view
+maintainer(page_context &page)
+{
+	std::string_view address = maintainer_of(page).ports[0].maintainer;
+	if (compare_folded(address, no_maintainer) == 0)
+		return no_maintainer_label;
+	return address;
+}
+
 char *
-append_maintainers_link(char *pos, char *end)
+maintainer_ports(char *pos, char *end, page_context &page)
+{
+	pos = append(pos, end, "<ul class=\"maintained\">\n");
+	for (const maintained &port : maintainer_of(page).ports)
+		pos = append_port_entry(pos, end, port);
+	return append(pos, end, "</ul>\n");
+}
+
+char *
+maintainer_port_count(char *pos, char *end, page_context &page)
+{
+	return append_number(
+	    pos, end, static_cast<long long>(maintainer_of(page).ports.size()));
+}
+
+char *
+maintainer_list(char *pos, char *end, page_context &page)
+{
+	std::span<const maintained> ports = maintainer_of(page).ports;
+	pos = append(pos, end, "<ul class=\"maintainers\">\n");
+	for (std::size_t i = 0; i < ports.size();) {
+		std::size_t next = group_end(ports, i);
+		pos = append_index_entry(pos, end, ports.subspan(i, next - i));
+		i = next;
+	}
+	return append(pos, end, "</ul>\n");
+}
+
+char *
+maintainer_count(char *pos, char *end, page_context &page)
+{
+	return append_number(
+	    pos, end, static_cast<long long>(maintainer_of(page).maintainers));
+}
+
+char *
+maintainers_link(char *pos, char *end, page_context &)
 {
 	if (!state.maintainer_pages)
 		return pos;
@@ -367,6 +381,8 @@ append_maintainers_link(char *pos, char *end)
 	pos = append(pos, end, maintainer_folder);
 	return append(pos, end, "/README.html\">Ports by maintainer</a></p>\n");
 }
+
+} // namespace fills
 
 int
 make_maintainer_pages(int *unwritten)
@@ -398,8 +414,8 @@ make_maintainer_pages(int *unwritten)
 		std::size_t next = group_end(ports, i);
 		char name[maintainer_name_size];
 		(void)maintainer_file_name(ports[i].maintainer, name);
-		page_context context = {
-		    ports.subspan(i, next - i), maintainers, false};
+		maintainer_page page = {
+		    {on_maintainer, 0}, ports.subspan(i, next - i), maintainers};
 		if (!join_text(dir, sizeof dir,
 			{state.top_dir_slash, maintainer_folder, "/", name})) {
 			report_too_long(
@@ -407,14 +423,14 @@ make_maintainer_pages(int *unwritten)
 			failures++;
 		} else {
 			std::size_t bound = 0;
-			for (const maintained &port : context.ports)
+			for (const maintained &port : page.ports)
 				bound += entry_bound(port);
 			failures += write_page(dir, state.maintainer_template,
-			    bound + list_overhead, context);
+			    bound + list_overhead, page);
 		}
 		i = next;
 	}
-	page_context all = {ports, maintainers, true};
+	maintainer_page all = {{on_maintainers, 0}, ports, maintainers};
 	if (!join_text(
 		dir, sizeof dir, {state.top_dir_slash, maintainer_folder})) {
 		report_too_long({state.top_dir_slash, maintainer_folder});

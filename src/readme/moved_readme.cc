@@ -38,7 +38,7 @@ run_buffer moved_out;
 // Room for a page beyond its template's own bytes.
 constexpr std::size_t moved_page_room = 64 * 1024;
 
-struct moved_page {
+struct moved_page : page_context {
 	const moved_entry *entry;
 	std::string_view destination; // empty: removed
 };
@@ -135,40 +135,50 @@ directory_stands(const char *path)
 	return true;
 }
 
-char *
-moved_substitution(int code, char *pos, char *end, void *context)
+const moved_page &
+moved_of(page_context &page)
 {
-	const moved_page &page = *static_cast<moved_page *>(context);
-	switch (code) {
-	case ph_moved_from:
-		return insert(
-		    pos, end, tree_text::port_text, page.entry->old_origin);
-	case ph_moved_to:
-		if (page.destination.empty())
-			return append(pos, end, "removed");
-		if (!link_safe(page.destination) || !in_index(page.destination))
-			return insert(
-			    pos, end, tree_text::port_text, page.destination);
-		pos = append(pos, end, "<a href=\"../../");
-		pos = append(pos, end, page.destination);
-		pos = append(pos, end, "/README.html\">");
-		pos = append(pos, end, page.destination);
-		return append(pos, end, "</a>");
-	case ph_moved_date:
-		return append_date(pos, end, page.entry->date);
-	case ph_moved_reason:
-		return insert(
-		    pos, end, tree_text::port_text, page.entry->reason);
-	case ph_stylesheet:
-	case ph_script: // the page stands where the port was
-		return append_shared_file_url(
-		    pos, end, code, page_depth(page.entry->old_origin));
-	default:
-		return pos;
-	}
+	return static_cast<const moved_page &>(page);
 }
 
 } // namespace
+
+namespace fills {
+
+std::string_view
+moved_from(page_context &page)
+{
+	return moved_of(page).entry->old_origin;
+}
+
+char *
+moved_to(char *pos, char *end, page_context &page)
+{
+	std::string_view destination = moved_of(page).destination;
+	if (destination.empty())
+		return append(pos, end, "removed");
+	if (!link_safe(destination) || !in_index(destination))
+		return insert(pos, end, tree_text::port_text, destination);
+	pos = append(pos, end, "<a href=\"../../");
+	pos = append(pos, end, destination);
+	pos = append(pos, end, "/README.html\">");
+	pos = append(pos, end, destination);
+	return append(pos, end, "</a>");
+}
+
+char *
+moved_date(char *pos, char *end, page_context &page)
+{
+	return append_date(pos, end, moved_of(page).entry->date);
+}
+
+std::string_view
+moved_reason(page_context &page)
+{
+	return moved_of(page).entry->reason;
+}
+
+} // namespace fills
 
 int
 make_moved_readmes(int *unwritten)
@@ -213,10 +223,12 @@ make_moved_readmes(int *unwritten)
 		// A chain that comes back to this origin leads nowhere
 		// further than its first step.
 		std::string_view to = moved_destination(i);
-		moved_page page = {&e, to == e.old_origin ? e.new_origin : to};
+		// The page stands where the port was.
+		moved_page page = {{on_moved, depth_of_page(dir)}, &e,
+		    to == e.old_origin ? e.new_origin : to};
 		char *out = moved_out.data;
-		char *text_end = expand_template(
-		    moved_template, out, out + size, moved_substitution, &page);
+		char *text_end =
+		    expand_page(moved_template, out, out + size, page);
 		int r = finish_readme(dir, out, text_end, size);
 		*unwritten += r;
 		result |= r;

@@ -1,9 +1,12 @@
 // The placeholders of the templates: one table, a row per placeholder, from
-// which their codes, their sets and the port page's dispatch follow. Adding
-// one is a row here, its function, and its entry in the manual page.
+// which their codes, their sets and every page's dispatch follow: the kinds
+// of page that fill it, how its text goes in and the function that gives
+// it. Adding one is a row here, its function, and its entry in the manual
+// page.
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <string_view>
 
@@ -12,11 +15,36 @@
 #include "text/text.h"
 #include "treedata/port_status.h"
 
-// A port page in the making: what the functions of its placeholders take.
-struct port_page {
+// The kinds of page that templates make, a bit each: a placeholder's row
+// names those that fill it; on the others it is removed.
+enum page_bits : unsigned char {
+	on_port = 1,
+	on_category = 2,
+	on_top = 4,
+	on_vulnerable = 8, // the pages of vulnerable and of expiring ports
+	on_expiring = 16,
+	on_moved = 32,	     // the page left where a port was moved or removed
+	on_maintainer = 64,  // a maintainer's page
+	on_maintainers = 128, // the index of the maintainers
+	on_every_page = 255,
+};
+
+// A page in the making, as the functions of its placeholders take it: its
+// kind, and how many directories below the top it stands (0 for the
+// top-level page and those beside it). Each kind's builder makes its own
+// page of this, with what its placeholders need besides.
+struct page_context {
+	page_bits kind;
+	int depth;
+};
+
+// The depth of a page written into dir, the top directory or one below it.
+[[nodiscard]] int depth_of_page(const char *dir);
+
+// A port page in the making.
+struct port_page : page_context {
 	const index_record *port;
 	const char *relative; // the port path below the top, "www/foo"
-	int depth;	      // its number of directories, 2 there
 	// The description file, read on first need, once per page.
 	bool description_read;
 	std::string_view description;
@@ -26,47 +54,101 @@ struct port_page {
 	port_status status;
 };
 
-// Appends a placeholder's text on a port page at pos (bounded by end);
-// null when it does not fit or pos was null.
-using port_fill = char *(*)(char *pos, char *end, port_page &page);
+// The port page that the function of a port placeholder is given.
+[[nodiscard]] inline port_page &
+port_of(page_context &page)
+{
+	return static_cast<port_page &>(page);
+}
 
-// The functions of the port page's placeholders (port_readme.cc).
+// The two forms of a placeholder's function. One that gives one text of
+// the tree leaves its insertion to the row's column; one that builds its
+// text of several appends it at pos (bounded by end), returning the
+// position after it, or null when it does not fit or pos was null (and
+// still does its work then, as making the pages below).
+using text_fill = std::string_view (*)(page_context &page);
+using built_fill = char *(*)(char *pos, char *end, page_context &page);
+
+// A row's function, of either form.
+struct page_fill {
+	text_fill text = nullptr;
+	built_fill build = nullptr;
+
+	constexpr page_fill() = default;
+	constexpr page_fill(std::nullptr_t) {}
+	constexpr page_fill(text_fill fill) : text(fill) {}
+	constexpr page_fill(built_fill fill) : build(fill) {}
+};
+
+// The functions of the placeholders, by the module of their page kind.
 namespace fills {
-char *pkg(char *, char *, port_page &);
-char *port(char *, char *, port_page &);
-char *comment(char *, char *, port_page &);
-char *descr(char *, char *, port_page &);
-char *email(char *, char *, port_page &);
-char *build_depends(char *, char *, port_page &);
-char *run_depends(char *, char *, port_page &);
-char *website(char *, char *, port_page &);
-char *top(char *, char *, port_page &);
-char *descr_text(char *, char *, port_page &);
-char *build_depends_links(char *, char *, port_page &);
-char *run_depends_links(char *, char *, port_page &);
-char *required_by(char *, char *, port_page &);
-char *pkgname(char *, char *, port_page &);
-char *pkgversion(char *, char *, port_page &);
-char *origin(char *, char *, port_page &);
-char *comment_text(char *, char *, port_page &);
-char *descr_html(char *, char *, port_page &);
-char *website_link(char *, char *, port_page &);
-char *also_listed(char *, char *, port_page &);
-char *build_depends_list(char *, char *, port_page &);
-char *run_depends_list(char *, char *, port_page &);
-char *extract_depends_list(char *, char *, port_page &);
-char *patch_depends_list(char *, char *, port_page &);
-char *fetch_depends_list(char *, char *, port_page &);
-char *required_by_list(char *, char *, port_page &);
-char *port_status_banners(char *, char *, port_page &);
-char *license(char *, char *, port_page &);
-char *vulnerabilities(char *, char *, port_page &);
-char *formerly(char *, char *, port_page &);
-char *updating(char *, char *, port_page &);
-char *pkg_message(char *, char *, port_page &);
-char *maintainer_link(char *, char *, port_page &);
-char *stylesheet(char *, char *, port_page &);
-char *script(char *, char *, port_page &);
+// Port pages (port_readme.cc, port_safety.cc, port_notes.cc).
+std::string_view pkg(page_context &);
+std::string_view port(page_context &);
+std::string_view email(page_context &);
+std::string_view top(page_context &);
+std::string_view descr_text(page_context &);
+std::string_view pkgname(page_context &);
+std::string_view pkgversion(page_context &);
+std::string_view origin(page_context &);
+std::string_view comment_text(page_context &);
+char *descr(char *, char *, page_context &);
+char *build_depends(char *, char *, page_context &);
+char *run_depends(char *, char *, page_context &);
+char *website(char *, char *, page_context &);
+char *build_depends_links(char *, char *, page_context &);
+char *run_depends_links(char *, char *, page_context &);
+char *required_by(char *, char *, page_context &);
+char *descr_html(char *, char *, page_context &);
+char *website_link(char *, char *, page_context &);
+char *also_listed(char *, char *, page_context &);
+char *build_depends_list(char *, char *, page_context &);
+char *run_depends_list(char *, char *, page_context &);
+char *extract_depends_list(char *, char *, page_context &);
+char *patch_depends_list(char *, char *, page_context &);
+char *fetch_depends_list(char *, char *, page_context &);
+char *required_by_list(char *, char *, page_context &);
+char *port_status_banners(char *, char *, page_context &);
+char *license(char *, char *, page_context &);
+char *vulnerabilities(char *, char *, page_context &);
+char *formerly(char *, char *, page_context &);
+char *updating(char *, char *, page_context &);
+char *pkg_message(char *, char *, page_context &);
+char *maintainer_link(char *, char *, page_context &);
+// Port and category pages: the port's comment, or the category's with
+// its number of ports (category_readme.cc).
+char *comment(char *, char *, page_context &);
+// Category pages (category_readme.cc).
+std::string_view category(page_context &);
+// Category and top pages: the pages of the ports or of the categories,
+// made as it is reached, with a line each (category_readme.cc,
+// top_readme.cc).
+char *subdir(char *, char *, page_context &);
+// The top page (top_readme.cc, maintainers.cc).
+std::string_view search_index(page_context &);
+std::string_view vulnerable_page(page_context &);
+std::string_view expiring_page(page_context &);
+std::string_view search_words(page_context &);
+// The link to the index of the maintainers, a paragraph of its own;
+// nothing when the run does not make maintainer pages.
+char *maintainers_link(char *, char *, page_context &);
+// The pages of the ports at risk (safety_pages.cc).
+char *vulnerable_ports(char *, char *, page_context &);
+char *expiring_ports(char *, char *, page_context &);
+// The pages of moved ports (moved_readme.cc).
+std::string_view moved_from(page_context &);
+char *moved_to(char *, char *, page_context &);
+char *moved_date(char *, char *, page_context &);
+std::string_view moved_reason(page_context &);
+// The maintainer pages and their index (maintainers.cc).
+std::string_view maintainer(page_context &);
+char *maintainer_ports(char *, char *, page_context &);
+char *maintainer_port_count(char *, char *, page_context &);
+char *maintainer_list(char *, char *, page_context &);
+char *maintainer_count(char *, char *, page_context &);
+// Every page: the URLs of the shared files (shared_files.cc).
+char *stylesheet(char *, char *, page_context &);
+char *script(char *, char *, page_context &);
 } // namespace fills
 
 // The codes of the placeholders, in the table's order. The first twelve
@@ -130,18 +212,6 @@ enum placeholder : int {
 	placeholder_count
 };
 
-// The pages that fill a placeholder; on the others it gives nothing.
-enum page_bits : unsigned char {
-	on_port = 1,
-	on_category = 2,
-	on_top = 4,
-	on_safety = 8, // the pages of vulnerable and of expiring ports
-	on_moved = 16,	     // the page left where a port was moved or removed
-	on_maintainer = 32,  // a maintainer's page
-	on_maintainers = 64, // the index of the maintainers
-	on_every_page = 127,
-};
-
 // What a placeholder needs of the package index before the first page:
 // the links to other ports' pages, or also the order of their names.
 enum class index_use : unsigned char { none, links, lists };
@@ -149,41 +219,43 @@ enum class index_use : unsigned char { none, links, lists };
 struct placeholder_row {
 	placeholder code;
 	std::string_view text;
-	// How its text goes in: one text of the tree as insert puts it, or
-	// built (insertion::built) from several, each as its kind says.
+	// How its text goes in: the one text of the tree that its function
+	// gives, put in as insert_as puts it; or built (insertion::built) by
+	// its function from several, each as its kind says.
 	insertion how;
-	unsigned char pages; // page_bits
+	unsigned char pages; // page_bits: the kinds of page that fill it
 	index_use index;
 	bool unbounded; // its length has no bound but the tree's
-	port_fill port; // its text on a port page; null where none
+	page_fill fill; // of the form that how says; none where no page fills it
 };
 
+// Columns: code, text, how, pages, index, unbounded, fill.
 inline constexpr std::array<placeholder_row, placeholder_count>
     placeholder_table = {{
 	{ph_pkg, "%%PKG%%", insertion::as_is, on_port, index_use::none, false,
 	    fills::pkg},
-	{ph_port, "%%PORT%%", insertion::as_is, on_port, index_use::none,
-	    false, fills::port},
+	{ph_port, "%%PORT%%", insertion::as_is, on_port, index_use::none, false,
+	    fills::port},
 	{ph_prefix, "%%PREFIX%%", insertion::as_is, 0, index_use::none, false,
 	    nullptr},
-	{ph_comment, "%%COMMENT%%", insertion::escaped, on_port | on_category,
+	{ph_comment, "%%COMMENT%%", insertion::built, on_port | on_category,
 	    index_use::none, false, fills::comment},
-	{ph_descr, "%%DESCR%%", insertion::as_is, on_port, index_use::none,
+	{ph_descr, "%%DESCR%%", insertion::built, on_port, index_use::none,
 	    false, fills::descr},
 	{ph_email, "%%EMAIL%%", insertion::as_is, on_port, index_use::none,
 	    false, fills::email},
 	{ph_category, "%%CATEGORY%%", insertion::as_is, on_category,
-	    index_use::none, false, nullptr},
-	{ph_build_depends, "%%BUILD_DEPENDS%%", insertion::as_is, on_port,
+	    index_use::none, false, fills::category},
+	{ph_build_depends, "%%BUILD_DEPENDS%%", insertion::built, on_port,
 	    index_use::none, false, fills::build_depends},
-	{ph_run_depends, "%%RUN_DEPENDS%%", insertion::as_is, on_port,
+	{ph_run_depends, "%%RUN_DEPENDS%%", insertion::built, on_port,
 	    index_use::none, false, fills::run_depends},
-	{ph_website, "%%WEBSITE%%", insertion::as_is, on_port, index_use::none,
+	{ph_website, "%%WEBSITE%%", insertion::built, on_port, index_use::none,
 	    false, fills::website},
 	{ph_top, "%%TOP%%", insertion::as_is, on_port, index_use::none, false,
 	    fills::top},
 	{ph_subdir, "%%SUBDIR%%", insertion::built, on_category | on_top,
-	    index_use::none, false, nullptr},
+	    index_use::none, false, fills::subdir},
 	{ph_descr_text, "%%DESCR_TEXT%%", insertion::escaped, on_port,
 	    index_use::none, false, fills::descr_text},
 	{ph_build_depends_links, "%%BUILD_DEPENDS_LINKS%%", insertion::built,
@@ -208,19 +280,18 @@ inline constexpr std::array<placeholder_row, placeholder_count>
 	    index_use::none, false, fills::also_listed},
 	{ph_build_depends_list, "%%BUILD_DEPENDS_LIST%%", insertion::built,
 	    on_port, index_use::lists, true, fills::build_depends_list},
-	{ph_run_depends_list, "%%RUN_DEPENDS_LIST%%", insertion::built,
-	    on_port, index_use::lists, true, fills::run_depends_list},
-	{ph_extract_depends_list, "%%EXTRACT_DEPENDS_LIST%%",
-	    insertion::built, on_port, index_use::lists, true,
-	    fills::extract_depends_list},
+	{ph_run_depends_list, "%%RUN_DEPENDS_LIST%%", insertion::built, on_port,
+	    index_use::lists, true, fills::run_depends_list},
+	{ph_extract_depends_list, "%%EXTRACT_DEPENDS_LIST%%", insertion::built,
+	    on_port, index_use::lists, true, fills::extract_depends_list},
 	{ph_patch_depends_list, "%%PATCH_DEPENDS_LIST%%", insertion::built,
 	    on_port, index_use::lists, true, fills::patch_depends_list},
 	{ph_fetch_depends_list, "%%FETCH_DEPENDS_LIST%%", insertion::built,
 	    on_port, index_use::lists, true, fills::fetch_depends_list},
-	{ph_required_by_list, "%%REQUIRED_BY_LIST%%", insertion::built,
-	    on_port, index_use::lists, true, fills::required_by_list},
+	{ph_required_by_list, "%%REQUIRED_BY_LIST%%", insertion::built, on_port,
+	    index_use::lists, true, fills::required_by_list},
 	{ph_search_index, "%%SEARCH_INDEX%%", insertion::as_is, on_top,
-	    index_use::none, false, nullptr},
+	    index_use::none, false, fills::search_index},
 	{ph_port_status, "%%PORT_STATUS%%", insertion::built, on_port,
 	    index_use::none, false, fills::port_status_banners},
 	{ph_license, "%%LICENSE%%", insertion::built, on_port, index_use::none,
@@ -228,15 +299,15 @@ inline constexpr std::array<placeholder_row, placeholder_count>
 	{ph_vulnerabilities, "%%VULNERABILITIES%%", insertion::built, on_port,
 	    index_use::none, true, fills::vulnerabilities},
 	{ph_vulnerable_page, "%%VULNERABLE_PAGE%%", insertion::as_is, on_top,
-	    index_use::none, false, nullptr},
+	    index_use::none, false, fills::vulnerable_page},
 	{ph_expiring_page, "%%EXPIRING_PAGE%%", insertion::as_is, on_top,
-	    index_use::none, false, nullptr},
+	    index_use::none, false, fills::expiring_page},
 	{ph_vulnerable_ports, "%%VULNERABLE_PORTS%%", insertion::built,
-	    on_safety, index_use::none, true, nullptr},
-	{ph_expiring_ports, "%%EXPIRING_PORTS%%", insertion::built, on_safety,
-	    index_use::none, true, nullptr},
+	    on_vulnerable, index_use::none, true, fills::vulnerable_ports},
+	{ph_expiring_ports, "%%EXPIRING_PORTS%%", insertion::built, on_expiring,
+	    index_use::none, true, fills::expiring_ports},
 	{ph_search_words, "%%SEARCH_WORDS%%", insertion::as_is, on_top,
-	    index_use::none, false, nullptr},
+	    index_use::none, false, fills::search_words},
 	{ph_formerly, "%%FORMERLY%%", insertion::built, on_port,
 	    index_use::none, true, fills::formerly},
 	{ph_updating, "%%UPDATING%%", insertion::built, on_port,
@@ -244,47 +315,65 @@ inline constexpr std::array<placeholder_row, placeholder_count>
 	{ph_pkg_message, "%%PKG_MESSAGE%%", insertion::built, on_port,
 	    index_use::none, true, fills::pkg_message},
 	{ph_moved_from, "%%MOVED_FROM%%", insertion::text, on_moved,
-	    index_use::none, false, nullptr},
+	    index_use::none, false, fills::moved_from},
 	{ph_moved_to, "%%MOVED_TO%%", insertion::built, on_moved,
-	    index_use::none, false, nullptr},
+	    index_use::none, false, fills::moved_to},
 	{ph_moved_date, "%%MOVED_DATE%%", insertion::built, on_moved,
-	    index_use::none, false, nullptr},
+	    index_use::none, false, fills::moved_date},
 	{ph_moved_reason, "%%MOVED_REASON%%", insertion::text, on_moved,
-	    index_use::none, false, nullptr},
+	    index_use::none, false, fills::moved_reason},
 	{ph_maintainer_link, "%%MAINTAINER_LINK%%", insertion::built, on_port,
 	    index_use::none, false, fills::maintainer_link},
-	{ph_maintainers_link, "%%MAINTAINERS_LINK%%", insertion::built,
-	    on_top, index_use::none, false, nullptr},
+	{ph_maintainers_link, "%%MAINTAINERS_LINK%%", insertion::built, on_top,
+	    index_use::none, false, fills::maintainers_link},
 	{ph_maintainer, "%%MAINTAINER%%", insertion::text, on_maintainer,
-	    index_use::none, false, nullptr},
+	    index_use::none, false, fills::maintainer},
 	{ph_maintainer_ports, "%%MAINTAINER_PORTS%%", insertion::built,
-	    on_maintainer, index_use::none, true, nullptr},
+	    on_maintainer, index_use::none, true, fills::maintainer_ports},
 	{ph_maintainer_port_count, "%%MAINTAINER_PORT_COUNT%%",
-	    insertion::built, on_maintainer, index_use::none, false, nullptr},
+	    insertion::built, on_maintainer, index_use::none, false,
+	    fills::maintainer_port_count},
 	{ph_maintainer_list, "%%MAINTAINER_LIST%%", insertion::built,
-	    on_maintainers, index_use::none, true, nullptr},
+	    on_maintainers, index_use::none, true, fills::maintainer_list},
 	{ph_maintainer_count, "%%MAINTAINER_COUNT%%", insertion::built,
-	    on_maintainers, index_use::none, false, nullptr},
-	{ph_stylesheet, "%%STYLESHEET%%", insertion::as_is, on_every_page,
+	    on_maintainers, index_use::none, false, fills::maintainer_count},
+	{ph_stylesheet, "%%STYLESHEET%%", insertion::built, on_every_page,
 	    index_use::none, false, fills::stylesheet},
-	{ph_script, "%%SCRIPT%%", insertion::as_is, on_every_page,
+	{ph_script, "%%SCRIPT%%", insertion::built, on_every_page,
 	    index_use::none, false, fills::script},
     }};
 
-// Every row stands at its code, and fills a port page exactly when it has
-// a port function.
+// Every row stands at its code; a row that some page fills has a function
+// of the form its insertion says, and one that none fills has none.
 constexpr bool
 placeholder_table_in_order()
 {
 	for (std::size_t i = 0; i < placeholder_table.size(); i++) {
 		const placeholder_row &row = placeholder_table[i];
+		bool built = row.how == insertion::built;
+		bool filled = row.pages != 0;
 		if (static_cast<std::size_t>(row.code) != i ||
-		    ((row.pages & on_port) != 0) != (row.port != nullptr))
+		    (row.fill.build != nullptr) != (filled && built) ||
+		    (row.fill.text != nullptr) != (filled && !built))
 			return false;
 	}
 	return true;
 }
 static_assert(placeholder_table_in_order());
+
+// A placeholder's text on a page: its function's, put in as its row says;
+// nothing on a kind of page that does not fill it.
+[[nodiscard]] inline char *
+fill_placeholder(int code, char *pos, char *end, page_context &page)
+{
+	const placeholder_row &row =
+	    placeholder_table[static_cast<std::size_t>(code)];
+	if ((row.pages & page.kind) == 0)
+		return pos;
+	if (row.how == insertion::built)
+		return row.fill.build(pos, end, page);
+	return insert_as(pos, end, row.how, row.fill.text(page));
+}
 
 // The placeholders' texts by code.
 inline constexpr std::array<std::string_view, placeholder_count>

@@ -112,13 +112,14 @@ append_messages(char *pos, char *end, const pkg_message &message,
 namespace fills {
 
 char *
-formerly(char *pos, char *end, port_page &page)
+formerly(char *pos, char *end, page_context &page)
 {
 	if (need_moved() != 0)
 		return pos;
 	std::array<std::uint32_t, max_formerly> found;
 	std::size_t count =
-	    moved_formerly(port_origin(*page.port), found.data(), found.size());
+	    moved_formerly(
+	    port_origin(*port_of(page).port), found.data(), found.size());
 	if (count == 0)
 		return pos;
 	pos = append(pos, end, "<dt>Formerly</dt>\n<dd>");
@@ -136,13 +137,13 @@ formerly(char *pos, char *end, port_page &page)
 }
 
 char *
-updating(char *pos, char *end, port_page &page)
+updating(char *pos, char *end, page_context &page)
 {
 	if (need_updating() != 0)
 		return pos;
 	std::array<std::uint32_t, max_notes> found;
 	std::size_t count = updating_notes_for(
-	    port_origin(*page.port), found.data(), found.size());
+	    port_origin(*port_of(page).port), found.data(), found.size());
 	if (count > found.size())
 		count = found.size();
 	if (count == 0)
@@ -167,12 +168,12 @@ updating(char *pos, char *end, port_page &page)
 }
 
 char *
-pkg_message(char *pos, char *end, port_page &page)
+pkg_message(char *pos, char *end, page_context &page)
 {
 	char dir[path_size];
 	char path[path_size];
 	port_file_text file;
-	if (!join_text(dir, sizeof dir, {state.top_dir_slash, page.relative}) ||
+	if (!join_text(dir, sizeof dir, {state.top_dir_slash, port_of(page).relative}) ||
 	    !join_text(path, sizeof path, {dir, "/pkg-message"}) ||
 	    read_port_file(dir, port_file::pkg_message, &file) != 0)
 		return pos;

@@ -47,10 +47,17 @@ append_field(char *pos, char *end, std::string_view field, tree_text what,
 }
 
 char *
-list(char *pos, char *end, port_page &page, placeholder code)
+list(char *pos, char *end, page_context &page, placeholder code)
 {
-	return append_depends_list(pos, end, *page.port,
+	return append_depends_list(pos, end, *port_of(page).port,
 	    static_cast<std::size_t>(code - ph_build_depends_list), page.depth);
+}
+
+// The port's INDEX record.
+const index_record &
+record_of(page_context &page)
+{
+	return *port_of(page).port;
 }
 
 // The buffer of the port pages: port READMEs never nest inside one
@@ -65,14 +72,6 @@ port_page_room()
 	return (state.port_template_uses & extension_placeholders) != 0
 	    ? port_readme_extended_size
 	    : port_readme_size;
-}
-
-char *
-port_substitution(int code, char *pos, char *end, void *context)
-{
-	port_fill fill = placeholder_table[static_cast<std::size_t>(code)].port;
-	return fill != nullptr ? fill(pos, end, *static_cast<port_page *>(context))
-			       : pos;
 }
 
 // A page whose lists the fixed buffer cannot hold (the dependents of a core
@@ -90,8 +89,8 @@ make_large_page(const char *path, port_page *ctx)
 			    path, size, std::strerror(errno));
 			return 1;
 		}
-		char *text_end = expand_template(state.port_template, out,
-		    out + size, port_substitution, ctx);
+		char *text_end =
+		    expand_page(state.port_template, out, out + size, *ctx);
 		if (text_end != nullptr || 2 * size > large_page_max) {
 			int result = finish_readme(path, out, text_end, size);
 			std::free(out);
@@ -129,16 +128,15 @@ make_port_readme(
 		return 1;
 	}
 	const char *relative = skip_prefix(path, state.top_dir_slash);
-	port_page ctx = {
-	    &port, relative, page_depth(relative), false, {}, false, {}};
+	port_page ctx = {{on_port, page_depth(relative)}, &port, relative,
+	    false, {}, false, {}};
 
 	if (state.verbosity > 2 || (kind == kind_port && state.quiet == 0))
 		std::printf("Making README.html for port %s\n", ctx.relative);
 
 	std::size_t size = port_page_room();
 	char *out = port_out.data;
-	char *text_end = expand_template(
-	    state.port_template, out, out + size, port_substitution, &ctx);
+	char *text_end = expand_page(state.port_template, out, out + size, ctx);
 	int result;
 	if (text_end == nullptr &&
 	    (state.port_template_uses & unbounded_placeholders) != 0)
@@ -152,200 +150,175 @@ make_port_readme(
 
 namespace fills {
 
-char *
-pkg(char *pos, char *end, port_page &page)
+std::string_view
+pkg(page_context &page)
 {
-	return insert(pos, end, tree_text::package,
-	    (*page.port)[index_field::package]);
+	return record_of(page)[index_field::package];
+}
+
+std::string_view
+port(page_context &page)
+{
+	return port_of(page).relative;
 }
 
 char *
-port(char *pos, char *end, port_page &page)
+descr(char *pos, char *end, page_context &page)
 {
-	return insert(pos, end, tree_text::port_path, page.relative);
-}
-
-char *
-comment(char *pos, char *end, port_page &page)
-{
-	return insert(pos, end, tree_text::port_comment,
-	    (*page.port)[index_field::comment]);
-}
-
-char *
-descr(char *pos, char *end, port_page &page)
-{
-	std::string_view descr = (*page.port)[index_field::descr];
+	std::string_view descr = record_of(page)[index_field::descr];
 	if (descr.starts_with(path_index_ports))
 		descr.remove_prefix(path_index_ports.size());
 	pos = insert(pos, end, tree_text::top_dir, state.top_dir);
 	return insert(pos, end, tree_text::descr_path, descr);
 }
 
-char *
-email(char *pos, char *end, port_page &page)
+std::string_view
+email(page_context &page)
 {
-	return insert(pos, end, tree_text::maintainer,
-	    (*page.port)[index_field::maintainer]);
+	return record_of(page)[index_field::maintainer];
 }
 
 char *
-maintainer_link(char *pos, char *end, port_page &page)
+maintainer_link(char *pos, char *end, page_context &page)
 {
 	return append_maintainer_page_link(pos, end,
-	    (*page.port)[index_field::maintainer], page.depth);
+	    record_of(page)[index_field::maintainer], page.depth);
 }
 
 char *
-build_depends(char *pos, char *end, port_page &page)
+build_depends(char *pos, char *end, page_context &page)
 {
-	return append_field(pos, end, (*page.port)[index_field::build_depends],
+	return append_field(pos, end, record_of(page)[index_field::build_depends],
 	    tree_text::depends_field, build_sentence);
 }
 
 char *
-run_depends(char *pos, char *end, port_page &page)
+run_depends(char *pos, char *end, page_context &page)
 {
-	return append_field(pos, end, (*page.port)[index_field::run_depends],
+	return append_field(pos, end, record_of(page)[index_field::run_depends],
 	    tree_text::depends_field, run_sentence);
 }
 
 char *
-website(char *pos, char *end, port_page &page)
+website(char *pos, char *end, page_context &page)
 {
-	return append_field(pos, end, (*page.port)[index_field::website],
+	return append_field(pos, end, record_of(page)[index_field::website],
 	    tree_text::website, " or <a href=\"", "\">visit the website</a>");
 }
 
-char *
-top(char *pos, char *end, port_page &)
+std::string_view
+top(page_context &)
 {
-	return insert(pos, end, tree_text::top_dir, state.top_dir);
+	return state.top_dir;
 }
 
-char *
-descr_text(char *pos, char *end, port_page &page)
+std::string_view
+descr_text(page_context &page)
 {
 	// Up to a NUL, as this placeholder has always read the file.
-	std::string_view text = description_of(page);
-	return insert(pos, end, tree_text::description,
-	    text.substr(0, text.find('\0')));
+	std::string_view text = description_of(port_of(page));
+	return text.substr(0, text.find('\0'));
 }
 
 char *
-build_depends_links(char *pos, char *end, port_page &page)
+build_depends_links(char *pos, char *end, page_context &page)
 {
-	return append_depends_links(pos, end, *page.port,
+	return append_depends_links(pos, end, record_of(page),
 	    index_field::build_depends, build_sentence, page.depth);
 }
 
 char *
-run_depends_links(char *pos, char *end, port_page &page)
+run_depends_links(char *pos, char *end, page_context &page)
 {
-	return append_depends_links(pos, end, *page.port,
+	return append_depends_links(pos, end, record_of(page),
 	    index_field::run_depends, run_sentence, page.depth);
 }
 
 char *
-required_by(char *pos, char *end, port_page &page)
+required_by(char *pos, char *end, page_context &page)
 {
-	return append_required_by(pos, end, *page.port, page.depth);
+	return append_required_by(pos, end, record_of(page), page.depth);
+}
+
+std::string_view
+pkgname(page_context &page)
+{
+	return package_base(record_of(page)[index_field::package]);
+}
+
+std::string_view
+pkgversion(page_context &page)
+{
+	return package_version(record_of(page)[index_field::package]);
+}
+
+std::string_view
+origin(page_context &page)
+{
+	return port_origin(record_of(page));
+}
+
+std::string_view
+comment_text(page_context &page)
+{
+	return record_of(page)[index_field::comment];
 }
 
 char *
-pkgname(char *pos, char *end, port_page &page)
+descr_html(char *pos, char *end, page_context &page)
 {
-	return insert(pos, end, tree_text::port_text,
-	    package_base((*page.port)[index_field::package]));
+	return render_description(pos, end, description_of(port_of(page)), nullptr);
 }
 
 char *
-pkgversion(char *pos, char *end, port_page &page)
+website_link(char *pos, char *end, page_context &page)
 {
-	return insert(pos, end, tree_text::port_text,
-	    package_version((*page.port)[index_field::package]));
-}
-
-char *
-origin(char *pos, char *end, port_page &page)
-{
-	return insert(pos, end, tree_text::port_text, port_origin(*page.port));
-}
-
-char *
-comment_text(char *pos, char *end, port_page &page)
-{
-	return insert(pos, end, tree_text::port_text,
-	    (*page.port)[index_field::comment]);
-}
-
-char *
-descr_html(char *pos, char *end, port_page &page)
-{
-	return render_description(pos, end, description_of(page), nullptr);
-}
-
-char *
-website_link(char *pos, char *end, port_page &page)
-{
-	std::string_view address = (*page.port)[index_field::website];
+	std::string_view address = record_of(page)[index_field::website];
 	if (address.empty())
-		address = description_website(description_of(page));
+		address = description_website(description_of(port_of(page)));
 	return append_website_link(pos, end, address);
 }
 
 char *
-also_listed(char *pos, char *end, port_page &page)
+also_listed(char *pos, char *end, page_context &page)
 {
-	return append_also_listed(pos, end, *page.port, page.depth);
+	return append_also_listed(pos, end, record_of(page), page.depth);
 }
 
 char *
-build_depends_list(char *pos, char *end, port_page &page)
+build_depends_list(char *pos, char *end, page_context &page)
 {
 	return list(pos, end, page, ph_build_depends_list);
 }
 
 char *
-run_depends_list(char *pos, char *end, port_page &page)
+run_depends_list(char *pos, char *end, page_context &page)
 {
 	return list(pos, end, page, ph_run_depends_list);
 }
 
 char *
-extract_depends_list(char *pos, char *end, port_page &page)
+extract_depends_list(char *pos, char *end, page_context &page)
 {
 	return list(pos, end, page, ph_extract_depends_list);
 }
 
 char *
-patch_depends_list(char *pos, char *end, port_page &page)
+patch_depends_list(char *pos, char *end, page_context &page)
 {
 	return list(pos, end, page, ph_patch_depends_list);
 }
 
 char *
-fetch_depends_list(char *pos, char *end, port_page &page)
+fetch_depends_list(char *pos, char *end, page_context &page)
 {
 	return list(pos, end, page, ph_fetch_depends_list);
 }
 
 char *
-required_by_list(char *pos, char *end, port_page &page)
+required_by_list(char *pos, char *end, page_context &page)
 {
 	return list(pos, end, page, ph_required_by_list);
-}
-
-char *
-stylesheet(char *pos, char *end, port_page &page)
-{
-	return append_shared_file_url(pos, end, ph_stylesheet, page.depth);
-}
-
-char *
-script(char *pos, char *end, port_page &page)
-{
-	return append_shared_file_url(pos, end, ph_script, page.depth);
 }
 
 } // namespace fills

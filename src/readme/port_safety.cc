@@ -104,9 +104,9 @@ append_vuxml_item(char *pos, char *end, std::size_t i)
 namespace fills {
 
 char *
-port_status_banners(char *pos, char *end, port_page &page)
+port_status_banners(char *pos, char *end, page_context &page)
 {
-	const port_status &status = port_page_status(page);
+	const port_status &status = port_page_status(port_of(page));
 	for (const banner &b : banners) {
 		const char *value = status[b.var];
 		if (value == nullptr)
@@ -128,9 +128,10 @@ port_status_banners(char *pos, char *end, port_page &page)
 }
 
 char *
-license(char *pos, char *end, port_page &page)
+license(char *pos, char *end, page_context &page)
 {
-	const char *value = port_page_status(page)[status_var::license];
+	const char *value =
+	    port_page_status(port_of(page))[status_var::license];
 	if (value == nullptr || *value == '\0')
 		return pos;
 	pos = append(pos, end, "<dt>License</dt>\n<dd>");
@@ -139,12 +140,13 @@ license(char *pos, char *end, port_page &page)
 }
 
 char *
-vulnerabilities(char *pos, char *end, port_page &page)
+vulnerabilities(char *pos, char *end, page_context &page)
 {
 	if (need_vuxml() != 0)
 		return pos;
 	std::string_view name, version;
-	split_package((*page.port)[index_field::package], &name, &version);
+	split_package(
+	    (*port_of(page).port)[index_field::package], &name, &version);
 	vuxml_search search = vuxml_find(name, version);
 	std::size_t i;
 	bool first = true;

@@ -46,6 +46,11 @@ using substitution_fn = char *(*)(int code, char *pos, char *end,
 [[nodiscard]] char *expand_template(const char *tmpl, char *out, char *end,
     substitution_fn substitute, void *context);
 
+// Expands template into [out, end) as a page of page's kind: each
+// placeholder filled as its row in the placeholder table says.
+[[nodiscard]] char *expand_page(
+    const char *tmpl, char *out, char *end, page_context &page);
+
 // Writes a finished builder's text, or reports that it did not fit (text_end
 // null). 0, or 1 after the report.
 [[nodiscard]] int finish_readme(const char *dir, const char *out,
@@ -155,10 +160,6 @@ std::size_t maintainer_file_name(
 [[nodiscard]] char *append_maintainer_page_link(
     char *pos, char *end, std::string_view address, int depth);
 
-// The top page's link to the index of the maintainers, a paragraph of its
-// own; nothing when the run does not make maintainer pages.
-[[nodiscard]] char *append_maintainers_link(char *pos, char *end);
-
 // Decides once per run whether it makes maintainer pages: when the top
 // template links to them, with -o, unless a category takes their folder
 // (reported when kind is kind_top); their templates are then loaded. 0, or
@@ -212,6 +213,10 @@ void release_maintainer_pages();
 [[nodiscard]] int make_category_readme(const char *path, int kind,
     char *comment, std::size_t size, int *unwritten);
 [[nodiscard]] int make_top_readme(const char *path, int *unwritten);
+// The top page's lines of %%SUBDIR%%: each category's README made, and a
+// link line to it, also for a category whose README failed.
+[[nodiscard]] char *append_category_lines(
+    char *pos, char *end, page_context &top);
 
 // The number of directories of a page below the top, from its path there
 // ("www/foo": 2): how many "../" lead back up from it.
@@ -227,12 +232,6 @@ page_depth(std::string_view relative)
 // %%STYLESHEET%% and %%SCRIPT%% give, relative to the page.
 inline constexpr std::string_view shared_stylesheet_name = "site.css";
 inline constexpr std::string_view shared_script_name = "site.js";
-
-// The URL of the shared file of placeholder code, from a page depth
-// directories below the top, noting that the run must write the file;
-// nothing for any other code.
-[[nodiscard]] char *append_shared_file_url(
-    char *pos, char *end, int code, int depth);
 
 // At the end of a run, once every page is made: writes beside the top the
 // shared files that its pages asked for. A file that the templates

@@ -22,6 +22,7 @@
 #include "site/site.h"
 #include "state/state.h"
 #include "text/text.h"
+#include "treedata/name_table.h"
 #include "treedata/version.h"
 #include "treedata/vuxml.h"
 
@@ -31,14 +32,13 @@ enum safety_page : std::size_t { vulnerable, expiring, page_count };
 
 struct page_kind {
 	placeholder link; // the top template's placeholder that links it
-	placeholder list; // its template's list of ports
+	page_bits page;	  // the kind of page it is
 	const char *word; // its template is README.<word>
 	std::string_view name;
 };
 constexpr std::array<page_kind, page_count> kinds = {{
-    {ph_vulnerable_page, ph_vulnerable_ports, "vulnerable",
-	vulnerable_page_name},
-    {ph_expiring_page, ph_expiring_ports, "expiring", expiring_page_name},
+    {ph_vulnerable_page, on_vulnerable, "vulnerable", vulnerable_page_name},
+    {ph_expiring_page, on_expiring, "expiring", expiring_page_name},
 }};
 
 constexpr std::size_t none = SIZE_MAX;
@@ -69,6 +69,11 @@ struct safety_state {
 	std::size_t text_room;
 	std::array<std::size_t, status_var_count> with_status;
 	std::size_t ports_seen;
+	// The origins of the ports noted: a template may make a port's page
+	// more than once (%%SUBDIR%% twice in the category template), and
+	// the pages name each port once.
+	name_table seen;
+	bool seen_made;
 };
 safety_state safety;
 
@@ -115,6 +120,31 @@ kept(std::size_t at)
 {
 	return at == none ? std::string_view()
 			  : std::string_view(safety.text + at);
+}
+
+// Whether the port of page is noted for the first time. False too, and
+// neither page is whole then, when there is no memory to tell.
+bool
+first_sight(const port_page &page)
+{
+	if (!safety.seen_made) {
+		safety.seen_made = true;
+		std::size_t lines = 0;
+		for (const char *line = state.index_text;
+		     line != nullptr && line < state.index_end;
+		     line += std::strlen(line) + 1)
+			lines++;
+		if (name_table_make(&safety.seen, lines) != 0) {
+			for (noted_list &list : safety.lists)
+				list.short_of_memory = true;
+		}
+	}
+	if (safety.seen.slots == nullptr)
+		return false;
+	std::uint32_t before = safety.seen.count;
+	(void)name_table_add(
+	    &safety.seen, (*page.port)[index_field::origin]);
+	return safety.seen.count != before;
 }
 
 void
@@ -264,18 +294,6 @@ expiring_list(char *pos, char *end)
 	return append(pos, end, "</ul>\n");
 }
 
-char *
-safety_substitution(int code, char *pos, char *end, void *context)
-{
-	safety_page which = *static_cast<safety_page *>(context);
-	if (code == ph_stylesheet || code == ph_script)
-		return append_shared_file_url(pos, end, code, 0);
-	if (code != kinds[which].list)
-		return pos;
-	return which == vulnerable ? vulnerable_list(pos, end)
-				   : expiring_list(pos, end);
-}
-
 // The newest affecting entry first; the earliest date of removal first,
 // ports without a date after those with one; then by directory.
 void
@@ -309,6 +327,7 @@ int
 write_page(const char *dir, safety_page which)
 {
 	std::string_view name = kinds[which].name;
+	page_context page = {kinds[which].page, depth_of_page(dir)};
 	for (std::size_t size = 64 * 1024; size <= large_page_max; size *= 2) {
 		char *out = static_cast<char *>(std::malloc(size));
 		if (out == nullptr) {
@@ -320,8 +339,8 @@ write_page(const char *dir, safety_page which)
 			    std::strerror(errno));
 			return 1;
 		}
-		char *text_end = expand_template(safety.templates[which], out,
-		    out + size, safety_substitution, &which);
+		char *text_end =
+		    expand_page(safety.templates[which], out, out + size, page);
 		if (text_end != nullptr) {
 			int result = write_file(dir, name, out,
 			    static_cast<std::size_t>(text_end - out));
@@ -338,6 +357,22 @@ write_page(const char *dir, safety_page which)
 }
 
 } // namespace
+
+namespace fills {
+
+char *
+vulnerable_ports(char *pos, char *end, page_context &)
+{
+	return vulnerable_list(pos, end);
+}
+
+char *
+expiring_ports(char *pos, char *end, page_context &)
+{
+	return expiring_list(pos, end);
+}
+
+} // namespace fills
 
 void
 ready_safety_pages()
@@ -362,7 +397,8 @@ ready_safety_pages()
 void
 note_safety(port_page &page)
 {
-	if (!safety.wanted[vulnerable] && !safety.wanted[expiring])
+	if ((!safety.wanted[vulnerable] && !safety.wanted[expiring]) ||
+	    !first_sight(page))
 		return;
 	safety.ports_seen++;
 	if (safety.wanted[vulnerable])
@@ -421,5 +457,6 @@ release_safety_pages()
 	for (noted_list &list : safety.lists)
 		std::free(list.ports);
 	std::free(safety.text);
+	name_table_release(&safety.seen);
 	safety = safety_state{};
 }

@@ -17,34 +17,42 @@
 
 namespace {
 
-struct shared_file {
-	placeholder code;
-	std::string_view name; // in the templates directory and beside the top
-};
-
-constexpr std::array<shared_file, 2> shared_files = {{
-    {ph_stylesheet, shared_stylesheet_name},
-    {ph_script, shared_script_name},
-}};
+// Their names, in the templates directory and beside the top: the
+// stylesheet, then the script.
+constexpr std::array<std::string_view, 2> shared_files = {
+    shared_stylesheet_name, shared_script_name};
 
 // Which of them a page of this run asked for.
 std::array<bool, shared_files.size()> wanted;
 
+// The URL of shared file i from page, noting that the run must write the
+// file.
+char *
+append_url(char *pos, char *end, std::size_t i, const page_context &page)
+{
+	wanted[i] = true;
+	for (int up = 0; up < page.depth; up++)
+		pos = append(pos, end, "../");
+	return append(pos, end, shared_files[i]);
+}
+
 } // namespace
 
+namespace fills {
+
 char *
-append_shared_file_url(char *pos, char *end, int code, int depth)
+stylesheet(char *pos, char *end, page_context &page)
 {
-	for (std::size_t i = 0; i < shared_files.size(); i++) {
-		if (shared_files[i].code != code)
-			continue;
-		wanted[i] = true;
-		for (int up = 0; up < depth; up++)
-			pos = append(pos, end, "../");
-		return append(pos, end, shared_files[i].name);
-	}
-	return pos;
+	return append_url(pos, end, 0, page);
 }
+
+char *
+script(char *pos, char *end, page_context &page)
+{
+	return append_url(pos, end, 1, page);
+}
+
+} // namespace fills
 
 int
 write_shared_files(int *unwritten)
@@ -60,17 +68,17 @@ write_shared_files(int *unwritten)
 		char *text = nullptr;
 		std::size_t size = 0;
 		if (join_text(path, sizeof path,
-			{state.templates_dir, "/", shared_files[i].name}))
+			{state.templates_dir, "/", shared_files[i]}))
 			text = load_file(path, &size);
 		else
 			report_too_long(
-			    {state.templates_dir, "/", shared_files[i].name});
+			    {state.templates_dir, "/", shared_files[i]});
 		// One already right is only read: a run for a port may come
 		// from a user who may write that port's directory alone.
 		if (text == nullptr ||
-		    (!output_holds(state.top_dir, shared_files[i].name, text,
+		    (!output_holds(state.top_dir, shared_files[i], text,
 			 size) &&
-			write_file(state.top_dir, shared_files[i].name, text,
+			write_file(state.top_dir, shared_files[i], text,
 			    size) != 0))
 			failed++;
 		std::free(text);

@@ -48,9 +48,13 @@ placeholder_code(const char *text)
 	return -1;
 }
 
+namespace {
+
+// The walk of expand_template and expand_page: bytes are copied, and each
+// placeholder's code given to substitute.
+template <typename Substitute>
 char *
-expand_template(const char *tmpl, char *out, char *end,
-    substitution_fn substitute, void *context)
+expand(const char *tmpl, char *out, char *end, Substitute substitute)
 {
 	char *pos = out;
 	const char *walk = tmpl;
@@ -69,11 +73,38 @@ expand_template(const char *tmpl, char *out, char *end,
 			pos = append(pos, end, "%");
 			walk++;
 		} else {
-			pos = substitute(code, pos, end, context);
+			pos = substitute(code, pos);
 			walk +=
 			    placeholders[static_cast<std::size_t>(code)].size();
 		}
 	}
+}
+
+} // namespace
+
+char *
+expand_template(const char *tmpl, char *out, char *end,
+    substitution_fn substitute, void *context)
+{
+	return expand(tmpl, out, end, [=](int code, char *pos) {
+		return substitute(code, pos, end, context);
+	});
+}
+
+char *
+expand_page(const char *tmpl, char *out, char *end, page_context &page)
+{
+	return expand(tmpl, out, end, [end, &page](int code, char *pos) {
+		return fill_placeholder(code, pos, end, page);
+	});
+}
+
+int
+depth_of_page(const char *dir)
+{
+	if (std::strcmp(dir, state.top_dir) == 0)
+		return 0;
+	return page_depth(skip_prefix(dir, state.top_dir_slash));
 }
 
 static char *

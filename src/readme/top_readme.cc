@@ -12,11 +12,19 @@
 
 namespace {
 
+// The top page in the making.
+struct top_page : page_context {
+	int *unwritten;
+};
+
+} // namespace
+
 // Makes each category's README and appends its link line, also for a
 // category whose README failed.
 char *
-category_walk(char *pos, char *end, int *unwritten)
+append_category_lines(char *pos, char *end, page_context &page)
 {
+	int *unwritten = static_cast<top_page &>(page).unwritten;
 	for (const char *name = state.category_list; *name != '\0';
 	     name = list_next(name)) {
 		char category_path[path_size];
@@ -40,25 +48,35 @@ category_walk(char *pos, char *end, int *unwritten)
 	return pos;
 }
 
-char *
-top_substitution(int code, char *pos, char *end, void *unwritten)
+namespace fills {
+
+std::string_view
+search_index(page_context &)
 {
-	if (code == ph_search_index)
-		return append(pos, end, search_index_name);
-	if (code == ph_vulnerable_page)
-		return append(pos, end, vulnerable_page_name);
-	if (code == ph_expiring_page)
-		return append(pos, end, expiring_page_name);
-	if (code == ph_search_words)
-		return append(pos, end, search_words_name);
-	if (code == ph_maintainers_link)
-		return append_maintainers_link(pos, end);
-	if (code == ph_stylesheet || code == ph_script)
-		return append_shared_file_url(pos, end, code, 0);
-	return code == ph_subdir
-	    ? category_walk(pos, end, static_cast<int *>(unwritten))
-	    : pos;
+	return search_index_name;
 }
+
+std::string_view
+vulnerable_page(page_context &)
+{
+	return vulnerable_page_name;
+}
+
+std::string_view
+expiring_page(page_context &)
+{
+	return expiring_page_name;
+}
+
+std::string_view
+search_words(page_context &)
+{
+	return search_words_name;
+}
+
+} // namespace fills
+
+namespace {
 
 // The buffer of the top-level page: there is only ever one in the making.
 run_buffer top_out;
@@ -116,8 +134,9 @@ make_top_readme(const char *path, int *unwritten)
 	(void)make_feeds(unwritten);
 	// The pages of the ports at risk note each port as its page is made.
 	ready_safety_pages();
-	char *text_end = expand_template(state.top_template, out,
-	    out + top_readme_size, top_substitution, unwritten);
+	top_page page = {{on_top, depth_of_page(path)}, unwritten};
+	char *text_end =
+	    expand_page(state.top_template, out, out + top_readme_size, page);
 	int at_risk = write_safety_pages(path);
 	int result = finish_readme(path, out, text_end, top_readme_size);
 	// The search data, the pages of the ports at risk and the sitemap

@@ -18,6 +18,7 @@
 #include "site/site_state.h"
 #include "state/state.h"
 #include "text/text.h"
+#include "treedata/name_table.h"
 
 namespace {
 
@@ -129,6 +130,37 @@ make_part(std::size_t *at, std::int64_t *latest)
 	return append(pos, text.data + text.size, tail);
 }
 
+// Keeps the first noting of each page and drops the others: a template may
+// make a page more than once (%%SUBDIR%% twice in the category template),
+// and the sitemap names each page once. The entries kept move up in place,
+// in their order. False after the report when there is no memory to tell.
+bool
+drop_repeated_pages()
+{
+	name_table seen;
+	if (name_table_make(&seen, noted_count) != 0)
+		return false;
+	std::size_t at = 0, kept = 0, count = 0;
+	std::string_view rel;
+	std::int64_t when;
+	while (true) {
+		std::size_t from = at;
+		if (!next_noted(&at, &rel, &when))
+			break;
+		if (name_table_find(&seen, rel) != no_name)
+			continue;
+		std::memmove(noted.data + kept, noted.data + from, at - from);
+		(void)name_table_add(
+		    &seen, std::string_view(noted.data + kept, rel.size()));
+		kept += at - from;
+		count++;
+	}
+	name_table_release(&seen);
+	noted_length = kept;
+	noted_count = count;
+	return true;
+}
+
 } // namespace
 
 void
@@ -191,6 +223,8 @@ write_sitemap()
 		    shown);
 		return 1;
 	}
+	if (!drop_repeated_pages())
+		return 1;
 	std::size_t at = 0;
 	std::int64_t latest;
 	char *end = make_part(&at, &latest);

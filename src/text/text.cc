@@ -304,9 +304,9 @@ link_safe(std::string_view text)
 }
 
 char *
-insert(char *pos, char *end, tree_text what, std::string_view text)
+insert_as(char *pos, char *end, insertion how, std::string_view text)
 {
-	switch (insertion_of[static_cast<std::size_t>(what)]) {
+	switch (how) {
 	case insertion::as_is:
 		return append(pos, end, text);
 	case insertion::escaped:

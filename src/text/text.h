@@ -94,11 +94,19 @@ static_assert(insertion_of.size() ==
 // nothing that a URL or an HTML attribute would take for something else.
 [[nodiscard]] bool link_safe(std::string_view text);
 
-// Appends text as the table says what goes in. A link text that is not
-// link_safe appends nothing; callers check link_safe first. Null when it
-// does not fit.
-[[nodiscard]] char *insert(
-    char *pos, char *end, tree_text what, std::string_view text);
+// Appends text as how says (insertion::built appends nothing). A link text
+// that is not link_safe appends nothing; callers check link_safe first.
+// Null when it does not fit.
+[[nodiscard]] char *insert_as(
+    char *pos, char *end, insertion how, std::string_view text);
+
+// Appends text as the table says what goes in.
+[[nodiscard]] inline char *
+insert(char *pos, char *end, tree_text what, std::string_view text)
+{
+	return insert_as(
+	    pos, end, insertion_of[static_cast<std::size_t>(what)], text);
+}
 
 // Appends text as a URL path: bytes other than letters, digits, '-', '.',
 // '_', '~', '/', '@' and '+' percent-encoded, so that it stands in a URL,
