@@ -11,16 +11,26 @@ jobs=$(nproc)
 
 bash "$repo/.ci/install-deps.sh"
 
-# Every suite's count is added up for the closing line.
+# Every count goes into the closing line, each with what it counts.
 passed=0
+counts=()
 logs=$(mktemp -d)
 trap 'rm -rf "$logs"' EXIT
-# Runs ctest on the build directory $1, its output shown as it comes.
+# Adds $1 things passed, told as $2, to the closing line.
+count() {
+	passed=$((passed + $1))
+	counts+=("$1 $2")
+}
+# Runs ctest on the build directory $1, its output shown as it comes, and
+# counts the test program's tests as tests of the build named $2 and the
+# scripts, named without the program's Suite.Name dot, apart.
 run_ctest() {
 	ctest --test-dir "$1" -j"$jobs" --output-on-failure | tee "$logs/ctest"
-	local total
+	local total scripts
 	total=$(sed -n 's/.* tests failed out of \([0-9]*\)$/\1/p' "$logs/ctest")
-	passed=$((passed + ${total:-0}))
+	scripts=$(grep -cE '^ *[0-9]+/[0-9]+ Test +#[0-9]+: [^. ]+ ' "$logs/ctest" || true)
+	count $((${total:-0} - scripts)) "tests of the $2 build"
+	[ "$scripts" -eq 0 ] || count "$scripts" scripts
 }
 
 # Nothing is linked or run for FreeBSD: every source file is compiled for it,
@@ -30,7 +40,7 @@ if [ -d "$sysroot" ]; then
 	echo "== FreeBSD compile check"
 	bash "$sysroot/check.sh" "$repo" | tee "$logs/check"
 	checked=$(sed -n 's/^\([0-9]*\) passed, 0 failed$/\1/p' "$logs/check")
-	passed=$((passed + ${checked:-0}))
+	count "${checked:-0}" "files compiled for FreeBSD"
 else
 	echo "== FreeBSD compile check skipped: no $sysroot"
 fi
@@ -39,14 +49,14 @@ echo "== build and test"
 cmake -S "$repo" -B "$repo/build-test" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	-DQUILLMARK_WERROR=ON >/dev/null
 cmake --build "$repo/build-test" -j"$jobs"
-run_ctest "$repo/build-test"
+run_ctest "$repo/build-test" normal
 
 echo "== build and test with AddressSanitizer and UndefinedBehaviorSanitizer"
 cmake -S "$repo" -B "$repo/build-asan" -G Ninja -DCMAKE_BUILD_TYPE=Debug \
 	-DCMAKE_CXX_COMPILER=clang++ -DQUILLMARK_WERROR=ON -DQUILLMARK_SANITIZE=ON >/dev/null
 cmake --build "$repo/build-asan" -j"$jobs"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
-	run_ctest "$repo/build-asan"
+	run_ctest "$repo/build-asan" sanitizer
 
 echo "== end-to-end tests with direct I/O, as FreeBSD builds open files"
 # Linux refuses unaligned direct I/O, as ZFS on FreeBSD does: every read and
@@ -54,14 +64,19 @@ echo "== end-to-end tests with direct I/O, as FreeBSD builds open files"
 cmake -S "$repo" -B "$repo/build-direct" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	-DQUILLMARK_WERROR=ON -DQUILLMARK_DIRECT_IO=ON >/dev/null
 cmake --build "$repo/build-direct" -j"$jobs"
-run_ctest "$repo/build-direct"
+run_ctest "$repo/build-direct" "direct I/O"
 
 if [ -f "$repo/fuzz/run.sh" ]; then
 	echo "== fuzz targets over their corpora"
 	bash "$repo/fuzz/run.sh" "${FUZZ_SECONDS:-5}" | tee "$logs/fuzz"
 	fuzzed=$(grep -c '^== fuzz_' "$logs/fuzz" || true)
-	passed=$((passed + fuzzed))
+	count "$fuzzed" "fuzz targets"
 fi
-# One line of counts: the FreeBSD compile check's files, every suite's tests
-# and the fuzz targets; anything failed has stopped the script before.
-echo "$passed passed, 0 failed"
+# One line of counts: the FreeBSD compile check's files, the test program's
+# tests in each build (the same tests, run three times), the scripts and
+# the fuzz targets, added up; anything failed has stopped the script before.
+line=
+for c in "${counts[@]}"; do
+	line+="${line:+ + }$c"
+done
+echo "$line: $passed passed, 0 failed"

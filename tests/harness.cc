@@ -21,6 +21,8 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <mutex>
 #include <sstream>
 #include <stdexcept>
 
@@ -58,20 +60,26 @@ running_as_root()
 	return geteuid() == 0;
 }
 
-// The binary that uid 65534 runs: a copy in a directory of /tmp open to all,
-// made once per test program and removed when it ends. The built one may lie
-// below a directory that user cannot enter, such as a checkout in /root.
-static const std::string &
-binary_for_others()
+std::string
+copy_for_others(const std::string &program)
 {
+	// One directory of /tmp open to all, made once per test program and
+	// removed when it ends; a numbered directory in it for each program,
+	// so that every copy keeps its name.
 	static TempDir dir;
-	static const std::string copy = [] {
-		std::string path = dir / "quillmark";
-		fs::copy_file(binary_path(), path);
-		chmod(path.c_str(), 0755);
-		return path;
-	}();
-	return copy;
+	static std::mutex lock;
+	static std::map<std::string, std::string> copies;
+	std::lock_guard<std::mutex> held(lock);
+	auto [it, fresh] = copies.try_emplace(program);
+	if (fresh) {
+		std::string place = dir / std::to_string(copies.size());
+		fs::create_directory(place);
+		chmod(place.c_str(), 0755);
+		it->second = place + "/" + fs::path(program).filename().string();
+		fs::copy_file(program, it->second);
+		chmod(it->second.c_str(), 0755);
+	}
+	return it->second;
 }
 
 // What the child tells the parent, through a pipe closed by a successful
@@ -109,9 +117,9 @@ run_tool(const std::vector<std::string> &args, const RunOptions &opt)
 		err_pipe[0] = master;
 		err_pipe[1] = terminal;
 	}
-	std::string bin = !opt.binary.empty() ? opt.binary
-	    : opt.as_nobody		      ? binary_for_others()
-					      : binary_path();
+	std::string bin = !opt.binary.empty() ? opt.binary : binary_path();
+	if (opt.as_nobody)
+		bin = copy_for_others(bin);
 	pid_t pid = fork();
 	if (pid < 0)
 		throw std::runtime_error("fork");

@@ -23,7 +23,7 @@ struct RunOptions {
 	std::vector<std::string> env = base_env();
 	long fsize_limit = -1;			// RLIMIT_FSIZE in bytes, SIGXFSZ ignored
 	bool as_nobody = false;			// drop to uid/gid 65534 before exec
-						// (and run a copy that it can reach)
+						// and run copy_for_others(binary)
 	int timeout_seconds = 60;		// then the tool is killed as hung
 	std::string binary;			// program to run; empty: the built quillmark
 	std::string out_path;			// standard output to this file, not collected
@@ -94,5 +94,13 @@ std::string binary_path();	// the built quillmark
 //   QUILLMARK_TEST_NOW=SECONDS  the clock that dates the feeds' entries,
 //       so that a test's runs fall on days of its choosing.
 std::string testing_binary_path();
+
+// A copy of program that uid 65534 can run, in a directory of /tmp open to
+// all, made once per program and test program and removed when it ends.
+// The built binaries may lie below a directory that user cannot enter,
+// such as a checkout in root's home or in a directory of mktemp -d (mode
+// 0700): whatever runs as that user, or is named in its command line to be
+// run, runs from such a copy.
+std::string copy_for_others(const std::string &program);
 
 }  // namespace qmtest

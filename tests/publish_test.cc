@@ -580,12 +580,11 @@ TEST(Publish, FailedWriteSwitchesNothing)
 	EXPECT_EQ(read_file(s.dir / "site/archivers/zip/README.html"),
 	    files["archivers/zip/README.html"]);
 
-	// With pathnames, a page whose close fails (in the tests' own build,
-	// run as root, which may be the only user that can reach it) stops
-	// the switch all the same.
+	// With pathnames, a page whose close fails (in the tests' own build)
+	// stops the switch all the same.
 	current = s.target("site");
 	files = files_below(s.dir / "site/");
-	RunOptions failing;
+	RunOptions failing = s.opt;
 	failing.binary = testing_binary_path();
 	failing.env.push_back("QUILLMARK_TEST_FAIL_CLOSE=" +
 	    std::to_string(EIO) + ":/misc/foo/README.html");
@@ -1082,9 +1081,13 @@ TEST(Publish, InPlaceAndOutputAtTopShareOneLock)
 	std::thread other([&] {
 		RunOptions opt = s.opt;
 		opt.binary = "/bin/sh";
+		// The shell and the tool it runs, as the same user: both
+		// from copies that user can reach.
+		std::string tool = opt.as_nobody ? copy_for_others(binary_path())
+						 : binary_path();
 		second =
 		    run_tool({"-c", "exec \"$0\" \"$@\" 2>" + err_file,
-				 binary_path(), "-v", "-p", s.dir / "tree/.",
+				 tool, "-v", "-p", s.dir / "tree/.",
 				 "-t", s.dir / "b", "-o", s.dir / "tree"},
 			opt);
 		second_finished = true;
