@@ -28,6 +28,7 @@
 
 #include "catalogue/catalogue.h"
 #include "state/state.h"
+#include "text/bounded.h"
 #include "treedata/moved.h"
 #include "treedata/tree_file.h"
 #include "treedata/updating.h"

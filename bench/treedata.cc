@@ -23,6 +23,7 @@
 
 #include "catalogue/catalogue.h"
 #include "state/state.h"
+#include "text/bounded.h"
 #include "treedata/port_status.h"
 #include "treedata/version.h"
 #include "treedata/vuxml.h"

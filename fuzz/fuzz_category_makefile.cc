@@ -25,7 +25,7 @@
 #include <vector>
 
 #include "catalogue/catalogue.h"
-#include "readme/readme.h"
+#include "pages/pages.h"
 #include "state/state.h"
 #include "support.h"
 

@@ -18,7 +18,7 @@
 #include <string_view>
 #include <vector>
 
-#include "readme/description.h"
+#include "pages/description.h"
 #include "support.h"
 
 using namespace qmfuzz;

@@ -36,10 +36,11 @@
 #include <vector>
 
 #include "catalogue/catalogue.h"
-#include "readme/readme.h"
+#include "pages/pages.h"
 #include "state/pathnames.h"
 #include "state/state.h"
 #include "support.h"
+#include "text/bounded.h"
 
 using namespace qmfuzz;
 

@@ -11,6 +11,7 @@
 #include "catalogue/catalogue.h"
 #include "harness.h"
 #include "state/state.h"
+#include "text/bounded.h"
 
 using namespace qmtest;
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "readme/description.h"
+#include "pages/description.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "readme/feed_record.h"
+#include "sitefiles/feed_record.h"
 #include "text/text.h"
 
 namespace {

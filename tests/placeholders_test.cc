@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "harness.h"
-#include "readme/placeholders.h"
+#include "engine/placeholders.h"
 
 using namespace qmtest;
 

@@ -15,6 +15,7 @@
 #include "catalogue/catalogue.h"
 #include "harness.h"
 #include "state/state.h"
+#include "text/bounded.h"
 #include "treedata/port_status.h"
 #include "treedata/vuxml.h"
 

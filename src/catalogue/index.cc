@@ -15,6 +15,7 @@
 #include "catalogue/catalogue.h"
 #include "platform/platform.h"
 #include "state/state.h"
+#include "text/bounded.h"
 
 int
 load_index()

@@ -21,6 +21,7 @@
 #include "io/io.h"
 #include "platform/platform.h"
 #include "state/state.h"
+#include "text/bounded.h"
 
 int
 tree_fd()

@@ -22,6 +22,7 @@
 #include "catalogue/catalogue.h"
 #include "state/pathnames.h"
 #include "state/state.h"
+#include "text/bounded.h"
 
 namespace {
 

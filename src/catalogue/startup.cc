@@ -17,9 +17,10 @@
 
 #include "catalogue/catalogue.h"
 #include "platform/platform.h"
-#include "readme/readme.h"
+#include "pages/pages.h"
 #include "site/site.h"
 #include "state/state.h"
+#include "text/bounded.h"
 #include "treedata/moved.h"
 #include "treedata/port_status.h"
 #include "treedata/updating.h"

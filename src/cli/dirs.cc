@@ -19,6 +19,7 @@
 #include "cli/cli.h"
 #include "state/pathnames.h"
 #include "state/state.h"
+#include "text/bounded.h"
 
 char *
 resolve_dir(const char *pathname)

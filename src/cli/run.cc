@@ -24,9 +24,11 @@
 #include "cli/cli.h"
 #include "platform/platform.h"
 #include "site/site.h"
-#include "readme/readme.h"
+#include "pages/pages.h"
+#include "sitefiles/sitefiles.h"
 #include "state/pathnames.h"
 #include "state/state.h"
+#include "text/bounded.h"
 
 static constexpr char help_text[] = R"(
 quillmark -- Make README.html files for the FreeBSD Ports Collection

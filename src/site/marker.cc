@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "state/state.h"
+#include "text/bounded.h"
 
 namespace {
 

@@ -104,16 +104,6 @@ struct published_file {
 };
 [[nodiscard]] published_file read_published(const char *rel);
 
-// The sitemap (sitemap.cc), with -u: a run that makes the top page begins
-// it before the first page; write_file notes every page (.html) it wrote or
-// left holding its bytes, with its modification time; once the top page
-// is written, write_sitemap writes sitemap.xml beside it (and with more
-// pages than one sitemap holds, sitemap-N.xml and sitemap.xml their
-// index). write_sitemap: 0, or 1 after the report; 0 without -u.
-void sitemap_begin();
-void sitemap_note(const char *path, int fd);
-[[nodiscard]] int write_sitemap();
-void sitemap_release();
 
 // Closes the output root and frees the publishing's memory. Safe to run
 // more than once.

@@ -24,7 +24,9 @@
 #include "platform/platform.h"
 #include "site/site.h"
 #include "site/site_state.h"
+#include "sitefiles/sitefiles.h"
 #include "state/state.h"
+#include "text/bounded.h"
 
 namespace {
 

@@ -14,6 +14,7 @@
 #include <ctime>
 
 #include "state/state.h"
+#include "text/bounded.h"
 
 namespace {
 

@@ -20,6 +20,7 @@
 #include <string_view>
 
 #include "state/state.h"
+#include "text/bounded.h"
 #include "treedata/tree_file.h"
 
 namespace {

@@ -22,6 +22,7 @@
 #include "io/io.h"
 #include "platform/platform.h"
 #include "state/state.h"
+#include "text/bounded.h"
 
 namespace {
 

@@ -16,6 +16,7 @@
 #include <cstring>
 
 #include "state/state.h"
+#include "text/bounded.h"
 #include "treedata/calendar.h"
 #include "treedata/name_table.h"
 #include "treedata/tree_file.h"

@@ -48,6 +48,7 @@
 #include "io/io.h"
 #include "platform/platform.h"
 #include "state/state.h"
+#include "text/bounded.h"
 #include "treedata/version.h"
 
 static_assert(sizeof(XML_Char) == 1, "expat must hand over UTF-8 bytes");

@@ -14,9 +14,10 @@
 #include <cstring>
 
 #include "catalogue/catalogue.h"
-#include "readme/readme.h"
+#include "pages/pages.h"
 #include "state/pathnames.h"
 #include "state/state.h"
+#include "text/bounded.h"
 
 namespace {
 

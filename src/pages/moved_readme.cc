@@ -20,9 +20,10 @@
 
 #include "catalogue/catalogue.h"
 #include "io/io.h"
-#include "readme/readme.h"
-#include "readme/safety_pages.h"
+#include "pages/pages.h"
+#include "pages/safety_pages.h"
 #include "state/state.h"
+#include "text/bounded.h"
 #include "text/text.h"
 #include "treedata/moved.h"
 #include "treedata/name_table.h"

@@ -1,11 +1,12 @@
 // The feed record: its reading and its writing, the one place that knows
 // its format.
-#include "readme/feed_record.h"
+#include "sitefiles/feed_record.h"
 
 #include <algorithm>
 #include <array>
 
 #include "state/state.h"
+#include "text/bounded.h"
 #include "text/text.h"
 
 namespace {

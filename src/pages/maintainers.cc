@@ -19,9 +19,10 @@
 #include <span>
 
 #include "catalogue/catalogue.h"
-#include "readme/readme.h"
+#include "pages/pages.h"
 #include "site/site.h"
 #include "state/state.h"
+#include "text/bounded.h"
 
 namespace {
 

@@ -13,9 +13,10 @@
 #include <cstdint>
 #include <string_view>
 
-#include "readme/readme.h"
-#include "readme/safety_pages.h"
+#include "pages/pages.h"
+#include "pages/safety_pages.h"
 #include "state/state.h"
+#include "text/bounded.h"
 #include "text/text.h"
 #include "treedata/moved.h"
 #include "treedata/pkg_message.h"

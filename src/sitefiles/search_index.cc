@@ -16,10 +16,11 @@
 #include <cstring>
 
 #include "catalogue/catalogue.h"
-#include "readme/readme.h"
-#include "readme/search_index.h"
+#include "pages/pages.h"
+#include "sitefiles/search_index.h"
 #include "site/site.h"
 #include "state/state.h"
+#include "text/bounded.h"
 
 namespace {
 

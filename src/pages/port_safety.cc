@@ -11,9 +11,10 @@
 #include <cstddef>
 #include <string_view>
 
-#include "readme/readme.h"
-#include "readme/safety_pages.h"
+#include "pages/pages.h"
+#include "pages/safety_pages.h"
 #include "state/state.h"
+#include "text/bounded.h"
 #include "text/text.h"
 #include "treedata/calendar.h"
 #include "treedata/port_status.h"

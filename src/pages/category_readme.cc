@@ -12,9 +12,10 @@
 #include <cstring>
 
 #include "catalogue/catalogue.h"
-#include "readme/readme.h"
+#include "pages/pages.h"
 #include "site/site.h"
 #include "state/state.h"
+#include "text/bounded.h"
 
 namespace {
 

@@ -3,12 +3,14 @@
 #include <cstdio>
 #include <cstring>
 
-#include "readme/readme.h"
-#include "readme/safety_pages.h"
-#include "readme/search_index.h"
-#include "readme/search_words.h"
+#include "pages/pages.h"
+#include "pages/safety_pages.h"
+#include "sitefiles/search_index.h"
+#include "sitefiles/search_words.h"
 #include "site/site.h"
+#include "sitefiles/sitefiles.h"
 #include "state/state.h"
+#include "text/bounded.h"
 
 namespace {
 

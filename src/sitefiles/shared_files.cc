@@ -11,9 +11,11 @@
 #include <cstdlib>
 
 #include "catalogue/catalogue.h"
-#include "readme/readme.h"
+#include "pages/pages.h"
 #include "site/site.h"
+#include "sitefiles/sitefiles.h"
 #include "state/state.h"
+#include "text/bounded.h"
 
 namespace {
 

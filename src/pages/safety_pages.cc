@@ -17,10 +17,11 @@
 #include <cstring>
 
 #include "catalogue/catalogue.h"
-#include "readme/readme.h"
-#include "readme/safety_pages.h"
+#include "pages/pages.h"
+#include "pages/safety_pages.h"
 #include "site/site.h"
 #include "state/state.h"
+#include "text/bounded.h"
 #include "text/text.h"
 #include "treedata/name_table.h"
 #include "treedata/version.h"

@@ -1,5 +1,5 @@
-// README generation: the placeholders, templates and their expansion, and
-// the builders.
+// The pages: each kind's builder, the parts of a port page, and the
+// requests that load the templates a kind needs and call its builder.
 #pragma once
 
 #include <algorithm>
@@ -10,7 +10,8 @@
 
 #include "catalogue/catalogue.h"
 #include "state/state.h"
-#include "readme/placeholders.h"
+#include "engine/engine.h"
+#include "engine/placeholders.h"
 #include "text/text.h"
 
 // Output buffers of the builders. The three nest (top, category, port) and
@@ -30,27 +31,6 @@ inline constexpr std::size_t category_readme_size = 8 * 1024 * 1024;
 inline constexpr std::size_t top_readme_size = 64 * 1024;
 inline constexpr std::size_t port_list_size = 1024 * 1024;
 
-// The code of the placeholder that begins at text, or -1.
-[[nodiscard]] int placeholder_code(const char *text);
-
-// A builder's substitution: appends the text of code at pos (bounded by end)
-// and returns the position after it, or null when it did not fit or pos
-// was null. It must still do its work (make the READMEs below) when pos is
-// null, so that one README too large for its buffer costs no other README.
-using substitution_fn = char *(*)(int code, char *pos, char *end,
-    void *context);
-
-// Expands template into [out, end): bytes are copied, placeholders replaced
-// by the substitution. Returns the end of the text, or null when it did not
-// fit (the walk still runs to the template's end).
-[[nodiscard]] char *expand_template(const char *tmpl, char *out, char *end,
-    substitution_fn substitute, void *context);
-
-// Expands template into [out, end) as a page of page's kind: each
-// placeholder filled as its row in the placeholder table says.
-[[nodiscard]] char *expand_page(
-    const char *tmpl, char *out, char *end, page_context &page);
-
 // Writes a finished builder's text, or reports that it did not fit (text_end
 // null). 0, or 1 after the report.
 [[nodiscard]] int finish_readme(const char *dir, const char *out,
@@ -61,9 +41,6 @@ using substitution_fn = char *(*)(int code, char *pos, char *end,
 // cannot be loaded, or kind is unknown. *unwritten counts every README.html
 // that the request set out to write and could not (see the builders).
 [[nodiscard]] int make_readme(const char *path, int kind, int *unwritten);
-
-// The placeholders that a template holds.
-[[nodiscard]] placeholder_set placeholders_used(const char *tmpl);
 
 // Port page extensions (depends.cc).
 
@@ -170,13 +147,6 @@ std::size_t maintainer_file_name(
 // after the report; *unwritten counts the pages not written.
 [[nodiscard]] int make_maintainer_pages(int *unwritten);
 
-// With -u, publishing through a link: the Atom feeds of the ports added,
-// updated and removed since the generation the link points to, beside the
-// top page, in each category and (with maintainer pages) each maintainer's
-// folder, and the run's record of them (feeds.cc). 0, or 1 after the
-// report; *unwritten counts the files not written.
-[[nodiscard]] int make_feeds(int *unwritten);
-
 // The memory of the builders, allocated before the first page so that a
 // run without it writes none: the buffers of the port pages (and their
 // lists, when the port template has any), of the category pages and of the
@@ -217,29 +187,6 @@ void release_maintainer_pages();
 // link line to it, also for a category whose README failed.
 [[nodiscard]] char *append_category_lines(
     char *pos, char *end, page_context &top);
-
-// The number of directories of a page below the top, from its path there
-// ("www/foo": 2): how many "../" lead back up from it.
-[[nodiscard]] constexpr int
-page_depth(std::string_view relative)
-{
-	return 1 +
-	    static_cast<int>(std::count(relative.begin(), relative.end(), '/'));
-}
-
-// The files that the pages share, copied from the templates directory to
-// beside the top-level README.html (shared_files.cc): the names that
-// %%STYLESHEET%% and %%SCRIPT%% give, relative to the page.
-inline constexpr std::string_view shared_stylesheet_name = "site.css";
-inline constexpr std::string_view shared_script_name = "site.js";
-
-// At the end of a run, once every page is made: writes beside the top the
-// shared files that its pages asked for. A file that the templates
-// directory lacks, or that cannot be written, is reported and added to
-// *unwritten. 0, or 1 after a report.
-[[nodiscard]] int write_shared_files(int *unwritten);
-// Forgets which files were asked for. Safe to run more than once.
-void release_shared_files();
 
 // The pages of the ports that MOVED names as moved or removed and the tree
 // no longer has, when the templates directory has README.moved (see

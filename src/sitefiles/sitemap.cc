@@ -16,7 +16,9 @@
 
 #include "site/site.h"
 #include "site/site_state.h"
+#include "sitefiles/sitefiles.h"
 #include "state/state.h"
+#include "text/bounded.h"
 #include "text/text.h"
 #include "treedata/name_table.h"
 

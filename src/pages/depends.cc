@@ -23,9 +23,10 @@
 #include "catalogue/catalogue.h"
 #include "io/io.h"
 #include "platform/platform.h"
-#include "readme/readme.h"
+#include "pages/pages.h"
 #include "state/pathnames.h"
 #include "state/state.h"
+#include "text/bounded.h"
 
 namespace {
 

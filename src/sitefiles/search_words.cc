@@ -10,7 +10,7 @@
 // the file where the words it begins would stand, a few kilobytes however
 // large the tree. Every structure grows as the tree needs and lives only
 // while the index is made.
-#include "readme/search_words.h"
+#include "sitefiles/search_words.h"
 
 #include <algorithm>
 #include <array>
@@ -21,10 +21,11 @@
 #include <cstring>
 
 #include "catalogue/catalogue.h"
-#include "readme/description.h"
-#include "readme/readme.h"
+#include "pages/description.h"
+#include "pages/pages.h"
 #include "site/site.h"
 #include "state/state.h"
+#include "text/bounded.h"
 #include "text/text.h"
 
 namespace {

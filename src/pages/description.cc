@@ -13,7 +13,7 @@
 // only for ASCII, which reads the same in UTF-8 and ISO-8859-1, so the text
 // is decoded once, while it is escaped on its way out; nothing is copied
 // and nothing is allocated.
-#include "readme/description.h"
+#include "pages/description.h"
 
 #include <algorithm>
 #include <array>
@@ -21,6 +21,7 @@
 #include <cstdint>
 
 #include "state/state.h"
+#include "text/bounded.h"
 
 namespace {
 

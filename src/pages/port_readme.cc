@@ -11,11 +11,12 @@
 #include <cstring>
 
 #include "catalogue/catalogue.h"
-#include "readme/description.h"
-#include "readme/readme.h"
-#include "readme/safety_pages.h"
+#include "pages/description.h"
+#include "pages/pages.h"
+#include "pages/safety_pages.h"
 #include "state/pathnames.h"
 #include "state/state.h"
+#include "text/bounded.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <string_view>
 
-#include "readme/placeholders.h"
+#include "engine/placeholders.h"
 #include "treedata/port_status.h"
 
 // The port's status from its own Makefile, read on the first call for the
