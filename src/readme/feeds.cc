@@ -65,12 +65,7 @@ fold(char c)
 std::uint64_t
 folded_hash(std::string_view text)
 {
-	std::uint64_t h = fnv1a_basis;
-	for (char c : text) {
-		char folded = fold(c);
-		h = fnv1a(std::string_view(&folded, 1), h);
-	}
-	return h;
+	return fnv1a_folded(text);
 }
 
 std::uint64_t
