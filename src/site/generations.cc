@@ -368,8 +368,8 @@ release_generations()
 	release_set(&site.kept_dirs);
 	release_set(&site.tree_listed);
 	release_set(&site.current_dirs);
-	std::free(site.listed.at);
-	std::free(site.kept.at);
+	std::free(site.listed.slot);
+	std::free(site.kept.slot);
 	std::free(site.current_marker_text);
 	std::free(site.changed_text);
 	std::free(site.kept_text);

@@ -114,17 +114,17 @@ fill_paths(path_table *table, const char *list, std::size_t count)
 	std::size_t size = first_slots;
 	while (size < 2 * count)
 		size *= 2;
-	table->at = static_cast<std::uint32_t *>(
-	    allocate(size * sizeof *table->at));
-	if (table->at == nullptr)
+	table->slot = static_cast<std::uint32_t *>(
+	    allocate(size * sizeof *table->slot));
+	if (table->slot == nullptr)
 		return -1;
-	table->size = size;
+	table->mask = size - 1;
 	const char *p = list;
 	for (std::size_t i = 0; i < count; i++) {
-		std::size_t slot = path_hash(p) & (size - 1);
-		while (table->at[slot] != 0)
-			slot = (slot + 1) & (size - 1);
-		table->at[slot] = static_cast<std::uint32_t>(
+		// Each path once: no slot holds its like.
+		std::size_t slot = find_slot(
+		    *table, path_hash(p), [](std::uint32_t) { return false; });
+		table->slot[slot] = static_cast<std::uint32_t>(
 		    p - site.current_marker_text + 1);
 		p += std::strlen(p) + 1;
 	}
@@ -134,14 +134,12 @@ fill_paths(path_table *table, const char *list, std::size_t count)
 bool
 in_paths(const path_table &table, const char *rel)
 {
-	if (table.size == 0)
+	if (table.slot == nullptr)
 		return false;
-	for (std::size_t slot = path_hash(rel) & (table.size - 1);
-	     table.at[slot] != 0; slot = (slot + 1) & (table.size - 1)) {
-		if (std::strcmp(
-			site.current_marker_text + table.at[slot] - 1, rel) ==
-		    0)
-			return true;
-	}
-	return false;
+	std::size_t slot =
+	    find_slot(table, path_hash(rel), [rel](std::uint32_t at) {
+		    return std::strcmp(site.current_marker_text + at - 1, rel) ==
+			0;
+	    });
+	return table.slot[slot] != 0;
 }

@@ -22,10 +22,7 @@ struct hash_set {
 
 // A marker's paths by hash: their offset in its text, + 1, in a power of
 // two of slots, twice as many as the paths at least.
-struct path_table {
-	std::uint32_t *at = nullptr;
-	std::size_t size = 0;
-};
+using path_table = slot_table;
 
 // One record, built by prepare_output and released by site_release.
 struct site_state {
