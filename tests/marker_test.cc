@@ -6,6 +6,7 @@
 #include <string>
 
 #include "site/marker.h"
+#include "text/hash.h"
 
 namespace {
 
@@ -157,4 +158,21 @@ TEST(Marker, OtherVersionsAndJunkAreNotComplete)
 			EXPECT_LE(m.kept_count, 1u);
 		}
 	}
+}
+
+// The hashes that markers, the feed record and the maintainer pages' names
+// keep on disk: a run must read what the last one wrote, so these values
+// never change.
+TEST(Marker, StoredHashesKeepTheirValues)
+{
+	static_assert(path_hash("README.html") == 0x2842e23047bd0126ULL);
+	EXPECT_EQ(path_hash("devel/git/README.html"), 0x6740f5688c412600ULL);
+	EXPECT_EQ(path_mix("devel/git/README.html"), 0xc0da50bfbdbf9262ULL);
+	EXPECT_EQ(path_mix(""), 0x9e3779bd8ef1b1deULL);
+	EXPECT_EQ(fnv1a(""), 0xcbf29ce484222325ULL);
+	EXPECT_EQ(fnv1a("a"), 0xaf63dc4c8601ec8cULL);
+	EXPECT_EQ(fnv1a("b", fnv1a("a")), fnv1a("ab"));
+	EXPECT_EQ(fnv1a_folded("Some.Body@Example.ORG"),
+	    fnv1a("some.body@example.org"));
+	EXPECT_NE(fnv1a_folded("a"), fnv1a_folded("b"));
 }

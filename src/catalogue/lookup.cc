@@ -23,6 +23,7 @@
 #include "state/pathnames.h"
 #include "state/state.h"
 #include "text/bounded.h"
+#include "text/hash.h"
 
 namespace {
 
@@ -113,12 +114,7 @@ scan_lines(char *from, char *to, std::string_view key)
 static std::uint64_t
 hash_key(const char *text, std::size_t length)
 {
-	std::uint64_t h = 0xcbf29ce484222325ULL; // FNV-1a
-	for (std::size_t i = 0; i < length; i++) {
-		h ^= static_cast<unsigned char>(text[i]);
-		h *= 0x100000001b3ULL;
-	}
-	return h ^ (h >> 29);
+	return key_hash(std::string_view(text, length));
 }
 
 static constexpr std::uint32_t no_key = UINT32_MAX;

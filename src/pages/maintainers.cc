@@ -23,6 +23,7 @@
 #include "site/site.h"
 #include "state/state.h"
 #include "text/bounded.h"
+#include "text/hash.h"
 
 namespace {
 
@@ -100,11 +101,7 @@ make_name(std::string_view address, bool escape_first,
 		    !kept_in_name(c) || (i == 0 && (c == '.' || escape_first));
 		std::size_t need = escape ? 3 : 1;
 		if (n + need > name_max) {
-			std::uint64_t h = 0xcbf29ce484222325ULL;
-			for (char a : address) {
-				h ^= static_cast<unsigned char>(fold(a));
-				h *= 0x100000001b3ULL;
-			}
+			std::uint64_t h = fnv1a_folded(address);
 			n = whole_at_cut;
 			buf[n++] = '~';
 			for (int shift = 60; shift >= 0; shift -= 4)

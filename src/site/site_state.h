@@ -9,6 +9,7 @@
 
 #include "site/marker.h"
 #include "state/state.h"
+#include "text/hash.h"
 
 // A set of 64-bit path hashes (never 0), open-addressed in a power of two
 // of slots that doubles when it is half full: a run touches memory in
@@ -21,10 +22,7 @@ struct hash_set {
 
 // A marker's paths by hash: their offset in its text, + 1, in a power of
 // two of slots, twice as many as the paths at least.
-struct path_table {
-	std::uint32_t *at = nullptr;
-	std::size_t size = 0;
-};
+using path_table = slot_table;
 
 // One record, built by prepare_output and released by site_release.
 struct site_state {
@@ -170,3 +168,82 @@ void release_generations();
 [[nodiscard]] int settle_page(const char *path, int fd,
     const struct stat &before, bool same, bool compared, const char *text,
     std::size_t length);
+
+// The calls between the files of publishing through a link: generations.cc
+// (choosing and switching), path_sets.cc, made.cc, marker.cc and level.cc.
+
+// The longest list of changed paths kept, in bytes and in paths; longer,
+// the marker says "all".
+inline constexpr std::size_t list_size = std::size_t{4} << 20;
+inline constexpr std::size_t list_paths = std::size_t{1} << 17;
+// The most pages that one run may publish.
+inline constexpr std::size_t made_max = std::size_t{3} << 17;
+
+// size bytes, zeroed, for a table of the publishing; null after saying how
+// much could not be had.
+[[nodiscard]] void *allocate(std::size_t size);
+
+[[nodiscard]] bool has_hash(const hash_set &set, std::uint64_t h);
+enum class add_result { added, present, full, failed };
+// Adds h to the set unless it holds it: full when it holds most hashes
+// already, failed when it could not grow (reported).
+[[nodiscard]] add_result add_hash(
+    hash_set *set, std::size_t most, std::uint64_t h);
+void release_set(hash_set *set);
+// The hash of the first length bytes of rel as a path of its own.
+[[nodiscard]] std::uint64_t prefix_hash(const char *rel, std::size_t length);
+// Puts count paths of the current generation's marker, from list on, in
+// table. 0 when done, 1 when they are more than a list holds, -1 when the
+// table could not be had (reported).
+[[nodiscard]] int fill_paths(
+    path_table *table, const char *list, std::size_t count);
+[[nodiscard]] bool in_paths(const path_table &table, const char *rel);
+
+// Adds rel to the set of files a marker records.
+void add_to_set(file_set *set, const char *rel);
+// Whether this run made the page rel.
+[[nodiscard]] bool was_made(const char *rel);
+// Notes the file rel of the current generation, not the tool's, as
+// carried over.
+void note_kept(const char *rel);
+
+// Reads the marker of the generation open on dirfd into buf: whole, with
+// its list, when whole; else its head. Not complete when it is missing,
+// of another format, cut short, or longer than any written here.
+[[nodiscard]] generation_marker read_marker(
+    int dirfd, char *buf, std::size_t size, bool whole);
+// Puts the current marker's changed paths, or its kept paths and the
+// directories that hold them, in their tables. 0, 1 or -1 as fill_paths.
+[[nodiscard]] int fill_listed();
+[[nodiscard]] int fill_kept();
+// Whether the current marker lists rel as changed.
+[[nodiscard]] bool was_listed(const char *rel);
+// Writes the marker of the spare generation, complete, as the generation
+// fresh that holds the files set: through a new file renamed over the old
+// one, so that a marker is whole or its first line only. 0, or an errno
+// value.
+[[nodiscard]] int write_marker(const char *fresh, const file_set &files);
+
+// Brings the directory spare of the spare generation level with cur of
+// the current one (cur -1: there is none): the copy pass, then the prune
+// pass. rel is the directory's path below the root, ending in '/' unless
+// empty, in a buffer of path_size bytes.
+void level_dir(int cur, int spare, char *rel, int *failures);
+
+// Sets the modification time of fd to when (now, when null). 0 or errno.
+[[nodiscard]] int set_mtime(int fd, const struct timespec *when);
+[[nodiscard]] int open_dir_at(int dirfd, const char *name);
+
+inline bool
+same_time(const struct stat &a, const struct stat &b)
+{
+	return a.st_mtim.tv_sec == b.st_mtim.tv_sec &&
+	    a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
+}
+
+inline bool
+before(const struct timespec &a, const struct timespec &b)
+{
+	return a.tv_sec < b.tv_sec ||
+	    (a.tv_sec == b.tv_sec && a.tv_nsec < b.tv_nsec);
+}

@@ -67,12 +67,7 @@ fold(char c)
 std::uint64_t
 folded_hash(std::string_view text)
 {
-	std::uint64_t h = fnv1a_basis;
-	for (char c : text) {
-		char folded = fold(c);
-		h = fnv1a(std::string_view(&folded, 1), h);
-	}
-	return h;
+	return fnv1a_folded(text);
 }
 
 std::uint64_t
@@ -817,9 +812,10 @@ read_back_feeds(feed_run *run, bool only_if_whole_feed)
 		feed_entry e;
 		while (next_raw_entry(&rest, &raw) && read_entry(raw, &out, &e)) {
 			std::string_view key = after(raw.id, raw.id.find(','));
-			std::size_t slot = fnv1a(key) & (slots - 1);
-			while (seen[slot] != 0 && keys[seen[slot] - 1] != key)
-				slot = (slot + 1) & (slots - 1);
+			std::size_t slot = find_slot({seen, slots - 1},
+			    fnv1a(key), [keys, key](std::uint32_t k) {
+				    return keys[k - 1] == key;
+			    });
 			if (seen[slot] == 0) {
 				keys[n] = key;
 				run->entries[n++] = e;

@@ -322,24 +322,6 @@ insert_as(char *pos, char *end, insertion how, std::string_view text)
 	return pos;
 }
 
-std::uint32_t
-name_hash(std::string_view name)
-{
-	constexpr std::uint64_t k = 0x9e3779b97f4a7c15ULL;
-	std::uint64_t h = name.size() * k;
-	std::size_t i = 0;
-	for (; i + 8 <= name.size(); i += 8) {
-		std::uint64_t word;
-		std::memcpy(&word, name.data() + i, 8);
-		h = (h ^ word) * k;
-	}
-	std::uint64_t tail = 0;
-	if (i < name.size())
-		std::memcpy(&tail, name.data() + i, name.size() - i);
-	h = (h ^ tail) * k;
-	return static_cast<std::uint32_t>(h >> 32);
-}
-
 namespace {
 
 // Whether code point cp is a letter or digit of a search word.

@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <string_view>
 
+#include "text/hash.h" // the hashes of text and their tables
+
 // Appends text with &, < and > escaped for HTML. Null when it does not fit.
 [[nodiscard]] char *html_escape(char *pos, char *end, std::string_view text);
 
@@ -118,19 +120,6 @@ insert(char *pos, char *end, tree_text what, std::string_view text)
 // Atom feeds take, in UTC: "2026-12-09T17:27:43Z".
 [[nodiscard]] char *append_utc_time(char *pos, char *end, long long seconds);
 
-// FNV-1a of 64 bits over text, continued from h: the hash that the files
-// kept beside a site store, so its values never change.
-inline constexpr std::uint64_t fnv1a_basis = 0xcbf29ce484222325ULL;
-[[nodiscard]] constexpr std::uint64_t
-fnv1a(std::string_view text, std::uint64_t h = fnv1a_basis)
-{
-	for (char c : text) {
-		h ^= static_cast<unsigned char>(c);
-		h *= 0x100000001b3ULL;
-	}
-	return h;
-}
-
 // The 16 hexadecimal digits of h, as the files kept beside a site write a
 // hash.
 [[nodiscard]] constexpr std::array<char, 16>
@@ -141,11 +130,6 @@ hex_of(std::uint64_t h)
 		out[i] = "0123456789abcdef"[(h >> (60 - 4 * i)) & 15];
 	return out;
 }
-
-// A hash of a name for the tables that find names by hash: the bytes are
-// read eight at a time, each word mixed in by a multiply, and the high half
-// of the last product spreads every byte over the slot bits.
-[[nodiscard]] std::uint32_t name_hash(std::string_view name);
 
 // The words of a text as the search's word index holds them: runs of
 // letters and digits, which are the ASCII ones and every character from

@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "text/text.h"
+#include "text/hash.h"
 
 namespace {
 
@@ -16,11 +16,8 @@ namespace {
 std::size_t
 slot_of(const name_table *table, std::string_view name)
 {
-	std::size_t slot = name_hash(name) & table->mask;
-	while (table->slots[slot] != 0 &&
-	    table->names[table->slots[slot] - 1] != name)
-		slot = (slot + 1) & table->mask;
-	return slot;
+	return find_slot({table->slots, table->mask}, name_hash(name),
+	    [table, name](std::uint32_t n) { return table->names[n - 1] == name; });
 }
 
 } // namespace
