@@ -19,6 +19,7 @@
 #include "site/site.h"
 #include "site/site_state.h"
 #include "state/state.h"
+#include "text/bounded.h"
 
 namespace {
 
