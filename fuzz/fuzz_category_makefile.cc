@@ -143,7 +143,8 @@ LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 	std::string_view control = chunks.size() > 1 ? chunks[1] : "";
 	unsigned flags =
 	    control.empty() ? 0 : static_cast<unsigned char>(control[0]);
-	std::string tmpl(chunks.size() > 2 ? chunks[2] : default_template);
+	std::string tmpl = unmodelled_out(
+	    std::string(chunks.size() > 2 ? chunks[2] : default_template));
 
 	makefile_model m = read_model(makefile);
 
@@ -206,14 +207,13 @@ LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 	index += index_line("www", "httpd");
 
 	clean_up();
-	state.quiet = 1;
+	startup_state().quiet = 1;
 	set_top(top);
 	set_category_list({"archivers", "misc", "www"});
-	state.index_text = owned(index);
-	state.index_end = state.index_text + index.size();
+	startup_state().index_text = owned(index);
+	startup_state().index_end = state.index_text + index.size();
 	check(group_index() == 0, "the INDEX is grouped");
-	state.category_template = owned(tmpl);
-	state.port_template = owned(port_template);
+	supply_templates(nullptr, owned(tmpl), owned(port_template));
 
 	char comment[category_comment_size];
 	int unwritten = 0;

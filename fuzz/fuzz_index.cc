@@ -320,7 +320,7 @@ LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 	std::vector<line_model> lines = model_lines(input);
 
 	clean_up();
-	state.quiet = 1;
+	startup_state().quiet = 1;
 	set_top(top);
 
 	std::size_t splits = 0;
@@ -337,11 +337,11 @@ LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 	set_category_list(names);
 
 	// As load_index leaves it: the file's bytes, then a NUL.
-	state.index_text = static_cast<char *>(std::malloc(size + 1));
+	startup_state().index_text = static_cast<char *>(std::malloc(size + 1));
 	check(state.index_text != nullptr, "malloc");
 	std::memcpy(state.index_text, data, size);
 	state.index_text[size] = '\0';
-	state.index_end = state.index_text + size;
+	startup_state().index_end = state.index_text + size;
 
 	int result = group_index();
 

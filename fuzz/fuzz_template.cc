@@ -423,21 +423,6 @@ LLVMFuzzerInitialize(int *, char ***)
 	return 0;
 }
 
-// The template with the placeholders that this model does not know (the
-// port page details and lists, fuzzed on their own, and the search data)
-// made plain text: their first '%' becomes a '#'.
-std::string
-unmodelled_out(std::string tmpl)
-{
-	for (std::size_t at = tmpl.find("%%"); at != std::string::npos;
-	     at = tmpl.find("%%", at + 1)) {
-		int code = placeholder_code(tmpl.c_str() + at);
-		if (code >= ph_pkgname)
-			tmpl[at] = '#';
-	}
-	return tmpl;
-}
-
 extern "C" int
 LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
@@ -481,15 +466,14 @@ LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 	    comment.substr(0, comment.find('\0')));
 
 	clean_up();
-	state.quiet = 1;
+	startup_state().quiet = 1;
 	set_top(top);
 	int unwritten = 0;
 	check(read_category_list() == 0, "the tree's category list");
 	check(load_index() == 0, "the tree's INDEX loads");
 	check(group_index() == 0, "the tree's INDEX is grouped");
-	state.port_template = owned(port_tmpl);
-	state.category_template = owned(category_tmpl);
-	state.top_template = owned(top_tmpl);
+	supply_templates(
+	    owned(top_tmpl), owned(category_tmpl), owned(port_tmpl));
 
 	// A port request. A port template with an extension has more room.
 	bool extended = false;

@@ -114,7 +114,7 @@ LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 		(void)unlink((top + "/Makefile.local").c_str());
 
 	clean_up();
-	state.quiet = 1;
+	startup_state().quiet = 1;
 	set_top(top_dir);
 	int result = read_category_list();
 

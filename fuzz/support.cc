@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "engine/engine.h"
 #include "state/state.h"
 
 namespace qmfuzz {
@@ -211,6 +212,18 @@ placeholder_at(std::string_view text)
 	return -1;
 }
 
+std::string
+unmodelled_out(std::string tmpl)
+{
+	for (std::size_t at = tmpl.find("%%"); at != std::string::npos;
+	     at = tmpl.find("%%", at + 1)) {
+		int code = placeholder_code(tmpl.c_str() + at);
+		if (code >= ph_pkgname)
+			tmpl[at] = '#';
+	}
+	return tmpl;
+}
+
 std::size_t
 placeholder_length(int code)
 {
@@ -222,16 +235,17 @@ set_top(const std::string &top)
 {
 	// top_dir_slash must hold the top, a slash and the NUL.
 	check(top.size() + 2 <= sizeof state.top_dir_slash, "top_dir fits");
-	std::memcpy(state.top_dir, top.c_str(), top.size() + 1);
+	run_state &setting = startup_state();
+	std::memcpy(setting.top_dir, top.c_str(), top.size() + 1);
 	std::string slash = top + "/";
-	std::memcpy(state.top_dir_slash, slash.c_str(), slash.size() + 1);
+	std::memcpy(setting.top_dir_slash, slash.c_str(), slash.size() + 1);
 }
 
 void
 set_category_list(const std::vector<std::string> &names)
 {
-	char *pos = state.category_list;
-	char *const end = state.category_list + sizeof state.category_list;
+	char *pos = startup_state().category_list;
+	char *const end = pos + sizeof state.category_list;
 	for (const std::string &name : names) {
 		check(!name.empty() &&
 			static_cast<std::size_t>(end - pos) > name.size() + 1,
@@ -240,7 +254,7 @@ set_category_list(const std::vector<std::string> &names)
 		pos += name.size() + 1;
 	}
 	*pos = '\0';
-	state.category_count = names.size();
+	startup_state().category_count = names.size();
 }
 
 std::vector<std::string>

@@ -102,6 +102,12 @@ expand(std::string_view tmpl, Sub sub, std::size_t cap = SIZE_MAX)
 	return e;
 }
 
+// The template with the placeholders that the models do not know (the port
+// page details and lists, fuzzed on their own, the search data and the
+// other page kinds' placeholders) made plain text: their first '%' becomes
+// a '#'.
+std::string unmodelled_out(std::string tmpl);
+
 // Sets top_dir and top_dir_slash in the run state.
 void set_top(const std::string &top);
 

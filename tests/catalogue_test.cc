@@ -26,7 +26,8 @@ protected:
 	// Reads dir's Makefiles as start-up does and returns the names.
 	std::vector<std::string> categories(const TempDir &dir)
 	{
-		EXPECT_TRUE(copy_text(state.top_dir, sizeof state.top_dir, dir.path()));
+		EXPECT_TRUE(copy_text(
+		    startup_state().top_dir, sizeof state.top_dir, dir.path()));
 		EXPECT_EQ(read_category_list(), 0);
 		std::vector<std::string> names;
 		for (const char *n = state.category_list; *n; n = list_next(n))
@@ -39,17 +40,19 @@ protected:
 	int group(const std::string &text,
 	    std::vector<std::string> listed = {"archivers", "devel", "misc"})
 	{
-		char *p = state.category_list;
+		run_state &setting = startup_state();
+		char *p = setting.category_list;
 		for (auto &n : listed) {
 			std::memcpy(p, n.c_str(), n.size() + 1);
 			p += n.size() + 1;
-			state.category_count++;
+			setting.category_count++;
 		}
 		*p = '\0';
-		state.index_text = static_cast<char *>(std::malloc(text.size() + 1));
-		std::memcpy(state.index_text, text.data(), text.size());
-		state.index_text[text.size()] = '\0';
-		state.index_end = state.index_text + text.size();
+		setting.index_text =
+		    static_cast<char *>(std::malloc(text.size() + 1));
+		std::memcpy(setting.index_text, text.data(), text.size());
+		setting.index_text[text.size()] = '\0';
+		setting.index_end = setting.index_text + text.size();
 		return group_index();
 	}
 };
@@ -216,7 +219,7 @@ TEST_F(Catalogue, CategoriesSelectTheirGroupByName)
 {
 	// devel has no INDEX lines: misc must still get misc's group.
 	ASSERT_EQ(group(line("archivers/a") + line("misc/b") + line("misc/c")), 0);
-	strcpy(state.top_dir, "/usr/ports");
+	strcpy(startup_state().top_dir, "/usr/ports");
 	category_scan scan;
 	index_record r;
 	ASSERT_EQ(select_category("misc", &scan), 0);
@@ -242,7 +245,7 @@ TEST_F(Catalogue, LookupMovesForwardAndFindsOutOfOrderPorts)
 {
 	ASSERT_EQ(group(line("archivers/z") + line("devel/a") + line("devel/b") +
 	    line("devel/c") + line("misc/m")), 0);
-	strcpy(state.top_dir, "/home/me/ports");
+	strcpy(startup_state().top_dir, "/home/me/ports");
 	category_scan scan;
 	index_record r;
 	ASSERT_EQ(select_category("devel", &scan), 0);
@@ -265,7 +268,7 @@ TEST_F(Catalogue, LookupMovesForwardAndFindsOutOfOrderPorts)
 TEST_F(Catalogue, LastGroupRunsToTheEndOfTheText)
 {
 	ASSERT_EQ(group(line("devel/a") + line("misc/b") + line("misc/c")), 0);
-	strcpy(state.top_dir, "/usr/ports");
+	strcpy(startup_state().top_dir, "/usr/ports");
 	category_scan scan;
 	index_record r;
 	ASSERT_EQ(select_category("misc", &scan), 0);

@@ -20,10 +20,10 @@ std::string
 stderr_of(int v, Build build)
 {
 	int saved = state.verbosity;
-	state.verbosity = v;
+	startup_state().verbosity = v;
 	testing::internal::CaptureStderr();
 	build();
-	state.verbosity = saved;
+	startup_state().verbosity = saved;
 	return testing::internal::GetCapturedStderr();
 }
 

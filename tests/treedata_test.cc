@@ -32,8 +32,8 @@ class TreeData : public ::testing::Test {
 		clean_up();
 		dir.mkdir("tree");
 		ASSERT_TRUE(copy_text(
-		    state.top_dir, sizeof state.top_dir, dir / "tree"));
-		ASSERT_TRUE(join_text(state.top_dir_slash,
+		    startup_state().top_dir, sizeof state.top_dir, dir / "tree"));
+		ASSERT_TRUE(join_text(startup_state().top_dir_slash,
 		    sizeof state.top_dir_slash, {dir / "tree", "/"}));
 	}
 	void TearDown() override
@@ -299,7 +299,7 @@ TEST_F(PortStatusFile, ReadsARegularFileUpToItsLimitAndSaysWhyNotAtVerbose)
 	    0);
 
 	for (int verbosity : {0, 1}) {
-		state.verbosity = verbosity;
+		startup_state().verbosity = verbosity;
 		std::string all;
 		for (const char *port :
 		    {"misc/big", "misc/fifo", "misc/none", "misc/out"}) {
@@ -412,7 +412,7 @@ TEST_F(Vuxml, EntriesAffectAPackageWhenANameAndARangeMatch)
 TEST_F(Vuxml, MissingFilesMeanNoDataAndAreSaidAtVerbose)
 {
 	for (int verbosity : {0, 1}) {
-		state.verbosity = verbosity;
+		startup_state().verbosity = verbosity;
 		std::string err;
 		EXPECT_EQ(load(&err), 0);
 		EXPECT_TRUE(vuxml_usable());
@@ -433,7 +433,7 @@ TEST_F(Vuxml, MissingFilesMeanNoDataAndAreSaidAtVerbose)
 		"<package><name>foo</name><range><lt>1</lt></range>"
 		"</package>\n"));
 	for (int verbosity : {0, 1}) {
-		state.verbosity = verbosity;
+		startup_state().verbosity = verbosity;
 		std::string err;
 		EXPECT_EQ(load(&err), 0);
 		EXPECT_EQ(vuxml_entry_count(), 2u);
@@ -450,7 +450,7 @@ TEST_F(Vuxml, MissingFilesMeanNoDataAndAreSaidAtVerbose)
 	put("vuln.xml", main_file({"vuln/2003.xml", "vuln/2004.xml"}));
 	put("vuln/2004.xml", "\n");
 	for (int verbosity : {0, 1}) {
-		state.verbosity = verbosity;
+		startup_state().verbosity = verbosity;
 		EXPECT_EQ(refused(),
 		    (verbosity == 0 ? ""
 				    : path("vuln/2003.xml") +
@@ -528,7 +528,7 @@ TEST_F(Vuxml, EntitiesAreReadOnlyFromTheDatabaseDirectory)
 	};
 	put("vuln/2026.xml", entry("e1", "t", ""));
 	for (int verbosity : {0, 1}) {
-		state.verbosity = verbosity;
+		startup_state().verbosity = verbosity;
 		put("vuln.xml",
 		    before_years(main_file({"vuln/2026.xml"}),
 			"<!ENTITY % p SYSTEM \"/etc/passwd\"> %p;\n"));
@@ -537,7 +537,7 @@ TEST_F(Vuxml, EntitiesAreReadOnlyFromTheDatabaseDirectory)
 				       "refused: only files in security/vuxml "
 				       "are read; vulnerabilities not shown\n");
 	}
-	state.verbosity = 0;
+	startup_state().verbosity = 0;
 	// One inside the database hides the declarations after it; so does
 	// a document type whose own file, never read, would declare them.
 	put("vuln.xml", before_years(main_file({"vuln/2026.xml"}),

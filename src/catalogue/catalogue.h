@@ -31,6 +31,8 @@ void clean_up();
 // beneath: opened on first use (start-up), kept until clean_up. -1 with
 // errno set when the top cannot be opened.
 [[nodiscard]] int tree_fd();
+// Closes it. Safe to run more than once.
+void release_tree_fd();
 
 // Opens path, the top directory followed by "/" and a path below it,
 // beneath the top directory: a path whose resolution would leave the tree

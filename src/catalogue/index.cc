@@ -32,10 +32,10 @@ load_index()
 		return -1;
 	}
 	std::size_t size = 0;
-	state.index_text = load_file(path, &size, true);
+	startup_state().index_text = load_file(path, &size, true);
 	if (state.index_text == nullptr)
 		return -1;
-	state.index_end = state.index_text + size;
+	startup_state().index_end = state.index_text + size;
 	return 0;
 }
 
@@ -130,13 +130,13 @@ group_index()
 		  nl, '\n', static_cast<std::size_t>(end - nl)))) != nullptr;
 	     nl++)
 		lines++;
-	state.category_groups =
+	startup_state().category_groups =
 	    static_cast<char **>(std::calloc(lines + 1, sizeof(char *)));
 	if (state.category_groups == nullptr) {
 		std::perror("calloc() failure");
 		return -1;
 	}
-	state.group_count = 0;
+	startup_state().group_count = 0;
 	if (text == end)
 		return 0;
 
@@ -160,7 +160,8 @@ group_index()
 			return -1;
 		}
 		if (state.group_count == 0 || name != group_name) {
-			state.category_groups[state.group_count++] = line;
+			run_state &loading = startup_state();
+			loading.category_groups[loading.group_count++] = line;
 			group_name = name;
 		}
 		line = line_end + 1;
@@ -168,6 +169,6 @@ group_index()
 	char **shrunk = static_cast<char **>(std::realloc(
 	    state.category_groups, (state.group_count + 1) * sizeof(char *)));
 	if (shrunk != nullptr)
-		state.category_groups = shrunk;
+		startup_state().category_groups = shrunk;
 	return 0;
 }

@@ -23,16 +23,23 @@
 #include "state/state.h"
 #include "text/bounded.h"
 
+// The top of the tree, opened on first need and kept for the run.
+static int top_fd = -1;
+
 int
 tree_fd()
 {
-	if (!state.top_fd_open) {
-		state.top_fd = open(state.top_dir, platform_dir_flags());
-		if (state.top_fd < 0)
-			return -1;
-		state.top_fd_open = true;
-	}
-	return state.top_fd;
+	if (top_fd < 0)
+		top_fd = open(state.top_dir, platform_dir_flags());
+	return top_fd;
+}
+
+void
+release_tree_fd()
+{
+	if (top_fd >= 0)
+		close(top_fd);
+	top_fd = -1;
 }
 
 // The resolution beneath the top refuses every absolute symbolic link, also

@@ -103,22 +103,17 @@ clean_up()
 	moved_release();
 	updating_release();
 	site_release();
-	char *owned[] = {state.index_text, state.top_template,
-	    state.category_template, state.port_template,
-	    state.maintainer_template, state.maintainers_template};
-	for (char *text : owned)
-		std::free(text);
+	release_tree_fd();
+	std::free(state.index_text);
 	std::free(state.category_groups);
-	if (state.top_fd_open)
-		close(state.top_fd);
-	state = run_state{};
+	startup_state() = run_state{};
 }
 
 // The end of category_list's names: the position of its final empty name.
 static char *
 list_end()
 {
-	char *name = state.category_list;
+	char *name = startup_state().category_list;
 	while (*name != '\0')
 		name = const_cast<char *>(list_next(name));
 	return name;
@@ -131,7 +126,7 @@ static int
 read_names(FILE *f, const char *path, bool sorted)
 {
 	char line[line_size];
-	char *const limit = state.category_list + sizeof state.category_list;
+	char *const limit = startup_state().category_list + sizeof state.category_list;
 
 	while (std::fgets(line, sizeof line, f) != nullptr) {
 		const char *name = subdir_name(line, subdir_prefix, path);
@@ -149,7 +144,7 @@ read_names(FILE *f, const char *path, bool sorted)
 		}
 		char *at = end;
 		if (sorted) {
-			for (char *listed = state.category_list;
+			for (char *listed = startup_state().category_list;
 			     *listed != '\0';
 			     listed = const_cast<char *>(list_next(listed))) {
 				if (std::strcmp(name, listed) < 0) {
@@ -161,7 +156,7 @@ read_names(FILE *f, const char *path, bool sorted)
 		std::memmove(
 		    at + need, at, static_cast<std::size_t>(end + 1 - at));
 		std::memcpy(at, name, need);
-		state.category_count++;
+		startup_state().category_count++;
 	}
 	return 0;
 }
@@ -170,7 +165,7 @@ int
 read_category_list()
 {
 	char path[path_size];
-	state.category_list[0] = '\0';
+	startup_state().category_list[0] = '\0';
 
 	if (!join_text(path, sizeof path, {state.top_dir, "/Makefile"})) {
 		report_too_long({state.top_dir, "/Makefile"});
@@ -206,8 +201,8 @@ read_category_list()
 	std::memcpy(before, state.category_list, sizeof before);
 	result = read_names(f, path, true);
 	if (!close_makefile(f, path)) {
-		std::memcpy(state.category_list, before, sizeof before);
-		state.category_count = count_before;
+		std::memcpy(startup_state().category_list, before, sizeof before);
+		startup_state().category_count = count_before;
 	}
 	return result;
 }

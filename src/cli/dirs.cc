@@ -113,7 +113,7 @@ take_top_dir(char *resolved)
 		return -1;
 	}
 	// resolve_top_dir left room for the slash.
-	(void)copy_text(state.top_dir, sizeof state.top_dir, resolved);
+	(void)copy_text(startup_state().top_dir, sizeof state.top_dir, resolved);
 	std::free(resolved);
 	return 0;
 }
@@ -121,7 +121,7 @@ take_top_dir(char *resolved)
 static void
 set_top_dir_slash()
 {
-	(void)join_text(state.top_dir_slash, sizeof state.top_dir_slash,
+	(void)join_text(startup_state().top_dir_slash, sizeof state.top_dir_slash,
 	    {state.top_dir, "/"});
 }
 
@@ -133,16 +133,16 @@ take_default_top()
 {
 	char *real = realpath(path_default_top, nullptr);
 	bool fits = real != nullptr && std::strlen(real) + 1 < path_size;
-	(void)copy_text(state.top_dir, sizeof state.top_dir,
+	(void)copy_text(startup_state().top_dir, sizeof state.top_dir,
 	    fits ? real : path_default_top);
 	std::free(real);
-	state.top_by_default = true;
+	startup_state().top_by_default = true;
 }
 
 int
 set_top_dir(const char *pathname)
 {
-	state.top_by_default = false;
+	startup_state().top_by_default = false;
 	if (pathname != nullptr) {
 		if (state.top_dir[0] != '\0')
 			std::fprintf(stderr,
@@ -193,7 +193,7 @@ int
 set_templates_dir(const char *pathname)
 {
 	if (pathname == nullptr) {
-		(void)copy_text(state.templates_dir, sizeof state.templates_dir,
+		(void)copy_text(startup_state().templates_dir, sizeof state.templates_dir,
 		    path_default_templates);
 		if (check_dir(state.templates_dir) != 0)
 			return -1;
@@ -214,7 +214,7 @@ set_templates_dir(const char *pathname)
 		return -1;
 	}
 	(void)copy_text(
-	    state.templates_dir, sizeof state.templates_dir, resolved);
+	    startup_state().templates_dir, sizeof state.templates_dir, resolved);
 	std::free(resolved);
 	if (state.verbosity != 0)
 		std::fprintf(stderr, "Setting templates directory to \"%s\"\n",
@@ -234,20 +234,20 @@ set_out_dir(const char *pathname)
 	std::string_view named(pathname, n);
 	bool fits;
 	if (pathname[0] == '/') {
-		fits = copy_text(state.out_dir, sizeof state.out_dir, named);
+		fits = copy_text(startup_state().out_dir, sizeof state.out_dir, named);
 	} else {
 		char cwd[path_size];
 		if (getcwd(cwd, sizeof cwd) == nullptr) {
 			std::perror("getcwd");
 			return -1;
 		}
-		fits = join_text(state.out_dir, sizeof state.out_dir,
+		fits = join_text(startup_state().out_dir, sizeof state.out_dir,
 		    {cwd, std::strcmp(cwd, "/") == 0 ? "" : "/", named});
 	}
 	if (!fits || n == 0) {
 		if (!fits)
 			report_too_long({pathname});
-		state.out_dir[0] = '\0';
+		startup_state().out_dir[0] = '\0';
 		std::fprintf(
 		    stderr, "Invalid pathname argument: \"%s\"\n", pathname);
 		return -1;

@@ -100,7 +100,7 @@ set_site_url(const char *url)
 		std::fputs(hint_text, stderr);
 		return -1;
 	}
-	(void)copy_text(state.site_url, sizeof state.site_url, text);
+	(void)copy_text(startup_state().site_url, sizeof state.site_url, text);
 	if (state.verbosity != 0)
 		std::fprintf(stderr, "Serving the site at \"%s\"\n", url);
 	return 0;
@@ -125,7 +125,7 @@ read_options(int argc, char **argv)
 				std::fputs(
 				    "Using normal handling of relative paths\n",
 				    stderr);
-			state.normal_paths++;
+			startup_state().normal_paths++;
 			break;
 		case 'o':
 			if (set_out_dir(optarg) != 0)
@@ -142,7 +142,7 @@ read_options(int argc, char **argv)
 				    stderr);
 				errors++;
 			} else {
-				state.quiet++;
+				startup_state().quiet++;
 			}
 			break;
 		case 't':
@@ -167,7 +167,7 @@ read_options(int argc, char **argv)
 					std::fputs(
 					    "Increasing verbosity level\n",
 					    stderr);
-				state.verbosity++;
+				startup_state().verbosity++;
 			}
 			break;
 		case ':':

@@ -233,7 +233,7 @@ make_category_readme(const char *path, int kind, char *comment,
 		    name, cat.port_count);
 
 	char *text_end = expand_page(
-	    state.category_template, out, out + category_readme_size, cat);
+	    templates().category, out, out + category_readme_size, cat);
 	int result = finish_readme(path, out, text_end, category_readme_size);
 	*unwritten += result;
 	return result;

@@ -301,7 +301,7 @@ append_maintainer_page_link(
 {
 	if (address.empty())
 		return pos;
-	if (!state.maintainer_pages) {
+	if (!templates().maintainer_pages) {
 		if (!link_safe(address))
 			return insert(pos, end, tree_text::port_text, address);
 		pos = append(pos, end, "<a href=\"mailto:");
@@ -373,7 +373,7 @@ maintainer_count(char *pos, char *end, page_context &page)
 char *
 maintainers_link(char *pos, char *end, page_context &)
 {
-	if (!state.maintainer_pages)
+	if (!templates().maintainer_pages)
 		return pos;
 	pos = append(pos, end, "<p><a href=\"");
 	pos = append(pos, end, maintainer_folder);
@@ -385,7 +385,7 @@ maintainers_link(char *pos, char *end, page_context &)
 int
 make_maintainer_pages(int *unwritten)
 {
-	if (!state.maintainer_pages)
+	if (!templates().maintainer_pages)
 		return 0;
 	std::span<maintained> ports = sorted_ports();
 	if (ports.empty() && state.index_text < state.index_end) {
@@ -423,7 +423,7 @@ make_maintainer_pages(int *unwritten)
 			std::size_t bound = 0;
 			for (const maintained &port : page.ports)
 				bound += entry_bound(port);
-			failures += write_page(dir, state.maintainer_template,
+			failures += write_page(dir, templates().maintainer,
 			    bound + list_overhead, page);
 		}
 		i = next;
@@ -434,7 +434,7 @@ make_maintainer_pages(int *unwritten)
 		report_too_long({state.top_dir_slash, maintainer_folder});
 		failures++;
 	} else {
-		failures += write_page(dir, state.maintainers_template,
+		failures += write_page(dir, templates().maintainers,
 		    index_bound + list_overhead, all);
 	}
 	*unwritten += failures;

@@ -36,6 +36,27 @@ inline constexpr std::size_t port_list_size = 1024 * 1024;
 [[nodiscard]] int finish_readme(const char *dir, const char *out,
     const char *text_end, std::size_t buffer_size);
 
+// The templates of a run and what was learnt of them, owned by the requests
+// (requests.cc): each loaded on the first request that can need it, before
+// any of that request's pages is made, and only read by the builders.
+struct page_templates {
+	char *top;
+	char *category;
+	char *port;
+	char *maintainer;  // a maintainer's page
+	char *maintainers; // the index of the maintainers
+	bool port_examined;	      // port_uses is known
+	placeholder_set port_uses;    // a bit per placeholder code it holds
+	bool maintainer_pages_decided; // maintainer_pages is known
+	bool maintainer_pages;	      // made by this run and linked to
+};
+[[nodiscard]] const page_templates &templates();
+
+// Takes the templates a caller supplies in place of the templates
+// directory's (null: loaded as ever), owned from then on and freed with the
+// others.
+void supply_templates(char *top, char *category, char *port);
+
 // Loads the templates that kind needs, and what they need, and calls its
 // builder. The builder's 0 or 1, or -1 when a template or what it needs
 // cannot be loaded, or kind is unknown. *unwritten counts every README.html

@@ -70,7 +70,7 @@ run_buffer port_out;
 std::size_t
 port_page_room()
 {
-	return (state.port_template_uses & extension_placeholders) != 0
+	return (templates().port_uses & extension_placeholders) != 0
 	    ? port_readme_extended_size
 	    : port_readme_size;
 }
@@ -91,7 +91,7 @@ make_large_page(const char *path, port_page *ctx)
 			return 1;
 		}
 		char *text_end =
-		    expand_page(state.port_template, out, out + size, *ctx);
+		    expand_page(templates().port, out, out + size, *ctx);
 		if (text_end != nullptr || 2 * size > large_page_max) {
 			int result = finish_readme(path, out, text_end, size);
 			std::free(out);
@@ -109,7 +109,7 @@ ready_port_readme()
 {
 	if (need_buffer(&port_out, port_page_room(), "port pages") != 0)
 		return -1;
-	return (state.port_template_uses & list_placeholders) != 0
+	return (templates().port_uses & list_placeholders) != 0
 	    ? ready_lists()
 	    : 0;
 }
@@ -137,10 +137,10 @@ make_port_readme(
 
 	std::size_t size = port_page_room();
 	char *out = port_out.data;
-	char *text_end = expand_page(state.port_template, out, out + size, ctx);
+	char *text_end = expand_page(templates().port, out, out + size, ctx);
 	int result;
 	if (text_end == nullptr &&
-	    (state.port_template_uses & unbounded_placeholders) != 0)
+	    (templates().port_uses & unbounded_placeholders) != 0)
 		result = make_large_page(path, &ctx);
 	else
 		result = finish_readme(path, out, text_end, size);

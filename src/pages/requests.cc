@@ -6,6 +6,8 @@
 #include <array>
 #include <cstdio>
 #include <cstring>
+#include <cstdlib>
+#include <utility>
 
 #include "catalogue/catalogue.h"
 #include "pages/pages.h"
@@ -14,6 +16,29 @@
 #include "sitefiles/sitefiles.h"
 #include "state/state.h"
 #include "text/bounded.h"
+
+// The run's templates: this module's own, filled before the pages that need
+// them are made.
+static page_templates loaded;
+
+const page_templates &
+templates()
+{
+	return loaded;
+}
+
+void
+supply_templates(char *top, char *category, char *port)
+{
+	for (auto [field, text] : {std::pair{&loaded.top, top},
+		 std::pair{&loaded.category, category},
+		 std::pair{&loaded.port, port}}) {
+		if (text != nullptr) {
+			std::free(*field);
+			*field = text;
+		}
+	}
+}
 
 // Makes sure *field holds the template README.<word>. 0, or -1 after
 // load_file's report (the field stays null, so the next request tries again).
@@ -39,13 +64,13 @@ need_template(char **field, const char *word)
 static int
 need_port_template()
 {
-	if (need_template(&state.port_template, "port") != 0)
+	if (need_template(&loaded.port, "port") != 0)
 		return -1;
-	if (state.port_template_examined)
+	if (loaded.port_examined)
 		return 0;
-	state.port_template_examined = true;
-	state.port_template_uses = placeholders_used(state.port_template);
-	placeholder_set uses = state.port_template_uses;
+	loaded.port_examined = true;
+	loaded.port_uses = placeholders_used(loaded.port);
+	placeholder_set uses = loaded.port_uses;
 	if ((uses & (link_placeholders | list_placeholders)) == 0)
 		return 0;
 	const std::array<link_maker, line_text_kinds> makers = {
@@ -72,14 +97,14 @@ maintainer_folder_taken()
 int
 decide_maintainer_pages(int kind)
 {
-	bool port_links = (state.port_template_uses &
+	bool port_links = (loaded.port_uses &
 			      placeholder_bit(ph_maintainer_link)) != 0;
-	if (state.maintainer_pages_decided || (kind != kind_top && !port_links))
+	if (loaded.maintainer_pages_decided || (kind != kind_top && !port_links))
 		return 0;
-	if (need_template(&state.top_template, "top") != 0)
+	if (need_template(&loaded.top, "top") != 0)
 		return -1;
-	state.maintainer_pages_decided = true;
-	if ((placeholders_used(state.top_template) &
+	loaded.maintainer_pages_decided = true;
+	if ((placeholders_used(loaded.top) &
 		placeholder_bit(ph_maintainers_link)) == 0)
 		return 0;
 	if (state.out_dir[0] == '\0') {
@@ -97,10 +122,10 @@ decide_maintainer_pages(int kind)
 			    maintainer_folder.data());
 		return 0;
 	}
-	if (need_template(&state.maintainer_template, "maintainer") != 0 ||
-	    need_template(&state.maintainers_template, "maintainers") != 0)
+	if (need_template(&loaded.maintainer, "maintainer") != 0 ||
+	    need_template(&loaded.maintainers, "maintainers") != 0)
 		return -1;
-	state.maintainer_pages = true;
+	loaded.maintainer_pages = true;
 	return 0;
 }
 
@@ -156,7 +181,7 @@ make_readme(const char *path, int kind, int *unwritten)
 			return -1;
 		return make_requested_port(path, unwritten);
 	case kind_category: {
-		if (need_template(&state.category_template, "category") != 0 ||
+		if (need_template(&loaded.category, "category") != 0 ||
 		    need_port_template() != 0 ||
 		    decide_maintainer_pages(kind) != 0 || !ready_builders(kind))
 			return -1;
@@ -166,8 +191,8 @@ make_readme(const char *path, int kind, int *unwritten)
 	}
 	case kind_top:
 		if (need_port_template() != 0 ||
-		    need_template(&state.category_template, "category") != 0 ||
-		    need_template(&state.top_template, "top") != 0 ||
+		    need_template(&loaded.category, "category") != 0 ||
+		    need_template(&loaded.top, "top") != 0 ||
 		    decide_maintainer_pages(kind) != 0 || !ready_builders(kind))
 			return -1;
 		return make_top_readme(path, unwritten);
@@ -188,6 +213,10 @@ release_readmes()
 	release_shared_files();
 	release_maintainer_pages();
 	builders_failed = false;
+	for (char *text : {loaded.top, loaded.category, loaded.port,
+		 loaded.maintainer, loaded.maintainers})
+		std::free(text);
+	loaded = page_templates{};
 }
 
 int

@@ -378,7 +378,7 @@ expiring_ports(char *pos, char *end, page_context &)
 void
 ready_safety_pages()
 {
-	placeholder_set links = placeholders_used(state.top_template);
+	placeholder_set links = placeholders_used(templates().top);
 	for (std::size_t which = 0; which < page_count; which++) {
 		const page_kind &kind = kinds[which];
 		if ((links & placeholder_bit(kind.link)) == 0 ||

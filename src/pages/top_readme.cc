@@ -138,7 +138,7 @@ make_top_readme(const char *path, int *unwritten)
 	ready_safety_pages();
 	top_page page = {{on_top, depth_of_page(path)}, unwritten};
 	char *text_end =
-	    expand_page(state.top_template, out, out + top_readme_size, page);
+	    expand_page(templates().top, out, out + top_readme_size, page);
 	int at_risk = write_safety_pages(path);
 	int result = finish_readme(path, out, text_end, top_readme_size);
 	// The search data, the pages of the ports at risk and the sitemap

@@ -478,7 +478,7 @@ for_each_feed(const feed_run &run, Visit visit)
 				category_of(e.origin) == category;
 		    });
 	}
-	for (std::size_t i = 0; state.maintainer_pages &&
+	for (std::size_t i = 0; templates().maintainer_pages &&
 	     i < run.maintainer_count;
 	     i++) {
 		std::string_view who = run.maintainers[i];

@@ -150,7 +150,7 @@ search_entry_bound(std::string_view package, std::string_view path,
 bool
 top_template_searches()
 {
-	return (placeholders_used(state.top_template) &
+	return (placeholders_used(templates().top) &
 		   placeholder_bit(ph_search_index)) != 0;
 }
 

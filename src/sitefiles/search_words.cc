@@ -448,7 +448,7 @@ read_descriptions(word_index *index)
 bool
 top_template_searches_words()
 {
-	return (placeholders_used(state.top_template) &
+	return (placeholders_used(templates().top) &
 		   placeholder_bit(ph_search_words)) != 0;
 }
 

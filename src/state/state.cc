@@ -13,7 +13,17 @@
 #include "platform/platform.h"
 #include "text/bounded.h"
 
-run_state state;
+namespace {
+run_state the_state;
+} // namespace
+
+const run_state &state = the_state;
+
+run_state &
+startup_state()
+{
+	return the_state;
+}
 
 void
 report_too_long(std::initializer_list<std::string_view> parts)

@@ -48,22 +48,14 @@ struct run_state {
 	char *index_end;	// the NUL that ends index_text's bytes
 	char **category_groups; // first line of each group, then null
 	std::size_t group_count;
-
-	char *top_template;
-	char *category_template;
-	char *port_template;
-	char *maintainer_template;  // a maintainer's page
-	char *maintainers_template; // the index of the maintainers
-	bool maintainer_pages_decided; // maintainer_pages is known
-	bool maintainer_pages;	       // made by this run and linked to
-	bool port_template_examined; // port_template_uses is known
-	std::uint64_t port_template_uses; // a bit per placeholder code it holds
-
-	int top_fd; // top_dir, that the tree's files are opened beneath
-	bool top_fd_open;
 };
 
-extern run_state state;
+// The record is filled in at start-up (the options, the directories, the
+// tree's category list and INDEX) through startup_state(), and is read-only
+// to everything after it: what a run makes or learns later belongs to the
+// module that makes it.
+extern const run_state &state;
+[[nodiscard]] run_state &startup_state();
 
 // The name that a Makefile line gives after prefix ("SUBDIR += "), without
 // its newline; null when the line does not begin with prefix, when the name
