@@ -49,9 +49,10 @@ main(int argc, char **argv)
 		return 2;
 	}
 	std::string top = argv[1];
-	if (!copy_text(state.top_dir, sizeof state.top_dir, top) ||
-	    !join_text(
-		state.top_dir_slash, sizeof state.top_dir_slash, {top, "/"})) {
+	run_state &setting = startup_state();
+	if (!copy_text(setting.top_dir, sizeof setting.top_dir, top) ||
+	    !join_text(setting.top_dir_slash, sizeof setting.top_dir_slash,
+		{top, "/"})) {
 		std::fputs("treedata: path too long\n", stderr);
 		return 2;
 	}
