@@ -137,6 +137,7 @@ group_index()
 		return -1;
 	}
 	startup_state().group_count = 0;
+	startup_state().index_lines = 0;
 	if (text == end)
 		return 0;
 
@@ -166,6 +167,7 @@ group_index()
 		}
 		line = line_end + 1;
 	}
+	startup_state().index_lines = static_cast<std::size_t>(number);
 	char **shrunk = static_cast<char **>(std::realloc(
 	    state.category_groups, (state.group_count + 1) * sizeof(char *)));
 	if (shrunk != nullptr)

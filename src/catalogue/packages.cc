@@ -252,10 +252,7 @@ build_packages(
 	if (packages.built || packages.failed)
 		return packages.built ? 0 : -1;
 
-	std::size_t lines = 0;
-	for (const char *line = state.index_text; line < state.index_end;
-	     line += std::strlen(line) + 1)
-		lines++;
+	std::size_t lines = state.index_lines;
 	// At most half the slots are taken, so a search soon meets a free one.
 	std::size_t slots = 2;
 	while (slots < 2 * lines)

@@ -257,10 +257,7 @@ write_page(const char *dir, const char *tmpl, std::size_t bound,
 std::span<maintained>
 sorted_ports()
 {
-	std::size_t count = 0;
-	for (const char *line = state.index_text; line < state.index_end;
-	     line += std::strlen(line) + 1)
-		count++;
+	std::size_t count = state.index_lines;
 	if (count == 0 ||
 	    need_buffer(&table_buffer, count * sizeof(maintained),
 		"maintainer pages") != 0)

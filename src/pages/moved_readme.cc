@@ -83,11 +83,7 @@ need_index_origins()
 {
 	if (index_origins_built)
 		return 0;
-	std::size_t lines = 0;
-	for (const char *line = state.index_text;
-	     line != nullptr && line < state.index_end;
-	     line += std::strlen(line) + 1)
-		lines++;
+	std::size_t lines = state.index_lines;
 	if (name_table_make(&index_origins, lines) != 0)
 		return -1;
 	for (const char *line = state.index_text;

@@ -224,12 +224,9 @@ finish_readme(const char *dir, const char *out, const char *text_end,
     std::size_t buffer_size)
 {
 	if (text_end == nullptr) {
-		char shown[shown_size];
-		(void)output_shown(dir, shown, sizeof shown);
-		std::fprintf(stderr,
-		    "%s/README.html: text would exceed its %zu-byte buffer; "
-		    "not written\n",
-		    shown, buffer_size);
+		report_output_file(dir, "README.html",
+		    "text would exceed its %zu-byte buffer; not written\n",
+		    buffer_size);
 		return 1;
 	}
 	return write_readme(dir, out, static_cast<std::size_t>(text_end - out));

@@ -130,11 +130,7 @@ first_sight(const port_page &page)
 {
 	if (!safety.seen_made) {
 		safety.seen_made = true;
-		std::size_t lines = 0;
-		for (const char *line = state.index_text;
-		     line != nullptr && line < state.index_end;
-		     line += std::strlen(line) + 1)
-			lines++;
+		std::size_t lines = state.index_lines;
 		if (name_table_make(&safety.seen, lines) != 0) {
 			for (noted_list &list : safety.lists)
 				list.short_of_memory = true;
@@ -332,11 +328,8 @@ write_page(const char *dir, safety_page which)
 	for (std::size_t size = 64 * 1024; size <= large_page_max; size *= 2) {
 		char *out = static_cast<char *>(std::malloc(size));
 		if (out == nullptr) {
-			char shown[shown_size];
-			(void)output_shown(dir, shown, sizeof shown);
-			std::fprintf(stderr,
-			    "%s/%.*s: cannot allocate %zu bytes: %s\n", shown,
-			    static_cast<int>(name.size()), name.data(), size,
+			report_output_file(dir, name,
+			    "cannot allocate %zu bytes: %s\n", size,
 			    std::strerror(errno));
 			return 1;
 		}
@@ -350,10 +343,7 @@ write_page(const char *dir, safety_page which)
 		}
 		std::free(out);
 	}
-	char shown[shown_size];
-	(void)output_shown(dir, shown, sizeof shown);
-	std::fprintf(stderr, "%s/%.*s: not written: out of room\n", shown,
-	    static_cast<int>(name.size()), name.data());
+	report_output_file(dir, name, "not written: out of room\n");
 	return 1;
 }
 
@@ -420,11 +410,8 @@ write_safety_pages(const char *dir)
 		// the page would not be whole: it is not written.
 		if (safety.templates[which] == nullptr ||
 		    safety.lists[which].short_of_memory) {
-			char shown[shown_size];
-			(void)output_shown(dir, shown, sizeof shown);
-			std::fprintf(stderr, "%s/%.*s: not written\n", shown,
-			    static_cast<int>(kinds[which].name.size()),
-			    kinds[which].name.data());
+			report_output_file(
+			    dir, kinds[which].name, "not written\n");
 			unwritten++;
 			continue;
 		}

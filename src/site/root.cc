@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -228,6 +229,20 @@ output_shown(const char *path, char *buf, std::size_t size)
 		return copy_text(buf, size, path);
 	return join_text(
 	    buf, size, {site.root_shown, rel[0] == '\0' ? "" : "/", rel});
+}
+
+void
+report_output_file(const char *dir, std::string_view name, const char *format,
+    ...)
+{
+	char shown[shown_size];
+	(void)output_shown(dir, shown, sizeof shown);
+	std::fprintf(stderr, "%s/%.*s: ", shown, static_cast<int>(name.size()),
+	    name.data());
+	std::va_list args;
+	va_start(args, format);
+	std::vfprintf(stderr, format, args);
+	va_end(args);
 }
 
 void

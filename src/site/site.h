@@ -39,6 +39,11 @@ void take_run_lock();
 [[nodiscard]] bool output_shown(const char *path, char *buf, std::size_t size);
 inline constexpr std::size_t shown_size = 2 * path_size;
 
+// Says on standard error that the file name in dir is not written: "DIR/NAME:
+// " and what format gives, dir shown as output_shown shows it.
+void report_output_file(const char *dir, std::string_view name,
+    const char *format, ...) __attribute__((format(printf, 3, 4)));
+
 // True when the file open on fd holds exactly the length bytes of text (its
 // size is known to be length). A read that fails counts as a difference:
 // the page is then written, which is never wrong.

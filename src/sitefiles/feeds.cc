@@ -332,12 +332,9 @@ write_feed(const char *dir, std::string_view rel, std::string_view title,
 	}
 	pos = append(pos, end, "</feed>\n");
 	if (pos == nullptr) {
-		char shown[shown_size];
-		(void)output_shown(dir, shown, sizeof shown);
-		std::fprintf(stderr,
-		    "%s/feed.atom: text would exceed its %zu-byte buffer; "
-		    "not written\n",
-		    shown, feed_out.size);
+		report_output_file(dir, "feed.atom",
+		    "text would exceed its %zu-byte buffer; not written\n",
+		    feed_out.size);
 		return 1;
 	}
 	return write_file(dir, "feed.atom", feed_out.data,
@@ -415,10 +412,7 @@ allocate_array(std::size_t n)
 int
 read_ports(feed_run *run)
 {
-	std::size_t n = 0;
-	for (const char *line = state.index_text; line < state.index_end;
-	     line += std::strlen(line) + 1)
-		n++;
+	std::size_t n = state.index_lines;
 	run->now = allocate_array<port_version>(n);
 	run->maintainers = allocate_array<std::string_view>(n);
 	if (run->now == nullptr || run->maintainers == nullptr)

@@ -177,11 +177,8 @@ write_search_index(const char *dir)
 	int result = 0;
 	if (pos == nullptr) {
 		// The bound is never too small; said rather than trusted.
-		char shown[shown_size];
-		(void)output_shown(dir, shown, sizeof shown);
-		std::fprintf(stderr, "%s/%.*s: not written: out of room\n",
-		    shown, static_cast<int>(search_index_name.size()),
-		    search_index_name.data());
+		report_output_file(
+		    dir, search_index_name, "not written: out of room\n");
 		result = 1;
 	} else {
 		result = write_file(dir, search_index_name, out,

@@ -428,10 +428,7 @@ write_words_files(file_writer *writer)
 bool
 read_descriptions(word_index *index)
 {
-	std::size_t ports = 0;
-	for (const char *line = state.index_text; line < state.index_end;
-	     line += std::strlen(line) + 1)
-		ports++;
+	std::size_t ports = state.index_lines;
 	index->ports = ports;
 	index->common = std::max(ports / common_share, common_least);
 	std::uint32_t port = 0;

@@ -92,11 +92,9 @@ int
 write_text(const char *name, char *end_of_text)
 {
 	if (end_of_text == nullptr) {
-		char shown[shown_size];
-		(void)output_shown(state.top_dir, shown, sizeof shown);
-		std::fprintf(stderr, "%s/%s: text would exceed its %zu-byte "
-				     "buffer; not written\n",
-		    shown, name, text.size);
+		report_output_file(state.top_dir, name,
+		    "text would exceed its %zu-byte buffer; not written\n",
+		    text.size);
 		return 1;
 	}
 	return write_file(state.top_dir, name, text.data,
@@ -218,11 +216,8 @@ write_sitemap()
 		return noted_failed ? 1 : 0;
 	recording = false;
 	if (noted_failed) {
-		char shown[shown_size];
-		(void)output_shown(state.top_dir, shown, sizeof shown);
-		std::fprintf(stderr, "%s/sitemap.xml: not written: a page's "
-				     "time could not be had\n",
-		    shown);
+		report_output_file(state.top_dir, "sitemap.xml",
+		    "not written: a page's time could not be had\n");
 		return 1;
 	}
 	if (!drop_repeated_pages())

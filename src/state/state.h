@@ -48,6 +48,7 @@ struct run_state {
 	char *index_end;	// the NUL that ends index_text's bytes
 	char **category_groups; // first line of each group, then null
 	std::size_t group_count;
+	std::size_t index_lines; // its lines, counted when they are grouped
 };
 
 // The record is filled in at start-up (the options, the directories, the
