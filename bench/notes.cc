@@ -55,6 +55,8 @@ main(int argc, char **argv)
 		return 2;
 	}
 	std::string top = argv[1];
+	run_buffer files{};
+	updating_query query;
 	run_state &setting = startup_state();
 	if (!copy_text(setting.top_dir, sizeof setting.top_dir, top) ||
 	    !join_text(setting.top_dir_slash, sizeof setting.top_dir_slash,
@@ -88,11 +90,12 @@ main(int argc, char **argv)
 			dir += origin.substr(usr_ports.size());
 			port_file_text file;
 			messages += read_port_file(dir.c_str(),
-					port_file::pkg_message, &file) == 0;
+					port_file::pkg_message, &files, &file) == 0;
 			std::uint32_t found[1];
 			if (match)
 				(void)updating_notes_for(
-				    origin.substr(usr_ports.size()), found, 1);
+				    origin.substr(usr_ports.size()), found, 1,
+				    &query);
 		}
 		line = nl != nullptr ? nl + 1 : line + l.size();
 	}

@@ -68,6 +68,7 @@ main(int argc, char **argv)
 
 	std::size_t ports = 0;
 	std::size_t counts[status_var_count] = {};
+	run_buffer files{};
 	constexpr std::string_view usr_ports = "/usr/ports/";
 	for (char *line = index; *line != '\0';) {
 		char *nl = std::strchr(line, '\n');
@@ -80,7 +81,7 @@ main(int argc, char **argv)
 			std::string dir = top + "/";
 			dir += origin.substr(usr_ports.size());
 			port_status s;
-			if (read_port_status(dir.c_str(), &s) == 0) {
+			if (read_port_status(dir.c_str(), &files, &s) == 0) {
 				for (std::size_t v = 0; v < status_var_count;
 				     v++)
 					counts[v] += s.values[v] != nullptr;
@@ -114,7 +115,7 @@ main(int argc, char **argv)
 	    n(status_var::broken), n(status_var::forbidden),
 	    n(status_var::ignore), n(status_var::license));
 	release_vuxml();
-	release_port_files();
+	release_buffer(&files);
 	std::free(index);
 	clean_up();
 	return 0;

@@ -66,7 +66,9 @@ LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 	for (std::size_t k = 1; k < chunks.size(); k++) {
 		std::string_view origin = chunks[k];
 		std::uint32_t found[4];
-		std::size_t n = updating_notes_for(origin, found, 4);
+		updating_query query;
+		std::size_t n = updating_notes_for(origin, found, 4, &query);
+		release_updating_query(&query);
 		check(n <= 3, "at most every note");
 		std::size_t at = 0;
 		for (std::uint32_t i = 0; i < 3; i++) {

@@ -33,6 +33,7 @@ const std::string help_text =
     "\n"
     "Options:\n"
     "-h             Display this help.\n"
+    "-j count       Make pages on count threads (0: every online processor).\n"
     "-n             Use normal handling of relative paths, instead of making them\n"
     "               relative to ${PORTSDIR} (paths beginning with \".\" or \"..\"\n"
     "               are always treated normally).\n"
@@ -264,7 +265,7 @@ class Portsdir : public Tree {};
 
 TEST_F(Cli, HelpPrintsItsTextAndEndsTheRun)
 {
-	ASSERT_EQ(std::count(help_text.begin(), help_text.end(), '\n'), 28);
+	ASSERT_EQ(std::count(help_text.begin(), help_text.end(), '\n'), 29);
 	const std::vector<Strings> cases = {
 		{"-h"},
 		{"-h", "-x"},
@@ -387,6 +388,31 @@ TEST_F(Options, MissingPathnameIsReportedWithTheHint)
 	EXPECT_EQ(r.err, more_verbose + missing('p'));
 	EXPECT_EQ(r.status, 1);
 	EXPECT_EQ(readmes(), no_readmes);
+
+	// -j takes a count from 0 to 256, and a bad one is counted as any
+	// other option error.
+	r = run({"-j"});
+	EXPECT_EQ(r.out, "");
+	EXPECT_EQ(r.err, "Missing count argument to option \"-j\"\n" + hint);
+	EXPECT_EQ(r.status, 1);
+	for (std::string bad : {"x", "", "-1", "257", "2x", " 2", "+2",
+		 "99999999999999999999"}) {
+		r = run({"-j", bad, "-j", "1x"});
+		EXPECT_EQ(r.out, "") << bad;
+		std::string said;
+		for (const std::string &count : {bad, std::string("1x")})
+			said += "Bad count \"" + count + "\" for option \"-j\": it "
+			    "must be a whole number from 0 to 256, 0 for every "
+			    "online processor\n" + hint;
+		EXPECT_EQ(r.err, said) << bad;
+		EXPECT_EQ(r.status, 2) << bad;
+	}
+	EXPECT_EQ(readmes(), no_readmes);
+	for (std::string good : {"0", "1", "256", "08"}) {
+		r = run_in_tree({"-q", "-j", good, "misc"});
+		EXPECT_EQ(r.out + r.err, "") << good;
+		EXPECT_EQ(r.status, 0) << good;
+	}
 }
 
 TEST_F(Options, PathnameIsTheRestOfItsArgumentOrTheNextArgument)

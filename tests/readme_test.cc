@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <set>
 #include <sstream>
 #include <string>
@@ -948,6 +949,106 @@ TEST_F(Readme, ShippedTemplatesFillTheSampleTree)
 	}
 	EXPECT_EQ(pages, 20u);
 	EXPECT_GE(entries, 48u);
+}
+
+// Every file below dir, by its path below it, with its bytes; the
+// modification times that a sitemap shows are masked.
+std::map<std::string, std::string>
+site_files(const std::string &dir)
+{
+	std::map<std::string, std::string> files;
+	for (const auto &entry :
+	     std::filesystem::recursive_directory_iterator(dir)) {
+		if (!entry.is_regular_file())
+			continue;
+		std::string text = read_file(entry.path());
+		for (std::size_t at = text.find("<lastmod>");
+		     at != std::string::npos; at = text.find("<lastmod>", at + 1))
+			text.replace(at, text.find("</lastmod>", at) - at, "<lastmod>");
+		files[entry.path().lexically_relative(dir)] = text;
+	}
+	return files;
+}
+
+TEST_F(Readme, EveryThreadCountMakesTheSameSiteAndMessages)
+{
+	// The sample tree, with what makes a port walk talk: a port the INDEX
+	// lacks, an unsafe name, a description and a Makefile that cannot be
+	// read.
+	TempDir s;
+	std::string tree = s / "ports";
+	ASSERT_EQ(std::system(("cp -R '" + source_dir() + "/sample/ports' '" +
+	    tree + "'").c_str()), 0);
+	std::string www = s.get("ports/www/Makefile");
+	std::size_t at = www.find("    SUBDIR += lynx");
+	ASSERT_NE(at, std::string::npos);
+	www.insert(at, "    SUBDIR += gone\n    SUBDIR += ..\n");
+	s.put("ports/www/Makefile", www);
+	s.mkdir("ports/www/gone");
+	std::filesystem::remove(tree + "/www/lynx/pkg-descr");
+	s.mkdir("ports/www/lynx/pkg-descr");
+	std::filesystem::remove(tree + "/www/nginx/Makefile");
+	s.mkdir("ports/www/nginx/Makefile");
+	std::filesystem::remove_all(tree + "/misc");
+
+	std::map<std::string, std::string> first_files, first_out;
+	Result first;
+	for (std::string count : {"1", "2", "8", "0"}) {
+		std::string copy = s / ("tree-" + count);
+		ASSERT_EQ(std::system(("cp -R '" + tree + "' '" + copy +
+		    "'").c_str()), 0);
+		RunOptions o;
+		o.err_to_out = true;
+		Result r = run_tool({"-v", "-v", "-v", "-j", count, "-p", copy,
+		    "-t", source_dir() + "/Templates", "-o", s / ("out-" + count),
+		    "-u", "https://ports.example.org/"}, o);
+		std::string said = r.out;
+		for (std::size_t p = said.find(copy); p != std::string::npos;
+		     p = said.find(copy))
+			said.replace(p, copy.size(), "TREE");
+		for (std::size_t p = said.find(s / ("out-" + count));
+		     p != std::string::npos;
+		     p = said.find(s / ("out-" + count)))
+			said.replace(p, (s / ("out-" + count)).size(), "OUT");
+		std::map<std::string, std::string> out =
+		    site_files(s / ("out-" + count));
+		if (count == "1") {
+			first = r;
+			first.out = said;
+			first_out = out;
+			// The walk had something to say, and pages to make.
+			EXPECT_NE(said.find("Port www/gone not found in INDEX"),
+			    std::string::npos);
+			EXPECT_NE(said.find("Skipping unsafe name"),
+			    std::string::npos);
+			EXPECT_NE(said.find("lynx/pkg-descr"), std::string::npos);
+			EXPECT_NE(said.find("nginx/Makefile: status not read"),
+			    std::string::npos);
+			EXPECT_GT(out.size(), 20u);
+			continue;
+		}
+		EXPECT_EQ(said, first.out) << "-j " << count;
+		EXPECT_EQ(r.status, first.status) << "-j " << count;
+		EXPECT_TRUE(out == first_out) << "-j " << count;
+		for (const auto &[name, text] : first_out)
+			EXPECT_EQ(out[name], text) << "-j " << count << " " << name;
+		EXPECT_EQ(out.size(), first_out.size()) << "-j " << count;
+	}
+
+	// In place, a category request, and the pages it leaves are the same.
+	for (std::string count : {"1", "3"}) {
+		Result r = run_tool({"-q", "-j", count, "-p", tree, "-t",
+		    source_dir() + "/Templates", "www"});
+		EXPECT_EQ(r.out, "") << count;
+		EXPECT_EQ(r.err, "Skipping unsafe name \"..\" in " + tree +
+				 "/www/Makefile\nPort www/gone not found in "
+				 "INDEX\n") << count;
+		EXPECT_EQ(r.status, 0) << count;
+		if (count == "1")
+			first_files = site_files(tree + "/www");
+		else
+			EXPECT_TRUE(site_files(tree + "/www") == first_files);
+	}
 }
 
 }  // namespace

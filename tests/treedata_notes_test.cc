@@ -41,7 +41,10 @@ std::vector<std::string>
 formerly(std::string_view origin)
 {
 	std::uint32_t found[16];
-	std::size_t n = moved_formerly(origin, found, std::size(found));
+	moved_query query;
+	std::size_t n =
+	    moved_formerly(origin, found, std::size(found), &query);
+	release_moved_query(&query);
 	std::vector<std::string> names;
 	for (std::size_t i = 0; i < n && i < std::size(found); i++)
 		names.push_back(std::string(moved_at(found[i]).old_origin) +
@@ -121,8 +124,10 @@ TEST_F(Moved, ChainsLeadToTheirLastOriginAndEveryCycleEnds)
 
 	// The count is whole even when out has less room.
 	std::uint32_t one;
-	EXPECT_EQ(moved_formerly("devel/d", &one, 1), 3u);
+	moved_query query;
+	EXPECT_EQ(moved_formerly("devel/d", &one, 1, &query), 3u);
 	EXPECT_EQ(one, 0u);
+	release_moved_query(&query);
 }
 
 TEST_F(Moved, FlavorsNameNoPortAndTheLastLineForAnOriginHolds)
@@ -219,8 +224,10 @@ struct Updating : testing::Test {
 	std::vector<std::string> notes_for(std::string_view origin)
 	{
 		std::uint32_t found[32];
-		std::size_t n =
-		    updating_notes_for(origin, found, std::size(found));
+		updating_query query;
+		std::size_t n = updating_notes_for(
+		    origin, found, std::size(found), &query);
+		release_updating_query(&query);
 		std::vector<std::string> dates;
 		for (std::size_t i = 0; i < n; i++) {
 			dates.emplace_back(updating_at(found[i]).date);

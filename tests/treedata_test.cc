@@ -38,12 +38,13 @@ class TreeData : public ::testing::Test {
 	}
 	void TearDown() override
 	{
-		release_port_files();
+		release_buffer(&files);
 		release_vuxml();
 		clean_up();
 	}
 
 	TempDir dir;
+	run_buffer files{};
 };
 
 // What parse_port_status gives for each variable: its value, or "<unset>".
@@ -70,7 +71,7 @@ class PortStatusFile : public TreeData {
 	int read(const std::string &rel, port_status *s, std::string *err)
 	{
 		testing::internal::CaptureStderr();
-		int r = read_port_status((dir / ("tree/" + rel)).c_str(), s);
+		int r = read_port_status((dir / ("tree/" + rel)).c_str(), &files, s);
 		*err = testing::internal::GetCapturedStderr();
 		return r;
 	}

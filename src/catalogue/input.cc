@@ -22,6 +22,7 @@
 #include "platform/platform.h"
 #include "state/state.h"
 #include "text/bounded.h"
+#include "state/messages.h"
 
 // The top of the tree, opened on first need and kept for the run.
 static int top_fd = -1;
@@ -116,11 +117,10 @@ void
 report_open_failure(const char *path, const char *verb)
 {
 	if (platform_leads_out(errno))
-		std::fprintf(stderr,
-		    "%s: not %s: the path leads out of the ports tree\n", path,
+		say(stderr, "%s: not %s: the path leads out of the ports tree\n", path,
 		    verb);
 	else
-		std::perror(path);
+		say_error(path);
 }
 
 // open_input, and for an optional file (quiet) an open that fails for any
@@ -146,12 +146,12 @@ open_checked(const char *path, bool in_tree, int flags, bool quiet)
 	// A directory is left to fail at its first read, as it always has.
 	struct stat st;
 	if (fstat(fd, &st) != 0) {
-		std::perror(path);
+		say_error(path);
 		close(fd);
 		return -1;
 	}
 	if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) {
-		std::fprintf(stderr, "%s: not a regular file\n", path);
+		say(stderr, "%s: not a regular file\n", path);
 		close(fd);
 		return -1;
 	}
@@ -169,11 +169,11 @@ load_file(const char *path, std::size_t *size_out, bool in_tree)
 {
 	struct stat st;
 	if (stat(path, &st) != 0) {
-		std::perror(path);
+		say_error(path);
 		return nullptr;
 	}
 	if (state.verbosity >= 2)
-		std::fprintf(stderr, "Loading %s\n", path);
+		say(stderr, "Loading %s\n", path);
 	int fd = open_input(path, in_tree, platform_direct_flag());
 	if (fd < 0)
 		return nullptr;
@@ -190,7 +190,7 @@ open_makefile(const char *path, bool optional)
 		return nullptr;
 	FILE *f = fdopen(fd, "r");
 	if (f == nullptr) {
-		std::perror(path);
+		say_error(path);
 		close(fd);
 	}
 	return f;
@@ -206,7 +206,7 @@ close_makefile(FILE *f, const char *path)
 	std::fclose(f);
 	if (failed) {
 		errno = error;
-		std::perror(path);
+		say_error(path);
 	}
 	return !failed;
 }

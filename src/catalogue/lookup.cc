@@ -24,6 +24,7 @@
 #include "state/state.h"
 #include "text/bounded.h"
 #include "text/hash.h"
+#include "state/messages.h"
 
 namespace {
 
@@ -73,7 +74,7 @@ select_category(const char *name, category_scan *scan)
 			return 0;
 		}
 	}
-	std::fprintf(stderr, "No such category: %s\n", name);
+	say(stderr, "No such category: %s\n", name);
 	return 1;
 }
 

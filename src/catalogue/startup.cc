@@ -99,7 +99,6 @@ clean_up()
 	release_lookup();
 	release_readmes();
 	release_vuxml();
-	release_port_files();
 	moved_release();
 	updating_release();
 	site_release();

@@ -15,6 +15,7 @@
 #include <strings.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -37,6 +38,7 @@ Usage: quillmark [options] [pathname-list]
 
 Options:
 -h             Display this help.
+-j count       Make pages on count threads (0: every online processor).
 -n             Use normal handling of relative paths, instead of making them
                relative to ${PORTSDIR} (paths beginning with "." or ".."
                are always treated normally).
@@ -106,6 +108,34 @@ set_site_url(const char *url)
 	return 0;
 }
 
+// The -j option: how many threads make pages, from 0 (every online
+// processor) to max_page_threads. 0, or -1 after the message.
+static int
+set_page_threads(const char *count)
+{
+	char *end = nullptr;
+	errno = 0;
+	long n = std::strtol(count, &end, 10);
+	if (count[0] < '0' || count[0] > '9' || *end != '\0' || errno != 0 ||
+	    n > max_page_threads) {
+		std::fprintf(stderr,
+		    "Bad count \"%s\" for option \"-j\": it must be a whole "
+		    "number from 0 to %d, 0 for every online processor\n",
+		    count, max_page_threads);
+		std::fputs(hint_text, stderr);
+		return -1;
+	}
+	if (n == 0) {
+		long online = sysconf(_SC_NPROCESSORS_ONLN);
+		n = online < 1 ? 1
+				: online > max_page_threads ? max_page_threads
+							    : online;
+	}
+	// Said nowhere: a run's output is the same whatever the count.
+	startup_state().page_threads = static_cast<int>(n);
+	return 0;
+}
+
 // Reads the options. Returns the number of option errors, or -2 when -h or
 // -V has ended the run (successfully) where it stood.
 static int
@@ -120,6 +150,10 @@ read_options(int argc, char **argv)
 		case 'h':
 			std::fputs(help_text, stdout);
 			return -2;
+		case 'j':
+			if (set_page_threads(optarg) != 0)
+				errors++;
+			break;
 		case 'n':
 			if (state.normal_paths == 0 && state.verbosity != 0)
 				std::fputs(
@@ -173,7 +207,10 @@ read_options(int argc, char **argv)
 		case ':':
 			std::fprintf(stderr,
 			    "Missing %s argument to option \"-%c\"\n",
-			    optopt == 'u' ? "URL" : "pathname", optopt);
+			    optopt == 'u'     ? "URL"
+				: optopt == 'j' ? "count"
+						: "pathname",
+			    optopt);
 			std::fputs(hint_text, stderr);
 			errors++;
 			break;

@@ -13,7 +13,9 @@
 #include "catalogue/catalogue.h"
 #include "state/state.h"
 #include "text/text.h"
+#include "treedata/moved.h"
 #include "treedata/port_status.h"
+#include "treedata/updating.h"
 
 // The kinds of page that templates make, a bit each: a placeholder's row
 // names those that fill it; on the others it is removed.
@@ -36,13 +38,31 @@ enum page_bits : unsigned char {
 struct page_context {
 	page_bits kind;
 	int depth;
+	// The files beside the top that the page links to, a bit each (see
+	// note_shared_files): the page's own, noted in the run's when it is
+	// made.
+	unsigned char shared_asked = 0;
 };
 
 // The depth of a page written into dir, the top directory or one below it.
 [[nodiscard]] int depth_of_page(const char *dir);
 
+// What one thread needs to make port pages, a record for each thread that
+// makes them: the page's buffer, the room of its dependency lists, and the
+// bytes of the description and of the per-port files that a page reads.
+// Allocated on first need, touched only as far as a page fills them.
+struct page_work {
+	run_buffer out;
+	run_buffer lists;
+	run_buffer description;
+	run_buffer port_files;
+	moved_query formerly;	 // the earlier names of a port
+	updating_query notes; // the UPDATING notes that name it
+};
+
 // A port page in the making.
 struct port_page : page_context {
+	page_work *work; // the buffers of the thread that makes it
 	const index_record *port;
 	const char *relative; // the port path below the top, "www/foo"
 	// The description file, read on first need, once per page.

@@ -15,6 +15,7 @@
 #include <cstdlib>
 
 #include "platform/platform.h"
+#include "state/messages.h"
 
 namespace {
 
@@ -91,24 +92,23 @@ load_open_file(int fd, const char *path, std::size_t *size_out)
 		error = EFBIG;
 	if (error != 0) {
 		errno = error;
-		std::perror(path);
+		say_error(path);
 		return nullptr;
 	}
 	std::size_t size = static_cast<std::size_t>(st.st_size);
 	char *text = static_cast<char *>(platform_alloc_text(size + 1));
 	if (text == nullptr) {
-		std::perror("malloc failure");
+		say_error("malloc failure");
 		return nullptr;
 	}
 	ssize_t got = read_full(fd, text, size, 0);
 	if (got < 0) {
-		std::perror(path);
+		say_error(path);
 		std::free(text);
 		return nullptr;
 	}
 	if (static_cast<std::size_t>(got) != size) {
-		std::fprintf(
-		    stderr, "%s: file changed size while being read\n", path);
+		say(stderr, "%s: file changed size while being read\n", path);
 		std::free(text);
 		return nullptr;
 	}

@@ -12,10 +12,13 @@
 #include <cstring>
 
 #include "catalogue/catalogue.h"
+#include "pages/crew.h"
 #include "pages/pages.h"
 #include "site/site.h"
+#include "sitefiles/sitefiles.h"
 #include "state/state.h"
 #include "text/bounded.h"
+#include "state/messages.h"
 
 namespace {
 
@@ -72,8 +75,7 @@ read_category_makefile(const char *path, char *comment,
 		pos = append(
 		    pos, end, std::string_view(name, std::strlen(name) + 1));
 		if (pos == nullptr) {
-			std::fprintf(stderr,
-			    "%s: port list exceeds its %zu-byte buffer\n",
+			say(stderr, "%s: port list exceeds its %zu-byte buffer\n",
 			    makefile, size);
 			result = 1;
 			break;
@@ -136,10 +138,74 @@ note_category_list(const char *path)
 	std::fclose(f);
 }
 
+// A port's link line on its category's page.
+char *
+append_port_line(
+    char *pos, char *end, const char *name, const index_record &port)
+{
+	pos = append(pos, end, "<a href=\"");
+	pos = insert(pos, end, tree_text::directory_name, name);
+	pos = append(pos, end, "/README.html\">");
+	pos = insert(pos, end, tree_text::package, port[index_field::package]);
+	pos = append(pos, end, "</a>: ");
+	pos = insert(
+	    pos, end, tree_text::port_comment, port[index_field::comment]);
+	return append(pos, end, "\n");
+}
+
+// A walk whose pages are made on the run's threads: where its lines go.
+struct crew_walk {
+	category_context *cat;
+	char *pos;
+	char *end;
+};
+
+// A job of the walk, finished in order: its messages, its page and line.
+void
+finish_port(port_job &job, void *context)
+{
+	auto *walk = static_cast<crew_walk *>(context);
+	show_messages(&job.log);
+	if (!job.found)
+		return;
+	(void)write_port_readme(job.path, &job.made, walk->cat->unwritten);
+	walk->pos = append_port_line(walk->pos, walk->end, job.name, job.port);
+}
+
+// port_walk on the run's threads: the same pages, lines and messages, in
+// the same order.
+char *
+crew_port_walk(category_context &cat, char *pos, char *end)
+{
+	crew_walk walk = {&cat, pos, end};
+	for (const char *name = cat.ports; *name != '\0';
+	     name = list_next(name)) {
+		port_job &job = next_job(finish_port, &walk);
+		job.name = name;
+		job.kind = cat.request;
+		message_log *before = log_messages(&job.log);
+		if (!join_text(job.path, sizeof job.path, {cat.path, "/", name})) {
+			report_too_long({cat.path, "/", name});
+			(*cat.unwritten)++;
+		} else if (!find_port(&cat.scan, job.path, &job.port)) {
+			say(stderr, "Port %s not found in INDEX\n",
+			    skip_prefix(job.path, state.top_dir_slash));
+		} else {
+			job.found = true;
+		}
+		(void)log_messages(before);
+		hand_over(job, finish_port, &walk);
+	}
+	finish_jobs(finish_port, &walk);
+	return walk.pos;
+}
+
 // Makes each port's README and appends its link line.
 char *
 port_walk(category_context &cat, char *pos, char *end)
 {
+	if (crew_ready())
+		return crew_port_walk(cat, pos, end);
 	for (const char *name = cat.ports; *name != '\0';
 	     name = list_next(name)) {
 		char port_path[path_size];
@@ -152,21 +218,13 @@ port_walk(category_context &cat, char *pos, char *end)
 		// Without its INDEX line a port has nothing true to show.
 		index_record port;
 		if (!find_port(&cat.scan, port_path, &port)) {
-			std::fprintf(stderr, "Port %s not found in INDEX\n",
+			say(stderr, "Port %s not found in INDEX\n",
 			    skip_prefix(port_path, state.top_dir_slash));
 			continue;
 		}
 		(void)make_port_readme(
 		    port_path, cat.request, port, cat.unwritten);
-		pos = append(pos, end, "<a href=\"");
-		pos = insert(pos, end, tree_text::directory_name, name);
-		pos = append(pos, end, "/README.html\">");
-		pos = insert(
-		    pos, end, tree_text::package, port[index_field::package]);
-		pos = append(pos, end, "</a>: ");
-		pos = insert(pos, end, tree_text::port_comment,
-		    port[index_field::comment]);
-		pos = append(pos, end, "\n");
+		pos = append_port_line(pos, end, name, port);
 	}
 	return pos;
 }
@@ -229,11 +287,12 @@ make_category_readme(const char *path, int kind, char *comment,
 		return 1;
 
 	if (state.quiet == 0)
-		std::printf("Making README.html for category %s (%d ports)\n",
+		say(stdout, "Making README.html for category %s (%d ports)\n",
 		    name, cat.port_count);
 
 	char *text_end = expand_page(
 	    templates().category, out, out + category_readme_size, cat);
+	note_shared_files(cat);
 	int result = finish_readme(path, out, text_end, category_readme_size);
 	*unwritten += result;
 	return result;

@@ -27,6 +27,7 @@
 #include "state/pathnames.h"
 #include "state/state.h"
 #include "text/bounded.h"
+#include "state/messages.h"
 
 namespace {
 
@@ -41,8 +42,7 @@ void
 not_read(const char *path, const char *why, bool report)
 {
 	if (state.verbosity > 0 && report)
-		std::fprintf(
-		    stderr, "%s: description not read: %s\n", path, why);
+		say(stderr, "%s: description not read: %s\n", path, why);
 }
 
 // Reads the open file fd whole into text, at most description_max bytes,
@@ -165,10 +165,9 @@ make_port_page_link(char *pos, char *end, std::size_t n)
 }
 
 std::string_view
-read_port_description(const index_record &port, bool report)
+read_port_description(
+    const index_record &port, run_buffer *room, bool report)
 {
-	// Static: port READMEs never nest inside one another.
-	static char text[description_max + 1];
 
 	std::string_view rest = port[index_field::descr];
 	if (rest.starts_with(path_index_ports))
@@ -186,6 +185,9 @@ read_port_description(const index_record &port, bool report)
 		return {};
 	}
 	// O_NONBLOCK: opening a FIFO or a device must not wait for a writer.
+	if (need_buffer(room, description_max + 1, "descriptions") != 0)
+		return {};
+	char *text = room->data;
 	int fd = open_in_tree(path, O_RDONLY | O_NONBLOCK | O_NOCTTY, 0);
 	if (fd < 0) {
 		// A missing file is the tree's business, not the page's.

@@ -21,9 +21,11 @@
 #include "catalogue/catalogue.h"
 #include "pages/pages.h"
 #include "site/site.h"
+#include "sitefiles/sitefiles.h"
 #include "state/state.h"
 #include "text/bounded.h"
 #include "text/hash.h"
+#include "state/messages.h"
 
 namespace {
 
@@ -249,6 +251,7 @@ write_page(const char *dir, const char *tmpl, std::size_t bound,
 	page.depth = depth_of_page(dir);
 	char *end = expand_page(
 	    tmpl, page_out.data, page_out.data + page_out.size, page);
+	note_shared_files(page);
 	return finish_readme(dir, page_out.data, end, page_out.size);
 }
 
@@ -399,7 +402,7 @@ make_maintainer_pages(int *unwritten)
 	// They are made only below an output root, which the line names as
 	// the top-level page's does.
 	if (state.quiet == 0)
-		std::printf("Making %zu maintainer pages in %s/%s\n",
+		say(stdout, "Making %zu maintainer pages in %s/%s\n",
 		    maintainers, state.out_dir, maintainer_folder.data());
 
 	constexpr std::size_t list_overhead = 64;

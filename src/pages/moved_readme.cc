@@ -22,11 +22,13 @@
 #include "io/io.h"
 #include "pages/pages.h"
 #include "pages/safety_pages.h"
+#include "sitefiles/sitefiles.h"
 #include "state/state.h"
 #include "text/bounded.h"
 #include "text/text.h"
 #include "treedata/moved.h"
 #include "treedata/name_table.h"
+#include "state/messages.h"
 
 namespace {
 
@@ -62,11 +64,11 @@ need_moved_template()
 	if (fd < 0) {
 		if (errno == ENOENT)
 			return 0;
-		std::perror(path);
+		say_error(path);
 		return 1;
 	}
 	if (state.verbosity >= 2)
-		std::fprintf(stderr, "Loading %s\n", path);
+		say(stderr, "Loading %s\n", path);
 	moved_template = load_open_file(fd, path, nullptr);
 	close(fd);
 	return moved_template != nullptr ? 0 : 1;
@@ -214,7 +216,7 @@ make_moved_readmes(int *unwritten)
 			return 1;
 		}
 		if (state.verbosity > 2)
-			std::printf("Making README.html for moved port %.*s\n",
+			say(stdout, "Making README.html for moved port %.*s\n",
 			    static_cast<int>(e.old_origin.size()),
 			    e.old_origin.data());
 		// A chain that comes back to this origin leads nowhere
@@ -226,6 +228,7 @@ make_moved_readmes(int *unwritten)
 		char *out = moved_out.data;
 		char *text_end =
 		    expand_page(moved_template, out, out + size, page);
+		note_shared_files(page);
 		int r = finish_readme(dir, out, text_end, size);
 		*unwritten += r;
 		result |= r;

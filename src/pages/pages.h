@@ -90,10 +90,11 @@ static_assert(text_list_entry + 1 == line_text_kinds);
 [[nodiscard]] char *make_list_entry(char *pos, char *end, std::size_t n);
 
 // The bytes of the description file that the record names, read beneath
-// the top into storage that stays valid until the next call; empty when it
-// cannot or may not be read (said at -v when report).
+// the top into room (allocated on first need), valid until its next
+// description; empty when it cannot or may not be read (said at -v when
+// report).
 [[nodiscard]] std::string_view read_port_description(
-    const index_record &port, bool report = true);
+    const index_record &port, run_buffer *room, bool report = true);
 
 // The linked field of port (build or run dependencies) after sentence,
 // each package name that the INDEX holds a link to its port's page;
@@ -135,7 +136,8 @@ inline constexpr std::array<index_field, 5> list_fields = {
     index_field::extract_depends, index_field::patch_depends,
     index_field::fetch_depends};
 [[nodiscard]] char *append_depends_list(char *pos, char *end,
-    const index_record &port, std::size_t kind, int depth);
+    const index_record &port, std::size_t kind, int depth,
+    run_buffer *lists);
 
 // Maintainer pages (maintainers.cc).
 
@@ -174,7 +176,8 @@ std::size_t maintainer_file_name(
 // top-level one. 0, or -1 after saying how much could not be had. The
 // builders call them too, for a caller that has not.
 [[nodiscard]] int ready_port_readme();
-[[nodiscard]] int ready_lists();
+[[nodiscard]] int ready_page_work(page_work *work);
+[[nodiscard]] int ready_lists(run_buffer *lists);
 [[nodiscard]] int ready_category_readme();
 [[nodiscard]] int ready_top_readme();
 // True once that memory could not be had: no request can be made then,
@@ -183,7 +186,7 @@ std::size_t maintainer_file_name(
 // Frees them all. Safe to run more than once.
 void release_readmes();
 void release_port_readme();
-void release_lists();
+void release_page_work(page_work *work);
 void release_category_readme();
 void release_top_readme();
 void release_maintainer_pages();
@@ -198,6 +201,27 @@ void release_maintainer_pages();
 // The README of the port in path, whose INDEX record is port.
 [[nodiscard]] int make_port_readme(
     const char *path, int kind, const index_record &port, int *unwritten);
+
+// A port page made in two steps, so that threads can make pages while one
+// writes them in order: the expansion, which reads the port's files and
+// changes nothing of the run's (its messages can wait in a log), and the
+// writing, which notes the page in what the run keeps.
+struct port_made {
+	port_page page;
+	char *text_end;	  // the end of its text; null: it did not fit
+	std::size_t size; // the room it was made in
+	char *large;	  // the larger buffer it was made in, or null
+	bool failed;	  // not made: its memory could not be had (said)
+	bool lost;	  // made, but the larger buffer could not be had
+};
+// Expands the port's page into work's buffer. The record port, and path,
+// must stay until it is written.
+void expand_port_readme(const char *path, int kind, const index_record &port,
+    page_work *work, port_made *made);
+// Writes what expand_port_readme made: 0, or 1 after a report (added to
+// *unwritten).
+[[nodiscard]] int write_port_readme(
+    const char *path, port_made *made, int *unwritten);
 // The README of the category in path and those of its ports. Its comment,
 // as its Makefile gives it (empty when it gives none), goes into comment,
 // of size bytes.

@@ -52,10 +52,6 @@ struct list_entry {
 // The most entries one list may have: more than any tree's ports.
 constexpr std::size_t list_max = 1 << 20;
 
-// The entries of the list being made: port READMEs never nest inside one
-// another, and only the entries one list has are touched.
-run_buffer list_entries;
-
 // Orders by name without regard to case, then by bytes, then by line: for
 // two INDEX lines, their places in that order, found once per run.
 bool
@@ -114,16 +110,10 @@ append_entry(char *pos, char *end, const list_entry &entry, int depth)
 } // namespace
 
 int
-ready_lists()
+ready_lists(run_buffer *lists)
 {
 	return need_buffer(
-	    &list_entries, list_max * sizeof(list_entry), "dependency lists");
-}
-
-void
-release_lists()
-{
-	release_buffer(&list_entries);
+	    lists, list_max * sizeof(list_entry), "dependency lists");
 }
 
 char *
@@ -197,11 +187,11 @@ append_also_listed(char *pos, char *end, const index_record &port, int depth)
 
 char *
 append_depends_list(char *pos, char *end, const index_record &port,
-    std::size_t kind, int depth)
+    std::size_t kind, int depth, run_buffer *lists)
 {
-	if (ready_lists() != 0)
+	if (ready_lists(lists) != 0)
 		return nullptr;
-	auto *entries = reinterpret_cast<list_entry *>(list_entries.data);
+	auto *entries = reinterpret_cast<list_entry *>(lists->data);
 	std::size_t count = 0;
 	auto add = [&](std::string_view name, long line) {
 		if (count == list_max)

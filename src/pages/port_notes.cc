@@ -120,7 +120,8 @@ formerly(char *pos, char *end, page_context &page)
 	std::array<std::uint32_t, max_formerly> found;
 	std::size_t count =
 	    moved_formerly(
-	    port_origin(*port_of(page).port), found.data(), found.size());
+	    port_origin(*port_of(page).port), found.data(), found.size(),
+	    &port_of(page).work->formerly);
 	if (count == 0)
 		return pos;
 	pos = append(pos, end, "<dt>Formerly</dt>\n<dd>");
@@ -144,7 +145,8 @@ updating(char *pos, char *end, page_context &page)
 		return pos;
 	std::array<std::uint32_t, max_notes> found;
 	std::size_t count = updating_notes_for(
-	    port_origin(*port_of(page).port), found.data(), found.size());
+	    port_origin(*port_of(page).port), found.data(), found.size(),
+	    &port_of(page).work->notes);
 	if (count > found.size())
 		count = found.size();
 	if (count == 0)
@@ -176,7 +178,8 @@ pkg_message(char *pos, char *end, page_context &page)
 	port_file_text file;
 	if (!join_text(dir, sizeof dir, {state.top_dir_slash, port_of(page).relative}) ||
 	    !join_text(path, sizeof path, {dir, "/pkg-message"}) ||
-	    read_port_file(dir, port_file::pkg_message, &file) != 0)
+	    read_port_file(dir, port_file::pkg_message,
+		&port_of(page).work->port_files, &file) != 0)
 		return pos;
 	::pkg_message message;
 	(void)read_pkg_message(

@@ -15,8 +15,10 @@
 #include "pages/pages.h"
 #include "pages/safety_pages.h"
 #include "state/pathnames.h"
+#include "sitefiles/sitefiles.h"
 #include "state/state.h"
 #include "text/bounded.h"
+#include "state/messages.h"
 
 namespace {
 
@@ -24,7 +26,8 @@ std::string_view
 description_of(port_page &page)
 {
 	if (!page.description_read) {
-		page.description = read_port_description(*page.port);
+		page.description =
+		    read_port_description(*page.port, &page.work->description);
 		page.description_read = true;
 	}
 	return page.description;
@@ -50,8 +53,10 @@ append_field(char *pos, char *end, std::string_view field, tree_text what,
 char *
 list(char *pos, char *end, page_context &page, placeholder code)
 {
-	return append_depends_list(pos, end, *port_of(page).port,
-	    static_cast<std::size_t>(code - ph_build_depends_list), page.depth);
+	port_page &port = port_of(page);
+	return append_depends_list(pos, end, *port.port,
+	    static_cast<std::size_t>(code - ph_build_depends_list), page.depth,
+	    &port.work->lists);
 }
 
 // The port's INDEX record.
@@ -61,9 +66,9 @@ record_of(page_context &page)
 	return *port_of(page).port;
 }
 
-// The buffer of the port pages: port READMEs never nest inside one
-// another, so one serves every port page of the run.
-run_buffer port_out;
+// The buffers of the port pages made on the run's own thread: port READMEs
+// never nest inside one another, so one record serves them all.
+page_work own_work;
 
 // The room of a port page: a template without extensions has the classic
 // room only.
@@ -77,76 +82,118 @@ port_page_room()
 
 // A page whose lists the fixed buffer cannot hold (the dependents of a core
 // port on a large tree) is made again in a buffer that doubles until the
-// page fits, and freed once written. 0, or 1 after the report.
-int
-make_large_page(const char *path, port_page *ctx)
+// page fits: made->large holds it then, to be freed once written.
+void
+make_large_page(const char *path, port_made *made)
 {
 	for (std::size_t size = 2 * port_readme_extended_size;
 	     size <= large_page_max; size *= 2) {
 		char *out = static_cast<char *>(std::malloc(size));
 		if (out == nullptr) {
-			std::fprintf(stderr,
-			    "%s/README.html: cannot allocate %zu bytes: %s\n",
+			say(stderr, "%s/README.html: cannot allocate %zu bytes: %s\n",
 			    path, size, std::strerror(errno));
-			return 1;
+			made->lost = true;
+			return;
 		}
 		char *text_end =
-		    expand_page(templates().port, out, out + size, *ctx);
+		    expand_page(templates().port, out, out + size, made->page);
 		if (text_end != nullptr || 2 * size > large_page_max) {
-			int result = finish_readme(path, out, text_end, size);
-			std::free(out);
-			return result;
+			made->large = out;
+			made->text_end = text_end;
+			made->size = size;
+			return;
 		}
 		std::free(out);
 	}
-	return 1;
 }
 
 } // namespace
 
 int
-ready_port_readme()
+ready_page_work(page_work *work)
 {
-	if (need_buffer(&port_out, port_page_room(), "port pages") != 0)
+	if (need_buffer(&work->out, port_page_room(), "port pages") != 0)
 		return -1;
 	return (templates().port_uses & list_placeholders) != 0
-	    ? ready_lists()
+	    ? ready_lists(&work->lists)
 	    : 0;
+}
+
+void
+release_page_work(page_work *work)
+{
+	for (run_buffer *buffer :
+	     {&work->out, &work->lists, &work->description, &work->port_files})
+		release_buffer(buffer);
+	release_moved_query(&work->formerly);
+	release_updating_query(&work->notes);
+}
+
+int
+ready_port_readme()
+{
+	return ready_page_work(&own_work);
 }
 
 void
 release_port_readme()
 {
-	release_buffer(&port_out);
+	release_page_work(&own_work);
+}
+
+void
+expand_port_readme(const char *path, int kind, const index_record &port,
+    page_work *work, port_made *made)
+{
+	const char *relative = skip_prefix(path, state.top_dir_slash);
+	made->page = {{on_port, page_depth(relative)}, work, &port, relative,
+	    false, {}, false, {}};
+	made->large = nullptr;
+	made->failed = false;
+	made->lost = false;
+	if (ready_page_work(work) != 0) {
+		made->failed = true;
+		return;
+	}
+	if (state.verbosity > 2 || (kind == kind_port && state.quiet == 0))
+		say(stdout, "Making README.html for port %s\n", relative);
+
+	made->size = port_page_room();
+	char *out = work->out.data;
+	made->text_end =
+	    expand_page(templates().port, out, out + made->size, made->page);
+	if (made->text_end == nullptr &&
+	    (templates().port_uses & unbounded_placeholders) != 0)
+		make_large_page(path, made);
+}
+
+int
+write_port_readme(const char *path, port_made *made, int *unwritten)
+{
+	int result = 1;
+	if (!made->failed && !made->lost) {
+		const char *out = made->large != nullptr
+		    ? made->large
+		    : made->page.work->out.data;
+		result = finish_readme(path, out, made->text_end, made->size);
+	}
+	if (!made->failed) {
+		note_shared_files(made->page);
+		note_safety(made->page);
+	}
+	std::free(made->large);
+	made->large = nullptr;
+	*unwritten += result;
+	return result;
 }
 
 int
 make_port_readme(
     const char *path, int kind, const index_record &port, int *unwritten)
 {
-	if (ready_port_readme() != 0) {
-		++*unwritten;
-		return 1;
-	}
-	const char *relative = skip_prefix(path, state.top_dir_slash);
-	port_page ctx = {{on_port, page_depth(relative)}, &port, relative,
-	    false, {}, false, {}};
-
-	if (state.verbosity > 2 || (kind == kind_port && state.quiet == 0))
-		std::printf("Making README.html for port %s\n", ctx.relative);
-
-	std::size_t size = port_page_room();
-	char *out = port_out.data;
-	char *text_end = expand_page(templates().port, out, out + size, ctx);
-	int result;
-	if (text_end == nullptr &&
-	    (templates().port_uses & unbounded_placeholders) != 0)
-		result = make_large_page(path, &ctx);
-	else
-		result = finish_readme(path, out, text_end, size);
-	note_safety(ctx);
-	*unwritten += result;
-	return result;
+	port_made made;
+	expand_port_readme(path, kind, port, &own_work, &made);
+	return write_port_readme(path, &made, unwritten);
 }
 
 namespace fills {

@@ -49,7 +49,8 @@ port_page_status(port_page &page)
 		char dir[path_size];
 		if (join_text(
 			dir, sizeof dir, {state.top_dir_slash, page.relative}))
-			(void)read_port_status(dir, &page.status);
+			(void)read_port_status(
+			    dir, &page.work->port_files, &page.status);
 		page.status_read = true;
 	}
 	return page.status;

@@ -10,12 +10,14 @@
 #include <utility>
 
 #include "catalogue/catalogue.h"
+#include "pages/crew.h"
 #include "pages/pages.h"
 #include "pages/safety_pages.h"
 #include "site/site.h"
 #include "sitefiles/sitefiles.h"
 #include "state/state.h"
 #include "text/bounded.h"
+#include "state/messages.h"
 
 // The run's templates: this module's own, filled before the pages that need
 // them are made.
@@ -109,15 +111,13 @@ decide_maintainer_pages(int kind)
 		return 0;
 	if (state.out_dir[0] == '\0') {
 		if (state.verbosity != 0 && kind == kind_top)
-			std::fputs("Not making maintainer pages: they are made "
-				   "only below an output root (-o)\n",
-			    stderr);
+			say_text(stderr, "Not making maintainer pages: they are made "
+				   "only below an output root (-o)\n");
 		return 0;
 	}
 	if (maintainer_folder_taken()) {
 		if (kind == kind_top)
-			std::fprintf(stderr,
-			    "Category \"%s\" takes the place of the "
+			say(stderr, "Category \"%s\" takes the place of the "
 			    "maintainer pages; they are not made\n",
 			    maintainer_folder.data());
 		return 0;
@@ -145,7 +145,7 @@ make_requested_port(const char *path, int *unwritten)
 		return 1;
 	index_record port;
 	if (!find_port(&scan, path, &port)) {
-		std::fprintf(stderr, "Port %s not found in INDEX\n", relative);
+		say(stderr, "Port %s not found in INDEX\n", relative);
 		return 1;
 	}
 	return make_port_readme(path, kind_port, port, unwritten);
@@ -204,8 +204,8 @@ make_readme(const char *path, int kind, int *unwritten)
 void
 release_readmes()
 {
+	release_crew();
 	release_port_readme();
-	release_lists();
 	release_category_readme();
 	release_top_readme();
 	release_safety_pages();

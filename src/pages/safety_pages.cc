@@ -20,12 +20,14 @@
 #include "pages/pages.h"
 #include "pages/safety_pages.h"
 #include "site/site.h"
+#include "sitefiles/sitefiles.h"
 #include "state/state.h"
 #include "text/bounded.h"
 #include "text/text.h"
 #include "treedata/name_table.h"
 #include "treedata/version.h"
 #include "treedata/vuxml.h"
+#include "state/messages.h"
 
 namespace {
 
@@ -90,8 +92,7 @@ make_room(void **data, std::size_t *room, std::size_t need, std::size_t size)
 		grown *= 2;
 	void *moved = std::realloc(*data, grown * size);
 	if (moved == nullptr) {
-		std::fprintf(stderr,
-		    "ports at risk: cannot allocate %zu bytes: %s\n",
+		say(stderr, "ports at risk: cannot allocate %zu bytes: %s\n",
 		    grown * size, std::strerror(errno));
 		return false;
 	}
@@ -335,6 +336,7 @@ write_page(const char *dir, safety_page which)
 		}
 		char *text_end =
 		    expand_page(safety.templates[which], out, out + size, page);
+		note_shared_files(page);
 		if (text_end != nullptr) {
 			int result = write_file(dir, name, out,
 			    static_cast<std::size_t>(text_end - out));
@@ -418,8 +420,7 @@ write_safety_pages(const char *dir)
 		unwritten += write_page(dir, static_cast<safety_page>(which));
 	}
 	if (state.verbosity > 0 && safety.wanted[vulnerable])
-		std::fprintf(stderr,
-		    "Vulnerabilities: %zu entries read, %zu of %zu ports "
+		say(stderr, "Vulnerabilities: %zu entries read, %zu of %zu ports "
 		    "affected\n",
 		    vuxml_entry_count(), safety.lists[vulnerable].count,
 		    safety.ports_seen);
@@ -427,8 +428,7 @@ write_safety_pages(const char *dir)
 		auto at = [](status_var v) {
 			return safety.with_status[static_cast<std::size_t>(v)];
 		};
-		std::fprintf(stderr,
-		    "Port status: %zu deprecated, %zu expiring, %zu broken, "
+		say(stderr, "Port status: %zu deprecated, %zu expiring, %zu broken, "
 		    "%zu forbidden, %zu ignored of %zu ports\n",
 		    at(status_var::deprecated), at(status_var::expiration_date),
 		    at(status_var::broken), at(status_var::forbidden),

@@ -11,6 +11,7 @@
 #include "sitefiles/sitefiles.h"
 #include "state/state.h"
 #include "text/bounded.h"
+#include "state/messages.h"
 
 namespace {
 
@@ -108,7 +109,7 @@ make_top_readme(const char *path, int *unwritten)
 	// Where the page goes: with -o the output root as named (through a
 	// link, where the site is read once it is switched).
 	if (state.quiet == 0)
-		std::printf("Making top-level README.html in %s (%" PRIu64
+		say(stdout, "Making top-level README.html in %s (%" PRIu64
 			    " categories)\n",
 		    state.out_dir[0] != '\0' ? state.out_dir : state.top_dir,
 		    state.category_count);
@@ -139,6 +140,7 @@ make_top_readme(const char *path, int *unwritten)
 	top_page page = {{on_top, depth_of_page(path)}, unwritten};
 	char *text_end =
 	    expand_page(templates().top, out, out + top_readme_size, page);
+	note_shared_files(page);
 	int at_risk = write_safety_pages(path);
 	int result = finish_readme(path, out, text_end, top_readme_size);
 	// The search data, the pages of the ports at risk and the sitemap

@@ -85,6 +85,7 @@ struct word_index {
 	std::size_t kept = 0;
 	char *out = nullptr; // a file as it is written
 	std::size_t out_size = 0;
+	run_buffer description{}; // the description being read
 };
 
 void
@@ -96,6 +97,7 @@ release(word_index *index)
 	std::free(index->blocks);
 	std::free(index->sorted);
 	std::free(index->out);
+	release_buffer(&index->description);
 	*index = word_index{};
 }
 
@@ -270,7 +272,7 @@ note_description(word_index *index, const char *line, std::uint32_t port)
 {
 	index_record record;
 	(void)split_index_line(line, &record, index_field::descr);
-	std::string_view text = read_port_description(record, false);
+	std::string_view text = read_port_description(record, &index->description, false);
 	bool latin1 = !valid_utf8(text);
 	text = description_body(text);
 	char word[search_word_max];

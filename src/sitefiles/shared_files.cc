@@ -24,15 +24,17 @@ namespace {
 constexpr std::array<std::string_view, 2> shared_files = {
     shared_stylesheet_name, shared_script_name};
 
-// Which of them a page of this run asked for.
+// Which of them a page of this run asked for: noted by the run's own
+// thread as each page is made.
 std::array<bool, shared_files.size()> wanted;
 
-// The URL of shared file i from page, noting that the run must write the
-// file.
+// The URL of shared file i from page, noting in the page that the run must
+// write the file.
 char *
-append_url(char *pos, char *end, std::size_t i, const page_context &page)
+append_url(char *pos, char *end, std::size_t i, page_context &page)
 {
-	wanted[i] = true;
+	page.shared_asked =
+	    static_cast<unsigned char>(page.shared_asked | 1u << i);
 	for (int up = 0; up < page.depth; up++)
 		pos = append(pos, end, "../");
 	return append(pos, end, shared_files[i]);
@@ -55,6 +57,14 @@ script(char *pos, char *end, page_context &page)
 }
 
 } // namespace fills
+
+void
+note_shared_files(const page_context &page)
+{
+	for (std::size_t i = 0; i < shared_files.size(); i++)
+		if ((page.shared_asked & 1u << i) != 0)
+			wanted[i] = true;
+}
 
 int
 write_shared_files(int *unwritten)

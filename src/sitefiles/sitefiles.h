@@ -23,6 +23,10 @@ inline constexpr std::string_view shared_script_name = "site.js";
 // directory lacks, or that cannot be written, is reported and added to
 // *unwritten. 0, or 1 after a report.
 [[nodiscard]] int write_shared_files(int *unwritten);
+// Notes the shared files that a page asked for (its shared_asked), once it
+// is made; on the run's own thread.
+struct page_context;
+void note_shared_files(const page_context &page);
 // Forgets which files were asked for. Safe to run more than once.
 void release_shared_files();
 

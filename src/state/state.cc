@@ -12,6 +12,7 @@
 
 #include "platform/platform.h"
 #include "text/bounded.h"
+#include "state/messages.h"
 
 namespace {
 run_state the_state;
@@ -29,8 +30,8 @@ void
 report_too_long(std::initializer_list<std::string_view> parts)
 {
 	for (std::string_view part : parts)
-		std::fwrite(part.data(), 1, part.size(), stderr);
-	std::fprintf(stderr, ": %s\n", std::strerror(ENAMETOOLONG));
+		say_text(stderr, part);
+	say(stderr, ": %s\n", std::strerror(ENAMETOOLONG));
 }
 
 const char *
@@ -44,7 +45,7 @@ subdir_name(char *line, std::string_view prefix, const char *makefile)
 		return nullptr;
 	if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0 ||
 	    std::strchr(name, '/') != nullptr) {
-		std::fprintf(stderr, "Skipping unsafe name \"%s\" in %s\n",
+		say(stderr, "Skipping unsafe name \"%s\" in %s\n",
 		    name, makefile);
 		return nullptr;
 	}
@@ -56,7 +57,7 @@ allocate_reported(std::size_t size, const char *what)
 {
 	void *data = platform_alloc(size);
 	if (data == nullptr)
-		std::fprintf(stderr, "%s: cannot allocate %zu bytes: %s\n", what,
+		say(stderr, "%s: cannot allocate %zu bytes: %s\n", what,
 		    size, std::strerror(errno));
 	return data;
 }

@@ -15,6 +15,8 @@ inline constexpr std::size_t path_size = 1024; // any path
 inline constexpr std::size_t line_size = 2048; // a Makefile line
 inline constexpr std::size_t category_list_size = 2048;
 inline constexpr std::size_t category_comment_size = 2048;
+// The most threads -j may ask for.
+inline constexpr int max_page_threads = 256;
 
 // README kinds. Their values are the codes of the placeholders that name
 // them (see placeholder_code), which is how a kind prints as its word.
@@ -29,6 +31,8 @@ struct run_state {
 	int normal_paths; // number of -n options
 	int quiet;	  // number of -q options accepted
 	int verbosity;	  // number of -v options accepted
+	int page_threads; // -j: the threads that make pages; 0: not given,
+			  // one
 
 	char top_dir[path_size];       // absolute top of the ports tree
 	bool top_by_default;	       // neither -p nor PORTSDIR named it

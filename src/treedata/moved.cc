@@ -20,6 +20,7 @@
 #include "treedata/calendar.h"
 #include "treedata/name_table.h"
 #include "treedata/tree_file.h"
+#include "state/messages.h"
 
 namespace {
 
@@ -36,9 +37,7 @@ struct moved_list {
 	std::uint32_t *to;	     // entries grouped by new origin
 	std::uint32_t *before_start; // by entry: its group in before
 	std::uint32_t *before;	     // entries grouped by the next one
-	std::uint32_t *mark;	     // by entry: the query that saw it
-	std::uint32_t query;
-	std::uint32_t *work; // room for one query's entries
+	std::uint32_t *work; // room for grouping
 };
 
 moved_list moved;
@@ -60,7 +59,7 @@ void
 report_line(const char *path, std::size_t line, std::string_view why)
 {
 	if (state.verbosity > 0)
-		std::fprintf(stderr, "Skipping %s line %zu: %.*s\n", path, line,
+		say(stderr, "Skipping %s line %zu: %.*s\n", path, line,
 		    static_cast<int>(why.size()), why.data());
 }
 
@@ -161,13 +160,13 @@ read_entries(std::string_view text, const char *path)
 	    static_cast<std::size_t>(
 		std::count(text.begin(), text.end(), '\n'));
 	if (lines >= UINT32_MAX / 4) {
-		std::fprintf(stderr, "%s: too many lines\n", path);
+		say(stderr, "%s: too many lines\n", path);
 		return -1;
 	}
 	moved.entries = static_cast<moved_entry *>(
 	    std::malloc(lines * sizeof(moved_entry)));
 	if (moved.entries == nullptr) {
-		std::perror("malloc failure");
+		say_error("malloc failure");
 		return -1;
 	}
 	if (name_table_make(&moved.origins, 2 * lines) != 0)
@@ -198,7 +197,7 @@ read_entries(std::string_view text, const char *path)
 	moved.fate = numbers(moved.origins.capacity);
 	if (moved.old_id == nullptr || moved.new_id == nullptr ||
 	    moved.fate == nullptr) {
-		std::perror("malloc failure");
+		say_error("malloc failure");
 		return -1;
 	}
 	std::fill(moved.fate, moved.fate + moved.origins.capacity, no_name);
@@ -248,16 +247,12 @@ link_entries()
 	moved.to = numbers(count);
 	moved.before_start = numbers(count + 1);
 	moved.before = numbers(count);
-	moved.mark = numbers(count);
-	// A query visits each entry once but may meet it twice: once as
-	// moving a port to the origin asked about, once behind another.
-	moved.work = numbers(2 * std::max(count, names) + 1);
+	moved.work = numbers(std::max(count, names) + 1);
 	std::uint32_t *next = numbers(count);
 	if (moved.destination == nullptr || moved.to_start == nullptr ||
 	    moved.to == nullptr || moved.before_start == nullptr ||
-	    moved.before == nullptr || moved.mark == nullptr ||
-	    moved.work == nullptr || next == nullptr) {
-		std::perror("malloc failure");
+	    moved.before == nullptr || moved.work == nullptr || next == nullptr) {
+		say_error("malloc failure");
 		std::free(next);
 		return -1;
 	}
@@ -281,7 +276,7 @@ drop_list()
 	name_table_release(&moved.origins);
 	for (std::uint32_t *array : {moved.old_id, moved.new_id, moved.fate,
 		 moved.destination, moved.to_start, moved.to,
-		 moved.before_start, moved.before, moved.mark, moved.work})
+		 moved.before_start, moved.before, moved.work})
 		std::free(array);
 	std::free(moved.entries);
 	moved = {};
@@ -346,21 +341,40 @@ moved_destination(std::size_t i)
 }
 
 std::size_t
-moved_formerly(std::string_view origin, std::uint32_t *out, std::size_t room)
+moved_formerly(std::string_view origin, std::uint32_t *out, std::size_t room,
+    moved_query *q)
 {
 	std::uint32_t id = name_table_find(&moved.origins, origin);
 	if (id == no_name)
 		return 0;
+	// The room of a query is made for the size of the list as it is
+	// now: a list of another size gets new room.
+	if (q->mark == nullptr || q->entries != moved.count ||
+	    q->origins != moved.origins.count) {
+		release_moved_query(q);
+		q->mark = numbers(moved.count);
+		// A query visits each entry once but may meet it twice: once
+		// as moving a port to the origin asked about, once behind
+		// another.
+		q->work = numbers(
+		    2 * std::max(moved.count, moved.origins.count) + 1);
+		if (q->mark == nullptr || q->work == nullptr) {
+			release_moved_query(q);
+			return 0;
+		}
+		q->entries = moved.count;
+		q->origins = moved.origins.count;
+	}
 	// A mark per query saves clearing the marks; after 2^32 - 1 queries
 	// they are cleared once.
-	if (++moved.query == 0) {
-		std::fill(moved.mark, moved.mark + moved.count, 0);
-		moved.query = 1;
+	if (++q->query == 0) {
+		std::fill(q->mark, q->mark + moved.count, 0);
+		q->query = 1;
 	}
 	// Depth first from the entries moving a port to origin, through the
 	// entries whose chains continue with each; found entries are kept at
 	// the front of work and the ones still to visit at its back.
-	std::uint32_t *work = moved.work;
+	std::uint32_t *work = q->work;
 	std::size_t found = 0;
 	std::size_t bottom =
 	    2 * std::max<std::size_t>(moved.count, moved.origins.count);
@@ -370,9 +384,9 @@ moved_formerly(std::string_view origin, std::uint32_t *out, std::size_t room)
 		work[--todo] = moved.to[i];
 	while (todo < bottom) {
 		std::uint32_t e = work[todo++];
-		if (moved.mark[e] == moved.query)
+		if (q->mark[e] == q->query)
 			continue;
-		moved.mark[e] = moved.query;
+		q->mark[e] = q->query;
 		if (moved.old_id[e] != id)
 			work[found++] = e;
 		for (std::uint32_t i = moved.before_start[e];
@@ -382,4 +396,12 @@ moved_formerly(std::string_view origin, std::uint32_t *out, std::size_t room)
 	std::sort(work, work + found);
 	std::copy(work, work + std::min(found, room), out);
 	return found;
+}
+
+void
+release_moved_query(moved_query *query)
+{
+	std::free(query->mark);
+	std::free(query->work);
+	*query = {};
 }

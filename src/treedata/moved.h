@@ -69,6 +69,19 @@ void moved_release();
 // The earlier names of origin: every entry whose chain of moves passes
 // through origin (a to b and b to c: c was a and b), other than one moving
 // origin itself. Writes their numbers, in MOVED's order, to out, at most
-// room of them, and returns how many there are.
-[[nodiscard]] std::size_t moved_formerly(
-    std::string_view origin, std::uint32_t *out, std::size_t room);
+// room of them, and returns how many there are (0 also when query's room
+// cannot be had).
+struct moved_query;
+[[nodiscard]] std::size_t moved_formerly(std::string_view origin,
+    std::uint32_t *out, std::size_t room, moved_query *query);
+
+// The room of a caller's queries of moved_formerly, one for each thread
+// that asks: made on its first query, freed with release_moved_query.
+struct moved_query {
+	std::uint32_t *mark = nullptr; // by entry: the query that saw it
+	std::uint32_t *work = nullptr; // room for one query's entries
+	std::uint32_t query = 0;
+	// The size of the list it was made for: entries, origins.
+	std::uint32_t entries = 0, origins = 0;
+};
+void release_moved_query(moved_query *query);

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "text/hash.h"
+#include "state/messages.h"
 
 namespace {
 
@@ -27,7 +28,7 @@ name_table_make(name_table *table, std::size_t capacity)
 {
 	*table = {};
 	if (capacity >= UINT32_MAX / 4) {
-		std::fprintf(stderr, "malloc failure: %zu names\n", capacity);
+		say(stderr, "malloc failure: %zu names\n", capacity);
 		return -1;
 	}
 	std::size_t slots = 16;
@@ -38,7 +39,7 @@ name_table_make(name_table *table, std::size_t capacity)
 	table->slots = static_cast<std::uint32_t *>(
 	    std::calloc(slots, sizeof(std::uint32_t)));
 	if (table->names == nullptr || table->slots == nullptr) {
-		std::perror("malloc failure");
+		say_error("malloc failure");
 		name_table_release(table);
 		return -1;
 	}

@@ -12,6 +12,7 @@
 #include <cstdio>
 
 #include "state/state.h"
+#include "state/messages.h"
 
 namespace {
 
@@ -435,7 +436,7 @@ read_pkg_message(
 		std::size_t line = 1 +
 		    static_cast<std::size_t>(std::count(
 			text.begin(), text.begin() + r.error_pos, '\n'));
-		std::fprintf(stderr, "Showing %s as text: line %zu: %.*s\n",
+		say(stderr, "Showing %s as text: line %zu: %.*s\n",
 		    path, line, static_cast<int>(r.error.size()),
 		    r.error.data());
 	}

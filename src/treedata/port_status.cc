@@ -271,11 +271,11 @@ parse_port_status(char *text, std::size_t size)
 }
 
 int
-read_port_status(const char *dir, port_status *status)
+read_port_status(const char *dir, run_buffer *files, port_status *status)
 {
 	*status = {};
 	port_file_text file;
-	if (read_port_file(dir, port_file::makefile, &file) != 0)
+	if (read_port_file(dir, port_file::makefile, files, &file) != 0)
 		return 1;
 	*status = parse_port_status(file.text, file.size);
 	return 0;

@@ -46,5 +46,6 @@ struct port_status {
 // port_makefile_max bytes, through read_port_file. Returns 0 with *status
 // filled; 1 when the file was not read (missing, not a regular file, too
 // large, unreadable), with *status empty and a message only at -v. The
-// values stay valid until the next call or release_port_files.
-[[nodiscard]] int read_port_status(const char *dir, port_status *status);
+// values point into files, and stay valid until its next Makefile.
+[[nodiscard]] int read_port_status(
+    const char *dir, run_buffer *files, port_status *status);

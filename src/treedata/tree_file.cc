@@ -23,6 +23,7 @@
 #include "platform/platform.h"
 #include "state/state.h"
 #include "text/bounded.h"
+#include "state/messages.h"
 
 namespace {
 
@@ -47,21 +48,18 @@ constexpr std::array<std::size_t, port_file_count + 1> slot_start = [] {
 	return start;
 }();
 
-// The buffer of the per-port files, allocated on first need.
-char *port_files;
-
 void
 not_read(const char *path, const port_file_kind &kind, const char *why)
 {
 	if (state.verbosity > 0)
-		std::fprintf(
-		    stderr, "%s: %s not read: %s\n", path, kind.what, why);
+		say(stderr, "%s: %s not read: %s\n", path, kind.what, why);
 }
 
 } // namespace
 
 int
-read_port_file(const char *dir, port_file which, port_file_text *out)
+read_port_file(const char *dir, port_file which, run_buffer *files,
+    port_file_text *out)
 {
 	*out = {};
 	auto k = static_cast<std::size_t>(which);
@@ -91,16 +89,18 @@ read_port_file(const char *dir, port_file which, port_file_text *out)
 		std::snprintf(too_large, sizeof too_large,
 		    "larger than %zu bytes", kind.max);
 		why = too_large;
-	} else if (port_files == nullptr) {
-		port_files = static_cast<char *>(
+	} else if (files->data == nullptr) {
+		auto *data = static_cast<char *>(
 		    std::malloc(slot_start[port_file_count]));
-		if (port_files == nullptr)
+		if (data == nullptr)
 			why = std::strerror(errno);
+		else
+			*files = {data, slot_start[port_file_count]};
 	}
 	// The size fstat gave is read, no more: a file that grows meanwhile
 	// still stays in its slot.
 	char *slot =
-	    port_files == nullptr ? nullptr : port_files + slot_start[k];
+	    files->data == nullptr ? nullptr : files->data + slot_start[k];
 	ssize_t got = 0;
 	if (why == nullptr) {
 		got = read_full(
@@ -119,13 +119,6 @@ read_port_file(const char *dir, port_file which, port_file_text *out)
 	return 0;
 }
 
-void
-release_port_files()
-{
-	std::free(port_files);
-	port_files = nullptr;
-}
-
 int
 load_top_file(std::string_view name, char **text, std::size_t *size)
 {
@@ -140,8 +133,7 @@ load_top_file(std::string_view name, char **text, std::size_t *size)
 	if (fd < 0) {
 		if (errno == ENOENT) {
 			if (state.verbosity > 0)
-				std::fprintf(stderr,
-				    "%s: no such file, nothing shown of it\n",
+				say(stderr, "%s: no such file, nothing shown of it\n",
 				    path);
 			return 0;
 		}
@@ -151,7 +143,7 @@ load_top_file(std::string_view name, char **text, std::size_t *size)
 	struct stat st;
 	if (fstat(fd, &st) == 0 && !S_ISREG(st.st_mode) &&
 	    !S_ISDIR(st.st_mode)) {
-		std::fprintf(stderr, "%s: not a regular file\n", path);
+		say(stderr, "%s: not a regular file\n", path);
 		close(fd);
 		return 1;
 	}

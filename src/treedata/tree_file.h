@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <string_view>
 
+#include "state/state.h"
+
 // The per-port files, each with a slot of its own in the module's buffer,
 // so that what a page read from one stays while it reads the other.
 enum class port_file : unsigned char {
@@ -28,17 +30,16 @@ struct port_file_text {
 };
 
 // Reads the file which in the port directory dir (absolute, below the top
-// of the tree, where it is opened): a regular file within its bound.
+// of the tree, where it is opened), a regular file within its bound, into
+// its slot of files (allocated on first need; one for each thread that
+// reads them).
 // Returns 0 with *out filled; 1 when it was not read (missing, not a
 // regular file, too large, unreadable), said only at -v ("PATH: status not
 // read: WHY" for a Makefile, "PATH: message not read: WHY" for a
 // pkg-message; a missing pkg-message is no news and is not said). The text
-// stays valid until the next read of the same file or release_port_files.
-[[nodiscard]] int read_port_file(
-    const char *dir, port_file which, port_file_text *out);
-
-// Frees the buffer of the per-port files. Safe to run more than once.
-void release_port_files();
+// stays valid until the next read of the same file into files.
+[[nodiscard]] int read_port_file(const char *dir, port_file which,
+    run_buffer *files, port_file_text *out);
 
 // Reads name (a file at the top of the tree) whole into one allocated,
 // NUL-terminated text, to be freed with free(). Returns 0 with *text and

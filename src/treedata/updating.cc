@@ -11,6 +11,7 @@
 #include "treedata/updating.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -20,6 +21,7 @@
 #include "treedata/calendar.h"
 #include "treedata/name_table.h"
 #include "treedata/tree_file.h"
+#include "state/messages.h"
 
 namespace {
 
@@ -73,7 +75,7 @@ report_line(const char *path, std::size_t line, std::string_view why)
 {
 	updating.skipped++;
 	if (state.verbosity > 0)
-		std::fprintf(stderr, "Skipping %s line %zu: %.*s\n", path, line,
+		say(stderr, "Skipping %s line %zu: %.*s\n", path, line,
 		    static_cast<int>(why.size()), why.data());
 }
 
@@ -160,7 +162,7 @@ grow(void **array, std::size_t *room, std::size_t used, std::size_t size)
 	    more < UINT32_MAX ? std::realloc(*array, more * size) : nullptr;
 	if (bigger == nullptr) {
 		if (!updating.short_of_memory)
-			std::perror("malloc failure");
+			say_error("malloc failure");
 		updating.short_of_memory = true;
 		return false;
 	}
@@ -502,7 +504,7 @@ numbers(std::size_t count)
 	auto *array = static_cast<std::uint32_t *>(
 	    std::calloc(count + 1, sizeof(std::uint32_t)));
 	if (array == nullptr && !updating.short_of_memory) {
-		std::perror("malloc failure");
+		say_error("malloc failure");
 		updating.short_of_memory = true;
 	}
 	return array;
@@ -646,12 +648,14 @@ segment_matches(std::string_view pattern, std::string_view text)
 }
 
 void
-add_found(std::uint32_t g, std::size_t *found)
+add_found(std::uint32_t g, updating_query *q, std::size_t *found)
 {
 	affects_form &form = updating.forms[updating.globs[g].form];
-	form.matched = true;
-	updating.notes[form.note].matched = true;
-	updating.found[(*found)++] = form.note;
+	std::atomic_ref<bool>(form.matched).store(
+	    true, std::memory_order_relaxed);
+	std::atomic_ref<bool>(updating.notes[form.note].matched)
+	    .store(true, std::memory_order_relaxed);
+	q->found[(*found)++] = form.note;
 }
 
 void
@@ -705,7 +709,7 @@ updating_build(std::string_view text, const char *path)
 {
 	drop_notes();
 	if (text.size() >= UINT32_MAX) {
-		std::fprintf(stderr, "%s: too large\n", path);
+		say(stderr, "%s: too large\n", path);
 		return -1;
 	}
 	if (read_notes(text, path) != 0) {
@@ -767,30 +771,38 @@ updating_form_at(std::size_t i)
 }
 
 std::size_t
-updating_notes_for(
-    std::string_view origin, std::uint32_t *out, std::size_t room)
+updating_notes_for(std::string_view origin, std::uint32_t *out,
+    std::size_t room, updating_query *q)
 {
 	if (updating.found == nullptr || !one_slash(origin))
 		return 0;
+	if (q->found == nullptr || q->globs != updating.glob_count) {
+		release_updating_query(q);
+		q->found = static_cast<std::uint32_t *>(std::calloc(
+		    updating.glob_count + std::size_t{1}, sizeof(std::uint32_t)));
+		if (q->found == nullptr)
+			return 0;
+		q->globs = updating.glob_count;
+	}
 	std::size_t slash = origin.find('/');
 	std::size_t found = 0;
 	std::uint32_t id = name_table_find(&updating.exact, origin);
 	if (id != no_name)
 		for (std::uint32_t i = updating.exact_start[id];
 		     i < updating.exact_start[id + 1]; i++)
-			add_found(updating.exact_list[i], &found);
+			add_found(updating.exact_list[i], q, &found);
 	id = name_table_find(&updating.categories, origin.substr(0, slash));
 	if (id != no_name)
 		for (std::uint32_t i = updating.category_start[id];
 		     i < updating.category_start[id + 1]; i++)
 			if (origin_glob_matches(
 				glob_text(updating.category_list[i]), origin))
-				add_found(updating.category_list[i], &found);
+				add_found(updating.category_list[i], q, &found);
 	for (std::uint32_t i = 0; i < updating.anywhere_count; i++)
 		if (origin_glob_matches(
 			glob_text(updating.anywhere[i]), origin))
-			add_found(updating.anywhere[i], &found);
-	std::uint32_t *notes = updating.found;
+			add_found(updating.anywhere[i], q, &found);
+	std::uint32_t *notes = q->found;
 	std::sort(notes, notes + found);
 	found =
 	    static_cast<std::size_t>(std::unique(notes, notes + found) - notes);
@@ -808,4 +820,11 @@ updating_note_names(std::size_t i, std::string_view origin)
 		    origin_glob_matches(glob_text(g), origin))
 			return true;
 	return false;
+}
+
+void
+release_updating_query(updating_query *query)
+{
+	std::free(query->found);
+	*query = {};
 }

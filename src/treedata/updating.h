@@ -61,10 +61,20 @@ void updating_release();
 
 // The notes whose AFFECTS names origin (category/name; any other text is
 // named by none): their numbers, newest first, at most room of them, go to
-// out; returns how many there are. Marks the notes and forms that name it as
-// matched.
-[[nodiscard]] std::size_t updating_notes_for(
-    std::string_view origin, std::uint32_t *out, std::size_t room);
+// out; returns how many there are (0 also when query's room cannot be had).
+// Marks the notes and forms that name it as matched; several threads may
+// ask at once, each with a query of its own.
+struct updating_query;
+[[nodiscard]] std::size_t updating_notes_for(std::string_view origin,
+    std::uint32_t *out, std::size_t room, updating_query *query);
+
+// The room of a caller's queries of updating_notes_for, one for each thread
+// that asks: made on its first query, freed with release_updating_query.
+struct updating_query {
+	std::uint32_t *found = nullptr;
+	std::uint32_t globs = 0; // the number of globs it has room for
+};
+void release_updating_query(updating_query *query);
 
 // Whether note i names origin, asking every form of the note in turn: what
 // updating_notes_for answers without its index.

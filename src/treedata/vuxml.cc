@@ -50,6 +50,7 @@
 #include "state/state.h"
 #include "text/bounded.h"
 #include "treedata/version.h"
+#include "state/messages.h"
 
 static_assert(sizeof(XML_Char) == 1, "expat must hand over UTF-8 bytes");
 static_assert(
@@ -79,7 +80,7 @@ reserve(table<T> *t, std::size_t n)
 	    ? nullptr
 	    : std::realloc(static_cast<void *>(t->rows), room * sizeof(T));
 	if (rows == nullptr) {
-		std::perror("malloc failure");
+		say_error("malloc failure");
 		return false;
 	}
 	t->rows = static_cast<T *>(rows);
@@ -215,11 +216,10 @@ refuse(file_parse *f, unsigned long line, const char *why)
 		return;
 	f->parse->reported = true;
 	if (line != 0)
-		std::fprintf(stderr,
-		    "%s: line %lu: %s; vulnerabilities not shown\n", f->path,
+		say(stderr, "%s: line %lu: %s; vulnerabilities not shown\n", f->path,
 		    line, why);
 	else
-		std::fprintf(stderr, "%s: %s; vulnerabilities not shown\n",
+		say(stderr, "%s: %s; vulnerabilities not shown\n",
 		    f->path, why);
 }
 
@@ -292,7 +292,7 @@ bool
 grow_text(std::size_t n)
 {
 	if (n > UINT32_MAX / 2 - db.text.count) {
-		std::fprintf(stderr, "vulnerability data too large\n");
+		say(stderr, "vulnerability data too large\n");
 		return false;
 	}
 	return reserve(&db.text, n);
@@ -584,7 +584,7 @@ on_entity(XML_Parser parser, const XML_Char *context, const XML_Char *,
 	}
 	child.parser = XML_ExternalEntityParserCreate(parser, context, nullptr);
 	if (child.parser == nullptr) {
-		std::perror("malloc failure");
+		say_error("malloc failure");
 		stop(f);
 		return XML_STATUS_ERROR;
 	}
@@ -594,8 +594,7 @@ on_entity(XML_Parser parser, const XML_Char *context, const XML_Char *,
 		// A year the tree lacks counts as empty, and an empty entity
 		// is still a parse, which ends it.
 		if (state.verbosity > 0)
-			std::fprintf(stderr,
-			    "%s: no such file, read as empty\n", child.path);
+			say(stderr, "%s: no such file, read as empty\n", child.path);
 		got = XML_Parse(child.parser, "", 0, XML_TRUE) == XML_STATUS_OK
 		    ? outcome::read
 		    : outcome::failed;
@@ -638,7 +637,7 @@ parse_file(file_parse *f)
 	while (why == nullptr) {
 		void *buf = XML_GetBuffer(f->parser, read_chunk);
 		if (buf == nullptr) {
-			std::perror("malloc failure");
+			say_error("malloc failure");
 			f->parse->reported = true;
 			break;
 		}
@@ -769,7 +768,7 @@ load_vuxml()
 	}
 	main.parser = XML_ParserCreate("UTF-8");
 	if (main.parser == nullptr) {
-		std::perror("malloc failure");
+		say_error("malloc failure");
 		db.failed = true;
 		return 1;
 	}
@@ -793,8 +792,7 @@ load_vuxml()
 		// A tree without the database has no vulnerability data: not
 		// an error.
 		if (state.verbosity > 0)
-			std::fprintf(stderr,
-			    "%s: no such file, no vulnerability data\n",
+			say(stderr, "%s: no such file, no vulnerability data\n",
 			    main.path);
 		return 0;
 	}
