@@ -62,6 +62,12 @@
 #                      a second run with nothing changed (default 1)
 #   BENCH_PEOPLE_RUNS  paired runs of that comparison (default 5)
 #   BENCH_PEOPLE_ONLY  1: at 1x, that comparison and nothing else
+#   BENCH_THREADS      1: at 1x, the shipped templates' comparison with the
+#                      floor at -j 1, -j 2 and -j <processors> (when more
+#                      than 2), each with the load average before and after,
+#                      then the speedups over -j 1, the ratios to the floor
+#                      and the peak memory of each (default 1)
+#   BENCH_THREADS_ONLY 1: at 1x, that comparison and nothing else
 #
 # The trees are kept in the scratch directory and used again by the next run
 # with the same seed and the same generator: on a disk-backed file system,
@@ -92,6 +98,8 @@ notes_only=${BENCH_NOTES_ONLY:-0}
 do_people=${BENCH_PEOPLE:-1}
 people_runs=${BENCH_PEOPLE_RUNS:-5}
 people_only=${BENCH_PEOPLE_ONLY:-0}
+do_threads=${BENCH_THREADS:-1}
+threads_only=${BENCH_THREADS_ONLY:-0}
 do_site=${BENCH_SITE_FILES:-$do_shipped}
 before_rev=${BENCH_BEFORE_REV:-0c44024}
 site_only=${BENCH_SITE_ONLY:-0}
@@ -100,7 +108,7 @@ if [ "${BENCH_QUICK:-0}" = 1 ]; then
 	scales=${BENCH_SCALES:-1}
 fi
 do_lookup=${BENCH_LOOKUP:-1}
-if [ "$site_only" = 1 ]; then
+if [ "$site_only" = 1 ] || [ "$threads_only" = 1 ]; then
 	scales=${BENCH_SCALES:-1}
 	do_lookup=${BENCH_LOOKUP:-0}
 fi
@@ -475,8 +483,9 @@ compare_extensions() { # tree, INDEX bytes
 # Another template set can be measured the same way under a tag of its own,
 # which names its raw files; the figures that compare_site sets side by side
 # go to TAG-figures.txt.
+# bench_jobs, when set, is the -j count of the runs.
 run_shipped() { # tree, templates, measure output file[, tag]
-	UNAME_r=15.0-RELEASE "$measure" -o "$3" "$qm" -q -p "$1" -t "$2" \
+	UNAME_r=15.0-RELEASE "$measure" -o "$3" "$qm" -q ${bench_jobs:+-j "$bench_jobs"} -p "$1" -t "$2" \
 		2>>"$raw/${4:-shipped}.stderr"
 }
 
@@ -622,6 +631,58 @@ compare_shipped() { # tree, INDEX bytes[, templates, tag, title]
 	printf 'ratio_a %s\nratio_b %s\nrss %s\n' "$ratio_a" "$ratio_b" "$rss" >>"$raw/$tag-figures.txt"
 	rm -f "$snap_s-a" "$snap_s-b"
 	stage "$title compared with their floor"
+}
+
+# == The shipped templates on several threads ==
+# compare_shipped at -j 1, at -j 2 and at -j <online processors> when they
+# are more than 2, one after the other, with the load average before and
+# after each (a loaded machine shows smaller speedups, and a floor that
+# suffers more from load shows smaller ratios). Then, side by side: the
+# speedup of each count over -j 1 (medians of wall time, every page changed
+# and nothing changed), its ratios to the floor of the same work, and its
+# peak resident memory and what each thread beyond the first added.
+compare_threads() { # tree, INDEX bytes
+	local tree=$1 index_bytes=$2 cpus n counts="1 2" loads=()
+	cpus=$(getconf _NPROCESSORS_ONLN)
+	[ "$cpus" -gt 2 ] && counts="$counts $cpus"
+	for n in $counts; do
+		local before after
+		before=$(cut -d' ' -f1-3 /proc/loadavg)
+		bench_jobs=$n compare_shipped "$tree" "$index_bytes" "$templates" \
+			"threads-$n" "shipped templates at -j $n"
+		after=$(cut -d' ' -f1-3 /proc/loadavg)
+		loads+=("$n: load before $before, after $after")
+	done
+	echo
+	echo "== threads: the shipped templates at -j $(echo "$counts" | sed 's/ /, /g') on $cpus online processors"
+	printf '%s\n' "${loads[@]}" | sed 's/^/load:        -j /'
+	local base_a base_b rss1
+	base_a=$(values "$raw/threads-1-a-q.txt" wall | median)
+	base_b=$(values "$raw/threads-1-b-q.txt" wall | median)
+	rss1=$(sed -n 's/^rss //p' "$raw/threads-1-figures.txt")
+	for n in $counts; do
+		local wall_a wall_b ra rb rss
+		wall_a=$(values "$raw/threads-$n-a-q.txt" wall | median)
+		wall_b=$(values "$raw/threads-$n-b-q.txt" wall | median)
+		ra=$(sed -n 's/^ratio_a //p' "$raw/threads-$n-figures.txt")
+		rb=$(sed -n 's/^ratio_b //p' "$raw/threads-$n-figures.txt")
+		rss=$(sed -n 's/^rss //p' "$raw/threads-$n-figures.txt")
+		printf -- '-j %-3s (a) %.3f s, speedup %.2f, wall %.2fx of -j 1, %.3f of the floor;' \
+			"$n" "$wall_a" "$(calc '%f' "$base_a / $wall_a")" "$(calc '%f' "$wall_a / $base_a")" "$ra"
+		printf ' (b) %.3f s, speedup %.2f, %.3f of the floor; peak rss %d KiB' \
+			"$wall_b" "$(calc '%f' "$base_b / $wall_b")" "$rb" "$rss"
+		if [ "$n" -gt 1 ]; then
+			printf ' (%+d KiB a thread beyond the first)' "$(( (rss - rss1) / (n - 1) ))"
+		fi
+		echo
+	done
+	if [ -n "${base_a:-}" ]; then
+		local two
+		two=$(calc '%.3f' "$(values "$raw/threads-2-a-q.txt" wall | median) / $base_a")
+		echo "goal:        -j 2 with every page changed at most 0.65 of -j 1's wall time: $two," \
+			"$(awk "BEGIN { print ($two <= 0.65) ? \"met\" : \"NOT met\" }")"
+	fi
+	stage "threads compared"
 }
 
 # == The site's files: the shipped templates before and after ==
@@ -898,6 +959,10 @@ for scale in $scales; do
 		[ "$scale" = 1 ] && compare_site "$tree" "$index_bytes"
 		continue
 	fi
+	if [ "$threads_only" = 1 ]; then
+		[ "$scale" = 1 ] && compare_threads "$tree" "$index_bytes"
+		continue
+	fi
 
 	# The first run writes the README files, and must be clean: exit status
 	# 0, nothing on standard error, one README per port and category and
@@ -1092,6 +1157,10 @@ for scale in $scales; do
 			ir=$(sed -n 's/^summary: *\([0-9]*\).*/\1/p' "$cg" | head -1)
 			[ -n "$ir" ] || ir=$(sed -n 's/^totals: *\([0-9]*\).*/\1/p' "$cg" | head -1)
 			echo "callgrind:   $ir instructions (Ir), $(calc '%.0f' "$ir / $ports") per port"
+			descr_bytes=$(find "$tree" -name pkg-descr -printf '%s\n' | awk '{ s += $1 } END { print s + 0 }')
+			pages=$(find "$tree" -name README.html | wc -l)
+			echo "             $(calc '%.0f' "$ir / $pages") per page ($pages pages);" \
+				"$(calc '%.1f' "$ir / ($descr_bytes > 0 ? $descr_bytes : 1)") per description byte ($descr_bytes bytes), the whole run's"
 			if grep -q 'unhandled .*syscall: 437' "$raw/callgrind.log"; then
 				echo "             (valgrind does not know openat2, syscall 437: the count" \
 					"includes the tool's fallback for systems without it)"
@@ -1117,6 +1186,9 @@ for scale in $scales; do
 		compare_site "$tree" "$index_bytes"
 	elif [ "$scale" = 1 ] && [ "$do_shipped" = 1 ]; then
 		compare_shipped "$tree" "$index_bytes"
+	fi
+	if [ "$scale" = 1 ] && [ "$do_threads" = 1 ]; then
+		compare_threads "$tree" "$index_bytes"
 	fi
 	if [ "$scale" = 1 ] && [ "$do_safety" = 1 ]; then
 		compare_safety "$tree" "$index_bytes"

@@ -228,16 +228,14 @@ read_options(int argc, char **argv)
 	return errors;
 }
 
-// The README.html files of all pathname arguments that could not be
-// written: with any, a publishing run does not switch.
-static int pages_unwritten;
-
 // Makes the README that one pathname argument asks for. Returns 0 when it
 // and every README below it that it asked for were made or are right
 // already, 1 when any failed (the reason has been reported), -1 when what
-// the templates need could not be had.
+// the templates need could not be had. Adds the README.html files that
+// could not be written to *pages_unwritten: with any, a publishing run
+// does not switch.
 static int
-request_pathname(const char *pathname)
+request_pathname(const char *pathname, int *pages_unwritten)
 {
 	char *path = resolve_dir(pathname);
 	if (path == nullptr)
@@ -261,7 +259,7 @@ request_pathname(const char *pathname)
 	int unwritten = 0;
 	int result = make_readme(path, kind, &unwritten);
 	std::free(path);
-	pages_unwritten += unwritten;
+	*pages_unwritten += unwritten;
 	if (result == -1 &&
 	    (package_index_failed() || builders_memory_failed()))
 		return -1;
@@ -308,8 +306,9 @@ run_requests(int argc, char **argv)
 		return count_status(unwritten + finish_output(unwritten, true));
 	}
 
+	int pages_unwritten = 0;
 	for (int i = optind; i < argc; i++) {
-		int result = request_pathname(argv[i]);
+		int result = request_pathname(argv[i], &pages_unwritten);
 		if (result == -1) {
 			abandon_output();
 			return -1;
