@@ -233,6 +233,13 @@ make_moved_readmes(int *unwritten)
 	return result;
 }
 
+bool
+moved_readme_made(std::string_view origin)
+{
+	return state.out_dir[0] != '\0' && need_moved_template() == 0 &&
+	    moved_template != nullptr && !has_makefile(origin);
+}
+
 void
 release_moved_readmes()
 {
