@@ -659,6 +659,70 @@ TEST_F(Maintainers, FeedsAcrossRuns)
 	after = mtimes_below(d / "site/");
 	for (const char *file : {"feed.atom", "misc/feed.atom"})
 		EXPECT_EQ(after[file], before[file]) << file;
+
+	// Ports whose lines leave the INDEX in the run that sees them moved:
+	// one entry each, the move's, none of their maintainer's. p2 leaves
+	// no Makefile, so the page left where it was is made and linked; p0's
+	// Makefile stands, so no such page: the new port's page is linked.
+	d.put("tpl/README.moved", "moved [%%MOVED_FROM%%] [%%MOVED_TO%%]\n");
+	d.put("ports/misc/p0/Makefile", "PORTNAME=\tp0\n");
+	d.put("ports/MOVED", d.get("ports/MOVED") +
+	    "misc/p2|misc/p3|2026-12-06|Merged\n"
+	    "misc/p0|misc/p3|2026-12-07|Merged too\n");
+	d.put("ports/INDEX-15", zed);
+	r = run(args);
+	ASSERT_EQ(r.status, 0) << r.err;
+	ids seventh = {"tag:ports.example.org,:moved/misc/p0",
+	    "tag:ports.example.org,:moved/misc/p2"};
+	seventh.insert(seventh.end(), sixth.begin(), sixth.end());
+	EXPECT_EQ(feed_ids("feed.atom"), seventh);
+	EXPECT_EQ(feed_ids("misc/feed.atom")[1], seventh[1]);
+	EXPECT_EQ(feed_ids("maintainer/joe@example.org/feed.atom")[0],
+	    "tag:ports.example.org,:misc/p0/2.0");
+	const std::string moved = d.get("site/feed.atom");
+	for (const char *part :
+	    {"<title>misc/p0 moved to misc/p3</title>\n<updated>",
+		"</updated>\n<link "
+		"href=\"https://ports.example.org/misc/p3/README.html\"/>\n"
+		"<content type=\"text\">2026-12-07: Merged too</content>",
+		"<title>misc/p2 moved to misc/p3</title>\n<updated>",
+		"</updated>\n<link "
+		"href=\"https://ports.example.org/misc/p2/README.html\"/>\n"
+		"<content type=\"text\">2026-12-06: Merged</content>"})
+		EXPECT_NE(moved.find(part), std::string::npos) << part;
+	EXPECT_EQ(d.get("site/misc/p2/README.html").rfind("moved [misc/p2]", 0),
+	    0u);
+	EXPECT_EQ(d.get("site/misc/p0/README.html").rfind("moved", 0),
+	    std::string::npos);
+	// The record keeps which page each links, and so do the feeds where
+	// the record is gone.
+	before = mtimes_below(d / "site/");
+	r = run(args);
+	ASSERT_EQ(r.status, 0) << r.err;
+	EXPECT_EQ(d.get("site/feed.atom"), moved);
+	EXPECT_EQ(mtimes_below(d / "site/")["feed.atom"], before["feed.atom"]);
+	fs::remove(d / "site/.quillmark-feed");
+	r = run(args);
+	EXPECT_EQ(r.status, 0);
+	EXPECT_NE(r.err.find("not a whole record of the feeds (missing): the "
+			     "feeds keep their " +
+		      std::to_string(seventh.size()) + " entries"),
+	    std::string::npos)
+	    << r.err;
+	// (Runs of one second are one run to the feeds read back: only the
+	// order within a second may differ.)
+	ids read_back = feed_ids("feed.atom");
+	EXPECT_EQ(ids(read_back.begin(), read_back.begin() + 2),
+	    ids(seventh.begin(), seventh.begin() + 2));
+	std::sort(read_back.begin(), read_back.end());
+	std::sort(seventh.begin(), seventh.end());
+	EXPECT_EQ(read_back, seventh);
+	for (const char *link : {"misc/p3/README.html\"/>\n<content type=\"text\">"
+				 "2026-12-07: Merged too<",
+		 "misc/p2/README.html\"/>\n<content type=\"text\">2026-12-06: "
+		 "Merged<"})
+		EXPECT_NE(d.get("site/feed.atom").find(link), std::string::npos)
+		    << link;
 }
 
 // Runs on days of their own: an entry keeps the id and time of the day that
