@@ -725,6 +725,87 @@ TEST_F(Maintainers, FeedsAcrossRuns)
 		    << link;
 }
 
+// The top, category and maintainer pages link their own feed, in the head
+// and in the page, only where the feed is there: with -u through a link,
+// and on a category's page made by a run for some pathnames where the
+// published generation has the category's feed. Nothing in place, with -o
+// to a directory, without -u, or before the first whole run: then the pages
+// are those of templates without the placeholders, byte for byte.
+TEST_F(Maintainers, FeedsLinkedWhereTheyAreWritten)
+{
+	index = index_line("misc", "p0", "p0-1.0", "Joe <joe@example.org>") +
+	    index_line("misc", "p1", "p1-1.0", "ann@example.org");
+	put_tree({"misc"}, {"p0", "p1"});
+	const std::string with = "%%FEED_ALTERNATE%%[%%SUBDIR%%]%%FEED_LINK%%end\n";
+	const std::string without = "[%%SUBDIR%%]end\n";
+	auto use = [&](const std::string &tmpl) {
+		d.put("tpl/README.top", "top\n" + tmpl + "%%MAINTAINERS_LINK%%");
+		d.put("tpl/README.category", "cat\n" + tmpl);
+		d.put("tpl/README.maintainer",
+		    tmpl == with
+			? "m\n%%FEED_ALTERNATE%%%%MAINTAINER%%%%FEED_LINK%%end\n"
+			: "m\n%%MAINTAINER%%end\n");
+	};
+	use(without);
+	d.mkdir("plain");
+	ASSERT_EQ(run({"-q", "-o", d / "plain", "-u", "https://x.example/"}).status, 0);
+	const std::string top_page = d.get("plain/README.html");
+	const std::string misc_page = d.get("plain/misc/README.html");
+	const std::string joe = "maintainer/joe_20_3cjoe@example.org_3e/README.html";
+	ASSERT_TRUE(d.exists("plain/" + joe));
+
+	use(with);
+	d.mkdir("site.first");
+	fs::create_directory_symlink("site.first", d / "site");
+	const std::vector<std::string> publish = {
+	    "-q", "-o", d / "site", "-u", "https://x.example/"};
+	std::vector<std::string> some = publish;
+	some.push_back(top + "/misc");
+	// Before any whole run the published generation has no feed.
+	ASSERT_EQ(run(some).status, 0);
+	EXPECT_EQ(d.get("site/misc/README.html"), misc_page);
+	for (const auto &args :
+	    {std::vector<std::string>{"-q", "-o", d / "plain"},
+		std::vector<std::string>{"-q", "-o", d / "plain", "-u",
+		    "https://x.example/"}}) {
+		ASSERT_EQ(run(args).status, 0);
+		EXPECT_EQ(d.get("plain/README.html"), top_page);
+		EXPECT_EQ(d.get("plain/misc/README.html"), misc_page);
+		EXPECT_FALSE(d.exists("plain/feed.atom"));
+	}
+	ASSERT_EQ(run({"-q"}).status, 0);
+	EXPECT_EQ(d.get("ports/README.html"),
+	    top_page.substr(0, top_page.find("end\n") + 4));
+
+	ASSERT_EQ(run(publish).status, 0);
+	const std::string head = "<link rel=\"alternate\" "
+				 "type=\"application/atom+xml\" title=\"FreeBSD "
+				 "ports: changes";
+	const std::string tail =
+	    "\" href=\"feed.atom\">\n";
+	const std::string link = "<p class=\"feed\"><a href=\"feed.atom\" "
+				 "type=\"application/atom+xml\">Changes to ";
+	EXPECT_EQ(d.get("site/README.html"),
+	    "top\n" + head + tail + top_page.substr(4, top_page.find("end\n") - 4) +
+		link + "the collection</a> (Atom feed)</p>\nend\n" +
+		top_page.substr(top_page.find("end\n") + 4));
+	const std::string misc = head + " in misc" + tail +
+	    misc_page.substr(4, misc_page.find("end\n") - 4) + link +
+	    "this category</a> (Atom feed)</p>\nend\n";
+	EXPECT_EQ(d.get("site/misc/README.html"), "cat\n" + misc);
+	EXPECT_EQ(d.get("site/" + joe),
+	    "m\n" + head + " of Joe &lt;joe@example.org&gt;" + tail +
+		"Joe &lt;joe@example.org&gt;" + link +
+		"these ports</a> (Atom feed)</p>\nend\n");
+	for (const char *feed : {"feed.atom", "misc/feed.atom",
+		 "maintainer/joe_20_3cjoe@example.org_3e/feed.atom"})
+		EXPECT_TRUE(d.exists(std::string("site/") + feed)) << feed;
+	// A run for the category alone: its feed is kept, and linked.
+	ASSERT_EQ(run(some).status, 0);
+	EXPECT_EQ(d.get("site/misc/README.html"), "cat\n" + misc);
+	EXPECT_TRUE(d.exists("site/misc/feed.atom"));
+}
+
 // Runs on days of their own: an entry keeps the id and time of the day that
 // first saw it. A feed record that is not whole (junk, empty, a FIFO, a
 // symbolic link, gone, cut anywhere, altered by a byte) is named at every
