@@ -723,6 +723,19 @@ TEST_F(Maintainers, FeedsAcrossRuns)
 		 "Merged<"})
 		EXPECT_NE(d.get("site/feed.atom").find(link), std::string::npos)
 		    << link;
+
+	// A README.moved that cannot be read, first looked for by the feeds:
+	// said once, and the run that needs it switches nothing.
+	const std::string published_feed = d.get("site/feed.atom");
+	fs::remove(d / "tpl/README.moved");
+	d.mkdir("tpl/README.moved");
+	d.put("ports/MOVED", d.get("ports/MOVED") + "misc/p3||2026-12-08|Gone\n");
+	d.put("ports/INDEX-15", "");
+	r = run(args);
+	EXPECT_NE(r.status, 0);
+	EXPECT_EQ(r.err.find("README.moved"), r.err.rfind("README.moved")) << r.err;
+	EXPECT_NE(r.err.find("README.moved"), std::string::npos) << r.err;
+	EXPECT_EQ(d.get("site/feed.atom"), published_feed);
 }
 
 // The top, category and maintainer pages link their own feed, in the head
