@@ -439,10 +439,19 @@ function topSearch(box) {
 		// Matches found while description files load are not narrowed on: the
 		// search runs again as each arrives.
 		if (waiting || !match.narrows) last = null;
-		var hits = [].concat.apply([], buckets).slice(0, shown);
+		// A port found by a word of its description, or by its maintainer,
+		// says so: nothing is marked where that was found.
+		var hits = [];
+		buckets.forEach(function (bucket, r) {
+			bucket.forEach(function (p) {
+				if (hits.length < shown)
+					hits.push({p: p, why: match.kind === "m" ? "in its maintainer’s address" :
+						r === 5 ? "in its description" : ""});
+			});
+		});
 		var terms = match.kind === "w" ? match.terms : [];
-		hits.forEach(function (p) {
-			var li = document.createElement("li"), a = document.createElement("a");
+		hits.forEach(function (hit) {
+			var p = hit.p, li = document.createElement("li"), a = document.createElement("a");
 			a.href = p.origin + "/README.html";
 			marked(a, "b", "", p.name, p.n, terms);
 			marked(a, "span", "v", p.version, p.version, []);
@@ -450,6 +459,7 @@ function topSearch(box) {
 			if (match.kind === "m")
 				marked(a, "span", "o", p.maintainer, p.m, match.terms);
 			marked(a, "span", "c", p.comment, p.c, terms);
+			if (hit.why) marked(a, "span", "why", hit.why, "", []);
 			li.appendChild(a);
 			results.appendChild(li);
 		});

@@ -232,11 +232,46 @@ expect_dom textproc/libxml2/README.html 0 'class="vulnerabilities"'
 expect_dom www/firefox/README.html 1 '<dt>License</dt>'
 expect_dom vulnerable.html 4 '<span class="origin">'
 expect_dom expiring.html 3 '<span class="origin">'
+# The vulnerable ports in the order of the date their newest entry was
+# entered, which each entry shows first, its discovery after it where that
+# differs (in the sample it always does).
+expect_dom vulnerable.html 4 '(entered <time datetime="[0-9-]*">[0-9-]*</time>, discovered <time'
+entered=$(grep -o '(entered <time datetime="[0-9-]*"' "$(dom_of "$top/vulnerable.html")" | cut -d'"' -f2)
+[ "$entered" = "$(sort -r <<<"$entered")" ] && [ "$(wc -l <<<"$entered")" -eq 4 ] ||
+	fail "the vulnerable ports are not in the order of their entries' dates: $(echo $entered)"
+# Without feeds (no -u, no link) no page links one.
+for page in README.html www/README.html maintainer/alice@example.com/README.html; do
+	expect_dom "$page" 0 'feed\.atom'
+done
 
 [ ${#seen[@]} -eq $written ] || {
 	echo "FAIL: ${#seen[@]} pages reached, $written written" >&2
 	status=1
 }
+
+# Published through a link with the site's address, the run writes the
+# feeds, and the top page, a category's and a maintainer's link their own:
+# in the head for feed readers and in the page for visitors.
+mkdir "$work/pub.first"
+ln -s pub.first "$work/pub"
+UNAME_r=15.0-RELEASE "$bin" -q -p "$work/tree" -t "$src/Templates" -o "$work/pub" \
+	-u https://ports.example.org/ 2>"$work/pub.err" ||
+	fail "publishing run exited with status $?: $(cat "$work/pub.err")"
+feed_pages=(README.html www/README.html maintainer/alice@example.com/README.html)
+dumps=()
+for page in "${feed_pages[@]}"; do
+	dumps+=("file://$work/pub/$page" "$work/pub-${page//\//%}")
+done
+dump_pages "${dumps[@]}"
+for page in "${feed_pages[@]}"; do
+	dom=$work/pub-${page//\//%}
+	grep -qs '<html' "$dom" || fail "chromium rendered nothing for $work/pub/$page: $(why_not_rendered "$dom")"
+	head=$(sed -n '/<head>/,/<\/head>/p' "$dom" | grep -c '<link rel="alternate" type="application/atom+xml" title="FreeBSD ports: changes[^"]*" href="feed.atom">' || true)
+	shown=$(sed -n '/<main>/,/<\/main>/p' "$dom" | grep -c '<p class="feed"><a href="feed.atom" type="application/atom+xml">Changes to ' || true)
+	[ "$head" = 1 ] && [ "$shown" = 1 ] ||
+		fail "$page of a run with feeds links its feed $head times in its head and $shown in its main part, not once each"
+	[ -s "$(dirname "$work/pub/$page")/feed.atom" ] || fail "$page links a feed.atom that is not there"
+done
 
 # Over HTTP: a copy of the generated tree is served as /mirror/ports/ by a
 # server on a free port of the loopback address.

@@ -659,6 +659,164 @@ TEST_F(Maintainers, FeedsAcrossRuns)
 	after = mtimes_below(d / "site/");
 	for (const char *file : {"feed.atom", "misc/feed.atom"})
 		EXPECT_EQ(after[file], before[file]) << file;
+
+	// Ports whose lines leave the INDEX in the run that sees them moved:
+	// one entry each, the move's, none of their maintainer's. p2 leaves
+	// no Makefile, so the page left where it was is made and linked; p0's
+	// Makefile stands, so no such page: the new port's page is linked.
+	d.put("tpl/README.moved", "moved [%%MOVED_FROM%%] [%%MOVED_TO%%]\n");
+	d.put("ports/misc/p0/Makefile", "PORTNAME=\tp0\n");
+	d.put("ports/MOVED", d.get("ports/MOVED") +
+	    "misc/p2|misc/p3|2026-12-06|Merged\n"
+	    "misc/p0|misc/p3|2026-12-07|Merged too\n");
+	d.put("ports/INDEX-15", zed);
+	r = run(args);
+	ASSERT_EQ(r.status, 0) << r.err;
+	ids seventh = {"tag:ports.example.org,:moved/misc/p0",
+	    "tag:ports.example.org,:moved/misc/p2"};
+	seventh.insert(seventh.end(), sixth.begin(), sixth.end());
+	EXPECT_EQ(feed_ids("feed.atom"), seventh);
+	EXPECT_EQ(feed_ids("misc/feed.atom")[1], seventh[1]);
+	EXPECT_EQ(feed_ids("maintainer/joe@example.org/feed.atom")[0],
+	    "tag:ports.example.org,:misc/p0/2.0");
+	const std::string moved = d.get("site/feed.atom");
+	for (const char *part :
+	    {"<title>misc/p0 moved to misc/p3</title>\n<updated>",
+		"</updated>\n<link "
+		"href=\"https://ports.example.org/misc/p3/README.html\"/>\n"
+		"<content type=\"text\">2026-12-07: Merged too</content>",
+		"<title>misc/p2 moved to misc/p3</title>\n<updated>",
+		"</updated>\n<link "
+		"href=\"https://ports.example.org/misc/p2/README.html\"/>\n"
+		"<content type=\"text\">2026-12-06: Merged</content>"})
+		EXPECT_NE(moved.find(part), std::string::npos) << part;
+	EXPECT_EQ(d.get("site/misc/p2/README.html").rfind("moved [misc/p2]", 0),
+	    0u);
+	EXPECT_EQ(d.get("site/misc/p0/README.html").rfind("moved", 0),
+	    std::string::npos);
+	// The record keeps which page each links, and so do the feeds where
+	// the record is gone.
+	before = mtimes_below(d / "site/");
+	r = run(args);
+	ASSERT_EQ(r.status, 0) << r.err;
+	EXPECT_EQ(d.get("site/feed.atom"), moved);
+	EXPECT_EQ(mtimes_below(d / "site/")["feed.atom"], before["feed.atom"]);
+	fs::remove(d / "site/.quillmark-feed");
+	r = run(args);
+	EXPECT_EQ(r.status, 0);
+	EXPECT_NE(r.err.find("not a whole record of the feeds (missing): the "
+			     "feeds keep their " +
+		      std::to_string(seventh.size()) + " entries"),
+	    std::string::npos)
+	    << r.err;
+	// (Runs of one second are one run to the feeds read back: only the
+	// order within a second may differ.)
+	ids read_back = feed_ids("feed.atom");
+	EXPECT_EQ(ids(read_back.begin(), read_back.begin() + 2),
+	    ids(seventh.begin(), seventh.begin() + 2));
+	std::sort(read_back.begin(), read_back.end());
+	std::sort(seventh.begin(), seventh.end());
+	EXPECT_EQ(read_back, seventh);
+	for (const char *link : {"misc/p3/README.html\"/>\n<content type=\"text\">"
+				 "2026-12-07: Merged too<",
+		 "misc/p2/README.html\"/>\n<content type=\"text\">2026-12-06: "
+		 "Merged<"})
+		EXPECT_NE(d.get("site/feed.atom").find(link), std::string::npos)
+		    << link;
+
+	// A README.moved that cannot be read, first looked for by the feeds:
+	// said once, and the run that needs it switches nothing.
+	const std::string published_feed = d.get("site/feed.atom");
+	fs::remove(d / "tpl/README.moved");
+	d.mkdir("tpl/README.moved");
+	d.put("ports/MOVED", d.get("ports/MOVED") + "misc/p3||2026-12-08|Gone\n");
+	d.put("ports/INDEX-15", "");
+	r = run(args);
+	EXPECT_NE(r.status, 0);
+	EXPECT_EQ(r.err.find("README.moved"), r.err.rfind("README.moved")) << r.err;
+	EXPECT_NE(r.err.find("README.moved"), std::string::npos) << r.err;
+	EXPECT_EQ(d.get("site/feed.atom"), published_feed);
+}
+
+// The top, category and maintainer pages link their own feed, in the head
+// and in the page, only where the feed is there: with -u through a link,
+// and on a category's page made by a run for some pathnames where the
+// published generation has the category's feed. Nothing in place, with -o
+// to a directory, without -u, or before the first whole run: then the pages
+// are those of templates without the placeholders, byte for byte.
+TEST_F(Maintainers, FeedsLinkedWhereTheyAreWritten)
+{
+	index = index_line("misc", "p0", "p0-1.0", "Joe <joe@example.org>") +
+	    index_line("misc", "p1", "p1-1.0", "ann@example.org");
+	put_tree({"misc"}, {"p0", "p1"});
+	const std::string with = "%%FEED_ALTERNATE%%[%%SUBDIR%%]%%FEED_LINK%%end\n";
+	const std::string without = "[%%SUBDIR%%]end\n";
+	auto use = [&](const std::string &tmpl) {
+		d.put("tpl/README.top", "top\n" + tmpl + "%%MAINTAINERS_LINK%%");
+		d.put("tpl/README.category", "cat\n" + tmpl);
+		d.put("tpl/README.maintainer",
+		    tmpl == with
+			? "m\n%%FEED_ALTERNATE%%%%MAINTAINER%%%%FEED_LINK%%end\n"
+			: "m\n%%MAINTAINER%%end\n");
+	};
+	use(without);
+	d.mkdir("plain");
+	ASSERT_EQ(run({"-q", "-o", d / "plain", "-u", "https://x.example/"}).status, 0);
+	const std::string top_page = d.get("plain/README.html");
+	const std::string misc_page = d.get("plain/misc/README.html");
+	const std::string joe = "maintainer/joe_20_3cjoe@example.org_3e/README.html";
+	ASSERT_TRUE(d.exists("plain/" + joe));
+
+	use(with);
+	d.mkdir("site.first");
+	fs::create_directory_symlink("site.first", d / "site");
+	const std::vector<std::string> publish = {
+	    "-q", "-o", d / "site", "-u", "https://x.example/"};
+	std::vector<std::string> some = publish;
+	some.push_back(top + "/misc");
+	// Before any whole run the published generation has no feed.
+	ASSERT_EQ(run(some).status, 0);
+	EXPECT_EQ(d.get("site/misc/README.html"), misc_page);
+	for (const auto &args :
+	    {std::vector<std::string>{"-q", "-o", d / "plain"},
+		std::vector<std::string>{"-q", "-o", d / "plain", "-u",
+		    "https://x.example/"}}) {
+		ASSERT_EQ(run(args).status, 0);
+		EXPECT_EQ(d.get("plain/README.html"), top_page);
+		EXPECT_EQ(d.get("plain/misc/README.html"), misc_page);
+		EXPECT_FALSE(d.exists("plain/feed.atom"));
+	}
+	ASSERT_EQ(run({"-q"}).status, 0);
+	EXPECT_EQ(d.get("ports/README.html"),
+	    top_page.substr(0, top_page.find("end\n") + 4));
+
+	ASSERT_EQ(run(publish).status, 0);
+	const std::string head = "<link rel=\"alternate\" "
+				 "type=\"application/atom+xml\" title=\"FreeBSD "
+				 "ports: changes";
+	const std::string tail =
+	    "\" href=\"feed.atom\">\n";
+	const std::string link = "<p class=\"feed\"><a href=\"feed.atom\" "
+				 "type=\"application/atom+xml\">Changes to ";
+	EXPECT_EQ(d.get("site/README.html"),
+	    "top\n" + head + tail + top_page.substr(4, top_page.find("end\n") - 4) +
+		link + "the collection</a> (Atom feed)</p>\nend\n" +
+		top_page.substr(top_page.find("end\n") + 4));
+	const std::string misc = head + " in misc" + tail +
+	    misc_page.substr(4, misc_page.find("end\n") - 4) + link +
+	    "this category</a> (Atom feed)</p>\nend\n";
+	EXPECT_EQ(d.get("site/misc/README.html"), "cat\n" + misc);
+	EXPECT_EQ(d.get("site/" + joe),
+	    "m\n" + head + " of Joe &lt;joe@example.org&gt;" + tail +
+		"Joe &lt;joe@example.org&gt;" + link +
+		"these ports</a> (Atom feed)</p>\nend\n");
+	for (const char *feed : {"feed.atom", "misc/feed.atom",
+		 "maintainer/joe_20_3cjoe@example.org_3e/feed.atom"})
+		EXPECT_TRUE(d.exists(std::string("site/") + feed)) << feed;
+	// A run for the category alone: its feed is kept, and linked.
+	ASSERT_EQ(run(some).status, 0);
+	EXPECT_EQ(d.get("site/misc/README.html"), "cat\n" + misc);
+	EXPECT_TRUE(d.exists("site/misc/feed.atom"));
 }
 
 // Runs on days of their own: an entry keeps the id and time of the day that

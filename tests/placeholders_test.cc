@@ -97,6 +97,10 @@ TEST(Placeholders, EachFillsTheKindsOfPageThatItsRowNames)
 	}
 	d.put("templates/site.css", "body {}\n");
 	d.put("templates/site.js", "\"use strict\";\n");
+	// Published through a link, so that the run writes the feeds that
+	// the pages link.
+	d.mkdir("site.first");
+	std::filesystem::create_directory_symlink("site.first", d / "site");
 	Result r = run_tool({"-q", "-p", tree, "-t", d / "templates", "-o",
 	    d / "site", "-u", "https://ports.example.org/"});
 	EXPECT_EQ(r.status, 0);

@@ -1367,14 +1367,15 @@ TEST_F(Readme, PagesOfPortsAtRiskBesideTheTopPageWhenItLinksThem)
 	    "<vuln vid=\"out-3\"><topic>foo -- fixed</topic><affects><package>"
 	    "<name>foo</name><range><lt>1.0</lt></range></package></affects>"
 	    "<dates><entry>2026-05-01</entry></dates></vuln>\n"
-	    "<vuln vid=\"new-1\"><topic>bar -- new</topic><affects><package>"
-	    "<name>bar</name><range><lt>2.4</lt></range></package></affects>"
-	    "<dates><entry>2026-03-01</entry></dates></vuln>\n"
 	    "<vuln vid=\"old-2\"><topic>zip &amp; bar</topic><affects><package>"
 	    "<name>zip</name><range><lt>3.0_1</lt></range></package><package>"
 	    "<name>bar</name><range><ge>2.3</ge></range></package></affects>"
 	    "<references><cvename>CVE-2025-9</cvename></references><dates>"
 	    "<discovery>2024-12-01</discovery><entry>2025-01-01</entry>"
+	    "</dates></vuln>\n"
+	    "<vuln vid=\"new-1\"><topic>bar -- new</topic><affects><package>"
+	    "<name>bar</name><range><lt>2.4</lt></range></package></affects>"
+	    "<dates><discovery>2026-03-01</discovery><entry>2026-03-01</entry>"
 	    "</dates></vuln>\n</vuxml>\n");
 	d.put("tpl/README.vulnerable", "V\n%%VULNERABLE_PORTS%%%%EXPIRING_PORTS%%end\n");
 	d.put("tpl/README.expiring", "E\n%%EXPIRING_PORTS%%end\n");
@@ -1408,14 +1409,17 @@ TEST_F(Readme, PagesOfPortsAtRiskBesideTheTopPageWhenItLinksThem)
 	    "<li><a href=\"misc/bar/README.html\">bar-2.3</a> "
 	    "<span class=\"origin\">misc/bar</span>\n<ul>\n"
 	    "<li><a href=\"https://vuxml.freebsd.org/freebsd/new-1.html\">"
-	    "bar -- new</a></li>\n"
+	    "bar -- new</a> (entered <time datetime=\"2026-03-01\">2026-03-01"
+	    "</time>)</li>\n"
 	    "<li><a href=\"https://vuxml.freebsd.org/freebsd/old-2.html\">"
-	    "zip &amp; bar</a> (discovered <time datetime=\"2024-12-01\">"
+	    "zip &amp; bar</a> (entered <time datetime=\"2025-01-01\">"
+	    "2025-01-01</time>, discovered <time datetime=\"2024-12-01\">"
 	    "2024-12-01</time>): CVE-2025-9</li>\n</ul></li>\n"
 	    "<li><a href=\"archivers/zip/README.html\">zip-3.0</a> "
 	    "<span class=\"origin\">archivers/zip</span>\n<ul>\n"
 	    "<li><a href=\"https://vuxml.freebsd.org/freebsd/old-2.html\">"
-	    "zip &amp; bar</a> (discovered <time datetime=\"2024-12-01\">"
+	    "zip &amp; bar</a> (entered <time datetime=\"2025-01-01\">"
+	    "2025-01-01</time>, discovered <time datetime=\"2024-12-01\">"
 	    "2024-12-01</time>): CVE-2025-9</li>\n</ul></li>\n</ul>\nend\n";
 	EXPECT_EQ(d.get("ports/vulnerable.html"), vulnerable);
 	const std::string expiring =

@@ -169,6 +169,10 @@ char *maintainer_count(char *, char *, page_context &);
 // Every page: the URLs of the shared files (shared_files.cc).
 char *stylesheet(char *, char *, page_context &);
 char *script(char *, char *, page_context &);
+// The top, category and maintainer pages: their own feed, in the head and
+// as a paragraph; nothing when there is none (feed_links.cc).
+char *feed_alternate(char *, char *, page_context &);
+char *feed_link(char *, char *, page_context &);
 } // namespace fills
 
 // The codes of the placeholders, in the table's order. The first twelve
@@ -229,6 +233,8 @@ enum placeholder : int {
 	ph_maintainer_count,
 	ph_stylesheet, // the files every page shares
 	ph_script,
+	ph_feed_alternate, // the page's own feed
+	ph_feed_link,
 	placeholder_count
 };
 
@@ -361,6 +367,12 @@ inline constexpr std::array<placeholder_row, placeholder_count>
 	    index_use::none, false, fills::stylesheet},
 	{ph_script, "%%SCRIPT%%", insertion::built, on_every_page,
 	    index_use::none, false, fills::script},
+	{ph_feed_alternate, "%%FEED_ALTERNATE%%", insertion::built,
+	    on_top | on_category | on_maintainer, index_use::none, false,
+	    fills::feed_alternate},
+	{ph_feed_link, "%%FEED_LINK%%", insertion::built,
+	    on_top | on_category | on_maintainer, index_use::none, false,
+	    fills::feed_link},
     }};
 
 // Every row stands at its code; a row that some page fills has a function

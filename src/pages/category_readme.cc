@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "catalogue/catalogue.h"
@@ -328,3 +329,18 @@ subdir(char *pos, char *end, page_context &page)
 }
 
 } // namespace fills
+
+bool
+page_feed_beside(page_context &page)
+{
+	if (!feeds_written())
+		return false;
+	if (page.kind != on_category || category_of(page).request == kind_top)
+		return true;
+	char rel[path_size];
+	if (!join_text(rel, sizeof rel, {fills::category(page), "/feed.atom"}))
+		return false;
+	published_file f = read_published(rel);
+	std::free(f.text);
+	return f.text != nullptr;
+}

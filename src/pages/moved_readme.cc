@@ -47,13 +47,16 @@ struct moved_page : page_context {
 };
 
 // Loads README.moved from the templates directory. 0 when loaded or when
-// there is none (no pages then), 1 after a report.
+// there is none (no pages then), 1 after a report (and 1 again, without
+// one, at every later call).
 int
 need_moved_template()
 {
+	static int result;
 	if (moved_template_tried)
-		return 0;
+		return result;
 	moved_template_tried = true;
+	result = 1; // until it is loaded, or known to be missing
 	char path[path_size];
 	if (!join_text(
 		path, sizeof path, {state.templates_dir, "/README.moved"})) {
@@ -63,15 +66,17 @@ need_moved_template()
 	int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
 	if (fd < 0) {
 		if (errno == ENOENT)
-			return 0;
-		say_error(path);
-		return 1;
+			result = 0;
+		else
+			say_error(path);
+		return result;
 	}
 	if (state.verbosity >= 2)
 		say(stderr, "Loading %s\n", path);
 	moved_template = load_open_file(fd, path, nullptr);
 	close(fd);
-	return moved_template != nullptr ? 0 : 1;
+	result = moved_template != nullptr ? 0 : 1;
+	return result;
 }
 
 // The origins of the INDEX, to tell in one lookup whether the tree has a
@@ -234,6 +239,13 @@ make_moved_readmes(int *unwritten)
 		result |= r;
 	}
 	return result;
+}
+
+bool
+moved_readme_made(std::string_view origin)
+{
+	return state.out_dir[0] != '\0' && need_moved_template() == 0 &&
+	    moved_template != nullptr && !has_makefile(origin);
 }
 
 void

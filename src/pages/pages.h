@@ -228,6 +228,10 @@ void expand_port_readme(const char *path, int kind, const index_record &port,
 [[nodiscard]] int make_category_readme(const char *path, int kind,
     char *comment, std::size_t size, int *unwritten);
 [[nodiscard]] int make_top_readme(const char *path, int *unwritten);
+// Whether the top, category or maintainer page has its own feed.atom
+// beside it: the run writes the feeds, or a run for some pathnames makes a
+// category page whose feed the published generation has (and keeps).
+[[nodiscard]] bool page_feed_beside(page_context &page);
 // The top page's lines of %%SUBDIR%%: each category's README made, and a
 // link line to it, also for a category whose README failed.
 [[nodiscard]] char *append_category_lines(
@@ -238,5 +242,9 @@ void expand_port_readme(const char *path, int kind, const index_record &port,
 // moved_readme.cc); nothing without it. 0, or 1 after a report; each page
 // that could not be written is added to *unwritten.
 [[nodiscard]] int make_moved_readmes(int *unwritten);
+// Whether make_moved_readmes makes the page of a moved or removed port at
+// origin, which the INDEX no longer has: the templates directory has
+// README.moved, and the port's Makefile is gone (below an output root).
+[[nodiscard]] bool moved_readme_made(std::string_view origin);
 // Frees their template and buffer. Safe to run more than once.
 void release_moved_readmes();

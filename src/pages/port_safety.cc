@@ -77,7 +77,7 @@ append_date(char *pos, char *end, std::string_view date)
 }
 
 char *
-append_vuxml_item(char *pos, char *end, std::size_t i)
+append_vuxml_item(char *pos, char *end, std::size_t i, bool entered)
 {
 	vuxml_entry e = vuxml_entry_at(i);
 	bool linked = !e.vid.empty() && link_safe(e.vid);
@@ -91,8 +91,19 @@ append_vuxml_item(char *pos, char *end, std::size_t i)
 	pos = insert(pos, end, tree_text::port_text, e.topic);
 	if (linked)
 		pos = append(pos, end, "</a>");
-	if (!e.discovery.empty()) {
+	// With the date it was entered, the one the list of vulnerable ports
+	// is ordered by, the discovery follows where it differs.
+	entered = entered && !e.entry.empty();
+	bool discovered = !e.discovery.empty() &&
+	    (!entered || e.discovery != e.entry);
+	if (entered) {
+		pos = append(pos, end, " (entered ");
+		pos = append_date(pos, end, e.entry);
+		pos = append(pos, end, discovered ? ", discovered " : ")");
+	} else if (discovered) {
 		pos = append(pos, end, " (discovered ");
+	}
+	if (discovered) {
 		pos = append_date(pos, end, e.discovery);
 		pos = append(pos, end, ")");
 	}

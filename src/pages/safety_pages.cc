@@ -253,10 +253,21 @@ vulnerable_list(char *pos, char *end)
 		pos = append(pos, end, "\n<ul>\n");
 		std::string_view name, version;
 		split_package(kept(port.package), &name, &version);
-		vuxml_search search = vuxml_find(name, version);
-		std::size_t i;
-		while (vuxml_next(&search, &i))
-			pos = append_vuxml_item(pos, end, i);
+		// Its entries in the page's order, the newest first: each
+		// the newest of those after the one before. A port has few.
+		for (std::size_t shown = none;;) {
+			vuxml_search search = vuxml_find(name, version);
+			std::size_t i, next = none;
+			while (vuxml_next(&search, &i)) {
+				if ((shown == none || newer_entry(shown, i)) &&
+				    (next == none || newer_entry(i, next)))
+					next = i;
+			}
+			if (next == none)
+				break;
+			pos = append_vuxml_item(pos, end, next, true);
+			shown = next;
+		}
 		pos = append(pos, end, "</ul></li>\n");
 	}
 	return append(pos, end, "</ul>\n");

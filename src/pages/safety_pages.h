@@ -21,8 +21,11 @@
 [[nodiscard]] char *append_date(char *pos, char *end, std::string_view date);
 
 // Entry i of the vulnerability database as a list item: its topic linked
-// to its page, its discovery date and its CVE names.
-[[nodiscard]] char *append_vuxml_item(char *pos, char *end, std::size_t i);
+// to its page, its discovery date and its CVE names; with entered, the date
+// it was entered first ("entered DATE, discovered DATE", the discovery only
+// where it differs).
+[[nodiscard]] char *append_vuxml_item(
+    char *pos, char *end, std::size_t i, bool entered = false);
 
 // The pages' file names, beside the top-level README.html; what
 // %%VULNERABLE_PAGE%% and %%EXPIRING_PAGE%% give as their URLs relative to

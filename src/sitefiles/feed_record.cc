@@ -13,8 +13,8 @@ namespace {
 
 constexpr std::string_view record_head = "quillmark-feed ";
 constexpr std::string_view end_head = "end ";
-constexpr std::array<std::string_view, 6> entry_kinds = {
-    "added", "updated", "removed", "moved", "unlisted", "note"};
+constexpr std::array<std::string_view, 7> entry_kinds = {"added", "updated",
+    "removed", "moved", "unlisted", "note", "moved-here"};
 
 // The number that text is, when it is one: digits only, not too many.
 bool

@@ -23,9 +23,10 @@
 //
 // Entries: KIND "added", "updated" or "removed" (ORIGIN the port, OLD and
 // NEW its versions, TEXT its maintainer); "moved" (the new port's page
-// linked) or "unlisted" (moved to a port the INDEX does not have, NEW, or
-// removed, NEW empty): ORIGIN the old origin, OLD the date of the move,
-// TEXT its reason; "note": ORIGIN the note's id (its date and hash), OLD
+// linked), "unlisted" (moved to a port the INDEX does not have, NEW, or
+// removed, NEW empty) or "moved-here" (either, linking the page left at
+// the old origin instead: its port left the INDEX in that run): ORIGIN the
+// old origin, OLD the date of the move, TEXT its reason; "note": ORIGIN the note's id (its date and hash), OLD
 // its AFFECTS, TEXT its body.
 #pragma once
 

@@ -17,7 +17,9 @@
 // move and of each note it knew: a move or a note that the published record
 // did not know is an entry of the whole tree's feed, and a move one of its
 // old category's feed too. A record that knew none of them: that run only
-// records them.
+// records them. A port that leaves the INDEX in the run that sees it moved
+// is one entry, the move's, which links the page left at its old origin
+// when one is made there.
 //
 // A record that is not whole (cut short, altered, not a regular file, not
 // readable, or gone while the feeds are there) is named, and nothing is
@@ -57,6 +59,11 @@ port_entry(const feed_entry &e)
 {
 	return e.kind == "added" || e.kind == "updated" || e.kind == "removed";
 }
+
+// A move whose entry links the page left at the old origin rather than the
+// new port's: the port's line left the INDEX in the run that saw the move,
+// and the page of the moved port stands where it was.
+constexpr std::string_view moved_here = "moved-here";
 
 char
 fold(char c)
@@ -207,6 +214,8 @@ linked_origin(const feed_entry &e)
 {
 	if (port_entry(e))
 		return e.kind == "removed" ? std::string_view() : e.origin;
+	if (e.kind == moved_here)
+		return e.origin;
 	return e.kind == "moved" ? e.new_version : std::string_view();
 }
 
@@ -683,15 +692,20 @@ read_entry(const raw_entry &raw, char **out, feed_entry *e)
 	    !read_time(raw.updated, &time))
 		return false;
 	std::string_view rest = after(raw.id, colon + 1);
-	for (int kind = 0; kind < 3; kind++) {
+	for (int kind = 0; kind < 4; kind++) {
 		feed_entry c{};
 		c.time = time;
 		c.date = raw.id.substr(comma + 1, colon - comma - 1);
 		bool read = false;
 		if (kind == 0) {
 			read = port_fields(title, content, &c);
-		} else if (kind == 1) {
-			read = move_fields(title, content, raw.linked, &c);
+		} else if (kind == 1 || kind == 2) {
+			// A linked move links the new port's page or the one
+			// left at its old origin: the link tells which.
+			read = move_fields(title, content, raw.linked, &c) &&
+			    (kind == 1 || raw.linked);
+			if (kind == 2)
+				c.kind = moved_here;
 		} else if (rest.starts_with("updating/")) {
 			c.kind = "note";
 			c.origin = after(rest, 9);
@@ -908,6 +922,19 @@ add_entries(feed_run *run)
 		}
 		run->entries[n++] = e;
 	}
+	// The ports' entries are by origin: a removal that a new move of the
+	// same run explains is told by the move's entry alone.
+	std::span<feed_entry> ports(run->entries, n);
+	auto removal = [ports](std::string_view origin) -> feed_entry * {
+		auto at = std::lower_bound(ports.begin(), ports.end(), origin,
+		    [](const feed_entry &x, std::string_view o) {
+			    return x.origin < o;
+		    });
+		return at != ports.end() && at->origin == origin &&
+			at->kind == "removed"
+		    ? &*at
+		    : nullptr;
+	};
 	std::span<std::uint64_t> moves = run->before.moves;
 	std::span<std::uint64_t> notes = run->before.notes;
 	std::sort(moves.begin(), moves.end());
@@ -921,9 +948,14 @@ add_entries(feed_run *run)
 		    [](const port_version &x, const port_version &y) {
 			    return x.origin < y.origin;
 		    });
-		run->entries[n++] = {run->now_time, run->today,
-		    listed ? "moved" : "unlisted", m.old_origin, m.date,
-		    m.new_origin, m.reason, 0};
+		std::string_view kind = listed ? "moved" : "unlisted";
+		if (feed_entry *gone = removal(m.old_origin); gone != nullptr) {
+			gone->kind = {};
+			if (moved_readme_made(m.old_origin))
+				kind = moved_here;
+		}
+		run->entries[n++] = {run->now_time, run->today, kind,
+		    m.old_origin, m.date, m.new_origin, m.reason, 0};
 	}
 	run->note_ids = allocate_array<char>(17 * run->notes);
 	if (run->note_ids == nullptr)
@@ -942,7 +974,10 @@ add_entries(feed_run *run)
 		run->entries[n++] = {run->now_time, run->today, "note",
 		    std::string_view(id, 17), u.affects, {}, u.body, 0};
 	}
-	run->entry_count = n;
+	run->entry_count = static_cast<std::size_t>(
+	    std::remove_if(run->entries, run->entries + n,
+		[](const feed_entry &e) { return e.kind.empty(); }) -
+	    run->entries);
 	return 0;
 }
 
@@ -1021,10 +1056,16 @@ write_record(const feed_run &run)
 
 } // namespace
 
+bool
+feeds_written()
+{
+	return state.site_url[0] != '\0' && publishing_generations();
+}
+
 int
 make_feeds(int *unwritten)
 {
-	if (state.site_url[0] == '\0' || !publishing_generations())
+	if (!feeds_written())
 		return 0;
 	feed_run run;
 	run.now_time = platform_now();

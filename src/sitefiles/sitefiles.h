@@ -11,6 +11,9 @@
 // folder, and the run's record of them (feeds.cc). 0, or 1 after the
 // report; *unwritten counts the files not written.
 [[nodiscard]] int make_feeds(int *unwritten);
+// Whether a run that makes the top page writes the feeds: with -u,
+// publishing through a link.
+[[nodiscard]] bool feeds_written();
 
 // The files that the pages share, copied from the templates directory to
 // beside the top-level README.html (shared_files.cc): the names that

@@ -7,7 +7,8 @@
 // - dependency lists are lists whose links lead to the page of the package
 //   named, in the directory of the origin shown beside it;
 // - the install commands are selectable text; their copy buttons show where
-//   the clipboard can be written (and only there) and copy the command;
+//   the clipboard can be written (and only there) and copy the command; at
+//   390 px, with a long name, they wrap only at blanks and after a "/";
 // - every page names an icon that needs no request;
 // - a port's UPDATING notes show the newest three and fold the rest, and
 //   its pkg-message shows under its headings; a moved port's page (those
@@ -204,6 +205,44 @@ async function portPage(browser, url, what, http) {
 	await page.close();
 }
 
+// The install commands of a port page at a phone's width, given a port
+// name longer than the box: each line of a command ends at a blank or
+// after a "/", never inside a word, and what does not fit scrolls inside
+// its box, not the page.
+async function installOnPhone(browser, url, what) {
+	const page = await newPage(browser);
+	await page.setViewport({width: 390, height: 844});
+	await page.goto(url, {waitUntil: "load"});
+	const faults = await page.evaluate(() => {
+		const name = "py311-django-rest-framework-simplejwt-extensions";
+		const words = document.querySelectorAll(".install .word");
+		words[0].textContent = `${name}-5.3.1_2,1`;
+		words[2].textContent = `www/${name.slice(6)}`;
+		const found = [];
+		document.querySelectorAll(".install code").forEach((code, i) => {
+			const text = code.textContent, range = document.createRange();
+			let at = 0, top = null;
+			const walk = document.createTreeWalker(code, NodeFilter.SHOW_TEXT);
+			for (let node; (node = walk.nextNode());) {
+				for (let k = 0; k < node.data.length; k++, at++) {
+					range.setStart(node, k);
+					range.setEnd(node, k + 1);
+					const box = range.getBoundingClientRect();
+					if (box.width === 0) continue;
+					if (top !== null && box.top > top + 1 && !/[ /]/.test(text[at - 1]))
+						found.push(`command ${i + 1} breaks inside a word: "${text.slice(0, at)}|${text.slice(at)}"`);
+					top = box.top;
+				}
+			}
+		});
+		if (document.documentElement.scrollWidth > document.documentElement.clientWidth)
+			found.push("the page is wider than the window");
+		return found;
+	});
+	for (const f of faults) fail(`${what} at 390 px: ${f}`);
+	await page.close();
+}
+
 // The notes of www/nginx, as the sample's UPDATING and pkg-message give
 // them: three open, one folded; a heading per kind of message.
 async function notesPage(browser, url, what) {
@@ -388,6 +427,7 @@ async function lighthouse(browser, base) {
 			await notesPage(browser, `${base}/www/nginx/README.html`, `${base}/www/nginx`);
 			const first = ports.find((p) => !movedPages.includes(p));
 			await withoutClipboard(browser, `${base}/${first}`, `${base}/${first}`);
+			await installOnPhone(browser, `${base}/${first}`, `${base}/${first}`);
 			if (http) {
 				for (const rel of lighthousePages.split(",").slice(0, 3))
 					await steadyLayout(browser, `${base}/${rel}`, `${base}/${rel}`);

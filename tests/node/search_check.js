@@ -133,6 +133,7 @@ async function topPage(browser, base) {
 		"words of a name in another order, then words of a comment");
 	same(await texts(page, "#results li:first-child b mark"), ["HTML", "Parser"],
 		"marked words of the name");
+	same(await texts(page, "#results .why"), [], "reasons beside the marked names and comments");
 	await found("route finder", "1 port found", ["waypath"], "words of a hyphenated comment");
 	await found("www/nginx", "1 port found", ["nginx"], "an origin");
 	// Separators alone are no words: they match as typed.
@@ -141,14 +142,21 @@ async function topPage(browser, base) {
 		"a maintainer's address, the port more ports need first");
 	same(await texts(page, "#results li:first-child mark"), ["alice@example.com"],
 		"the marked maintainer");
+	same(await texts(page, "#results .why"), ["in its maintainer\u2019s address", "in its maintainer\u2019s address"],
+		"the reason of a maintainer's ports");
 	await found("maintainer:ALICE", "2 ports found", ["zstd", "py311-tqdm"],
 		"maintainer: and part of an address");
 	await found("g", "ports found", ["gmake", "git"], "a name prefix needed by four ports first");
 	// A word of a description ranks after names and comments, and loads
 	// only the files of the words typed.
 	await found("pkg-config", "found", ["pkgconf"], "a word of a description");
+	same(await texts(page, "#results li:first-child .why"), [], "no reason where a comment's word begins the word");
 	await found("p\u00e2tisserie", "1 port found", ["patissier"],
 		"a word of a description in ISO-8859-1");
+	// Found by its description, a port says so, as nothing of it is marked.
+	same(await texts(page, "#results .why"), ["in its description"], "the reason of a description match");
+	await found("zstd dictionary", "1 port found", ["zstd"], "a name and a word of its description");
+	same(await texts(page, "#results .why"), ["in its description"], "a reason where one word is in the description");
 	await found("lineword scriptword", "1 port found", ["quirk"],
 		"words after U+2028 and </script> in a description");
 	await found("wwwword", "No port matches", [], "a word of the WWW: line");
