@@ -149,6 +149,10 @@ char *maintainer_count(char *, char *, page_context &);
 // Every page: the URLs of the shared files (shared_files.cc).
 char *stylesheet(char *, char *, page_context &);
 char *script(char *, char *, page_context &);
+// Port pages: the flavors and the options that the port's Makefile lists
+// (port_choices.cc).
+char *flavors(char *, char *, page_context &);
+char *options(char *, char *, page_context &);
 } // namespace fills
 
 // The codes of the placeholders, in the table's order. The first twelve
@@ -209,6 +213,8 @@ enum placeholder : int {
 	ph_maintainer_count,
 	ph_stylesheet, // the files every page shares
 	ph_script,
+	ph_flavors, // from the port's Makefile, read once with its status
+	ph_options,
 	placeholder_count
 };
 
@@ -341,6 +347,10 @@ inline constexpr std::array<placeholder_row, placeholder_count>
 	    index_use::none, false, fills::stylesheet},
 	{ph_script, "%%SCRIPT%%", insertion::built, on_every_page,
 	    index_use::none, false, fills::script},
+	{ph_flavors, "%%FLAVORS%%", insertion::built, on_port, index_use::none,
+	    true, fills::flavors},
+	{ph_options, "%%OPTIONS%%", insertion::built, on_port, index_use::none,
+	    true, fills::options},
     }};
 
 // Every row stands at its code; a row that some page fills has a function

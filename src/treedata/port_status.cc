@@ -21,6 +21,7 @@
 
 #include "state/state.h"
 #include "text/bounded.h"
+#include "treedata/port_choices.h"
 #include "treedata/tree_file.h"
 
 namespace {
@@ -106,10 +107,13 @@ undefine(reader *r, char *p)
 			p++;
 		if (word == p)
 			return;
-		std::size_t v =
-		    var_index({word, static_cast<std::size_t>(p - word)});
-		if (v == status_var_count)
+		std::string_view name(word, static_cast<std::size_t>(p - word));
+		std::size_t v = var_index(name);
+		if (v == status_var_count) {
+			if (r->depth == 0 && is_choice_variable(name))
+				note_choice(name, choice_op::undefine, {});
 			continue;
+		}
 		if (r->depth > 0) {
 			forget(r, v);
 		} else {
@@ -161,6 +165,23 @@ take_op(char **p)
 	return assign_op::none;
 }
 
+choice_op
+choice_op_of(assign_op op)
+{
+	switch (op) {
+	case assign_op::set_if_unset:
+		return choice_op::set_if_unset;
+	case assign_op::append:
+		return choice_op::append;
+	case assign_op::shell:
+		return choice_op::shell;
+	case assign_op::set:
+	case assign_op::none:
+		break;
+	}
+	return choice_op::set;
+}
+
 void
 assignment(reader *r, char *line)
 {
@@ -168,8 +189,13 @@ assignment(reader *r, char *line)
 	while (
 	    *p != '\0' && !is_blank(*p) && std::strchr("=:?+!", *p) == nullptr)
 		p++;
-	std::size_t v = var_index({line, static_cast<std::size_t>(p - line)});
-	if (v == status_var_count)
+	std::string_view name(line, static_cast<std::size_t>(p - line));
+	std::size_t v = var_index(name);
+	// The flavors and options are read from the top level only: what a
+	// block adds or takes away is left out.
+	bool choice = v == status_var_count && r->depth == 0 &&
+	    is_choice_variable(name);
+	if (v == status_var_count && !choice)
 		return;
 	p = skip_blanks(p);
 	assign_op op = take_op(&p);
@@ -180,6 +206,11 @@ assignment(reader *r, char *line)
 	while (end > value && (is_blank(end[-1]) || end[-1] == '\r'))
 		end--;
 	*end = '\0';
+	if (choice) {
+		note_choice(name, choice_op_of(op),
+		    {value, static_cast<std::size_t>(end - value)});
+		return;
+	}
 
 	known &what = r->what[v];
 	if (r->depth > 0) {
@@ -233,6 +264,7 @@ port_status
 parse_port_status(char *text, std::size_t size)
 {
 	reader r;
+	begin_choices();
 	char *end = text + size;
 	char *w = text;
 	// The line being gathered is written at w, which never passes the
@@ -267,6 +299,7 @@ parse_port_status(char *text, std::size_t size)
 		logical_line(&r, line);
 		w++;
 	}
+	r.status.choices = finish_choices();
 	return r.status;
 }
 

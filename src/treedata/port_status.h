@@ -5,6 +5,7 @@
 #include <array>
 #include <cstddef>
 
+#include "treedata/port_choices.h"
 #include "treedata/tree_file.h"
 
 // The variables read, in the order of port_status's values.
@@ -28,8 +29,10 @@ inline constexpr std::array<const char *, status_var_count> status_var_names = {
 // build is null too: one assigned inside .if or .for, or after such an
 // assignment, one appended to (+=) or taken from a command (!=), or
 // undefined (.undef). Set but empty is an empty text, not null.
+// The flavors and the options are read in the same pass (port_choices.h).
 struct port_status {
 	std::array<const char *, status_var_count> values{};
+	port_choices choices;
 
 	[[nodiscard]] const char *operator[](status_var v) const
 	{
@@ -38,7 +41,8 @@ struct port_status {
 };
 
 // Reads the status from text, a Makefile's size bytes followed by a NUL,
-// which it cuts and rewrites in place: the values point into it.
+// which it cuts and rewrites in place: the values point into it. The
+// flavors and options stay valid until the next call.
 [[nodiscard]] port_status parse_port_status(char *text, std::size_t size);
 
 // Reads the status from the Makefile in the port directory dir (absolute,
