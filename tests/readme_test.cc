@@ -948,6 +948,33 @@ TEST_F(Readme, ShippedTemplatesFillTheSampleTree)
 	}
 	EXPECT_EQ(pages, 20u);
 	EXPECT_GE(entries, 48u);
+
+	// The flavors and options of the sample's Makefiles: git's flavors
+	// make package names of their own, py-tqdm's default prefix is not
+	// doubled, mc's option of one architecture is left out, nginx's
+	// description with markup is text, and jq, which lists none, shows
+	// neither.
+	std::string git = s.get("ports/devel/git/README.html");
+	EXPECT_NE(git.find("<li><code>lite</code>: package <code>git-lite</code></li>"),
+	    std::string::npos);
+	EXPECT_NE(git.find("<code>GREP</code> Regular expressions for git grep "
+			   "<span class=\"kind\">choose at most one</span>"),
+	    std::string::npos);
+	EXPECT_NE(s.get("ports/misc/py-tqdm/README.html")
+		      .find("<li><code>py312</code>: package <code>py312-tqdm</code>"),
+	    std::string::npos);
+	std::string mc = s.get("ports/misc/mc/README.html");
+	EXPECT_NE(mc.find("<tr><td><code>SLANG</code></td><td></td>"
+			  "<td class=\"on\">on</td></tr>"),
+	    std::string::npos);
+	EXPECT_EQ(mc.find("ASPELL"), std::string::npos);
+	EXPECT_NE(s.get("ports/www/nginx/README.html")
+		      .find("<td>Log &lt;debug&gt; &amp; trace lines "
+			    "(&quot;debug&quot; level)</td>"),
+	    std::string::npos);
+	std::string jq = s.get("ports/textproc/jq/README.html");
+	EXPECT_EQ(jq.find("Flavors"), std::string::npos);
+	EXPECT_EQ(jq.find("class=\"options\""), std::string::npos);
 }
 
 }  // namespace
