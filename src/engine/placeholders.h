@@ -48,8 +48,8 @@ struct port_page : page_context {
 	// The description file, read on first need, once per page.
 	bool description_read;
 	std::string_view description;
-	// The port's status from its Makefile, read on first need, once per
-	// page.
+	// The port's status, flavors and options from its Makefile, read on
+	// first need, once per page.
 	bool status_read;
 	port_status status;
 };

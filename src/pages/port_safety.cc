@@ -3,7 +3,8 @@
 // licence, and the known vulnerabilities of its version.
 //
 // Nothing here is read unless a template asks: the Makefile once per page
-// that uses %%PORT_STATUS%% or %%LICENSE%%, the vulnerability database once
+// that uses %%PORT_STATUS%% or %%LICENSE%% (or the flavors and options,
+// which come from the same reading), the vulnerability database once
 // per run, when the first page uses %%VULNERABILITIES%%. Every value comes
 // from files that anyone with commit access writes, so all of it is escaped
 // text; an entry's identifier goes into its link only when link_safe says

@@ -12,7 +12,8 @@
 // place: each logical line (continuation lines joined) is moved down over
 // what has been read, so that it ends in a NUL of its own, and the values
 // point into the buffer. Nothing is copied twice and nothing is allocated
-// per port.
+// per port. The assignments of the flavors and options are handed over as
+// they come (port_choices.cc), into storage that each port reuses.
 #include "treedata/port_status.h"
 
 #include <cstdio>
