@@ -88,10 +88,11 @@ main(int argc, char **argv)
 				for (std::size_t v = 0; v < status_var_count;
 				     v++)
 					counts[v] += s.values[v] != nullptr;
-				flavored += !s.choices.flavors.empty();
-				flavors += s.choices.flavors.size();
-				optioned += !s.choices.options.empty();
-				options += s.choices.options.size();
+				port_choices c = port_status_choices(s);
+				flavored += !c.flavors.empty();
+				flavors += c.flavors.size();
+				optioned += !c.options.empty();
+				options += c.options.size();
 			}
 			ports++;
 		}

@@ -279,18 +279,19 @@ namespace {
 std::string
 choices(std::string text)
 {
-	port_status s = parse_port_status(text.data(), text.size());
+	port_choices c =
+	    port_status_choices(parse_port_status(text.data(), text.size()));
 	static constexpr const char *kinds[] = {
 	    "plain", "single", "radio", "multi", "group"};
 	std::string out;
-	for (const port_flavor &f : s.choices.flavors) {
+	for (const port_flavor &f : c.flavors) {
 		out += "flavor " + std::string(f.name);
 		if (f.has_name)
 			out += "=" + std::string(f.prefix) + "|" +
 			    std::string(f.suffix);
 		out += "\n";
 	}
-	for (const port_option &o : s.choices.options) {
+	for (const port_option &o : c.options) {
 		out += "option " + std::string(o.name) + " " +
 		    kinds[static_cast<int>(o.kind)];
 		if (!o.group.empty())
@@ -384,6 +385,20 @@ TEST(PortStatus, FlavorsAndOptionsFromTheTopLevel)
 	// What a command set is still added to.
 	EXPECT_EQ(choices("OPTIONS_DEFINE!=\techo A\nOPTIONS_DEFINE+=\tB\n"),
 	    "option B plain\n");
+
+	// The lists are those of the last Makefile read: an earlier status
+	// gives none rather than another port's.
+	std::string a = "OPTIONS_DEFINE=\tA\n",
+		    b = "OPTIONS_DEFINE=\tB\nFLAVORS=\tx y\n";
+	port_status first = parse_port_status(a.data(), a.size());
+	port_status second = parse_port_status(b.data(), b.size());
+	EXPECT_TRUE(port_status_choices(first).options.empty());
+	ASSERT_EQ(port_status_choices(second).options.size(), 1u);
+	EXPECT_EQ(port_status_choices(second).options[0].name, "B");
+	// Asked again (a page that shows both, one made again in more
+	// room): the same lists.
+	EXPECT_EQ(port_status_choices(second).flavors.size(), 2u);
+	EXPECT_EQ(port_status_choices(second).flavors.size(), 2u);
 }
 
 TEST_F(PortStatusFile, ReadsARegularFileUpToItsLimitAndSaysWhyNotAtVerbose)

@@ -93,7 +93,7 @@ char *
 flavors(char *pos, char *end, page_context &page)
 {
 	port_page &port = port_of(page);
-	const port_choices &choices = port_page_status(port).choices;
+	port_choices choices = port_status_choices(port_page_status(port));
 	if (choices.flavors.empty())
 		return pos;
 	std::string_view base = flavor_base(port, choices.flavors.front());
@@ -122,7 +122,8 @@ flavors(char *pos, char *end, page_context &page)
 char *
 options(char *pos, char *end, page_context &page)
 {
-	const port_choices &choices = port_page_status(port_of(page)).choices;
+	port_choices choices =
+	    port_status_choices(port_page_status(port_of(page)));
 	if (choices.options.empty())
 		return pos;
 	pos = append(pos, end,

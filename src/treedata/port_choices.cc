@@ -2,8 +2,8 @@
 // the top level.
 //
 // The Makefile reader hands over each assignment to a variable of interest
-// as it meets it; the lists are worked out once the file is read, as make
-// would at the end of the file for what it says unconditionally: "=" sets,
+// as it meets it; the lists are worked out when a page first asks for them,
+// as make would at the end of the file for what it says unconditionally: "=" sets,
 // "?=" sets what is not set, "+=" adds words, ".undef" unsets, and "!="
 // sets a value that only make knows, which adds no words. The assignments
 // are sorted by name, so that each variable is found by a binary search,
@@ -34,6 +34,8 @@ std::vector<std::string_view> defaults; // sorted
 std::vector<std::uint32_t> positions;
 std::deque<std::string> joined; // the values of several assignments
 std::string key;
+std::uint64_t current_reading;
+bool worked_out; // the lists of current_reading are made
 
 bool
 is_blank(char c)
@@ -261,14 +263,16 @@ is_choice_variable(std::string_view name)
 	    name.ends_with("_PKGNAMESUFFIX");
 }
 
-void
+std::uint64_t
 begin_choices()
 {
+	worked_out = false;
 	notes.clear();
 	flavors.clear();
 	options.clear();
 	defaults.clear();
 	joined.clear();
+	return ++current_reading;
 }
 
 void
@@ -279,15 +283,19 @@ note_choice(std::string_view name, choice_op op, std::string_view value)
 }
 
 port_choices
-finish_choices()
+choices_of_reading(std::uint64_t reading)
 {
-	if (notes.empty())
+	if (reading == 0 || reading != current_reading)
 		return {};
-	std::sort(notes.begin(), notes.end(),
-	    [](const noted &a, const noted &b) {
-		    return a.name != b.name ? a.name < b.name : a.order < b.order;
-	    });
-	gather_flavors();
-	gather_options();
+	if (!worked_out && !notes.empty()) {
+		std::sort(notes.begin(), notes.end(),
+		    [](const noted &a, const noted &b) {
+			    return a.name != b.name ? a.name < b.name
+						    : a.order < b.order;
+		    });
+		gather_flavors();
+		gather_options();
+	}
+	worked_out = true;
 	return {flavors, options};
 }

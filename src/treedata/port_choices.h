@@ -13,6 +13,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <span>
 #include <string_view>
 
@@ -55,8 +56,8 @@ struct port_choices {
 };
 
 // The steps of the reading, for the Makefile reader. The texts passed must
-// stay valid as long as the result of finish_choices is used, which stays
-// valid itself until the next begin_choices.
+// stay valid as long as the lists worked out of them are used, which stay
+// valid themselves until the next begin_choices.
 
 enum class choice_op : unsigned char {
 	set,	      // "=" and ":="
@@ -69,8 +70,12 @@ enum class choice_op : unsigned char {
 // Whether a variable named so belongs to the flavors or the options.
 [[nodiscard]] bool is_choice_variable(std::string_view name);
 
-void begin_choices();
+// Starts the assignments of another Makefile; the number of its reading.
+[[nodiscard]] std::uint64_t begin_choices();
 // A top-level assignment to a variable that is_choice_variable accepts;
 // value without its outer blanks and comment.
 void note_choice(std::string_view name, choice_op op, std::string_view value);
-[[nodiscard]] port_choices finish_choices();
+// The lists of reading, worked out on the first call and kept: only the
+// pages that show them pay for them. Empty when another Makefile has been
+// read since.
+[[nodiscard]] port_choices choices_of_reading(std::uint64_t reading);

@@ -265,7 +265,7 @@ port_status
 parse_port_status(char *text, std::size_t size)
 {
 	reader r;
-	begin_choices();
+	r.status.reading = begin_choices();
 	char *end = text + size;
 	char *w = text;
 	// The line being gathered is written at w, which never passes the
@@ -300,7 +300,6 @@ parse_port_status(char *text, std::size_t size)
 		logical_line(&r, line);
 		w++;
 	}
-	r.status.choices = finish_choices();
 	return r.status;
 }
 

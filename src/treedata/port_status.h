@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
 
 #include "treedata/port_choices.h"
 #include "treedata/tree_file.h"
@@ -29,10 +30,11 @@ inline constexpr std::array<const char *, status_var_count> status_var_names = {
 // build is null too: one assigned inside .if or .for, or after such an
 // assignment, one appended to (+=) or taken from a command (!=), or
 // undefined (.undef). Set but empty is an empty text, not null.
-// The flavors and the options are read in the same pass (port_choices.h).
+// The flavors and the options are read in the same pass (port_choices.h),
+// and worked out by port_status_choices.
 struct port_status {
 	std::array<const char *, status_var_count> values{};
-	port_choices choices;
+	std::uint64_t reading = 0; // of the flavors and options; 0: none
 
 	[[nodiscard]] const char *operator[](status_var v) const
 	{
@@ -41,9 +43,18 @@ struct port_status {
 };
 
 // Reads the status from text, a Makefile's size bytes followed by a NUL,
-// which it cuts and rewrites in place: the values point into it. The
-// flavors and options stay valid until the next call.
+// which it cuts and rewrites in place: the values point into it.
 [[nodiscard]] port_status parse_port_status(char *text, std::size_t size);
+
+// The flavors and options of the Makefile that status was read from,
+// worked out on the first call; valid, like the lists themselves, until the
+// next Makefile is read, and empty from then on (and for a status that
+// read none).
+[[nodiscard]] inline port_choices
+port_status_choices(const port_status &status)
+{
+	return choices_of_reading(status.reading);
+}
 
 // Reads the status from the Makefile in the port directory dir (absolute,
 // below the top of the tree, where it is opened), a regular file of at most
