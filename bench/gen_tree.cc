@@ -17,7 +17,8 @@
 // and gettext of a real tree) by thousands, the first by some ten thousand.
 //
 // Every port has a Makefile shaped like a real one (its variables, a
-// licence, option blocks, continuation lines); a few are deprecated with an
+// licence, flavors, options and their groups, option blocks, continuation
+// lines); a few are deprecated with an
 // expiration date, broken, ignored or forbidden, at the top level or inside
 // a conditional. security/vuxml holds a vulnerability database of real size:
 // vuln.xml including a file per year, 2003 to 2026, through external
@@ -731,6 +732,96 @@ description(rng &r, const port &p)
 	return out;
 }
 
+// A port's flavors and options, in the shapes of real Makefiles: one port
+// in eight has flavors (suffixes or prefixes for all but the default), every
+// port the usual plain options, most a few more with their descriptions
+// and defaults, a third a group of some kind, and some an option added only
+// inside a conditional.
+void
+port_choices(rng &r, std::string &mk)
+{
+	static constexpr const char *flavor_sets[][3] = {
+	    {"default", "nox11", "lite"}, {"py311", "py312", "py313"},
+	    {"qt5", "qt6", nullptr}, {"default", "tiny", nullptr}};
+	static constexpr const char *extra_options[] = {"GSSAPI", "IPV6",
+	    "LDAP", "LUA", "PAM", "PERL", "PYTHON", "SASL", "SSL", "TCL",
+	    "X11", "ZSTD"};
+	static constexpr const char *group_kinds[] = {
+	    "SINGLE", "RADIO", "MULTI", "GROUP"};
+	static constexpr const char *group_members[][3] = {
+	    {"GNUTLS", "OPENSSL", "WOLFSSL"}, {"MYSQL", "PGSQL", "SQLITE"},
+	    {"GTK3", "QT5", "QT6"}, {"LIBEDIT", "READLINE", nullptr}};
+	static constexpr const char *group_names[] = {
+	    "TLS", "DATABASE", "TOOLKIT", "LINEEDIT"};
+	if (r.chance(125)) {
+		const auto &set = flavor_sets[r.below(4)];
+		bool prefix = set[0][0] == 'p' || set[0][0] == 'q';
+		mk += "FLAVORS=\t";
+		for (std::size_t i = 0; i < 3 && set[i] != nullptr; i++) {
+			mk += i > 0 ? " " : "";
+			mk += set[i];
+		}
+		mk += '\n';
+		for (std::size_t i = prefix ? 0 : 1; i < 3 && set[i] != nullptr;
+		     i++) {
+			mk += set[i];
+			mk += prefix ? "_PKGNAMEPREFIX=\t" : "_PKGNAMESUFFIX=\t-";
+			mk += set[i];
+			mk += prefix ? "-\n" : "\n";
+		}
+		mk += '\n';
+	}
+	mk += "OPTIONS_DEFINE=\tDOCS EXAMPLES NLS";
+	int extra = r.chance(600) ? r.range(1, 5) : 0;
+	std::string defaults, descs;
+	std::size_t first = r.below(std::size(extra_options));
+	for (int i = 0; i < extra; i++) {
+		const char *o = extra_options[(first + static_cast<std::size_t>(i)) %
+		    std::size(extra_options)];
+		mk += ' ';
+		mk += o;
+		if (r.chance(500)) {
+			defaults += ' ';
+			defaults += o;
+		}
+		descs += o;
+		descs += "_DESC=\t";
+		descs += o;
+		descs += " support in ${PORTNAME}\n";
+	}
+	mk += "\nOPTIONS_DEFAULT=\tDOCS NLS";
+	mk += defaults;
+	mk += "\nOPTIONS_SUB=\tyes\n";
+	if (r.chance(330)) {
+		std::size_t g = r.below(4);
+		const char *kind = r.pick(group_kinds);
+		mk += "OPTIONS_";
+		mk += kind;
+		mk += "=\t";
+		mk += group_names[g];
+		mk += "\nOPTIONS_";
+		mk += kind;
+		mk += '_';
+		mk += group_names[g];
+		mk += "=\t";
+		for (std::size_t i = 0; i < 3 && group_members[g][i] != nullptr;
+		     i++) {
+			mk += i > 0 ? " " : "";
+			mk += group_members[g][i];
+		}
+		mk += "\n";
+		descs += group_names[g];
+		descs += "_DESC=\tWhich ";
+		descs += group_names[g];
+		descs += " to build with\n";
+	}
+	mk += descs;
+	mk += "NLS_USES=\tgettext\nNLS_CONFIGURE_ENABLE=\tnls\n\n";
+	if (r.chance(100))
+		mk += ".if ${ARCH} == amd64\nOPTIONS_DEFINE+=\tSIMD\n"
+		      "SIMD_DESC=\tVector instructions\n.endif\n\n";
+}
+
 // The Makefile of port p, some 700 bytes to 2 KiB, as real ones are.
 std::string
 port_makefile(rng &r, const port &p)
@@ -804,8 +895,8 @@ port_makefile(rng &r, const port &p)
 	mk += "\nGNU_CONFIGURE=\tyes\nCONFIGURE_ARGS=\t--disable-static \\\n"
 	      "\t\t--with-pic \\\n\t\t--without-";
 	mk += syllable_word(r, 1, 2);
-	mk += "\n\nOPTIONS_DEFINE=\tDOCS EXAMPLES NLS\nOPTIONS_SUB=\tyes\n"
-	      "NLS_USES=\tgettext\nNLS_CONFIGURE_ENABLE=\tnls\n\n";
+	mk += "\n\n";
+	port_choices(r, mk);
 	if (r.chance(30))
 		mk += ".include <bsd.port.options.mk>\n\n"
 		      ".if ${ARCH} == i386\n"

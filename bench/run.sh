@@ -51,6 +51,12 @@
 #                      vulnerability placeholders, and the cost between them
 #                      against reading the files they read (default 1)
 #   BENCH_SAFETY_RUNS  paired runs of that comparison (default 5)
+#   BENCH_CHOICES      1: at 1x, the cost of the port pages' flavors and
+#                      options against the floor of reading the Makefiles
+#                      they come from, and the instructions they add
+#                      (default 1)
+#   BENCH_CHOICES_RUNS paired runs of that comparison (default 7)
+#   BENCH_CHOICES_ONLY 1: at 1x, that comparison and nothing else
 #   BENCH_NOTES        1: at 1x, the cost that the notes of MOVED, UPDATING
 #                      and pkg-message add to a run against the floor of
 #                      reading their files (default 1)
@@ -93,6 +99,9 @@ shipped_runs=${BENCH_SHIPPED_RUNS:-9}
 do_safety=${BENCH_SAFETY:-1}
 safety_runs=${BENCH_SAFETY_RUNS:-5}
 do_notes=${BENCH_NOTES:-1}
+do_choices=${BENCH_CHOICES:-1}
+choices_runs=${BENCH_CHOICES_RUNS:-7}
+choices_only=${BENCH_CHOICES_ONLY:-0}
 notes_runs=${BENCH_NOTES_RUNS:-7}
 notes_only=${BENCH_NOTES_ONLY:-0}
 do_people=${BENCH_PEOPLE:-1}
@@ -108,7 +117,7 @@ if [ "${BENCH_QUICK:-0}" = 1 ]; then
 	scales=${BENCH_SCALES:-1}
 fi
 do_lookup=${BENCH_LOOKUP:-1}
-if [ "$site_only" = 1 ] || [ "$threads_only" = 1 ]; then
+if [ "$site_only" = 1 ] || [ "$threads_only" = 1 ] || [ "$choices_only" = 1 ]; then
 	scales=${BENCH_SCALES:-1}
 	do_lookup=${BENCH_LOOKUP:-0}
 fi
@@ -264,6 +273,7 @@ for t in README.top README.category README.port; do
 		-e 's/%%(COMMENT_TEXT|DESCR_HTML|WEBSITE_LINK|ALSO_LISTED)%%//g' \
 		-e 's/%%[A-Z]+_(DEPENDS|BY)_LIST%%//g' -e 's/%%SEARCH_INDEX%%//g' \
 		-e 's/%%(PORT_STATUS|LICENSE|VULNERABILITIES|VULNERABLE_PAGE|EXPIRING_PAGE)%%//g' \
+		-e 's/%%(FLAVORS|OPTIONS)%%//g' \
 		-e 's/%%(FORMERLY|UPDATING|PKG_MESSAGE)%%//g' \
 		-e 's/%%(SEARCH_WORDS|MAINTAINERS_LINK|STYLESHEET|SCRIPT)%%//g' \
 		-e 's/%%MAINTAINER_LINK%%/%%EMAIL%%/g' \
@@ -754,8 +764,9 @@ compare_site() { # tree, INDEX bytes
 
 # == Port status, licence and vulnerabilities ==
 # What these placeholders add to a whole run: the shipped templates against
-# the same templates without %%PORT_STATUS%%, %%LICENSE%%,
-# %%VULNERABILITIES%% and the top page's links to the pages of vulnerable
+# the same templates without %%PORT_STATUS%%, %%LICENSE%%, %%FLAVORS%%,
+# %%OPTIONS%% (which come from the same Makefiles), %%VULNERABILITIES%% and
+# the top page's links to the pages of vulnerable
 # and expiring ports, each set primed once so that its measured run finds
 # its own pages (nothing changes). The floor is what the added work cannot
 # do without: bench/treedata reading the vulnerability database once and
@@ -769,7 +780,7 @@ compare_safety() { # tree, INDEX bytes
 	cmake --build "$build" -j2 --target treedata >/dev/null
 	rm -rf "$without"
 	cp -R "$templates" "$without"
-	sed -E -i 's/%%(PORT_STATUS|LICENSE|VULNERABILITIES|VULNERABLE_PAGE|EXPIRING_PAGE)%%//g' \
+	sed -E -i 's/%%(PORT_STATUS|LICENSE|VULNERABILITIES|VULNERABLE_PAGE|EXPIRING_PAGE|FLAVORS|OPTIONS)%%//g' \
 		"$without"/README.*
 	if cmp -s "$without/README.port" "$templates/README.port"; then
 		echo "FAILED: the shipped README.port shows no port status to compare" >&2
@@ -834,6 +845,124 @@ compare_safety() { # tree, INDEX bytes
 	} >"$raw/safety-goals.txt"
 	cat "$raw/safety-goals.txt"
 	stage "port status and vulnerabilities compared"
+}
+
+# == Flavors and options ==
+# What %%FLAVORS%% and %%OPTIONS%% add to a whole run when they are all
+# that reads the Makefiles: the shipped templates without the other
+# placeholders that read them (%%PORT_STATUS%%, %%LICENSE%%, the link to the
+# page of expiring ports) against the same without the two as well, each
+# set primed once so that its measured run finds its own pages. The added
+# work is reading every port's Makefile, parsing it and filling the two;
+# its floor is reading the same Makefiles alone through the tool's reader
+# (bench/treedata's read_ms, and its processor time read_cpu_ms). Pairs
+# alternate their order. Then callgrind
+# counts the instructions of one run of each set, and of the shipped set
+# with and without the two (the Makefiles read for the status already):
+# what the flavors and options cost beyond the status.
+# Goal: the median of the paired ratios of the added CPU time (user + sys)
+# to the floor at most 1.3.
+compare_choices() { # tree
+	local tree=$1 i who
+	local with="$scratch/templates-choices" without="$scratch/templates-no-choices"
+	local shipped_without="$scratch/templates-shipped-no-choices"
+	cmake --build "$build" -j2 --target treedata >/dev/null
+	rm -rf "$with" "$without" "$shipped_without"
+	cp -R "$templates" "$with"
+	sed -E -i 's/%%(PORT_STATUS|LICENSE|EXPIRING_PAGE)%%//g' "$with"/README.*
+	cp -R "$with" "$without"
+	sed -E -i 's/%%(FLAVORS|OPTIONS)%%//g' "$without"/README.*
+	cp -R "$templates" "$shipped_without"
+	sed -E -i 's/%%(FLAVORS|OPTIONS)%%//g' "$shipped_without"/README.*
+	if cmp -s "$without/README.port" "$with/README.port"; then
+		echo "FAILED: the shipped README.port shows no flavors or options to compare" >&2
+		exit 1
+	fi
+	echo
+	echo "== flavors and options: the only Makefile placeholders vs none"
+	for who in c w t; do : >"$raw/choices-$who.txt"; done
+	: >"$raw/choices.stderr"
+	: >"$raw/choices-treedata.txt"
+	for i in $(seq "$choices_runs"); do
+		for who in $( ((i % 2)) && echo c w t || echo t w c); do
+			maybe_sync
+			if [ "$who" = t ]; then
+				"$measure" -o "$raw/choices-t.txt" "$build/bench/treedata" "$tree" \
+					>>"$raw/choices-treedata.txt" 2>>"$raw/choices.stderr" || true
+				continue
+			fi
+			local set=$with
+			[ "$who" = w ] && set=$without
+			UNAME_r=15.0-RELEASE "$qm" -q -p "$tree" -t "$set" 2>>"$raw/choices.stderr" || true
+			maybe_sync
+			UNAME_r=15.0-RELEASE "$measure" -o "$raw/choices-$who.txt" "$qm" -q -p "$tree" \
+				-t "$set" 2>>"$raw/choices.stderr" || true
+			check_status "$raw/choices-$who.txt" "quillmark ($who) in the flavors comparison"
+		done
+		printf '  round %d: with %.3f s (cpu %.3f s), without %.3f s (cpu %.3f s); treedata: %s\n' "$i" \
+			"$(values "$raw/choices-c.txt" wall | tail -1)" \
+			"$(paste <(values "$raw/choices-c.txt" user) <(values "$raw/choices-c.txt" sys) | tail -1 | awk '{ print $1 + $2 }')" \
+			"$(values "$raw/choices-w.txt" wall | tail -1)" \
+			"$(paste <(values "$raw/choices-w.txt" user) <(values "$raw/choices-w.txt" sys) | tail -1 | awk '{ print $1 + $2 }')" \
+			"$(tail -1 "$raw/choices-treedata.txt")"
+	done
+	if [ -s "$raw/choices.stderr" ]; then
+		echo "FAILED: a run wrote to standard error:" >&2
+		head -5 "$raw/choices.stderr" >&2
+		exit 1
+	fi
+	local floors cpu_floors cpu_ratio wall_ratio
+	floors=$(sed -n 's/.* read_ms=\([0-9.]*\) .*/\1/p' "$raw/choices-treedata.txt" |
+		awk '{ print $1 / 1000 }')
+	cpu_floors=$(sed -n 's/.* read_cpu_ms=\([0-9.]*\) .*/\1/p' "$raw/choices-treedata.txt" |
+		awk '{ print $1 / 1000 }')
+	cpu_ratio=$(paste <(values "$raw/choices-c.txt" user) <(values "$raw/choices-c.txt" sys) \
+		<(values "$raw/choices-w.txt" user) <(values "$raw/choices-w.txt" sys) <(echo "$cpu_floors") |
+		awk '{ print ($1 + $2 - $3 - $4) / $5 }' | median)
+	wall_ratio=$(paste <(values "$raw/choices-c.txt" wall) <(values "$raw/choices-w.txt" wall) \
+		<(echo "$floors") | awk '{ print ($1 - $2) / $3 }' | median)
+	echo "medians of $choices_runs: with $(values "$raw/choices-c.txt" wall | median) s" \
+		"(user $(values "$raw/choices-c.txt" user | median) s, sys $(values "$raw/choices-c.txt" sys | median) s)," \
+		"without $(values "$raw/choices-w.txt" wall | median) s" \
+		"(user $(values "$raw/choices-w.txt" user | median) s, sys $(values "$raw/choices-w.txt" sys | median) s)," \
+		"floor (reading the Makefiles) $(echo "$floors" | median) s (cpu $(echo "$cpu_floors" | median) s)"
+	echo "             (treedata: $(tail -1 "$raw/choices-treedata.txt"))"
+	local ir_line=""
+	if [ "$do_callgrind" = 1 ] && command -v valgrind >/dev/null; then
+		local set ir name
+		declare -A irs
+		for name in with without shipped shipped_without; do
+			case $name in
+			with) set=$with ;;
+			without) set=$without ;;
+			shipped) set=$templates ;;
+			shipped_without) set=$shipped_without ;;
+			esac
+			UNAME_r=15.0-RELEASE valgrind --tool=callgrind \
+				--callgrind-out-file="$scratch/callgrind-choices.out" "$qm" -q -p "$tree" \
+				-t "$set" 2>"$raw/callgrind-choices.log"
+			ir=$(sed -n 's/^summary: *\([0-9]*\).*/\1/p' "$scratch/callgrind-choices.out" | head -1)
+			[ -n "$ir" ] || ir=$(sed -n 's/^totals: *\([0-9]*\).*/\1/p' "$scratch/callgrind-choices.out" | head -1)
+			irs[$name]=$ir
+		done
+		local ports
+		ports=$(grep -c . "$tree/INDEX-15")
+		echo "callgrind:   only flavors and options read the Makefiles ${irs[with]} Ir, none ${irs[without]} Ir:" \
+			"$(calc '%.0f' "(${irs[with]} - ${irs[without]}) / $ports") per port added"
+		echo "             shipped ${irs[shipped]} Ir, shipped without flavors and options ${irs[shipped_without]} Ir:" \
+			"$(calc '%.0f' "(${irs[shipped]} - ${irs[shipped_without]}) / $ports") per port beyond the status" \
+			"($(calc '%.2f' "100 * (${irs[shipped]} - ${irs[shipped_without]}) / ${irs[shipped_without]}")% of the run)"
+		ir_line=$(printf 'flavors and options instructions: %s per port with the Makefile read for them alone, %s per port beyond the status' \
+			"$(calc '%.0f' "(${irs[with]} - ${irs[without]}) / $ports")" \
+			"$(calc '%.0f' "(${irs[shipped]} - ${irs[shipped_without]}) / $ports")")
+	fi
+	{
+		printf 'flavors and options: added CPU time / CPU time of reading the Makefiles, median of %d paired ratios: %.3f (goal <= 1.3): %s; of wall time %.3f\n' \
+			"$choices_runs" "$cpu_ratio" "$(awk "BEGIN { print ($cpu_ratio <= 1.3) ? \"met\" : \"NOT met\" }")" "$wall_ratio"
+		[ -z "$ir_line" ] || echo "$ir_line"
+	} >"$raw/choices-goals.txt"
+	cat "$raw/choices-goals.txt"
+	stage "flavors and options compared with their floor"
 }
 
 # == Notes: MOVED, UPDATING, pkg-message ==
@@ -961,6 +1090,10 @@ for scale in $scales; do
 	fi
 	if [ "$threads_only" = 1 ]; then
 		[ "$scale" = 1 ] && compare_threads "$tree" "$index_bytes"
+		continue
+	fi
+	if [ "$choices_only" = 1 ]; then
+		[ "$scale" = 1 ] && compare_choices "$tree"
 		continue
 	fi
 
@@ -1193,6 +1326,9 @@ for scale in $scales; do
 	if [ "$scale" = 1 ] && [ "$do_safety" = 1 ]; then
 		compare_safety "$tree" "$index_bytes"
 	fi
+	if [ "$scale" = 1 ] && [ "$do_choices" = 1 ]; then
+		compare_choices "$tree"
+	fi
 	if [ "$scale" = 1 ] && [ "$do_notes" = 1 ]; then
 		compare_notes "$tree"
 	fi
@@ -1245,6 +1381,7 @@ cat "$raw"/publish-goals-*.txt 2>/dev/null || true
 cat "$raw/shipped-goals.txt" 2>/dev/null || true
 cat "$raw/site-summary.txt" 2>/dev/null || true
 cat "$raw/safety-goals.txt" 2>/dev/null || true
+cat "$raw/choices-goals.txt" 2>/dev/null || true
 cat "$raw/notes-goals.txt" 2>/dev/null || true
 cat "$raw/people-goals.txt" 2>/dev/null || true
 echo "load after:  $(cut -d' ' -f1-3 /proc/loadavg)"

@@ -949,6 +949,33 @@ TEST_F(Readme, ShippedTemplatesFillTheSampleTree)
 	}
 	EXPECT_EQ(pages, 20u);
 	EXPECT_GE(entries, 48u);
+
+	// The flavors and options of the sample's Makefiles: git's flavors
+	// make package names of their own, py-tqdm's default prefix is not
+	// doubled, mc's option of one architecture is left out, nginx's
+	// description with markup is text, and jq, which lists none, shows
+	// neither.
+	std::string git = s.get("ports/devel/git/README.html");
+	EXPECT_NE(git.find("<li><code>lite</code>: package <code>git-lite</code></li>"),
+	    std::string::npos);
+	EXPECT_NE(git.find("<code>GREP</code> Regular expressions for git grep "
+			   "<span class=\"kind\">choose at most one</span>"),
+	    std::string::npos);
+	EXPECT_NE(s.get("ports/misc/py-tqdm/README.html")
+		      .find("<li><code>py312</code>: package <code>py312-tqdm</code>"),
+	    std::string::npos);
+	std::string mc = s.get("ports/misc/mc/README.html");
+	EXPECT_NE(mc.find("<tr><td><code>SLANG</code></td><td></td>"
+			  "<td class=\"on\">on</td></tr>"),
+	    std::string::npos);
+	EXPECT_EQ(mc.find("ASPELL"), std::string::npos);
+	EXPECT_NE(s.get("ports/www/nginx/README.html")
+		      .find("<td>Log &lt;debug&gt; &amp; trace lines "
+			    "(&quot;debug&quot; level)</td>"),
+	    std::string::npos);
+	std::string jq = s.get("ports/textproc/jq/README.html");
+	EXPECT_EQ(jq.find("Flavors"), std::string::npos);
+	EXPECT_EQ(jq.find("class=\"options\""), std::string::npos);
 }
 
 // Every file below dir, by its path below it, with its bytes; the
@@ -1228,18 +1255,28 @@ TEST_F(Readme, DescriptionEmailAddressesBecomeLinks)
 TEST_F(Readme, StatusLicenceAndVulnerabilitiesOnlyForTemplatesThatAsk)
 {
 	// zip: deprecated and expiring, its licence, affected through its
-	// revision. bar: broken and deprecated only inside conditionals of
-	// each kind, a licence over a continuation line, its version just
-	// outside a range. foo: no
+	// revision; flavors (the default's prefix taken off the INDEX name
+	// for the others), plain options and a group, a description with
+	// markup in it. bar: broken and deprecated only inside conditionals
+	// of each kind, a licence over a continuation line, its version just
+	// outside a range, an option only inside a conditional. foo: no
 	// Makefile values of its own (a slave port), affected through an
 	// epoch by an entry that names it twice.
 	d.put("ports/archivers/zip/Makefile",
 	    "PORTNAME=\tzip\nLICENSE=\tBSD3CLAUSE\n"
 	    "DEPRECATED=\tUse archivers/7-zip <instead>\n"
-	    "EXPIRATION_DATE=\t2026-12-31\n.include <bsd.port.mk>\n");
+	    "EXPIRATION_DATE=\t2026-12-31\n"
+	    "FLAVORS=\tdefault x11 nox\n"
+	    "default_PKGNAMEPREFIX=\tzi\nx11_PKGNAMEPREFIX=\tzi\n"
+	    "x11_PKGNAMESUFFIX=\t-x11\n"
+	    "OPTIONS_DEFINE=\tDOCS BZIP2\nOPTIONS_DEFAULT=\tBZIP2 ZSTD\n"
+	    "OPTIONS_RADIO=\tCRYPT\nOPTIONS_RADIO_CRYPT=\tAES ZSTD\n"
+	    "BZIP2_DESC=\t<script>alert(\"x\")</script> & ${PORTNAME}\n"
+	    "CRYPT_DESC=\tEncryption\n"
+	    ".include <bsd.port.mk>\n");
 	d.put("ports/misc/bar/Makefile",
 	    "PORTNAME=\tbar\nLICENSE=\tGPLv2 \\\n\t\tMIT\n"
-	    ".if ${ARCH} == i386\nBROKEN=\tno\n.endif\n"
+	    ".if ${ARCH} == i386\nBROKEN=\tno\nOPTIONS_DEFINE=\tSSE\n.endif\n"
 	    ".ifdef WITH_GPM\nBROKEN=\tneeds gpm\n.endif\n"
 	    ".ifndef NO_OLD\nDEPRECATED=\told\n.endif\n");
 	d.put("ports/misc/foo/Makefile",
@@ -1265,12 +1302,14 @@ TEST_F(Readme, StatusLicenceAndVulnerabilitiesOnlyForTemplatesThatAsk)
 	    "</affects><dates><discovery>2025-13-01</discovery></dates>"
 	    "</vuln>\n";
 	d.put("ports/security/vuxml/vuln/2026.xml", year);
-	d.put("tpl/README.port",
-	    "[%%PKG%%]\n%%PORT_STATUS%%%%LICENSE%%%%VULNERABILITIES%%");
+	d.put("tpl/README.port", "[%%PKG%%]\n%%PORT_STATUS%%%%LICENSE%%"
+				 "%%FLAVORS%%%%OPTIONS%%%%VULNERABILITIES%%");
 
 	Result r = run({"-q"});
 	EXPECT_EQ(r.status, 0);
 	EXPECT_EQ(r.err, "");
+	const std::string unconditional =
+	    "As the Makefile lists them outside its conditional parts.";
 	EXPECT_EQ(d.get("ports/archivers/zip/README.html"),
 	    "[zip-3.0]\n"
 	    "<p class=\"status deprecated\"><strong>Deprecated:</strong> Use "
@@ -1278,6 +1317,31 @@ TEST_F(Readme, StatusLicenceAndVulnerabilitiesOnlyForTemplatesThatAsk)
 	    "<p class=\"status expiring\"><strong>To be removed on</strong> "
 	    "<time datetime=\"2026-12-31\">2026-12-31</time></p>\n"
 	    "<dt>License</dt>\n<dd>BSD3CLAUSE</dd>\n"
+	    "<dt>Flavors</dt>\n<dd><ul class=\"flavors\">\n"
+	    "<li><code>default</code> <em>(default)</em>: package "
+	    "<code>zip</code></li>\n"
+	    "<li><code>x11</code>: package <code>zip-x11</code></li>\n"
+	    "<li><code>nox</code></li>\n</ul>\n"
+	    "<small class=\"note\">" + unconditional + "</small></dd>\n"
+	    "<section class=\"options\">\n<h2>Options</h2>\n<table>\n"
+	    "<thead><tr><th scope=\"col\">Option</th><th scope=\"col\">"
+	    "Description</th><th scope=\"col\">Default</th></tr></thead>\n"
+	    "<tbody>\n"
+	    "<tr><td><code>DOCS</code></td><td></td>"
+	    "<td class=\"off\">off</td></tr>\n"
+	    "<tr><td><code>BZIP2</code></td><td>&lt;script&gt;alert(&quot;x"
+	    "&quot;)&lt;/script&gt; &amp; ${PORTNAME}</td>"
+	    "<td class=\"on\">on</td></tr>\n"
+	    "</tbody>\n<tbody>\n<tr class=\"group\"><th colspan=\"3\" "
+	    "scope=\"rowgroup\"><code>CRYPT</code> Encryption "
+	    "<span class=\"kind\">choose at most one</span></th></tr>\n"
+	    "<tr><td><code>AES</code></td><td></td>"
+	    "<td class=\"off\">off</td></tr>\n"
+	    "<tr><td><code>ZSTD</code></td><td></td>"
+	    "<td class=\"on\">on</td></tr>\n"
+	    "</tbody>\n</table>\n<p class=\"note\">" + unconditional +
+	    " The ports framework's own descriptions of its standard options "
+	    "are not shown.</p>\n</section>\n"
 	    "<section class=\"vulnerabilities\">\n<h2>Known vulnerabilities</h2>\n"
 	    "<ul>\n<li><a href=\"https://vuxml.freebsd.org/freebsd/aa-1.html\">"
 	    "zip -- &lt;b&gt; overflow</a> (discovered <time datetime="

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <array>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -71,7 +72,7 @@ class PortStatusFile : public TreeData {
 	int read(const std::string &rel, port_status *s, std::string *err)
 	{
 		testing::internal::CaptureStderr();
-		int r = read_port_status((dir / ("tree/" + rel)).c_str(), &files, s);
+		int r = read_port_status((dir / ("tree/" + rel)).c_str(), &files, nullptr, s);
 		*err = testing::internal::GetCapturedStderr();
 		return r;
 	}
@@ -269,6 +270,145 @@ TEST(PortStatus, SlavePortWithoutItsOwnValuesShowsNothing)
 		       ".include \"${MASTERDIR}/Makefile\"\n");
 	for (const std::string &s : v)
 		EXPECT_EQ(s, "<unset>");
+}
+
+namespace {
+
+// The flavors and options that parse_port_status gives, a line each:
+// "flavor NAME" and, when it makes a package name, "=PREFIX|SUFFIX";
+// "option NAME" with its kind and group, "on" when on by default, and
+// ": DESCRIPTION" when it has one.
+std::string
+choices(std::string text)
+{
+	std::unique_ptr<choice_book, void (*)(choice_book *)> book(
+	    new_choice_book(), free_choice_book);
+	port_choices c = port_status_choices(
+	    parse_port_status(text.data(), text.size(), book.get()),
+	    book.get());
+	static constexpr const char *kinds[] = {
+	    "plain", "single", "radio", "multi", "group"};
+	std::string out;
+	for (const port_flavor &f : c.flavors) {
+		out += "flavor " + std::string(f.name);
+		if (f.has_name)
+			out += "=" + std::string(f.prefix) + "|" +
+			    std::string(f.suffix);
+		out += "\n";
+	}
+	for (const port_option &o : c.options) {
+		out += "option " + std::string(o.name) + " " +
+		    kinds[static_cast<int>(o.kind)];
+		if (!o.group.empty())
+			out += " " + std::string(o.group) + "(" +
+			    std::string(o.group_description) + ")";
+		if (o.on)
+			out += " on";
+		if (!o.description.empty())
+			out += ": " + std::string(o.description);
+		out += "\n";
+	}
+	return out;
+}
+
+} // namespace
+
+// The flavors and options come from the same reading as the status: the
+// assignments at the top level, "+=" adding words to what "=" set, lines
+// inside blocks left out (and not, as for the status, making the list
+// unknown), "${...}" kept whole as written.
+TEST(PortStatus, FlavorsAndOptionsFromTheTopLevel)
+{
+	std::string makefile =
+	    "PORTNAME=\tgit\n"
+	    "FLAVORS=\tdefault lite\n"
+	    "FLAVORS+=\t${EXTRA_FLAVORS:S/a b/c/} tiny\n"
+	    "lite_PKGNAMESUFFIX=\t-lite\n"
+	    "tiny_PKGNAMEPREFIX=\tmini-\n"
+	    "tiny_PKGNAMESUFFIX=\t${FLAVOR_SUFFIX}\n"
+	    "LICENSE=\tGPLv2\n"
+	    "OPTIONS_DEFINE+=\tLOST\n"
+	    "OPTIONS_DEFINE=\tDOCS PERL\n"
+	    "OPTIONS_DEFINE+=NLS \\\n\t\t${OPTIONS_COMMON}\n"
+	    "OPTIONS_DEFAULT=\tPERL SSL HTTP\n"
+	    "OPTIONS_DEFAULT?=\tDOCS\n"
+	    "OPTIONS_SINGLE=\tSSL\n"
+	    "OPTIONS_SINGLE_SSL=\tBASE PORT\n"
+	    "OPTIONS_RADIO=\tPCRE\n"
+	    "OPTIONS_RADIO_PCRE=\tPCRE1 PCRE2\n"
+	    "OPTIONS_MULTI=\tPROTO\n"
+	    "OPTIONS_MULTI_PROTO=\tHTTP MAIL\n"
+	    "OPTIONS_GROUP=\tEXTRA X2\n"
+	    "OPTIONS_GROUP_EXTRA=\tGUI PERL\n"
+	    "OPTIONS_GROUP_X2=\n"
+	    "OPTIONS_SINGLE_UNLISTED=\tNOT_AN_OPTION\n"
+	    "PERL_DESC=\tPerl <scripts> & \"more\" # a comment\n"
+	    "NLS_DESC=\tNative language\n"
+	    "NLS_DESC+=\tsupport for ${PORTNAME}\n"
+	    "SSL_DESC=\tTLS library\n"
+	    "PROTO_DESC!=\techo protocols\n"
+	    "GUI_DESC=\tgone\n"
+	    ".undef GUI_DESC\n"
+	    ".if ${ARCH} == amd64\n"
+	    "OPTIONS_DEFINE+=\tSIMD\n"
+	    "OPTIONS_DEFAULT=\n"
+	    "FLAVORS=\n"
+	    "DOCS_DESC=\tonly on amd64\n"
+	    ".endif\n"
+	    ".for o in A B\n"
+	    "OPTIONS_DEFINE+=\t${o}\n"
+	    ".endfor\n"
+	    "\tOPTIONS_DEFINE+=\tCOMMAND_OF_A_TARGET\n"
+	    ".include <bsd.port.mk>\n";
+	EXPECT_EQ(choices(makefile),
+	    "flavor default\n"
+	    "flavor lite=|-lite\n"
+	    "flavor ${EXTRA_FLAVORS:S/a b/c/}\n"
+	    "flavor tiny=mini-|${FLAVOR_SUFFIX}\n"
+	    "option DOCS plain\n"
+	    "option PERL plain on: Perl <scripts> & \"more\"\n"
+	    "option NLS plain: Native language support for ${PORTNAME}\n"
+	    "option ${OPTIONS_COMMON} plain\n"
+	    "option BASE single SSL(TLS library)\n"
+	    "option PORT single SSL(TLS library)\n"
+	    "option PCRE1 radio PCRE()\n"
+	    "option PCRE2 radio PCRE()\n"
+	    "option HTTP multi PROTO() on\n"
+	    "option MAIL multi PROTO()\n"
+	    "option GUI group EXTRA()\n");
+	// The status is read as before in the same pass.
+	EXPECT_EQ(value(makefile, status_var::license), "GPLv2");
+
+	// Without the lists: nothing; the descriptions alone make no option.
+	EXPECT_EQ(choices("PORTNAME=\tjq\nDOCS_DESC=\tdocs\n"
+			  "OPTIONS_SUB=\tyes\nlite_PKGNAMESUFFIX=\t-lite\n"),
+	    "");
+	// An empty list, one undefined, one from a command: no words.
+	EXPECT_EQ(choices("OPTIONS_DEFINE=\nFLAVORS=\ta\n.undef FLAVORS\n"
+			  "OPTIONS_DEFINE!=\techo A\n"),
+	    "");
+	// What a command set is still added to.
+	EXPECT_EQ(choices("OPTIONS_DEFINE!=\techo A\nOPTIONS_DEFINE+=\tB\n"),
+	    "option B plain\n");
+
+	// The lists are those of the last Makefile read: an earlier status
+	// gives none rather than another port's.
+	std::string a = "OPTIONS_DEFINE=\tA\n",
+		    b = "OPTIONS_DEFINE=\tB\nFLAVORS=\tx y\n";
+	std::unique_ptr<choice_book, void (*)(choice_book *)> book(
+	    new_choice_book(), free_choice_book);
+	port_status first = parse_port_status(a.data(), a.size(), book.get());
+	port_status second = parse_port_status(b.data(), b.size(), book.get());
+	EXPECT_TRUE(port_status_choices(first, book.get()).options.empty());
+	ASSERT_EQ(port_status_choices(second, book.get()).options.size(), 1u);
+	EXPECT_EQ(port_status_choices(second, book.get()).options[0].name, "B");
+	// Asked again (a page that shows both, one made again in more
+	// room): the same lists.
+	EXPECT_EQ(port_status_choices(second, book.get()).flavors.size(), 2u);
+	EXPECT_EQ(port_status_choices(second, book.get()).flavors.size(), 2u);
+	// Without a book, none are read.
+	EXPECT_TRUE(port_status_choices(
+	    parse_port_status(b.data(), b.size()), nullptr).flavors.empty());
 }
 
 TEST_F(PortStatusFile, ReadsARegularFileUpToItsLimitAndSaysWhyNotAtVerbose)

@@ -58,6 +58,7 @@ struct page_work {
 	run_buffer port_files;
 	moved_query formerly;	 // the earlier names of a port
 	updating_query notes; // the UPDATING notes that name it
+	choice_book *choices; // its flavors and options; made on need
 };
 
 // A port page in the making.
@@ -68,8 +69,8 @@ struct port_page : page_context {
 	// The description file, read on first need, once per page.
 	bool description_read;
 	std::string_view description;
-	// The port's status from its Makefile, read on first need, once per
-	// page.
+	// The port's status, flavors and options from its Makefile, read on
+	// first need, once per page.
 	bool status_read;
 	port_status status;
 };
@@ -173,6 +174,10 @@ char *script(char *, char *, page_context &);
 // as a paragraph; nothing when there is none (feed_links.cc).
 char *feed_alternate(char *, char *, page_context &);
 char *feed_link(char *, char *, page_context &);
+// Port pages: the flavors and the options that the port's Makefile lists
+// (port_choices.cc).
+char *flavors(char *, char *, page_context &);
+char *options(char *, char *, page_context &);
 } // namespace fills
 
 // The codes of the placeholders, in the table's order. The first twelve
@@ -235,6 +240,8 @@ enum placeholder : int {
 	ph_script,
 	ph_feed_alternate, // the page's own feed
 	ph_feed_link,
+	ph_flavors, // from the port's Makefile, read once with its status
+	ph_options,
 	placeholder_count
 };
 
@@ -373,6 +380,10 @@ inline constexpr std::array<placeholder_row, placeholder_count>
 	{ph_feed_link, "%%FEED_LINK%%", insertion::built,
 	    on_top | on_category | on_maintainer, index_use::none, false,
 	    fills::feed_link},
+	{ph_flavors, "%%FLAVORS%%", insertion::built, on_port, index_use::none,
+	    true, fills::flavors},
+	{ph_options, "%%OPTIONS%%", insertion::built, on_port, index_use::none,
+	    true, fills::options},
     }};
 
 // Every row stands at its code; a row that some page fills has a function

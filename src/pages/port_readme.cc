@@ -127,6 +127,8 @@ release_page_work(page_work *work)
 		release_buffer(buffer);
 	release_moved_query(&work->formerly);
 	release_updating_query(&work->notes);
+	free_choice_book(work->choices);
+	work->choices = nullptr;
 }
 
 int

@@ -3,7 +3,8 @@
 // licence, and the known vulnerabilities of its version.
 //
 // Nothing here is read unless a template asks: the Makefile once per page
-// that uses %%PORT_STATUS%% or %%LICENSE%%, the vulnerability database once
+// that uses %%PORT_STATUS%% or %%LICENSE%% (or the flavors and options,
+// which come from the same reading), the vulnerability database once
 // per run, when the first page uses %%VULNERABILITIES%%. Every value comes
 // from files that anyone with commit access writes, so all of it is escaped
 // text; an entry's identifier goes into its link only when link_safe says
@@ -47,10 +48,18 @@ port_page_status(port_page &page)
 {
 	if (!page.status_read) {
 		char dir[path_size];
+		// The flavors and options are noted as the Makefile is
+		// read, when the template shows them.
+		page_work &work = *page.work;
+		if (work.choices == nullptr &&
+		    (templates().port_uses &
+			(placeholder_bit(ph_flavors) |
+			    placeholder_bit(ph_options))) != 0)
+			work.choices = new_choice_book();
 		if (join_text(
 			dir, sizeof dir, {state.top_dir_slash, page.relative}))
-			(void)read_port_status(
-			    dir, &page.work->port_files, &page.status);
+			(void)read_port_status(dir, &work.port_files,
+			    work.choices, &page.status);
 		page.status_read = true;
 	}
 	return page.status;

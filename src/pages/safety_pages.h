@@ -10,8 +10,8 @@
 #include "engine/placeholders.h"
 #include "treedata/port_status.h"
 
-// The port's status from its own Makefile, read on the first call for the
-// page and kept with it.
+// The port's status, flavors and options from its own Makefile, read on the
+// first call for the page and kept with it.
 [[nodiscard]] const port_status &port_page_status(port_page &page);
 
 // Whether text is a date as YYYY-MM-DD that the calendar has.

@@ -12,7 +12,8 @@
 // place: each logical line (continuation lines joined) is moved down over
 // what has been read, so that it ends in a NUL of its own, and the values
 // point into the buffer. Nothing is copied twice and nothing is allocated
-// per port.
+// per port. The assignments of the flavors and options are handed over as
+// they come (port_choices.cc), into storage that each port reuses.
 #include "treedata/port_status.h"
 
 #include <cstdio>
@@ -21,6 +22,7 @@
 
 #include "state/state.h"
 #include "text/bounded.h"
+#include "treedata/port_choices.h"
 #include "treedata/tree_file.h"
 
 namespace {
@@ -85,6 +87,7 @@ struct reader {
 	std::array<known, status_var_count> what{};
 	port_status status;
 	int depth = 0;
+	choice_book *book = nullptr; // where the flavors and options go
 };
 
 void
@@ -106,10 +109,15 @@ undefine(reader *r, char *p)
 			p++;
 		if (word == p)
 			return;
-		std::size_t v =
-		    var_index({word, static_cast<std::size_t>(p - word)});
-		if (v == status_var_count)
+		std::string_view name(word, static_cast<std::size_t>(p - word));
+		std::size_t v = var_index(name);
+		if (v == status_var_count) {
+			if (r->depth == 0 && r->book != nullptr &&
+			    is_choice_variable(name))
+				note_choice(
+				    *r->book, name, choice_op::undefine, {});
 			continue;
+		}
 		if (r->depth > 0) {
 			forget(r, v);
 		} else {
@@ -161,6 +169,23 @@ take_op(char **p)
 	return assign_op::none;
 }
 
+choice_op
+choice_op_of(assign_op op)
+{
+	switch (op) {
+	case assign_op::set_if_unset:
+		return choice_op::set_if_unset;
+	case assign_op::append:
+		return choice_op::append;
+	case assign_op::shell:
+		return choice_op::shell;
+	case assign_op::set:
+	case assign_op::none:
+		break;
+	}
+	return choice_op::set;
+}
+
 void
 assignment(reader *r, char *line)
 {
@@ -168,8 +193,13 @@ assignment(reader *r, char *line)
 	while (
 	    *p != '\0' && !is_blank(*p) && std::strchr("=:?+!", *p) == nullptr)
 		p++;
-	std::size_t v = var_index({line, static_cast<std::size_t>(p - line)});
-	if (v == status_var_count)
+	std::string_view name(line, static_cast<std::size_t>(p - line));
+	std::size_t v = var_index(name);
+	// The flavors and options are read from the top level only: what a
+	// block adds or takes away is left out.
+	bool choice = v == status_var_count && r->depth == 0 &&
+	    r->book != nullptr && is_choice_variable(name);
+	if (v == status_var_count && !choice)
 		return;
 	p = skip_blanks(p);
 	assign_op op = take_op(&p);
@@ -180,6 +210,11 @@ assignment(reader *r, char *line)
 	while (end > value && (is_blank(end[-1]) || end[-1] == '\r'))
 		end--;
 	*end = '\0';
+	if (choice) {
+		note_choice(*r->book, name, choice_op_of(op),
+		    {value, static_cast<std::size_t>(end - value)});
+		return;
+	}
 
 	known &what = r->what[v];
 	if (r->depth > 0) {
@@ -230,9 +265,12 @@ logical_line(reader *r, char *line)
 } // namespace
 
 port_status
-parse_port_status(char *text, std::size_t size)
+parse_port_status(char *text, std::size_t size, choice_book *book)
 {
 	reader r;
+	r.book = book;
+	if (book != nullptr)
+		r.status.reading = begin_choices(*book);
 	char *end = text + size;
 	char *w = text;
 	// The line being gathered is written at w, which never passes the
@@ -271,12 +309,13 @@ parse_port_status(char *text, std::size_t size)
 }
 
 int
-read_port_status(const char *dir, run_buffer *files, port_status *status)
+read_port_status(const char *dir, run_buffer *files, choice_book *book,
+    port_status *status)
 {
 	*status = {};
 	port_file_text file;
 	if (read_port_file(dir, port_file::makefile, files, &file) != 0)
 		return 1;
-	*status = parse_port_status(file.text, file.size);
+	*status = parse_port_status(file.text, file.size, book);
 	return 0;
 }
