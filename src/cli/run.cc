@@ -22,6 +22,7 @@
 
 #include "catalogue/catalogue.h"
 #include "cli/cli.h"
+#include "history/history.h"
 #include "platform/platform.h"
 #include "site/site.h"
 #include "pages/pages.h"
@@ -36,6 +37,7 @@ quillmark -- Make README.html files for the FreeBSD Ports Collection
 Usage: quillmark [options] [pathname-list]
 
 Options:
+-c url         Link the commits on port pages to url, "%s" being the hash.
 -h             Display this help.
 -n             Use normal handling of relative paths, instead of making them
                relative to ${PORTSDIR} (paths beginning with "." or ".."
@@ -117,6 +119,10 @@ read_options(int argc, char **argv)
 	platform_reset_getopt();
 	while ((ch = getopt(argc, argv, platform_optstring)) != -1) {
 		switch (ch) {
+		case 'c':
+			if (set_commit_url(optarg) != 0)
+				errors++;
+			break;
 		case 'h':
 			std::fputs(help_text, stdout);
 			return -2;
@@ -155,6 +161,8 @@ read_options(int argc, char **argv)
 			break;
 		case 'V':
 			std::fputs("quillmark version 1.3\n", stdout);
+			if (state.verbosity != 0)
+				print_history_build();
 			return -2;
 		case 'v':
 			if (state.quiet != 0) {
@@ -173,7 +181,8 @@ read_options(int argc, char **argv)
 		case ':':
 			std::fprintf(stderr,
 			    "Missing %s argument to option \"-%c\"\n",
-			    optopt == 'u' ? "URL" : "pathname", optopt);
+			    optopt == 'u' || optopt == 'c' ? "URL" : "pathname",
+			    optopt);
 			std::fputs(hint_text, stderr);
 			errors++;
 			break;
@@ -267,6 +276,7 @@ run_requests(int argc, char **argv)
 			return -1;
 		}
 		(void)write_shared_files(&unwritten);
+		unwritten += write_history_record();
 		report_page_failures();
 		return count_status(unwritten + finish_output(unwritten, true));
 	}
@@ -281,6 +291,7 @@ run_requests(int argc, char **argv)
 	}
 	// The files the pages share, once all of them are made.
 	errors += write_shared_files(&pages_unwritten);
+	pages_unwritten += write_history_record();
 	report_page_failures();
 	return count_status(errors + finish_output(pages_unwritten, false));
 }

@@ -1,0 +1,360 @@
+// The tree's history through libgit2's C API.
+//
+// A commit changed a port when the port's directory differs from the one
+// its parent has. Comparing whole trees file by file would read every
+// changed file's directory; here only two levels are looked at: the
+// category directories of the top tree whose object differs from the
+// parent's, and in those the port directories whose object differs. A
+// directory's object names everything below it, so that is the same answer
+// at a fraction of the reading. A merge changed a port only when the port
+// differs from every parent, as the history of a directory is usually
+// shown; a commit whose parent the repository lacks (the edge of a shallow
+// clone) is passed over, since what it changed cannot be told.
+#include "history/git_reader.h"
+
+#include <git2.h>
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "state/state.h"
+#include "text/bounded.h"
+
+namespace {
+
+// The ports one commit changed: their names end to end in names, and where
+// each begins and ends. Grown as needed, kept for the whole walk.
+struct port_list {
+	run_buffer names;
+	run_buffer views; // std::string_view items
+	std::size_t used; // bytes of names
+	std::size_t count;
+};
+
+std::string_view *
+views_of(port_list &list)
+{
+	return reinterpret_cast<std::string_view *>(list.views.data);
+}
+
+// Makes buffer hold at least size bytes, keeping what it holds. 0, or -1
+// after a message.
+int
+grow(run_buffer *buffer, std::size_t size)
+{
+	if (buffer->size >= size)
+		return 0;
+	std::size_t room = buffer->size < 4096 ? 4096 : buffer->size;
+	while (room < size)
+		room *= 2;
+	void *data = std::realloc(buffer->data, room);
+	if (data == nullptr) {
+		std::fprintf(stderr, "history: cannot allocate %zu bytes\n", room);
+		return -1;
+	}
+	*buffer = {static_cast<char *>(data), room};
+	return 0;
+}
+
+// Adds "category/port". 0, or -1 after a message when memory ran out.
+int
+add_port(port_list &list, std::string_view category, const char *port)
+{
+	std::size_t length = category.size() + 1 + std::strlen(port);
+	char *names_before = list.names.data;
+	if (grow(&list.names, list.used + length) != 0 ||
+	    grow(&list.views, (list.count + 1) * sizeof(std::string_view)) != 0)
+		return -1;
+	// The names moved: the views follow them.
+	if (list.names.data != names_before) {
+		std::string_view *views = views_of(list);
+		std::size_t at = 0;
+		for (std::size_t i = 0; i < list.count; i++) {
+			views[i] = {list.names.data + at, views[i].size()};
+			at += views[i].size();
+		}
+	}
+	char *at = list.names.data + list.used;
+	std::memcpy(at, category.data(), category.size());
+	at[category.size()] = '/';
+	std::memcpy(at + category.size() + 1, port, length - category.size() - 1);
+	views_of(list)[list.count++] = {at, length};
+	list.used += length;
+	return 0;
+}
+
+bool
+is_tree(const git_tree_entry *e)
+{
+	return e != nullptr && git_tree_entry_type(e) == GIT_OBJECT_TREE;
+}
+
+// The port directories of one category that differ between the trees now
+// and before (either null when the category was not there).
+int
+diff_category(port_list &list, std::string_view category, git_tree *now,
+    git_tree *before)
+{
+	std::size_t n = now != nullptr ? git_tree_entrycount(now) : 0;
+	for (std::size_t i = 0; i < n; i++) {
+		const git_tree_entry *e = git_tree_entry_byindex(now, i);
+		if (!is_tree(e))
+			continue;
+		const char *name = git_tree_entry_name(e);
+		const git_tree_entry *old = before != nullptr
+		    ? git_tree_entry_byname(before, name)
+		    : nullptr;
+		if ((!is_tree(old) ||
+			!git_oid_equal(git_tree_entry_id(e), git_tree_entry_id(old))) &&
+		    add_port(list, category, name) != 0)
+			return -1;
+	}
+	n = before != nullptr ? git_tree_entrycount(before) : 0;
+	for (std::size_t i = 0; i < n; i++) {
+		const git_tree_entry *e = git_tree_entry_byindex(before, i);
+		const char *name = git_tree_entry_name(e);
+		if (is_tree(e) &&
+		    (now == nullptr || !is_tree(git_tree_entry_byname(now, name))) &&
+		    add_port(list, category, name) != 0)
+			return -1;
+	}
+	return 0;
+}
+
+// The category tree named by e, or null when e is none or not a tree.
+git_tree *
+category_tree(git_repository *repo, const git_tree_entry *e)
+{
+	git_tree *tree = nullptr;
+	if (is_tree(e) && git_tree_lookup(&tree, repo, git_tree_entry_id(e)) != 0)
+		tree = nullptr;
+	return tree;
+}
+
+// The ports that differ between the top trees now and before (null: an
+// empty tree), category by category of the list. 0, or -1 after a message.
+int
+diff_ports(git_repository *repo, const char *categories, git_tree *now,
+    git_tree *before, port_list &list)
+{
+	list.used = list.count = 0;
+	for (const char *c = categories; *c != '\0'; c = list_next(c)) {
+		const git_tree_entry *a = git_tree_entry_byname(now, c);
+		const git_tree_entry *b = before != nullptr
+		    ? git_tree_entry_byname(before, c)
+		    : nullptr;
+		if (!is_tree(a) && !is_tree(b))
+			continue;
+		if (is_tree(a) && is_tree(b) &&
+		    git_oid_equal(git_tree_entry_id(a), git_tree_entry_id(b)))
+			continue;
+		git_tree *ta = category_tree(repo, a);
+		git_tree *tb = category_tree(repo, b);
+		int result = diff_category(list, c, ta, tb);
+		git_tree_free(ta);
+		git_tree_free(tb);
+		if (result != 0)
+			return -1;
+	}
+	return 0;
+}
+
+// Of a merge's ports changed against its first parent, keeps those that
+// differ from each other parent too.
+void
+keep_changed_from_all(git_commit *commit, git_tree *now, port_list &list)
+{
+	unsigned parents = git_commit_parentcount(commit);
+	for (unsigned p = 1; p < parents && list.count != 0; p++) {
+		git_commit *parent = nullptr;
+		git_tree *tree = nullptr;
+		if (git_commit_parent(&parent, commit, p) != 0 ||
+		    git_commit_tree(&tree, parent) != 0) {
+			git_commit_free(parent);
+			continue;
+		}
+		std::string_view *views = views_of(list);
+		std::size_t kept = 0;
+		for (std::size_t i = 0; i < list.count; i++) {
+			char path[path_size];
+			git_tree_entry *mine = nullptr;
+			git_tree_entry *theirs = nullptr;
+			bool differs = !copy_text(path, sizeof path, views[i]) ||
+			    git_tree_entry_bypath(&mine, now, path) != 0 ||
+			    git_tree_entry_bypath(&theirs, tree, path) != 0 ||
+			    !git_oid_equal(git_tree_entry_id(mine),
+				git_tree_entry_id(theirs));
+			git_tree_entry_free(mine);
+			git_tree_entry_free(theirs);
+			if (differs)
+				views[kept++] = views[i];
+		}
+		list.count = kept;
+		git_tree_free(tree);
+		git_commit_free(parent);
+	}
+}
+
+void
+set_why(walk_summary *s, const char *fallback)
+{
+	const git_error *e = git_error_last();
+	(void)copy_text(s->why, sizeof s->why,
+	    e != nullptr && e->message != nullptr ? e->message : fallback);
+	s->outcome = walk_outcome::unreadable;
+}
+
+// Whether the first walk stops before commit: it is past the bound.
+bool
+past_bound(const walk_request &rq, const walk_summary &s, long long time,
+    long long newest)
+{
+	return s.walked >= rq.max_commits || time < newest - rq.max_age;
+}
+
+// The walk over an open repository.
+int
+walk_open(git_repository *repo, const walk_request &rq, walk_summary *s,
+    port_list &list)
+{
+	s->shallow = git_repository_is_shallow(repo) == 1;
+	git_oid head;
+	if (git_reference_name_to_id(&head, repo, "HEAD") != 0) {
+		set_why(s, "no head commit");
+		return 0;
+	}
+	git_oid_tostr(s->head, sizeof s->head, &head);
+
+	// The commit the last walk ended at counts only while the head
+	// descends from it: a history rewritten under it (a forced fetch, a
+	// new shallow clone) has lost it, or has it aside.
+	git_oid since;
+	bool incremental = false;
+	if (!rq.since.empty()) {
+		s->outcome = walk_outcome::read_anew;
+		if (rq.since.size() == GIT_OID_HEXSZ &&
+		    git_oid_fromstrn(&since, rq.since.data(), rq.since.size()) == 0) {
+			if (git_oid_equal(&since, &head)) {
+				s->outcome = walk_outcome::read;
+				return 0;
+			}
+			incremental =
+			    git_graph_descendant_of(repo, &head, &since) == 1;
+		}
+		if (incremental)
+			s->outcome = walk_outcome::read;
+		git_error_clear();
+	}
+
+	git_commit *newest = nullptr;
+	if (git_commit_lookup(&newest, repo, &head) != 0) {
+		set_why(s, "no head commit");
+		return 0;
+	}
+	long long newest_time = git_commit_time(newest);
+	git_commit_free(newest);
+
+	git_revwalk *walk = nullptr;
+	if (git_revwalk_new(&walk, repo) != 0 ||
+	    git_revwalk_sorting(walk, GIT_SORT_TIME) != 0 ||
+	    git_revwalk_push(walk, &head) != 0 ||
+	    (incremental && git_revwalk_hide(walk, &since) != 0)) {
+		set_why(s, "cannot walk the history");
+		git_revwalk_free(walk);
+		return 0;
+	}
+	int result = 0;
+	git_oid id;
+	// A commit that cannot be read (beyond a shallow clone's edge) ends
+	// the walk: what came before it stands.
+	while (result == 0 && git_revwalk_next(&id, walk) == 0) {
+		git_commit *commit = nullptr;
+		if (git_commit_lookup(&commit, repo, &id) != 0)
+			break;
+		long long time = git_commit_time(commit);
+		if (!incremental && past_bound(rq, *s, time, newest_time)) {
+			s->bounded = true;
+			git_commit_free(commit);
+			break;
+		}
+		s->walked++;
+		git_tree *tree = nullptr;
+		git_commit *parent = nullptr;
+		git_tree *parent_tree = nullptr;
+		bool known = git_commit_tree(&tree, commit) == 0 &&
+		    (git_commit_parentcount(commit) == 0 ||
+			(git_commit_parent(&parent, commit, 0) == 0 &&
+			    git_commit_tree(&parent_tree, parent) == 0));
+		if (known) {
+			if (diff_ports(repo, rq.categories, tree, parent_tree,
+				list) != 0)
+				result = -1;
+			else if (git_commit_parentcount(commit) > 1)
+				keep_changed_from_all(commit, tree, list);
+		}
+		if (known && result == 0 && list.count != 0) {
+			char hash[GIT_OID_HEXSZ + 1];
+			git_oid_tostr(hash, sizeof hash, &id);
+			const git_signature *author = git_commit_author(commit);
+			const char *subject = git_commit_summary(commit);
+			walked_commit c = {hash, time,
+			    author != nullptr && author->name != nullptr
+				? author->name
+				: "",
+			    subject != nullptr ? subject : "", views_of(list),
+			    list.count};
+			result = rq.take(rq.data, c);
+		}
+		git_tree_free(parent_tree);
+		git_commit_free(parent);
+		git_tree_free(tree);
+		git_commit_free(commit);
+	}
+	git_error_clear();
+	git_revwalk_free(walk);
+	return result;
+}
+
+} // namespace
+
+int
+walk_history(const walk_request &rq, walk_summary *s)
+{
+	*s = walk_summary{};
+	s->outcome = walk_outcome::read;
+	if (git_libgit2_init() < 0) {
+		set_why(s, "cannot start libgit2");
+		return 0;
+	}
+	// A category's tree is read once for a commit and again for its
+	// child: kept in the library's cache, which by default keeps no
+	// tree larger than 4 KiB.
+	(void)git_libgit2_opts(
+	    GIT_OPT_SET_CACHE_OBJECT_LIMIT, GIT_OBJECT_TREE, std::size_t{1} << 20);
+	git_repository *repo = nullptr;
+	int result = 0;
+	if (git_repository_open_ext(&repo, rq.top,
+		GIT_REPOSITORY_OPEN_NO_SEARCH, nullptr) != 0) {
+		set_why(s, "cannot open the repository");
+	} else {
+		port_list list{};
+		result = walk_open(repo, rq, s, list);
+		release_buffer(&list.names);
+		release_buffer(&list.views);
+	}
+	git_repository_free(repo);
+	(void)git_libgit2_shutdown();
+	return result;
+}
+
+const char *
+history_library()
+{
+	static char name[32];
+	int major = 0, minor = 0, rev = 0;
+	if (name[0] == '\0' && git_libgit2_version(&major, &minor, &rev) == 0)
+		std::snprintf(name, sizeof name, "libgit2 %d.%d.%d", major, minor, rev);
+	return name;
+}
