@@ -214,6 +214,154 @@ past_bound(const walk_request &rq, const walk_summary &s, long long time,
 	return s.walked >= rq.max_commits || time < newest - rq.max_age;
 }
 
+// A walk of a shallow clone, which libgit2 cannot walk with its own walker
+// (it stops at the first parent it lacks): newest commit first, by a heap
+// of the commits to visit and a set of those already queued, and parents
+// the repository lacks passed over.
+struct shallow_walk {
+	git_repository *repo;
+	struct queued {
+		long long time;
+		git_oid id;
+	};
+	queued *heap = nullptr;
+	std::size_t count = 0, room = 0;
+	git_oid *seen = nullptr; // open addressing; all zero: free
+	std::size_t seen_count = 0, seen_slots = 0;
+};
+
+const git_oid zero_oid{};
+
+std::size_t
+oid_slot(const git_oid &id, std::size_t mask)
+{
+	std::size_t h = 0;
+	std::memcpy(&h, id.id, sizeof h);
+	return h & mask;
+}
+
+// Marks id seen; false when it was already (or memory ran out).
+bool
+mark_seen(shallow_walk &w, const git_oid &id)
+{
+	if (2 * (w.seen_count + 1) > w.seen_slots) {
+		std::size_t slots = w.seen_slots == 0 ? 1024 : 2 * w.seen_slots;
+		auto *table = static_cast<git_oid *>(
+		    std::calloc(slots, sizeof(git_oid)));
+		if (table == nullptr)
+			return false;
+		for (std::size_t i = 0; i < w.seen_slots; i++) {
+			if (git_oid_equal(&w.seen[i], &zero_oid))
+				continue;
+			std::size_t at = oid_slot(w.seen[i], slots - 1);
+			while (!git_oid_equal(&table[at], &zero_oid))
+				at = (at + 1) & (slots - 1);
+			table[at] = w.seen[i];
+		}
+		std::free(w.seen);
+		w.seen = table;
+		w.seen_slots = slots;
+	}
+	std::size_t at = oid_slot(id, w.seen_slots - 1);
+	while (!git_oid_equal(&w.seen[at], &zero_oid)) {
+		if (git_oid_equal(&w.seen[at], &id))
+			return false;
+		at = (at + 1) & (w.seen_slots - 1);
+	}
+	w.seen[at] = id;
+	w.seen_count++;
+	return true;
+}
+
+// Queues the commit id unless it was queued before or the repository
+// lacks it.
+void
+queue_commit(shallow_walk &w, const git_oid &id)
+{
+	git_commit *commit = nullptr;
+	if (!mark_seen(w, id) || git_commit_lookup(&commit, w.repo, &id) != 0)
+		return;
+	long long time = git_commit_time(commit);
+	git_commit_free(commit);
+	if (w.count == w.room) {
+		std::size_t room = w.room == 0 ? 64 : 2 * w.room;
+		void *p = std::realloc(w.heap, room * sizeof *w.heap);
+		if (p == nullptr)
+			return;
+		w.heap = static_cast<shallow_walk::queued *>(p);
+		w.room = room;
+	}
+	std::size_t at = w.count++;
+	while (at > 0 && w.heap[(at - 1) / 2].time < time) {
+		w.heap[at] = w.heap[(at - 1) / 2];
+		at = (at - 1) / 2;
+	}
+	w.heap[at] = {time, id};
+}
+
+// The newest queued commit; false when none is left.
+bool
+next_queued(shallow_walk &w, git_oid *id)
+{
+	if (w.count == 0)
+		return false;
+	*id = w.heap[0].id;
+	shallow_walk::queued last = w.heap[--w.count];
+	std::size_t at = 0;
+	for (;;) {
+		std::size_t child = 2 * at + 1;
+		if (child >= w.count)
+			break;
+		if (child + 1 < w.count && w.heap[child + 1].time > w.heap[child].time)
+			child++;
+		if (w.heap[child].time <= last.time)
+			break;
+		w.heap[at] = w.heap[child];
+		at = child;
+	}
+	if (w.count != 0)
+		w.heap[at] = last;
+	return true;
+}
+
+// Hands on commit when it changed a port. 0, or what take or the
+// comparison gave.
+int
+visit(git_repository *repo, const walk_request &rq, git_commit *commit,
+    port_list &list)
+{
+	git_tree *tree = nullptr;
+	git_commit *parent = nullptr;
+	git_tree *parent_tree = nullptr;
+	int result = 0;
+	bool known = git_commit_tree(&tree, commit) == 0 &&
+	    (git_commit_parentcount(commit) == 0 ||
+		(git_commit_parent(&parent, commit, 0) == 0 &&
+		    git_commit_tree(&parent_tree, parent) == 0));
+	if (known) {
+		if (diff_ports(repo, rq.categories, tree, parent_tree, list) != 0)
+			result = -1;
+		else if (git_commit_parentcount(commit) > 1)
+			keep_changed_from_all(commit, tree, list);
+	}
+	if (known && result == 0 && list.count != 0) {
+		char hash[GIT_OID_HEXSZ + 1];
+		git_oid_tostr(hash, sizeof hash, git_commit_id(commit));
+		const git_signature *author = git_commit_author(commit);
+		const char *subject = git_commit_summary(commit);
+		walked_commit c = {hash, git_commit_time(commit),
+		    author != nullptr && author->name != nullptr ? author->name
+								 : "",
+		    subject != nullptr ? subject : "", views_of(list),
+		    list.count};
+		result = rq.take(rq.data, c);
+	}
+	git_tree_free(parent_tree);
+	git_commit_free(parent);
+	git_tree_free(tree);
+	return result;
+}
+
 // The walk over an open repository.
 int
 walk_open(git_repository *repo, const walk_request &rq, walk_summary *s,
@@ -228,8 +376,9 @@ walk_open(git_repository *repo, const walk_request &rq, walk_summary *s,
 	git_oid_tostr(s->head, sizeof s->head, &head);
 
 	// The commit the last walk ended at counts only while the head
-	// descends from it: a history rewritten under it (a forced fetch, a
-	// new shallow clone) has lost it, or has it aside.
+	// descends from it: a history rewritten under it (a forced fetch)
+	// has lost it, or has it aside. A shallow clone is read from the
+	// bound every time: its edge moves with each fetch.
 	git_oid since;
 	bool incremental = false;
 	if (!rq.since.empty()) {
@@ -240,7 +389,7 @@ walk_open(git_repository *repo, const walk_request &rq, walk_summary *s,
 				s->outcome = walk_outcome::read;
 				return 0;
 			}
-			incremental =
+			incremental = !s->shallow &&
 			    git_graph_descendant_of(repo, &head, &since) == 1;
 		}
 		if (incremental)
@@ -257,7 +406,10 @@ walk_open(git_repository *repo, const walk_request &rq, walk_summary *s,
 	git_commit_free(newest);
 
 	git_revwalk *walk = nullptr;
-	if (git_revwalk_new(&walk, repo) != 0 ||
+	shallow_walk edge{repo};
+	if (s->shallow) {
+		queue_commit(edge, head);
+	} else if (git_revwalk_new(&walk, repo) != 0 ||
 	    git_revwalk_sorting(walk, GIT_SORT_TIME) != 0 ||
 	    git_revwalk_push(walk, &head) != 0 ||
 	    (incremental && git_revwalk_hide(walk, &since) != 0)) {
@@ -267,53 +419,30 @@ walk_open(git_repository *repo, const walk_request &rq, walk_summary *s,
 	}
 	int result = 0;
 	git_oid id;
-	// A commit that cannot be read (beyond a shallow clone's edge) ends
-	// the walk: what came before it stands.
-	while (result == 0 && git_revwalk_next(&id, walk) == 0) {
+	// A commit that cannot be read ends the walk: what came before it
+	// stands.
+	while (result == 0 &&
+	    (s->shallow ? next_queued(edge, &id)
+			: git_revwalk_next(&id, walk) == 0)) {
 		git_commit *commit = nullptr;
 		if (git_commit_lookup(&commit, repo, &id) != 0)
 			break;
-		long long time = git_commit_time(commit);
-		if (!incremental && past_bound(rq, *s, time, newest_time)) {
+		if (!incremental &&
+		    past_bound(rq, *s, git_commit_time(commit), newest_time)) {
 			s->bounded = true;
 			git_commit_free(commit);
 			break;
 		}
 		s->walked++;
-		git_tree *tree = nullptr;
-		git_commit *parent = nullptr;
-		git_tree *parent_tree = nullptr;
-		bool known = git_commit_tree(&tree, commit) == 0 &&
-		    (git_commit_parentcount(commit) == 0 ||
-			(git_commit_parent(&parent, commit, 0) == 0 &&
-			    git_commit_tree(&parent_tree, parent) == 0));
-		if (known) {
-			if (diff_ports(repo, rq.categories, tree, parent_tree,
-				list) != 0)
-				result = -1;
-			else if (git_commit_parentcount(commit) > 1)
-				keep_changed_from_all(commit, tree, list);
-		}
-		if (known && result == 0 && list.count != 0) {
-			char hash[GIT_OID_HEXSZ + 1];
-			git_oid_tostr(hash, sizeof hash, &id);
-			const git_signature *author = git_commit_author(commit);
-			const char *subject = git_commit_summary(commit);
-			walked_commit c = {hash, time,
-			    author != nullptr && author->name != nullptr
-				? author->name
-				: "",
-			    subject != nullptr ? subject : "", views_of(list),
-			    list.count};
-			result = rq.take(rq.data, c);
-		}
-		git_tree_free(parent_tree);
-		git_commit_free(parent);
-		git_tree_free(tree);
+		result = visit(repo, rq, commit, list);
+		for (unsigned i = 0; s->shallow && i < git_commit_parentcount(commit); i++)
+			queue_commit(edge, *git_commit_parent_id(commit, i));
 		git_commit_free(commit);
 	}
 	git_error_clear();
 	git_revwalk_free(walk);
+	std::free(edge.heap);
+	std::free(edge.seen);
 	return result;
 }
 

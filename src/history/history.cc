@@ -308,7 +308,7 @@ read_history()
 			    state.top_dir, summary.why);
 		break;
 	case walk_outcome::read_anew:
-		if (verbose)
+		if (verbose && !summary.shallow)
 			std::fprintf(stderr,
 			    "%s: the history was rewritten since the last run "
 			    "(it no longer leads to commit %.12s): it is read "
