@@ -32,6 +32,7 @@ const std::string help_text =
     "Usage: quillmark [options] [pathname-list]\n"
     "\n"
     "Options:\n"
+    "-c url         Link each commit on port pages to url, where \"%s\" is its hash.\n"
     "-h             Display this help.\n"
     "-n             Use normal handling of relative paths, instead of making them\n"
     "               relative to ${PORTSDIR} (paths beginning with \".\" or \"..\"\n"
@@ -264,7 +265,7 @@ class Portsdir : public Tree {};
 
 TEST_F(Cli, HelpPrintsItsTextAndEndsTheRun)
 {
-	ASSERT_EQ(std::count(help_text.begin(), help_text.end(), '\n'), 28);
+	ASSERT_EQ(std::count(help_text.begin(), help_text.end(), '\n'), 29);
 	const std::vector<Strings> cases = {
 		{"-h"},
 		{"-h", "-x"},
@@ -306,6 +307,16 @@ TEST_F(Cli, VersionPrintsOneLineAndEndsTheRun)
 		EXPECT_EQ(r.err, "") << join_args(args);
 		EXPECT_EQ(r.status, 0) << join_args(args);
 	}
+	// At -v, what the build reads the tree's history with.
+	Result r = run({"-v", "-V", "-v"});
+	EXPECT_EQ(r.out, version_text +
+	    (QUILLMARK_WITH_GIT
+		    ? std::string("Built with libgit2 " QUILLMARK_LIBGIT2_VERSION) +
+			": port pages can show their recent commits\n"
+		    : std::string("Built without libgit2: port pages show no "
+				  "recent commits\n")));
+	EXPECT_EQ(r.err, more_verbose);
+	EXPECT_EQ(r.status, 0);
 	EXPECT_EQ(readmes(), no_readmes);
 }
 

@@ -37,7 +37,7 @@ quillmark -- Make README.html files for the FreeBSD Ports Collection
 Usage: quillmark [options] [pathname-list]
 
 Options:
--c url         Link the commits on port pages to url, "%s" being the hash.
+-c url         Link each commit on port pages to url, where "%s" is its hash.
 -h             Display this help.
 -n             Use normal handling of relative paths, instead of making them
                relative to ${PORTSDIR} (paths beginning with "." or ".."
