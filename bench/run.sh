@@ -923,6 +923,8 @@ compare_history() { # tree
 	check_status "$raw/history-first.txt" "the first run that reads the history"
 	local read_line
 	read_line=$(grep '^Reading the history' "$raw/history-first.err" || true)
+	local pages_with
+	pages_with=$(grep -rl --include=README.html 'class="commits"' "$tree" | wc -l)
 	UNAME_r=15.0-RELEASE "$measure" -o "$raw/history-none.txt" "$qm" -q -p "$tree" \
 		-t "$without" 2>>"$raw/history.stderr" || true
 	check_status "$raw/history-none.txt" "the run without the history"
@@ -931,7 +933,7 @@ compare_history() { # tree
 	echo "first run:   $(cat "$raw/history-first.txt")"
 	echo "             $read_line"
 	echo "             $(grep -c . "$tree/.quillmark-history") lines of record," \
-		"$(grep -rl --include=README.html 'class="commits"' "$tree" | wc -l) port pages with commits"
+		"$pages_with port pages with commits"
 	echo "without:     $(cat "$raw/history-none.txt")"
 
 	python3 "$repo/bench/gen_history.py" "$tree/INDEX-15" 100 "$seed" --append \

@@ -2,6 +2,8 @@
 // each test makes in its own directory with git's command line, with set
 // dates and authors: what the pages show, what -v says, the record beside
 // the site and how a later run goes on from it.
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -338,6 +340,56 @@ TEST_F(History, WithoutARepositoryOrThePlaceholdersNothingChanges)
 	EXPECT_EQ(r.status, 0) << r.err;
 	EXPECT_EQ(r.err.find("history"), std::string::npos) << r.err;
 	EXPECT_FALSE(dir.exists("tree/.quillmark-history"));
+}
+
+TEST_F(History, AnUpdateInTheFeedsCarriesTheCommitsSinceTheRunBefore)
+{
+	make_history();
+	std::string site = dir / "site";
+	dir.mkdir("first");
+	ASSERT_EQ(symlink("first", site.c_str()), 0);
+	auto publish = [&](long long now) {
+		RunOptions opt;
+		opt.binary = testing_binary_path();
+		opt.env.push_back("QUILLMARK_TEST_NOW=" + std::to_string(now));
+		return run_tool({"-q", "-p", top, "-t", tpl, "-u",
+				    "https://ports.example.org/", "-o", site},
+		    opt);
+	};
+	Result r = publish(1780000000);
+	ASSERT_EQ(r.status, 0) << r.err;
+	// foo's version goes up over two commits; zip changes, its version
+	// does not.
+	std::string index = dir.get("tree/INDEX-15");
+	index.replace(index.find("\nfoo-1.0|"), 9, "\nfoo-1.1|");
+	dir.put("tree/INDEX-15", index);
+	touch("misc/foo/Makefile", "DISTVERSION= 1.1");
+	commit("misc/foo: update to 1.1 <b>", "2026-02-01");
+	touch("misc/foo/distinfo", "SIZE= 2");
+	touch("archivers/zip/Makefile", "# a comment");
+	commit("misc/foo, archivers/zip: fix the checksum", "2026-02-02");
+	r = publish(1780086400);
+	ASSERT_EQ(r.status, 0) << r.err;
+
+	const std::string content =
+	    "<content type=\"text\">misc/foo (misc@example.org) updated\n"
+	    "misc/foo, archivers/zip: fix the checksum\n"
+	    "misc/foo: update to 1.1 &lt;b&gt;</content>";
+	std::string feed = dir.get("site/feed.atom");
+	EXPECT_NE(feed.find(content), std::string::npos) << feed;
+	EXPECT_EQ(feed.find("archivers/zip (arch"), std::string::npos) << feed;
+	std::string record = dir.get("site/.quillmark-feed");
+	EXPECT_NE(record.find("\tmisc/foo\t1.0\t1.1\tmisc@example.org\n"
+			      "S\tmisc/foo, archivers/zip: fix the checksum\n"
+			      "S\tmisc/foo: update to 1.1 <b>\nend "),
+	    std::string::npos)
+	    << record;
+
+	// The next run keeps the entry with its commits, from the record.
+	r = publish(1780172800);
+	ASSERT_EQ(r.status, 0) << r.err;
+	EXPECT_EQ(dir.get("site/feed.atom"), feed);
+	EXPECT_EQ(dir.get("site/misc/feed.atom").find(content) != std::string::npos, true);
 }
 
 TEST_F(History, CommitLinkOption)

@@ -424,6 +424,8 @@ port_history(std::string_view dir, history_commit (&out)[port_commits_shown])
 std::size_t
 port_new_commits(std::string_view dir, history_commit (&out)[port_commits_shown])
 {
+	if (!history.read)
+		read_history();
 	if (!history.known)
 		return 0;
 	auto [first, last] = entries_of(dir);

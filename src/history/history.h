@@ -33,8 +33,8 @@ inline constexpr std::size_t history_first_commits = 50000;
     std::string_view dir, history_commit (&out)[port_commits_shown]);
 
 // Of those, the ones that this run read anew since the last run's record:
-// the subjects a feed entry of the port can carry. Reads nothing itself:
-// none before port_history has read the history.
+// the commits a feed entry of the port can carry. Reads the history as
+// port_history does; none after a run without a record.
 [[nodiscard]] std::size_t port_new_commits(
     std::string_view dir, history_commit (&out)[port_commits_shown]);
 
