@@ -91,33 +91,54 @@ is_tree(const git_tree_entry *e)
 	return e != nullptr && git_tree_entry_type(e) == GIT_OBJECT_TREE;
 }
 
+// The order of a tree's entries: by name, a directory's name read as if
+// it ended in '/'.
+int
+tree_order(const git_tree_entry *a, const git_tree_entry *b)
+{
+	const auto *x = reinterpret_cast<const unsigned char *>(git_tree_entry_name(a));
+	const auto *y = reinterpret_cast<const unsigned char *>(git_tree_entry_name(b));
+	while (*x != '\0' && *x == *y) {
+		x++;
+		y++;
+	}
+	unsigned cx = *x != '\0' ? *x : is_tree(a) ? '/' : 0;
+	unsigned cy = *y != '\0' ? *y : is_tree(b) ? '/' : 0;
+	return cx < cy ? -1 : cx > cy ? 1 : 0;
+}
+
 // The port directories of one category that differ between the trees now
-// and before (either null when the category was not there).
+// and before (either null when the category was not there): both lists
+// of entries walked side by side in their order, so that each entry is
+// looked at once.
 int
 diff_category(port_list &list, std::string_view category, git_tree *now,
     git_tree *before)
 {
 	std::size_t n = now != nullptr ? git_tree_entrycount(now) : 0;
-	for (std::size_t i = 0; i < n; i++) {
-		const git_tree_entry *e = git_tree_entry_byindex(now, i);
-		if (!is_tree(e))
-			continue;
-		const char *name = git_tree_entry_name(e);
-		const git_tree_entry *old = before != nullptr
-		    ? git_tree_entry_byname(before, name)
-		    : nullptr;
-		if ((!is_tree(old) ||
-			!git_oid_equal(git_tree_entry_id(e), git_tree_entry_id(old))) &&
-		    add_port(list, category, name) != 0)
-			return -1;
-	}
-	n = before != nullptr ? git_tree_entrycount(before) : 0;
-	for (std::size_t i = 0; i < n; i++) {
-		const git_tree_entry *e = git_tree_entry_byindex(before, i);
-		const char *name = git_tree_entry_name(e);
-		if (is_tree(e) &&
-		    (now == nullptr || !is_tree(git_tree_entry_byname(now, name))) &&
-		    add_port(list, category, name) != 0)
+	std::size_t m = before != nullptr ? git_tree_entrycount(before) : 0;
+	std::size_t i = 0, j = 0;
+	while (i < n || j < m) {
+		const git_tree_entry *a =
+		    i < n ? git_tree_entry_byindex(now, i) : nullptr;
+		const git_tree_entry *b =
+		    j < m ? git_tree_entry_byindex(before, j) : nullptr;
+		int order = a == nullptr ? 1 : b == nullptr ? -1 : tree_order(a, b);
+		const git_tree_entry *changed = nullptr;
+		if (order < 0) {
+			changed = a; // only now
+			i++;
+		} else if (order > 0) {
+			changed = b; // only before
+			j++;
+		} else {
+			if (!git_oid_equal(git_tree_entry_id(a), git_tree_entry_id(b)))
+				changed = a;
+			i++;
+			j++;
+		}
+		if (is_tree(changed) &&
+		    add_port(list, category, git_tree_entry_name(changed)) != 0)
 			return -1;
 	}
 	return 0;
@@ -462,6 +483,9 @@ walk_history(const walk_request &rq, walk_summary *s)
 	// tree larger than 4 KiB.
 	(void)git_libgit2_opts(
 	    GIT_OPT_SET_CACHE_OBJECT_LIMIT, GIT_OBJECT_TREE, std::size_t{1} << 20);
+	// Every object read is hashed again to check it by default: the
+	// repository is the tree's own, and reading is what this costs.
+	(void)git_libgit2_opts(GIT_OPT_ENABLE_STRICT_HASH_VERIFICATION, 0);
 	git_repository *repo = nullptr;
 	int result = 0;
 	if (git_repository_open_ext(&repo, rq.top,

@@ -238,18 +238,20 @@ add_record(const history_record &r)
 }
 
 // Sorts the entries by directory, newest first in each, and keeps the
-// newest a page shows of each.
+// newest a page shows of each. Those from sorted on are the record's, in
+// that order already: the few read now are sorted and merged with them.
 void
-order_entries()
+order_entries(std::size_t sorted)
 {
 	port_entry *e = history.entries;
-	std::stable_sort(e, e + history.entry_count,
-	    [](const port_entry &a, const port_entry &b) {
-		    if (a.dir != b.dir)
-			    return a.dir < b.dir;
-		    return history.commits[a.commit].time >
-			history.commits[b.commit].time;
-	    });
+	auto before = [](const port_entry &a, const port_entry &b) {
+		if (a.dir != b.dir)
+			return a.dir < b.dir;
+		return history.commits[a.commit].time >
+		    history.commits[b.commit].time;
+	};
+	std::stable_sort(e, e + sorted, before);
+	std::inplace_merge(e, e + sorted, e + history.entry_count, before);
 	std::size_t kept = 0, run = 0;
 	for (std::size_t i = 0; i < history.entry_count; i++) {
 		run = kept != 0 && e[kept - 1].dir == e[i].dir ? run + 1 : 0;
@@ -320,6 +322,7 @@ read_history()
 	}
 	bool incremental = summary.outcome == walk_outcome::read &&
 	    !since.empty();
+	std::size_t read_now = history.entry_count;
 	bool usable = walked == 0 && !history.failed &&
 	    (summary.outcome == walk_outcome::read ||
 		summary.outcome == walk_outcome::read_anew) &&
@@ -343,7 +346,7 @@ read_history()
 	// The entries of a first run are not news to any feed.
 	for (std::size_t i = 0; !incremental && i < history.entry_count; i++)
 		history.entries[i].fresh = false;
-	order_entries();
+	order_entries(read_now);
 	std::memcpy(history.head, summary.head, sizeof history.head);
 	history.known = true;
 }
