@@ -938,9 +938,11 @@ compare_history() { # tree
 
 	python3 "$repo/bench/gen_history.py" "$tree/INDEX-15" 100 "$seed" --append \
 		--end 1780086400 | "${g[@]}" fast-import --quiet
-	local ratio="nan" ir_with="" ir_without="" later_line=""
+	local ratio="nan" ir_with="" ir_without="" ir_again="" later_line=""
 	if command -v valgrind >/dev/null; then
-		for who in with without; do
+		# with: 100 new commits; again: none (the same templates, the
+		# record of the run before); without: no history placeholders.
+		for who in with again without; do
 			local set=$templates
 			[ "$who" = without ] && set=$without
 			UNAME_r=15.0-RELEASE valgrind --tool=callgrind \
@@ -949,11 +951,14 @@ compare_history() { # tree
 		done
 		ir_with=$(sed -n 's/^summary: *\([0-9]*\).*/\1/p' "$scratch/history-with.out" | head -1)
 		ir_without=$(sed -n 's/^summary: *\([0-9]*\).*/\1/p' "$scratch/history-without.out" | head -1)
+		ir_again=$(sed -n 's/^summary: *\([0-9]*\).*/\1/p' "$scratch/history-again.out" | head -1)
 		later_line=$(grep '^Reading the history' "$raw/history-with.log" || true)
 		ratio=$(calc '%.2f' "100 * ($ir_with - $ir_without) / $ir_with")
 		echo "later run:   $later_line"
 		echo "callgrind:   with the history $ir_with Ir, without $ir_without Ir," \
 			"added $((ir_with - ir_without)) Ir ($ratio%)"
+		echo "             the same run with no new commit $ir_again Ir: the 100 commits" \
+			"add $((ir_with - ir_again)) Ir ($(calc '%.2f' "100 * ($ir_with - $ir_again) / $ir_with")%)"
 	else
 		echo "callgrind:   valgrind is not installed (apt-get install valgrind)"
 	fi

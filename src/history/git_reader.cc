@@ -13,7 +13,7 @@
 #include "history/git_reader.h"
 
 #include <git2.h>
-#include <sys/stat.h>
+#include <sys/types.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -483,6 +483,10 @@ walk_history(const walk_request &rq, walk_summary *s)
 	// tree larger than 4 KiB.
 	(void)git_libgit2_opts(
 	    GIT_OPT_SET_CACHE_OBJECT_LIMIT, GIT_OBJECT_TREE, std::size_t{1} << 20);
+	// A commit's trees are read again only as its parent's, which comes
+	// next in the walk: a small cache keeps them.
+	(void)git_libgit2_opts(
+	    GIT_OPT_SET_CACHE_MAX_SIZE, static_cast<ssize_t>(std::size_t{32} << 20));
 	// Every object read is hashed again to check it by default: the
 	// repository is the tree's own, and reading is what this costs.
 	(void)git_libgit2_opts(GIT_OPT_ENABLE_STRICT_HASH_VERIFICATION, 0);

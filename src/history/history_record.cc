@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 
 #include "text/bounded.h"
 #include "text/text.h"
@@ -66,16 +67,35 @@ end_line(std::string_view body, char (&buf)[64])
 char *
 append_field(char *pos, char *end, std::string_view text)
 {
-	pos = append(pos, end, "\t");
-	std::size_t run = 0;
-	for (std::size_t i = 0; pos != nullptr && i < text.size(); i++) {
-		if (text[i] != '\t' && text[i] != '\n' && text[i] != '\r')
-			continue;
-		pos = append(pos, end, text.substr(run, i - run));
-		pos = append(pos, end, " ");
-		run = i + 1;
-	}
-	return append(pos, end, text.substr(run));
+	// A byte at a time into room known to be there: the record is
+	// written whole at every run, and a large one is most of a run's
+	// writing.
+	if (pos == nullptr || static_cast<std::size_t>(end - pos) <= text.size())
+		return nullptr;
+	*pos++ = '\t';
+	for (char c : text)
+		*pos++ = c == '\t' || c == '\n' || c == '\r' ? ' ' : c;
+	return pos;
+}
+
+// A number of a port's list, after a space unless it is the first.
+char *
+append_list_number(char *pos, char *end, std::uint32_t n, bool first)
+{
+	char digits[12];
+	char *d = digits + sizeof digits;
+	do {
+		*--d = static_cast<char>('0' + n % 10);
+		n /= 10;
+	} while (n != 0);
+	auto length = static_cast<std::size_t>(digits + sizeof digits - d);
+	if (pos == nullptr ||
+	    static_cast<std::size_t>(end - pos) < length + (first ? 0 : 1))
+		return nullptr;
+	if (!first)
+		*pos++ = ' ';
+	std::memcpy(pos, d, length);
+	return pos + length;
 }
 
 } // namespace
@@ -194,11 +214,8 @@ format_history_record(char *pos, char *end, const history_record &r)
 		pos = append(pos, end, "P");
 		pos = append_field(pos, end, p.dir);
 		pos = append(pos, end, "\t");
-		for (std::size_t i = 0; i < p.commits.size(); i++) {
-			if (i > 0)
-				pos = append(pos, end, " ");
-			pos = append_number(pos, end, p.commits[i]);
-		}
+		for (std::size_t i = 0; i < p.commits.size(); i++)
+			pos = append_list_number(pos, end, p.commits[i], i == 0);
 		pos = append(pos, end, "\n");
 	}
 	if (pos == nullptr)
