@@ -9,8 +9,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
+
+#include "text/text.h"
 
 #include "harness.h"
+#include "history/history_record.h"
 
 using namespace qmtest;
 
@@ -212,30 +216,37 @@ TEST_F(History, ALaterRunReadsOnlyTheNewCommitsAndEndsWhereAWholeReadingEnds)
 	auto h = make_history();
 	ASSERT_EQ(run().status, 0);
 	std::string first_record = dir.get("tree/.quillmark-history");
-	for (int i = 1; i <= 3; i++) {
+	for (int i = 1; i <= 8; i++) {
 		touch("misc/foo/Makefile", "PORTREVISION= " + std::to_string(2 + i));
 		h["new" + std::to_string(i)] = commit(
 		    "misc/foo: update " + std::to_string(i), "2026-02-0" + std::to_string(i));
 	}
 	Result r = run({"-v"});
 	EXPECT_EQ(r.status, 0) << r.err;
-	EXPECT_NE(r.err.find("Reading the history: 3 commits since the last run\n"),
+	EXPECT_NE(r.err.find("Reading the history: 8 commits since the last run\n"),
 	    std::string::npos)
 	    << r.err;
 	std::string later = readme("misc/foo");
+	// Eleven commits changed it: the page shows the newest ten.
+	std::size_t items = 0;
+	for (std::size_t at = 0; (at = later.find("<li>", at)) != std::string::npos; at++)
+		items++;
+	EXPECT_EQ(items, 10u);
+	EXPECT_NE(later.find(h["two"].substr(0, 12)), std::string::npos);
+	EXPECT_EQ(later.find(h["import"].substr(0, 12)), std::string::npos);
 	std::string record = dir.get("tree/.quillmark-history");
 	EXPECT_NE(record, first_record);
 	EXPECT_EQ(later.substr(0, later.find("</li>")),
 	    ("port [misc/foo]\n<dt>Last changed</dt>\n<dd><time "
-	     "datetime=\"2026-02-03\">2026-02-03</time></dd>\n<section "
+	     "datetime=\"2026-02-08\">2026-02-08</time></dd>\n<section "
 	     "class=\"commits\">\n<h2>Recent commits</h2>\n<ol>\n" +
-		line("2026-02-03", "Ann Example", "misc/foo: update 3", h["new3"]))
+		line("2026-02-08", "Ann Example", "misc/foo: update 8", h["new8"]))
 		.substr(0, later.find("</li>")));
 
 	// Read again from nothing, the pages and the record are the same.
 	std::remove((top + "/.quillmark-history").c_str());
 	r = run({"-v"});
-	EXPECT_NE(r.err.find("Reading the history: 10 commits (a first run"),
+	EXPECT_NE(r.err.find("Reading the history: 15 commits (a first run"),
 	    std::string::npos)
 	    << r.err;
 	EXPECT_EQ(readme("misc/foo"), later);
@@ -390,6 +401,73 @@ TEST_F(History, AnUpdateInTheFeedsCarriesTheCommitsSinceTheRunBefore)
 	ASSERT_EQ(r.status, 0) << r.err;
 	EXPECT_EQ(dir.get("site/feed.atom"), feed);
 	EXPECT_EQ(dir.get("site/misc/feed.atom").find(content) != std::string::npos, true);
+}
+
+// The record read back as written; refused when cut, altered or when a
+// port lists a commit it does not hold.
+TEST(HistoryRecord, ReadsBackAsWrittenAndRefusesWhatIsNotWhole)
+{
+	const std::string h1(40, 'a'), h2(40, 'b');
+	history_commit commits[] = {{h1, 1772971200, "Zoë\tÜ", "fix <it>\nnow"},
+	    {h2, 1772884800, "", "first"}};
+	const std::uint32_t foo[] = {0, 1}, bar[] = {1};
+	history_port ports[] = {{"misc/bar", bar}, {"misc/foo", foo}};
+	history_record r = {h1, commits, ports};
+	std::string text(history_record_bound(r), '\0');
+	char *end = format_history_record(text.data(), text.data() + text.size(), r);
+	ASSERT_NE(end, nullptr);
+	text.resize(static_cast<std::size_t>(end - text.data()));
+	const std::string body = "quillmark-history 1 " + h1 + "\n"
+	    "C\t" + h1 + "\t1772971200\tZoë Ü\tfix <it> now\n"
+	    "C\t" + h2 + "\t1772884800\t\tfirst\n"
+	    "P\tmisc/bar\t1\nP\tmisc/foo\t0 1\n";
+	EXPECT_EQ(text.substr(0, body.size()), body);
+	EXPECT_EQ(text.substr(body.size(), 4 + std::to_string(body.size()).size() + 1),
+	    "end " + std::to_string(body.size()) + " ");
+
+	auto parse = [](const std::string &t, history_record *out) {
+		static std::vector<history_commit> c;
+		static std::vector<history_port> p;
+		static std::vector<std::uint32_t> n;
+		c.assign(history_record_lines(t) + 1, {});
+		p.assign(c.size(), {});
+		n.assign(history_record_numbers(t), 0);
+		out->commits = c;
+		out->ports = p;
+		return parse_history_record(t, out, n.data());
+	};
+	history_record back;
+	ASSERT_TRUE(parse(text, &back));
+	EXPECT_EQ(back.head, h1);
+	ASSERT_EQ(back.commits.size(), 2u);
+	EXPECT_EQ(back.commits[0].subject, "fix <it> now");
+	EXPECT_EQ(back.commits[1].author, "");
+	ASSERT_EQ(back.ports.size(), 2u);
+	EXPECT_EQ(back.ports[1].commits.size(), 2u);
+	std::string again(history_record_bound(back), '\0');
+	end = format_history_record(again.data(), again.data() + again.size(), back);
+	ASSERT_NE(end, nullptr);
+	EXPECT_EQ(again.substr(0, static_cast<std::size_t>(end - again.data())), text);
+	EXPECT_EQ(format_history_record(again.data(), again.data() + text.size() - 1, back),
+	    nullptr);
+
+	for (std::size_t n = 0; n < text.size(); n++)
+		EXPECT_FALSE(parse(text.substr(0, n), &back)) << "cut at " << n;
+	for (std::size_t i = 0; i < text.size(); i++) {
+		std::string altered = text;
+		altered[i] = static_cast<char>(altered[i] ^ 0x20);
+		EXPECT_FALSE(parse(altered, &back)) << "altered at " << i;
+	}
+	// Summed as the writer sums: a commit number out of range is refused.
+	for (std::string line : {"P\tmisc/baz\t2\n", "P\tmisc/baz\t\n",
+		 "C\tshort\t1\ta\tb\n", "P\tmisc/baz\t0\n"}) {
+		std::string forged_body = body + line;
+		std::array<char, 16> sum = hex_of(fnv1a(forged_body));
+		std::string forged = forged_body + "end " +
+		    std::to_string(forged_body.size()) + " " +
+		    std::string(sum.data(), 16) + "\n";
+		EXPECT_EQ(parse(forged, &back), line == "P\tmisc/baz\t0\n") << line;
+	}
 }
 
 TEST_F(History, CommitLinkOption)
