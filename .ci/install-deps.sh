@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs with apt-get what building and testing quillmark needs beyond a
 # shell: the build tools, expat (the XML parser that reads the tree's
-# vulnerability database), GoogleTest, and the programs the script tests run
+# vulnerability database), libgit2 with pkgconf (which read a tree's git
+# history) and git (with which the tests make histories), GoogleTest, and the programs the script tests run
 # (mandoc and groff for the manual page, tidy and chromium for the generated pages,
 # python3 to serve them over HTTP, nginx to serve a published site as the
 # README says, node and a Java runtime for the npm
@@ -19,7 +20,7 @@ have_package() {
 	[ "$(dpkg-query -W -f='${db:Status-Status}' "$1" 2>/dev/null)" = installed ]
 }
 
-wanted=(cmake ninja-build make g++ clang libclang-rt-14-dev libexpat1-dev libgtest-dev libgmock-dev mandoc groff-base tidy chromium python3 nginx)
+wanted=(cmake ninja-build make g++ clang libclang-rt-14-dev libexpat1-dev libgit2-dev pkgconf git libgtest-dev libgmock-dev mandoc groff-base tidy chromium python3 nginx)
 missing=()
 for package in "${wanted[@]}"; do
 	have_package "$package" || missing+=("$package")

@@ -74,6 +74,14 @@
 #                      then the speedups over -j 1, the ratios to the floor
 #                      and the peak memory of each (default 1)
 #   BENCH_THREADS_ONLY 1: at 1x, that comparison and nothing else
+#   BENCH_HISTORY      1: at 1x, a git history of the tree (written with git
+#                      fast-import from bench/gen_history.py), the first run
+#                      that reads it and a run after 100 more commits, under
+#                      callgrind, against the same templates without the
+#                      history (default 1; needs git and valgrind)
+#   BENCH_HISTORY_COMMITS  the history's commits after the import (default
+#                      50000)
+#   BENCH_HISTORY_ONLY 1: at 1x, that comparison and nothing else
 #
 # The trees are kept in the scratch directory and used again by the next run
 # with the same seed and the same generator: on a disk-backed file system,
@@ -109,6 +117,9 @@ people_runs=${BENCH_PEOPLE_RUNS:-5}
 people_only=${BENCH_PEOPLE_ONLY:-0}
 do_threads=${BENCH_THREADS:-1}
 threads_only=${BENCH_THREADS_ONLY:-0}
+do_history=${BENCH_HISTORY:-1}
+history_commits=${BENCH_HISTORY_COMMITS:-50000}
+history_only=${BENCH_HISTORY_ONLY:-0}
 do_site=${BENCH_SITE_FILES:-$do_shipped}
 before_rev=${BENCH_BEFORE_REV:-0c44024}
 site_only=${BENCH_SITE_ONLY:-0}
@@ -117,6 +128,10 @@ if [ "${BENCH_QUICK:-0}" = 1 ]; then
 	scales=${BENCH_SCALES:-1}
 fi
 do_lookup=${BENCH_LOOKUP:-1}
+if [ "$history_only" = 1 ]; then
+	scales=${BENCH_SCALES:-1}
+	do_lookup=${BENCH_LOOKUP:-0}
+fi
 if [ "$site_only" = 1 ] || [ "$threads_only" = 1 ] || [ "$choices_only" = 1 ]; then
 	scales=${BENCH_SCALES:-1}
 	do_lookup=${BENCH_LOOKUP:-0}
@@ -277,6 +292,7 @@ for t in README.top README.category README.port; do
 		-e 's/%%(FORMERLY|UPDATING|PKG_MESSAGE)%%//g' \
 		-e 's/%%(SEARCH_WORDS|MAINTAINERS_LINK|STYLESHEET|SCRIPT)%%//g' \
 		-e 's/%%MAINTAINER_LINK%%/%%EMAIL%%/g' \
+		-e 's/%%(RECENT_COMMITS|LAST_CHANGED)%%//g' \
 		"$templates/$t" >"$plain/$t"
 done
 if cmp -s "$plain/README.port" "$templates/README.port"; then
@@ -1040,6 +1056,120 @@ compare_notes() { # tree
 	stage "notes compared with their floor"
 }
 
+# == The tree's git history ==
+# A bare repository beside the tree, written by git fast-import from
+# bench/gen_history.py: a commit that imports a Makefile of every port and
+# category, then BENCH_HISTORY_COMMITS commits over 330 days (one port each,
+# some three, some a category's Makefile only), kept for the next benchmark
+# with the same INDEX, seed and generator. For this comparison only, the
+# tree's top holds a .git file naming it. First the shipped templates run
+# without a record: the whole first reading of the history, within the
+# bounds. Then 100 commits more, and under callgrind a run with the
+# shipped templates, which reads only those (-v says how many), against a
+# run with the same templates without %%RECENT_COMMITS%% and
+# %%LAST_CHANGED%%. Goals: the first run within 10 s of CPU time (user and
+# system, one core); the later run's added instructions at most 5% of its
+# own.
+compare_history() { # tree
+	local tree=$1 gitdir="$scratch/history-${scale}x.git"
+	local without="$scratch/templates-without-history"
+	rm -rf "$without"
+	cp -R "$templates" "$without"
+	sed -i -E 's/%%(RECENT_COMMITS|LAST_CHANGED)%%//g' "$without"/README.*
+	if cmp -s "$without/README.port" "$templates/README.port"; then
+		echo "FAILED: the shipped README.port shows no recent commits to compare" >&2
+		exit 1
+	fi
+	echo
+	echo "== history (git): the first reading, and 100 commits more under callgrind"
+	if ! command -v git >/dev/null || ! command -v python3 >/dev/null; then
+		echo "history:     git or python3 is not installed"
+		return
+	fi
+	local g=(git --git-dir="$gitdir")
+	local want
+	want="gen_history $(cksum <"$repo/bench/gen_history.py" | cut -d' ' -f1) $history_commits $seed $(cksum <"$tree/INDEX-15" | cut -d' ' -f1)"
+	if [ -f "$gitdir/bench-stamp" ] && [ "$(head -1 "$gitdir/bench-stamp")" = "$want" ]; then
+		stage "history kept from an earlier run"
+	else
+		rm -rf "$gitdir"
+		"${g[@]}" init -q --bare -b main
+		local t0=$SECONDS
+		python3 "$repo/bench/gen_history.py" "$tree/INDEX-15" "$history_commits" "$seed" |
+			"${g[@]}" fast-import --quiet
+		printf '%s\n%s\n' "$want" "$("${g[@]}" rev-parse main)" >"$gitdir/bench-stamp"
+		stage "history written by git fast-import in $((SECONDS - t0)) s"
+	fi
+	# Every comparison begins at the generated head.
+	"${g[@]}" update-ref refs/heads/main "$(sed -n 2p "$gitdir/bench-stamp")"
+	echo "history:     $("${g[@]}" rev-list --count main) commits," \
+		"$(du -sh "$gitdir" | cut -f1) in $gitdir"
+	echo "gitdir: $gitdir" >"$tree/.git"
+	rm -f "$tree/.quillmark-history"
+	: >"$raw/history.stderr"
+	maybe_sync
+	UNAME_r=15.0-RELEASE "$measure" -o "$raw/history-first.txt" "$qm" -v -p "$tree" \
+		-t "$templates" >/dev/null 2>"$raw/history-first.err" || true
+	check_status "$raw/history-first.txt" "the first run that reads the history"
+	local read_line
+	read_line=$(grep '^Reading the history' "$raw/history-first.err" || true)
+	local pages_with
+	pages_with=$(grep -rl --include=README.html 'class="commits"' "$tree" | wc -l)
+	UNAME_r=15.0-RELEASE "$measure" -o "$raw/history-none.txt" "$qm" -q -p "$tree" \
+		-t "$without" 2>>"$raw/history.stderr" || true
+	check_status "$raw/history-none.txt" "the run without the history"
+	local cpu
+	cpu=$(calc '%.2f' "$(values "$raw/history-first.txt" user) + $(values "$raw/history-first.txt" sys)")
+	echo "first run:   $(cat "$raw/history-first.txt")"
+	echo "             $read_line"
+	echo "             $(grep -c . "$tree/.quillmark-history") lines of record," \
+		"$pages_with port pages with commits"
+	echo "without:     $(cat "$raw/history-none.txt")"
+
+	python3 "$repo/bench/gen_history.py" "$tree/INDEX-15" 100 "$seed" --append \
+		--end 1780086400 | "${g[@]}" fast-import --quiet
+	local ratio="nan" ir_with="" ir_without="" ir_again="" later_line=""
+	if command -v valgrind >/dev/null; then
+		# with: 100 new commits; again: none (the same templates, the
+		# record of the run before); without: no history placeholders.
+		for who in with again without; do
+			local set=$templates
+			[ "$who" = without ] && set=$without
+			UNAME_r=15.0-RELEASE valgrind --tool=callgrind \
+				--callgrind-out-file="$scratch/history-$who.out" "$qm" -v -p "$tree" \
+				-t "$set" >/dev/null 2>"$raw/history-$who.log" || true
+		done
+		ir_with=$(sed -n 's/^summary: *\([0-9]*\).*/\1/p' "$scratch/history-with.out" | head -1)
+		ir_without=$(sed -n 's/^summary: *\([0-9]*\).*/\1/p' "$scratch/history-without.out" | head -1)
+		ir_again=$(sed -n 's/^summary: *\([0-9]*\).*/\1/p' "$scratch/history-again.out" | head -1)
+		later_line=$(grep '^Reading the history' "$raw/history-with.log" || true)
+		ratio=$(calc '%.2f' "100 * ($ir_with - $ir_without) / $ir_with")
+		echo "later run:   $later_line"
+		echo "callgrind:   with the history $ir_with Ir, without $ir_without Ir," \
+			"added $((ir_with - ir_without)) Ir ($ratio%)"
+		echo "             the same run with no new commit $ir_again Ir: the 100 commits" \
+			"add $((ir_with - ir_again)) Ir ($(calc '%.2f' "100 * ($ir_with - $ir_again) / $ir_with")%)"
+	else
+		echo "callgrind:   valgrind is not installed (apt-get install valgrind)"
+	fi
+	rm -f "$tree/.git" "$tree/.quillmark-history"
+	"${g[@]}" update-ref refs/heads/main "$(sed -n 2p "$gitdir/bench-stamp")"
+	{
+		printf 'history first run:     %s s of CPU (wall %s s) for %s commits (goal <= 10 s): %s\n' \
+			"$cpu" "$(values "$raw/history-first.txt" wall)" "$history_commits" \
+			"$(awk "BEGIN { print ($cpu <= 10) ? \"met\" : \"NOT met\" }")"
+		local met="NOT met"
+		if [ "$ratio" != nan ] && [ "$later_line" = "Reading the history: 100 commits since the last run" ] &&
+			awk "BEGIN { exit !($ratio <= 5) }"; then
+			met=met
+		fi
+		printf 'history later run:     %s; added instructions %s%% (goal <= 5%%): %s\n' \
+			"${later_line:-not measured}" "$ratio" "$met"
+	} >"$raw/history-goals.txt"
+	cat "$raw/history-goals.txt"
+	stage "history compared"
+}
+
 summary="$raw/summary.txt"
 : >"$summary"
 gen_sum=$(cksum <"$gen" | cut -d' ' -f1)
@@ -1082,6 +1212,10 @@ for scale in $scales; do
 	fi
 	if [ "$people_only" = 1 ]; then
 		[ "$scale" = 1 ] && compare_people "$tree"
+		continue
+	fi
+	if [ "$history_only" = 1 ]; then
+		[ "$scale" = 1 ] && compare_history "$tree"
 		continue
 	fi
 	if [ "$site_only" = 1 ]; then
@@ -1334,6 +1468,9 @@ for scale in $scales; do
 	fi
 	if [ "$scale" = 1 ] && [ "$do_people" = 1 ]; then
 		compare_people "$tree"
+	fi
+	if [ "$scale" = 1 ] && [ "$do_history" = 1 ]; then
+		compare_history "$tree"
 	fi
 
 	rm -f "$snap" "$snap-a" "$snap-b"

@@ -5,7 +5,9 @@
 # of its own (www/ports, a link to the current generation) with an address,
 # so that the site has its maintainers' pages and a sitemap; it publishes
 # twice, a port's version raised in between, so that the feeds have an
-# entry. What it writes, others can read (a desktop user's browser).
+# entry. The copy of the tree is made a git repository from a few scripted
+# commits first, so that the port pages show their recent commits. What it
+# writes, others can read (a desktop user's browser).
 # Usage: scripts/demo.sh [DIR]
 #
 # It deletes nothing. Without DIR the copy goes into a new directory of its
@@ -52,6 +54,9 @@ if [ -z "$bin" ]; then
 	command -v make >/dev/null || need+=(make)
 	# expat, the XML parser the tool is built with.
 	[ -f /usr/include/expat.h ] || need+=(libexpat1-dev)
+	# libgit2, which reads the tree's history, found with pkg-config.
+	command -v pkg-config >/dev/null || need+=(pkgconf)
+	[ -f /usr/include/git2.h ] || need+=(libgit2-dev)
 	if [ ${#need[@]} -gt 0 ]; then
 		if [ "$(id -u)" -ne 0 ]; then
 			echo "demo.sh: missing ${need[*]}; run this script as root to install them" >&2
@@ -85,9 +90,46 @@ fi
 mkdir -p "$out/ports"
 cp -R "$repo/sample/ports/." "$out/ports/"
 
+# The copy becomes a git repository from a few scripted commits, so that
+# the port pages show their recent commits (the tool reads them with
+# libgit2); an earlier demo's repository is kept as it is. Without git the
+# pages have no commits.
+ports_git() { # git in the copy, as the author $who at the day $day
+	(cd "$out/ports" && GIT_CONFIG_NOSYSTEM=1 GIT_CONFIG_GLOBAL=/dev/null \
+		GIT_AUTHOR_NAME=$who GIT_AUTHOR_EMAIL=committer@example.org \
+		GIT_COMMITTER_NAME=$who GIT_COMMITTER_EMAIL=committer@example.org \
+		GIT_AUTHOR_DATE="${day}T12:00:00Z" GIT_COMMITTER_DATE="${day}T12:00:00Z" \
+		git "$@" >/dev/null)
+}
+ports_commit() { # day, author, subject, then the files to add a comment line to
+	day=$1 who=$2
+	local subject=$3 file
+	shift 3
+	for file in "$@"; do
+		echo "# $subject" >>"$out/ports/$file"
+	done
+	ports_git add -A
+	ports_git commit -q -m "$subject"
+}
+history_made=
+if command -v git >/dev/null && [ ! -e "$out/ports/.git" ]; then
+	printf 'README.html\n*.html\n*.js\n*.css\n.quillmark-*\n' >"$out/ports/.gitignore"
+	day=2026-06-01 who="Sample Importer"
+	ports_git init -q -b main
+	ports_commit 2026-06-01 "Sample Importer" "Import the sample ports tree"
+	ports_commit 2026-07-14 "Dave Example" "textproc/jq: fix the build with oniguruma 6.9.10" \
+		textproc/jq/Makefile
+	ports_commit 2026-08-02 "Łukasz Żółtowski" "www/nginx, www/lynx: take maintainership <both>" \
+		www/nginx/Makefile www/lynx/Makefile
+	ports_commit 2026-09-20 "Ann Example" "misc: the category's comment" misc/Makefile
+	ports_commit 2026-10-05 "Dave Example" "textproc/jq: pet portlint" textproc/jq/Makefile
+	history_made=yes
+fi
+
 # The sample INDEX is INDEX-15; UNAME_r names the release on any system.
 export UNAME_r=15.0-RELEASE
-"$bin" -p "$out/ports" -t "$repo/Templates"
+commits=https://git.example.org/ports/commit/%s
+"$bin" -p "$out/ports" -t "$repo/Templates" -c "$commits"
 echo
 echo "Done. Open $out/ports/README.html in a browser to see the pages."
 
@@ -97,7 +139,7 @@ echo "Done. Open $out/ports/README.html in a browser to see the pages."
 url=https://ports.example.org/
 site=$out/www/ports
 publish() {
-	"$bin" -q -p "$out/ports" -t "$repo/Templates" -u "$url" -o "$1"
+	"$bin" -q -p "$out/ports" -t "$repo/Templates" -c "$commits" -u "$url" -o "$1"
 }
 mkdir -p "$out/www"
 if [ ! -L "$site" ] && [ ! -e "$site" ]; then
@@ -106,6 +148,10 @@ if [ ! -L "$site" ] && [ ! -e "$site" ]; then
 fi
 publish "$site"
 sed -i 's/^jq-1\.7\.1|/jq-1.8.0|/' "$out/ports/INDEX-15"
+if [ -n "$history_made" ]; then
+	ports_commit 2026-11-03 "Dave Example" "textproc/jq: update to 1.8.0" \
+		textproc/jq/Makefile
+fi
 publish "$site"
 echo
 echo "Published as a site for $url in $site, twice, jq updated in between:"

@@ -32,6 +32,7 @@ const std::string help_text =
     "Usage: quillmark [options] [pathname-list]\n"
     "\n"
     "Options:\n"
+    "-c url         Link each commit on port pages to url, where \"%s\" is its hash.\n"
     "-h             Display this help.\n"
     "-j count       Make pages on count threads (0: every online processor).\n"
     "-n             Use normal handling of relative paths, instead of making them\n"
@@ -265,7 +266,7 @@ class Portsdir : public Tree {};
 
 TEST_F(Cli, HelpPrintsItsTextAndEndsTheRun)
 {
-	ASSERT_EQ(std::count(help_text.begin(), help_text.end(), '\n'), 29);
+	ASSERT_EQ(std::count(help_text.begin(), help_text.end(), '\n'), 30);
 	const std::vector<Strings> cases = {
 		{"-h"},
 		{"-h", "-x"},
@@ -307,6 +308,16 @@ TEST_F(Cli, VersionPrintsOneLineAndEndsTheRun)
 		EXPECT_EQ(r.err, "") << join_args(args);
 		EXPECT_EQ(r.status, 0) << join_args(args);
 	}
+	// At -v, what the build reads the tree's history with.
+	Result r = run({"-v", "-V", "-v"});
+	EXPECT_EQ(r.out, version_text +
+	    (QUILLMARK_WITH_GIT
+		    ? std::string("Built with libgit2 " QUILLMARK_LIBGIT2_VERSION) +
+			": port pages can show their recent commits\n"
+		    : std::string("Built without libgit2: port pages show no "
+				  "recent commits\n")));
+	EXPECT_EQ(r.err, more_verbose);
+	EXPECT_EQ(r.status, 0);
 	EXPECT_EQ(readmes(), no_readmes);
 }
 

@@ -50,6 +50,10 @@ expect_pages() { # directory the demo wrote into
 		grep -qF "<title>textproc/jq updated from 1.7.1 to 1.8.0</title>" "$feed" ||
 			fail "$feed has no entry for jq's update: $(cat "$feed")"
 	done
+	# The copy is a git repository whose commits the port pages show.
+	grep -qF '<span class="subject">textproc/jq: update to 1.8.0</span> <code><a href="https://git.example.org/ports/commit/' \
+		"$site/textproc/jq/README.html" ||
+		fail "the published page of jq shows no recent commits: $(cat "$site/textproc/jq/README.html")"
 	readable_by_others "$1"
 }
 # Every directory from / down to the demo's site, and every file of the

@@ -23,7 +23,7 @@ written()
 	    {1772971200, "2026-03-08", "note", "20260308-0123abcd",
 		"users of misc/a", {}, "Do \\this\n\tthen\r that.", 0, false},
 	    {1772971200, "2026-03-08", "updated", "misc/tab", "1.0", "2.0_1,1",
-		"ann@example.org", 0, false},
+		"ann@example.org", 0, false, "S\tfix <it>\nS\tsecond\n"},
 	    {1772884800, "2026-03-07", "unlisted", "misc/old", "2026-03-01",
 		"", "Gone", 0, false}};
 	feed_record r;
@@ -72,6 +72,8 @@ TEST(FeedRecord, WrittenRecordReadsBackAsWritten)
 			    "U\tfedcba9876543210\nU\t0000000000000007\nE\t"),
 	    std::string::npos);
 	EXPECT_NE(text.find("\tDo \\\\this\\n\\tthen\\r that.\n"), std::string::npos);
+	EXPECT_NE(text.find("\t2.0_1,1\tann@example.org\nS\tfix <it>\nS\tsecond\nE\t"),
+	    std::string::npos);
 	// The end line: the bytes before it and their sum.
 	std::size_t last = text.rfind('\n', text.size() - 2) + 1;
 	EXPECT_EQ(text.substr(last, 4 + std::to_string(last).size() + 1),
@@ -95,6 +97,8 @@ TEST(FeedRecord, WrittenRecordReadsBackAsWritten)
 	EXPECT_TRUE(note.escaped);
 	EXPECT_EQ(note.maintainer, "Do \\\\this\\n\\tthen\\r that.");
 	EXPECT_EQ(p.r.entries[1].time, 1772971200);
+	EXPECT_EQ(p.r.entries[1].commits, "S\tfix <it>\nS\tsecond\n");
+	EXPECT_EQ(p.r.entries[2].commits, "");
 	EXPECT_EQ(p.r.entries[2].new_version, "");
 	EXPECT_EQ(p.r.entries[2].maintainer, "Gone");
 
@@ -125,7 +129,8 @@ TEST(FeedRecord, CutOrAlteredRecordIsNotWhole)
 	EXPECT_FALSE(parsed(text + text).whole);
 	// Lines of another kind, summed as the writer would: not a record.
 	for (std::string line : {"X\tfoo\n", "P\ta\tb\n", "M\t123\n",
-		 "E\t1\t2026-01-01\tgone\ta\tb\tc\td\n", "HM\tx\n", "HM\n"}) {
+		 "E\t1\t2026-01-01\tgone\ta\tb\tc\td\n", "HM\tx\n", "HM\n",
+		 "S\tnot after an update\n"}) {
 		std::string body =
 		    text.substr(0, text.rfind('\n', text.size() - 2) + 1) + line;
 		std::array<char, 16> sum = hex_of(fnv1a(body));

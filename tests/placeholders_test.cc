@@ -86,6 +86,14 @@ TEST(Placeholders, EachFillsTheKindsOfPageThatItsRowNames)
 	d.put("ports/INDEX-15", lines);
 	d.put("ports/MOVED", d.get("ports/MOVED") +
 	    "misc/fortune-old||2024-03-01|Gone <for> \"good\" & all\n");
+	// A git work tree of one commit, for the placeholders of its history.
+	ASSERT_EQ(std::system(("cd '" + tree + "' && GIT_CONFIG_NOSYSTEM=1 "
+			       "GIT_CONFIG_GLOBAL=/dev/null GIT_AUTHOR_NAME=A "
+			       "GIT_AUTHOR_EMAIL=a@example.org GIT_COMMITTER_NAME=A "
+			       "GIT_COMMITTER_EMAIL=a@example.org sh -c 'git init -q "
+			       "&& git add -A && git commit -q -m Import' >/dev/null")
+				  .c_str()),
+	    0);
 
 	for (const auto &[word, bit] : page_kinds) {
 		std::string tmpl = "<" + word + ">\n";
@@ -131,10 +139,14 @@ TEST(Placeholders, EachFillsTheKindsOfPageThatItsRowNames)
 	}
 	for (const auto &[word, bit] : page_kinds) {
 		EXPECT_GT(pages[word], 0) << "no " << word << " page";
-		for (const placeholder_row &row : placeholder_table)
+		for (const placeholder_row &row : placeholder_table) {
+			// A build without libgit2 shows no history.
+			bool history = row.code == ph_recent_commits ||
+			    row.code == ph_last_changed;
 			EXPECT_EQ(filled.count({word, bare(row.text)}) != 0,
-			    (row.pages & bit) != 0)
+			    (row.pages & bit) != 0 && (QUILLMARK_WITH_GIT || !history))
 			    << row.text << " on the " << word << " pages";
+		}
 	}
 	EXPECT_NE(d.get("site/misc/fortune-old/README.html")
 		      .find("<<MOVED_REASON|Gone &lt;for&gt; &quot;good&quot; "

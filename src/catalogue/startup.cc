@@ -16,6 +16,7 @@
 #include <string_view>
 
 #include "catalogue/catalogue.h"
+#include "history/history.h"
 #include "platform/platform.h"
 #include "pages/pages.h"
 #include "site/site.h"
@@ -102,6 +103,7 @@ clean_up()
 	moved_release();
 	updating_release();
 	site_release();
+	history_release();
 	release_tree_fd();
 	std::free(state.index_text);
 	std::free(state.category_groups);

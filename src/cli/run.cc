@@ -23,6 +23,7 @@
 
 #include "catalogue/catalogue.h"
 #include "cli/cli.h"
+#include "history/history.h"
 #include "platform/platform.h"
 #include "site/site.h"
 #include "pages/pages.h"
@@ -37,6 +38,7 @@ quillmark -- Make README.html files for the FreeBSD Ports Collection
 Usage: quillmark [options] [pathname-list]
 
 Options:
+-c url         Link each commit on port pages to url, where "%s" is its hash.
 -h             Display this help.
 -j count       Make pages on count threads (0: every online processor).
 -n             Use normal handling of relative paths, instead of making them
@@ -147,6 +149,10 @@ read_options(int argc, char **argv)
 	platform_reset_getopt();
 	while ((ch = getopt(argc, argv, platform_optstring)) != -1) {
 		switch (ch) {
+		case 'c':
+			if (set_commit_url(optarg) != 0)
+				errors++;
+			break;
 		case 'h':
 			std::fputs(help_text, stdout);
 			return -2;
@@ -189,6 +195,8 @@ read_options(int argc, char **argv)
 			break;
 		case 'V':
 			std::fputs("quillmark version 1.3\n", stdout);
+			if (state.verbosity != 0)
+				print_history_build();
 			return -2;
 		case 'v':
 			if (state.quiet != 0) {
@@ -207,9 +215,9 @@ read_options(int argc, char **argv)
 		case ':':
 			std::fprintf(stderr,
 			    "Missing %s argument to option \"-%c\"\n",
-			    optopt == 'u'     ? "URL"
-				: optopt == 'j' ? "count"
-						: "pathname",
+			    optopt == 'u' || optopt == 'c' ? "URL"
+				: optopt == 'j'		  ? "count"
+							  : "pathname",
 			    optopt);
 			std::fputs(hint_text, stderr);
 			errors++;
@@ -302,6 +310,7 @@ run_requests(int argc, char **argv)
 			return -1;
 		}
 		(void)write_shared_files(&unwritten);
+		unwritten += write_history_record();
 		report_page_failures();
 		return count_status(unwritten + finish_output(unwritten, true));
 	}
@@ -317,6 +326,7 @@ run_requests(int argc, char **argv)
 	}
 	// The files the pages share, once all of them are made.
 	errors += write_shared_files(&pages_unwritten);
+	pages_unwritten += write_history_record();
 	report_page_failures();
 	return count_status(errors + finish_output(pages_unwritten, false));
 }

@@ -167,6 +167,10 @@ char *maintainer_ports(char *, char *, page_context &);
 char *maintainer_port_count(char *, char *, page_context &);
 char *maintainer_list(char *, char *, page_context &);
 char *maintainer_count(char *, char *, page_context &);
+// Port pages: the commits that changed the port, from the tree's history
+// (port_history.cc).
+char *recent_commits(char *, char *, page_context &);
+char *last_changed(char *, char *, page_context &);
 // Every page: the URLs of the shared files (shared_files.cc).
 char *stylesheet(char *, char *, page_context &);
 char *script(char *, char *, page_context &);
@@ -242,6 +246,8 @@ enum placeholder : int {
 	ph_feed_link,
 	ph_flavors, // from the port's Makefile, read once with its status
 	ph_options,
+	ph_recent_commits, // from the tree's git history
+	ph_last_changed,
 	placeholder_count
 };
 
@@ -384,6 +390,10 @@ inline constexpr std::array<placeholder_row, placeholder_count>
 	    true, fills::flavors},
 	{ph_options, "%%OPTIONS%%", insertion::built, on_port, index_use::none,
 	    true, fills::options},
+	{ph_recent_commits, "%%RECENT_COMMITS%%", insertion::built, on_port,
+	    index_use::none, true, fills::recent_commits},
+	{ph_last_changed, "%%LAST_CHANGED%%", insertion::built, on_port,
+	    index_use::none, false, fills::last_changed},
     }};
 
 // Every row stands at its code; a row that some page fills has a function

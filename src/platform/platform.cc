@@ -34,11 +34,11 @@
 #include <cerrno>
 
 #ifdef __FreeBSD__
-const char platform_optstring[] = ":hj:no:p:qt:u:Vv";
+const char platform_optstring[] = ":c:hj:no:p:qt:u:Vv";
 #else
 // glibc reorders arguments unless the option string begins with '+'; the
 // ':' after it still keeps getopt silent about errors.
-const char platform_optstring[] = "+:hj:no:p:qt:u:Vv";
+const char platform_optstring[] = "+:c:hj:no:p:qt:u:Vv";
 #endif
 
 void

@@ -201,10 +201,24 @@ parse_feed_record(std::string_view text, feed_record *r)
 	std::size_t counts[4] = {};
 	r->moves_known = r->notes_known = false;
 	body.remove_prefix(head_end + 1);
+	bool after_update = false;
 	while (!body.empty()) {
 		std::size_t nl = body.find('\n');
-		if (!read_line(body.substr(0, nl), r, counts))
+		std::string_view line = body.substr(0, nl);
+		if (line.starts_with("S\t") && r->version == 2) {
+			// The commits of the update just read, lines that
+			// follow one another.
+			if (!after_update)
+				return false;
+			std::string_view &c = r->entries[counts[3] - 1].commits;
+			c = c.empty() ? body.substr(0, nl + 1)
+				      : std::string_view(c.data(), c.size() + nl + 1);
+		} else if (!read_line(line, r, counts)) {
 			return false;
+		} else {
+			after_update = line.starts_with("E\t") &&
+			    r->entries[counts[3] - 1].kind == "updated";
+		}
 		body.remove_prefix(nl + 1);
 	}
 	r->ports = r->ports.first(counts[0]);
@@ -224,7 +238,7 @@ feed_record_bound(const feed_record &r)
 	for (const feed_entry &e : r.entries)
 		bound += 64 + e.date.size() + e.kind.size() + e.origin.size() +
 		    e.old_version.size() + e.new_version.size() +
-		    2 * e.maintainer.size();
+		    2 * e.maintainer.size() + e.commits.size();
 	return bound;
 }
 
@@ -261,6 +275,7 @@ format_feed_record(char *pos, char *end, const feed_record &r)
 		    ? append_escaped_field(pos, end, e.maintainer)
 		    : append_field(pos, end, e.maintainer);
 		pos = append(pos, end, "\n");
+		pos = append(pos, end, e.commits);
 	}
 	if (pos == nullptr)
 		return nullptr;

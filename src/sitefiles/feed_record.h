@@ -9,6 +9,9 @@
 //	U	HASH				a line per note
 //	E	TIME	DATE	KIND	ORIGIN	OLD	NEW	TEXT
 //						a line per entry, newest first
+//	S	SUBJECT				after an "updated" entry: the
+//						subject of a commit that changed
+//						the port since the run before
 //	end BYTES SUM
 //
 // START (the time of the first run) and TIME are seconds since the epoch,
@@ -50,6 +53,9 @@ struct feed_entry {
 	std::uint64_t maintainer_hash; // the feeds' key of maintainer; 0 as read
 	// A note's body as the record holds it, escaped (as read from one).
 	bool escaped = false;
+	// An update's commits, when the tree's history knew them: their S
+	// lines as the record holds them, each ended by its newline.
+	std::string_view commits = {};
 };
 
 // What a record holds. Its texts point into the bytes it was read from.

@@ -37,6 +37,7 @@
 
 #include "catalogue/catalogue.h"
 #include "platform/platform.h"
+#include "history/history.h"
 #include "sitefiles/feed_record.h"
 #include "pages/pages.h"
 #include "site/site.h"
@@ -235,7 +236,15 @@ append_content(char *pos, char *end, const feed_entry &e)
 	pos = append(pos, end, " (");
 	pos = append_xml(pos, end, e.maintainer);
 	pos = append(pos, end, ") ");
-	return append(pos, end, e.kind);
+	pos = append(pos, end, e.kind);
+	// An update's commits, a line each, after its own line.
+	for (std::string_view c = e.commits; !c.empty();) {
+		std::size_t nl = c.find('\n');
+		pos = append(pos, end, "\n");
+		pos = append_xml(pos, end, c.substr(2, nl - 2));
+		c.remove_prefix(nl + 1);
+	}
+	return pos;
 }
 
 char *
@@ -269,7 +278,8 @@ entry_bound(const feed_entry &e)
 {
 	return 512 + std::strlen(state.site_url) +
 	    18 * (e.origin.size() + e.old_version.size() +
-		     e.new_version.size() + e.maintainer.size());
+		     e.new_version.size() + e.maintainer.size() +
+		     e.commits.size());
 }
 
 std::uint64_t
@@ -388,6 +398,7 @@ struct feed_run {
 	feed_entry *entries = nullptr;
 	std::size_t entry_count = 0, old_at = 0, old_count = 0;
 	char *note_ids = nullptr;
+	char *commit_lines = nullptr; // the commits of this run's updates
 	// The published feeds read back, each with the room for its texts
 	// unescaped.
 	char **feed_texts = nullptr;
@@ -405,6 +416,7 @@ struct feed_run {
 		std::free(before.notes.data());
 		std::free(entries);
 		std::free(note_ids);
+		std::free(commit_lines);
 	}
 };
 
@@ -646,7 +658,9 @@ writes_as(const feed_entry &e, const raw_entry &raw)
 	if (!is(append_id_rest(pos, end, e), after(raw.id, comma + 1)) ||
 	    !is(append_title(buf, end, e), raw.title) ||
 	    !is(append_utc_time(buf, end, e.time), raw.updated) ||
-	    !is(append_content(buf, end, e), raw.content))
+	    !is(append_content(buf, end, e),
+		port_entry(e) ? raw.content.substr(0, raw.content.find('\n'))
+			      : raw.content))
 		return false;
 	std::string_view linked = linked_origin(e);
 	pos = append_url_path(buf, end, linked);
@@ -698,7 +712,9 @@ read_entry(const raw_entry &raw, char **out, feed_entry *e)
 		c.date = raw.id.substr(comma + 1, colon - comma - 1);
 		bool read = false;
 		if (kind == 0) {
-			read = port_fields(title, content, &c);
+			// An update's commits are not read back.
+			read = port_fields(
+			    title, content.substr(0, content.find('\n')), &c);
 		} else if (kind == 1 || kind == 2) {
 			// A linked move links the new port's page or the one
 			// left at its old origin: the link tells which.
@@ -885,6 +901,61 @@ read_record(feed_run *run)
 	return 0;
 }
 
+// The S lines of one port's commits read since the run before, at pos
+// when it is not null; their length.
+std::size_t
+commit_lines_of(std::string_view origin, char *pos)
+{
+	history_commit commits[port_commits_shown];
+	std::size_t n = port_new_commits(origin, commits);
+	std::size_t length = 0;
+	for (std::size_t i = 0; i < n; i++) {
+		std::string_view subject = commits[i].subject;
+		length += subject.size() + 3;
+		if (pos == nullptr)
+			continue;
+		*pos++ = 'S';
+		*pos++ = '\t';
+		for (char c : subject)
+			*pos++ = c == '\t' || c == '\n' || c == '\r' ? ' ' : c;
+		*pos++ = '\n';
+	}
+	return length;
+}
+
+// Gives the updates among this run's first n entries the subjects of the
+// commits that changed their port since the run before, when the port
+// pages show the tree's history (only then is it read) and it knows them.
+// 0, or 1 after a report.
+int
+add_commits(feed_run *run, std::size_t n)
+{
+	const page_templates &t = templates();
+	if (!t.port_examined ||
+	    (t.port_uses & (placeholder_bit(ph_recent_commits) |
+			       placeholder_bit(ph_last_changed))) == 0)
+		return 0;
+	std::size_t total = 0;
+	for (std::size_t k = 0; k < n; k++)
+		if (run->entries[k].kind == "updated")
+			total += commit_lines_of(run->entries[k].origin, nullptr);
+	if (total == 0)
+		return 0;
+	run->commit_lines = allocate_array<char>(total);
+	if (run->commit_lines == nullptr)
+		return 1;
+	char *pos = run->commit_lines;
+	for (std::size_t k = 0; k < n; k++) {
+		feed_entry &e = run->entries[k];
+		if (e.kind != "updated")
+			continue;
+		std::size_t length = commit_lines_of(e.origin, pos);
+		e.commits = {pos, length};
+		pos += length;
+	}
+	return 0;
+}
+
 // This run's entries, before the old ones: what differs from the record,
 // by origin; then the moves it did not know, the newest (MOVED's last
 // lines) first, then the notes, newest first.
@@ -922,6 +993,8 @@ add_entries(feed_run *run)
 		}
 		run->entries[n++] = e;
 	}
+	if (add_commits(run, n) != 0)
+		return 1;
 	// The ports' entries are by origin: a removal that a new move of the
 	// same run explains is told by the move's entry alone.
 	std::span<feed_entry> ports(run->entries, n);
