@@ -784,14 +784,20 @@ judge(line_window *w, const render_state &s, const line_info &line)
 		}
 		return s.last_colon || code ? kind::preformatted : kind::prose;
 	}
-	// Code at the margin: a line of code that begins a block, or follows
-	// a ':' or code, and no sentence ends in the lines of its block.
-	bool code_block = in_pre && s.pre_code && s.pre_indent == 0;
-	if (code_line(line) && (begins || s.last_colon || code_block) &&
-	    !ends_sentence(line) && !(next_touches && ends_sentence(*next)) &&
-	    !(after != nullptr && ends_sentence(*after)))
+	// Code at the margin: a line of code that ends no sentence, after a
+	// ':' or right after code, or beginning a block in whose lines no
+	// sentence ends; a line right after code that ends no sentence; the
+	// line after a '\\', which goes on with its command.
+	if (in_pre && line.blanks_before == 0 && prev != nullptr &&
+	    prev->text.back() == '\\')
 		return kind::preformatted;
-	if (code_block && line.blanks_before == 0 && !ends_sentence(line))
+	bool code_block = in_pre && s.pre_code && line.blanks_before == 0;
+	if (code_line(line) && !ends_sentence(line) &&
+	    (s.last_colon || code_block ||
+		(begins && !(next_touches && ends_sentence(*next)) &&
+		    !(after != nullptr && ends_sentence(*after)))))
+		return kind::preformatted;
+	if (code_block && !ends_sentence(line))
 		return kind::preformatted;
 	// One line between two of a block belongs to it.
 	if (in_pre && line.blanks_before == 0 && next_touches &&

@@ -36,14 +36,21 @@ constexpr std::size_t max_notes = 512;
 constexpr std::size_t open_notes = 3;
 
 // The body of a note or a message, in a box of its own; nothing when it
-// holds no text.
+// holds no text. A text as_written is shown as it stands, preformatted.
 char *
-append_free_text(char *pos, char *end, std::string_view text)
+append_free_text(
+    char *pos, char *end, std::string_view text, bool as_written = false)
 {
 	char *start = pos;
 	pos = append(pos, end, "<div class=\"note\">");
 	char *body = pos;
-	pos = render_free_text(pos, end, text);
+	if (as_written) {
+		pos = append(pos, end, "<pre>");
+		pos = insert(pos, end, tree_text::port_text, text);
+		pos = append(pos, end, "</pre>\n");
+	} else {
+		pos = render_free_text(pos, end, text);
+	}
 	if (pos != nullptr && pos == body)
 		return start;
 	return append(pos, end, "</div>\n");
@@ -103,7 +110,8 @@ blank_text(std::string_view text)
 }
 
 // The messages of the kinds in kinds, in the file's order, under heading;
-// nothing when there are none.
+// nothing when there are none. A file that did not parse is shown as it
+// stands.
 char *
 append_messages(char *pos, char *end, const pkg_message &message,
     std::initializer_list<message_kind> kinds, std::string_view heading)
@@ -121,7 +129,8 @@ append_messages(char *pos, char *end, const pkg_message &message,
 		else if (first)
 			pos = append(pos, end, heading);
 		first = false;
-		pos = append_free_text(pos, end, part.text);
+		pos = append_free_text(pos, end, part.text,
+		    message.form == message_form::unparsed);
 	}
 	return pos;
 }
