@@ -1007,12 +1007,15 @@ TEST_F(Readme, DescriptionListItemsAreWhole)
 	    "<p>Foo is a tool that reads files hard-wrapped at about seventy columns.</p>\n"
 	    "<p>- Joe</p>\n");
 	// Still lists: two marked lines at the end, one after a ':', one
-	// with more than an address after it.
+	// longer than a name, one with more than an address after it.
 	EXPECT_EQ(described(prose + "- Jane Doe\n- Joe Bloggs\n"),
 	    "<p>Foo is a tool that reads files hard-wrapped at about seventy columns.</p>\n"
 	    "<ul>\n<li>Jane Doe</li>\n<li>Joe Bloggs</li>\n</ul>\n");
 	EXPECT_EQ(described("Written by:\n- Joe\n"),
 	    "<p>Written by:</p>\n<ul>\n<li>Joe</li>\n</ul>\n");
+	EXPECT_EQ(described(prose + "- Reads every record format the foo tools wrote\n"),
+	    "<p>Foo is a tool that reads files hard-wrapped at about seventy columns.</p>\n"
+	    "<ul>\n<li>Reads every record format the foo tools wrote</li>\n</ul>\n");
 	EXPECT_EQ(described(prose + "- Jane Doe\n  jane@example.org\n  and friends\n"),
 	    "<p>Foo is a tool that reads files hard-wrapped at about seventy columns.</p>\n"
 	    "<ul>\n<li>Jane Doe<br>\n"
@@ -1049,6 +1052,17 @@ TEST_F(Readme, DescriptionProseStaysProseWhateverItsSpacing)
 	    "<pre>Name    Size  Use\nfoo     12    reads\nbarbaz  3     writes</pre>\n"
 	    "<p>A lone\tline with a tab inside prose goes on and on\n"
 	    "as prose.</p>\n");
+	// Prose that names a setting or an equation is no code: a sentence
+	// ends in its lines, or its '=' follows no name that begins it.
+	EXPECT_EQ(described("FOO_HOME=/var/db/foo is where the records are kept, unless you set\n"
+			    "it elsewhere with the -d option, or in the file that the manual\n"
+			    "names.\n"
+			    "\n"
+			    "With 1 + 1 = 2 and n = 4 it reads four records at a time\n"),
+	    "<p>FOO_HOME=/var/db/foo is where the records are kept, unless you set\n"
+	    "it elsewhere with the -d option, or in the file that the manual\n"
+	    "names.</p>\n"
+	    "<p>With 1 + 1 = 2 and n = 4 it reads four records at a time</p>\n");
 }
 
 TEST_F(Readme, DescriptionIndentedBlockIsOneBlock)
@@ -1103,6 +1117,9 @@ TEST_F(Readme, DescriptionIndentedBlockIsOneBlock)
 			    "        level = 2;\n"
 			    "    }\n"
 			    "\n"
+			    "    foo-reader --filter /usr/local/etc/foo.conf --every-field /var/db/foo |\n"
+			    "sort -u\n"
+			    "\n"
 			    "    The second paragraph begins four spaces in, as the code above does,\n"
 			    "and goes on at the margin for a line of the usual width, ending here.\n"
 			    "\n"
@@ -1126,7 +1143,9 @@ TEST_F(Readme, DescriptionIndentedBlockIsOneBlock)
 	    "<p>  Foo Reader opens the files that the foo tools write, checks them and\n"
 	    "shows their records one to a line, in the order the tools wrote them.\n"
 	    "Its filter is set in one place:</p>\n"
-	    "<pre>    filter {\n        level = 2;\n    }</pre>\n"
+	    "<pre>    filter {\n        level = 2;\n    }\n\n"
+	    "    foo-reader --filter /usr/local/etc/foo.conf --every-field /var/db/foo |\n"
+	    "sort -u</pre>\n"
 	    "<p>    The second paragraph begins four spaces in, as the code above does,\n"
 	    "and goes on at the margin for a line of the usual width, ending here.</p>\n"
 	    "<pre>  perl -MFoo -e 'print foo_version(), &quot;\\n&quot;' | sort | uniq -c | head \\\n"

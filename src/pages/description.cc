@@ -786,11 +786,8 @@ judge(line_window *w, const render_state &s, const line_info &line)
 	}
 	// Code at the margin: a line of code that ends no sentence, after a
 	// ':' or right after code, or beginning a block in whose lines no
-	// sentence ends; a line right after code that ends no sentence; the
-	// line after a '\\', which goes on with its command.
-	if (in_pre && line.blanks_before == 0 && prev != nullptr &&
-	    prev->text.back() == '\\')
-		return kind::preformatted;
+	// sentence ends; a line right after code that ends no sentence (as
+	// the line after a '\\' does).
 	bool code_block = in_pre && s.pre_code && line.blanks_before == 0;
 	if (code_line(line) && !ends_sentence(line) &&
 	    (s.last_colon || code_block ||
