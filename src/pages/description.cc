@@ -4,12 +4,15 @@
 // they are in a proportional font, prose wraps twice on a narrow screen and
 // anything laid out with spaces falls apart. So the text is judged by block,
 // as its author laid it out: paragraphs, lists whose items go on over
-// indented lines, and preformatted blocks (indented blocks, tables whose
-// columns line up, art) become <p>, <ul> or <ol>, and <pre>; the browser
-// reflows the first two and keeps the last as it is. Each line is read once
-// for what the judging needs (its indent, an item marker, its gaps, how much
-// of it draws) and judged with at most two lines after it and one before,
-// so the text is rendered in one pass. The judging looks at the raw bytes
+// indented lines, and preformatted blocks (indented blocks, code, tables
+// whose columns line up, art) become <p>, <ul> or <ol>, and <pre>; the
+// browser reflows the first two and keeps the last as it is. Underlined
+// titles become headings. UPDATING notes and pkg-messages are the same
+// kind of text, by the same people, and are judged the same way. Each line
+// is read once for what the judging needs (its indent, an item marker, its
+// gaps, how much of it draws, whether it reads as code) and judged with at
+// most two lines after it and one before, so the text is rendered in one
+// pass. The judging looks at the raw bytes
 // only for ASCII, which reads the same in UTF-8 and ISO-8859-1, so the text
 // is decoded once, while it is escaped on its way out; nothing is copied
 // and nothing is allocated.

@@ -1,6 +1,7 @@
 // A port's description text rendered as HTML for reading: paragraphs of
-// prose, lists, preformatted blocks, links, the trailing "WWW:" line taken
-// out.
+// prose, lists, headings, preformatted blocks, links, the trailing "WWW:"
+// line taken out. The notes and messages of the tree, written the same
+// way, are rendered by the same judging.
 #pragma once
 
 #include <string_view>
