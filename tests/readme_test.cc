@@ -1697,7 +1697,8 @@ TEST_F(Readme, PkgMessagesInEveryFormTheyAreWrittenIn)
 {
 	// foo: several objects, a heredoc of commands alone, quoted strings
 	// with escapes, version bounds, a message without a type over two
-	// lines, a blank one. zip: plain text, prose with configuration. bar:
+	// lines, a blank one. zip: plain text, prose with configuration and a
+	// block of a server's configuration after a ':'. bar:
 	// broken, shown whole as it stands. Each as a description is.
 	d.put("ports/misc/foo/pkg-message",
 	    "[\n# comment\n{ type: install\n  message: <<EOM\n"
@@ -1713,7 +1714,16 @@ TEST_F(Readme, PkgMessagesInEveryFormTheyAreWrittenIn)
 	    "boot, add this line to /etc/rc.conf:\n"
 	    "zip_enable=\"YES\"\n"
 	    "\n"
-	    "See https://zip.example/ for the rest.\n");
+	    "See https://zip.example/ for the rest.\n"
+	    "\n"
+	    "To serve the archives, add to httpd.conf:\n"
+	    "\n"
+	    "LoadModule zip_module libexec/apache24/mod_zip.so\n"
+	    "<IfModule zip_module>\n"
+	    "    ZipRoot /var/db/zip\n"
+	    "</IfModule>\n"
+	    "\n"
+	    "Then restart the server.\n");
 	d.put("ports/misc/bar/pkg-message", "[ { type: install message: \"x }\n");
 	d.put("tpl/README.port", "[%%PKG%%]\n%%PKG_MESSAGE%%");
 	Result r = run({"-q"});
@@ -1740,6 +1750,10 @@ TEST_F(Readme, PkgMessagesInEveryFormTheyAreWrittenIn)
 		"boot, add this line to /etc/rc.conf:</p>\n"
 		"<pre>zip_enable=&quot;YES&quot;</pre>\n"
 		"<p>See <a href=\"https://zip.example/\">https://zip.example/</a> for the rest.</p>\n"
+		"<p>To serve the archives, add to httpd.conf:</p>\n"
+		"<pre>LoadModule zip_module libexec/apache24/mod_zip.so\n"
+		"&lt;IfModule zip_module&gt;\n    ZipRoot /var/db/zip\n&lt;/IfModule&gt;</pre>\n"
+		"<p>Then restart the server.</p>\n"
 		"</div>\n</section>\n");
 	EXPECT_EQ(d.get("ports/misc/bar/README.html"),
 	    "[bar-2.3]\n" + head +

@@ -282,7 +282,7 @@ struct line_info {
 	bool prompt;		// begins with a prompt: ">>> ", "# " before a command
 	bool colon;		// ends with ':'
 	bool assigns;		// sets a name: "name=value", "name = value"
-	bool brace;		// ends with '{' or '\\', or begins with '}'
+	bool brace;		// ends with '{' or '\\', begins with '}', a tag
 	bool rule;		// three or more of one of '-', '=' and '~' alone
 	bool www;		// begins with "WWW:" and an address
 	bool addresses;		// holds "://"
@@ -520,6 +520,11 @@ read_line(std::string_view line, std::size_t margin, bool latin1,
 	info->gaps = gaps;
 	info->art = (drawing >= 3 && drawing > letters) ||
 	    (boxes > 0 && drawing >= letters);
+	// A line that is a tag of markup, "<Directory /usr/local/www>", but
+	// not an address in '<' and '>'.
+	info->brace = info->brace ||
+	    (text[info->lead] == '<' && text[size - 1] == '>' &&
+		!info->addresses && !info->mail);
 }
 
 // Whether a line is indented deeper than the text's margin: by a tab, or by
@@ -637,6 +642,8 @@ enum class kind : unsigned char {
 	preformatted,
 	item,
 	continuation,
+	code,	 // preformatted, and what follows it right after goes on
+		 // with it unless it ends a sentence
 	heading, // a title, with the line that underlines it
 	rule
 };
@@ -652,7 +659,7 @@ continues_item(const line_info &line, unsigned bullet)
 }
 
 // Whether a line reads as code: a prompt, an assignment, a brace that opens
-// or closes a block, a '\\' that goes on to the next line.
+// or closes a block, a '\\' that goes on to the next line, a tag of markup.
 bool
 code_line(const line_info &line)
 {
@@ -774,7 +781,7 @@ judge(line_window *w, const render_state &s, const line_info &line)
 				  line.indent >= s.pre_indent))
 			return kind::preformatted;
 		if (first_alone)
-			return code ? kind::preformatted : kind::prose;
+			return code ? kind::code : kind::prose;
 		// Two indented lines, blank lines between them allowed, unless
 		// the second begins a paragraph.
 		if (next != nullptr && indented(*next) &&
@@ -785,20 +792,24 @@ judge(line_window *w, const render_state &s, const line_info &line)
 			    indented(*second) || second->item != marker::none)
 				return kind::preformatted;
 		}
-		return s.last_colon || code ? kind::preformatted : kind::prose;
+		if (code)
+			return kind::code;
+		return s.last_colon ? kind::preformatted : kind::prose;
 	}
-	// Code at the margin: a line of code that ends no sentence, after a
-	// ':' or right after code, or beginning a block in whose lines no
-	// sentence ends; a line right after code that ends no sentence (as
-	// the line after a '\\' does).
+	// Code at the margin, when the line ends no sentence: right after code
+	// (as the line after a '\\' is); a line of code after a ':'; a block
+	// in whose first lines no sentence ends, that begins with a line of
+	// code or, after a ':', holds one.
 	bool code_block = in_pre && s.pre_code && line.blanks_before == 0;
-	if (code_line(line) && !ends_sentence(line) &&
-	    (s.last_colon || code_block ||
-		(begins && !(next_touches && ends_sentence(*next)) &&
+	bool holds_code = code_line(line) ||
+	    (s.last_colon && ((next_touches && code_line(*next)) ||
+				 (after != nullptr && code_line(*after))));
+	if (!ends_sentence(line) &&
+	    (code_block || (code_line(line) && s.last_colon) ||
+		(begins && holds_code &&
+		    !(next_touches && ends_sentence(*next)) &&
 		    !(after != nullptr && ends_sentence(*after)))))
-		return kind::preformatted;
-	if (code_block && !ends_sentence(line))
-		return kind::preformatted;
+		return kind::code;
 	// One line between two of a block belongs to it.
 	if (in_pre && line.blanks_before == 0 && next_touches &&
 	    next->item == marker::none &&
@@ -992,7 +1003,9 @@ render_body(char *pos, char *end, std::string_view body, bool latin1,
 	for (const line_info *line; (line = ahead(&w, 0)) != nullptr;
 	     w.current++) {
 		std::string_view text = line->text;
-		switch (judge(&w, s, *line)) {
+		kind judged = judge(&w, s, *line);
+		bool code = judged == kind::code || code_line(*line);
+		switch (judged) {
 		case kind::prose:
 			if (s.open == block::paragraph &&
 			    line->blanks_before == 0) {
@@ -1005,18 +1018,19 @@ render_body(char *pos, char *end, std::string_view body, bool latin1,
 			}
 			break;
 		case kind::preformatted:
+		case kind::code:
 			if (s.open == block::preformatted) {
 				for (std::size_t i = 0; i <= line->blanks_before;
 				     i++)
 					pos = append(pos, end, "\n");
 				s.pre_indent = std::min(s.pre_indent, line->indent);
-				s.pre_code = s.pre_code || code_line(*line);
+				s.pre_code = s.pre_code || code;
 			} else {
 				pos = close_block(pos, end, &s);
 				pos = append(pos, end, "<pre>");
 				s.open = block::preformatted;
 				s.pre_indent = line->indent;
-				s.pre_code = code_line(*line);
+				s.pre_code = code;
 			}
 			break;
 		case kind::item:
