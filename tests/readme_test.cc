@@ -1719,6 +1719,7 @@ TEST_F(Readme, PkgMessagesInEveryFormTheyAreWrittenIn)
 	    "To serve the archives, add to httpd.conf:\n"
 	    "\n"
 	    "LoadModule zip_module libexec/apache24/mod_zip.so\n"
+	    "AddType application/zip .zip\n"
 	    "<IfModule zip_module>\n"
 	    "    ZipRoot /var/db/zip\n"
 	    "</IfModule>\n"
@@ -1752,6 +1753,7 @@ TEST_F(Readme, PkgMessagesInEveryFormTheyAreWrittenIn)
 		"<p>See <a href=\"https://zip.example/\">https://zip.example/</a> for the rest.</p>\n"
 		"<p>To serve the archives, add to httpd.conf:</p>\n"
 		"<pre>LoadModule zip_module libexec/apache24/mod_zip.so\n"
+		"AddType application/zip .zip\n"
 		"&lt;IfModule zip_module&gt;\n    ZipRoot /var/db/zip\n&lt;/IfModule&gt;</pre>\n"
 		"<p>Then restart the server.</p>\n"
 		"</div>\n</section>\n");
