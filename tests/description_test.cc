@@ -114,10 +114,11 @@ TEST(Description, TrailingWwwLinesAreTakenOut)
 			    "http://b.example/</a></p>\n");
 	EXPECT_EQ(two.website, "http://a.example/");
 
-	// Only at the end, and only a whole address.
+	// Only at the end, and only a whole address; one inside the text
+	// ends its paragraph.
 	Rendered inside = render("WWW: http://a.example/\nmore\nWWW: a.example\n");
 	EXPECT_EQ(inside.html, "<p>WWW: <a href=\"http://a.example/\">"
-			       "http://a.example/</a><br>\nmore<br>\nWWW: a.example</p>\n");
+			       "http://a.example/</a></p>\n<p>more<br>\nWWW: a.example</p>\n");
 	EXPECT_EQ(inside.website, "");
 
 	Rendered only = render("\nWWW: https://x.example/\n");

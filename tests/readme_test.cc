@@ -1123,6 +1123,32 @@ TEST_F(Readme, DescriptionListItemsAreWhole)
 	    "2022. was a year, and this line goes on long enough</p>\n"
 	    "<p>- Jane Doe<br>\n"
 	    "<a href=\"mailto:jane@example.org\">jane@example.org</a></p>\n");
+	// A signature: one marked line at the end, its address under it at
+	// the indent that would go on with an item, or nothing after it.
+	const std::string prose =
+	    "Foo is a tool that reads files hard-wrapped at about seventy columns.\n\n";
+	EXPECT_EQ(described(prose + "- Jane Doe\n  <jane@example.org>\n"),
+	    "<p>Foo is a tool that reads files hard-wrapped at about seventy columns.</p>\n"
+	    "<p>- Jane Doe<br>\n"
+	    "  &lt;<a href=\"mailto:jane@example.org\">jane@example.org</a>&gt;</p>\n");
+	EXPECT_EQ(described(prose + "- Joe\n"),
+	    "<p>Foo is a tool that reads files hard-wrapped at about seventy columns.</p>\n"
+	    "<p>- Joe</p>\n");
+	// Still lists: two marked lines at the end, one after a ':', one
+	// longer than a name, one with more than an address after it.
+	EXPECT_EQ(described(prose + "- Jane Doe\n- Joe Bloggs\n"),
+	    "<p>Foo is a tool that reads files hard-wrapped at about seventy columns.</p>\n"
+	    "<ul>\n<li>Jane Doe</li>\n<li>Joe Bloggs</li>\n</ul>\n");
+	EXPECT_EQ(described("Written by:\n- Joe\n"),
+	    "<p>Written by:</p>\n<ul>\n<li>Joe</li>\n</ul>\n");
+	EXPECT_EQ(described(prose + "- Reads every record format the foo tools wrote\n"),
+	    "<p>Foo is a tool that reads files hard-wrapped at about seventy columns.</p>\n"
+	    "<ul>\n<li>Reads every record format the foo tools wrote</li>\n</ul>\n");
+	EXPECT_EQ(described(prose + "- Jane Doe\n  jane@example.org\n  and friends\n"),
+	    "<p>Foo is a tool that reads files hard-wrapped at about seventy columns.</p>\n"
+	    "<ul>\n<li>Jane Doe<br>\n"
+	    "<a href=\"mailto:jane@example.org\">jane@example.org</a><br>\n"
+	    "and friends</li>\n</ul>\n");
 }
 
 TEST_F(Readme, DescriptionProseStaysProseWhateverItsSpacing)
@@ -1154,6 +1180,17 @@ TEST_F(Readme, DescriptionProseStaysProseWhateverItsSpacing)
 	    "<pre>Name    Size  Use\nfoo     12    reads\nbarbaz  3     writes</pre>\n"
 	    "<p>A lone\tline with a tab inside prose goes on and on\n"
 	    "as prose.</p>\n");
+	// Prose that names a setting or an equation is no code: a sentence
+	// ends in its lines, or its '=' follows no name that begins it.
+	EXPECT_EQ(described("FOO_HOME=/var/db/foo is where the records are kept, unless you set\n"
+			    "it elsewhere with the -d option, or in the file that the manual\n"
+			    "names.\n"
+			    "\n"
+			    "With 1 + 1 = 2 and n = 4 it reads four records at a time\n"),
+	    "<p>FOO_HOME=/var/db/foo is where the records are kept, unless you set\n"
+	    "it elsewhere with the -d option, or in the file that the manual\n"
+	    "names.</p>\n"
+	    "<p>With 1 + 1 = 2 and n = 4 it reads four records at a time</p>\n");
 }
 
 TEST_F(Readme, DescriptionIndentedBlockIsOneBlock)
@@ -1193,6 +1230,62 @@ TEST_F(Readme, DescriptionIndentedBlockIsOneBlock)
 	    "<p>  /usr/local/etc/foo.conf</p>\n"
 	    "<p>  KAKASI is a language processing filter that converts\n"
 	    "Kanji characters to Hiragana.</p>\n");
+	// Paragraphs begun indented under an underlined title, one of them
+	// after code at its own indent: prose. Code whose first line alone
+	// is indented stays code when it holds braces, an assignment or a
+	// line that ends in '\\'; a line of '-' alone is a rule.
+	EXPECT_EQ(described("Foo Reader\n"
+			    "~~~~~~~~~~\n"
+			    "\n"
+			    "  Foo Reader opens the files that the foo tools write, checks them and\n"
+			    "shows their records one to a line, in the order the tools wrote them.\n"
+			    "Its filter is set in one place:\n"
+			    "\n"
+			    "    filter {\n"
+			    "        level = 2;\n"
+			    "    }\n"
+			    "\n"
+			    "    foo-reader --filter /usr/local/etc/foo.conf --every-field /var/db/foo |\n"
+			    "sort -u\n"
+			    "\n"
+			    "    The second paragraph begins four spaces in, as the code above does,\n"
+			    "and goes on at the margin for a line of the usual width, ending here.\n"
+			    "\n"
+			    "  perl -MFoo -e 'print foo_version(), \"\\n\"' | sort | uniq -c | head \\\n"
+			    "-n 3\n"
+			    "\n"
+			    "The same in C.\n"
+			    "\n"
+			    "  if (foo_open(name) == 0) {\n"
+			    "return foo_read_all_the_records_of_the_file(name, &records, 0);\n"
+			    "\n"
+			    "The same from the shell.\n"
+			    "\n"
+			    "  FOO_HOME=/var/db/foo foo-reader --records --every-field\n"
+			    "and a second line of the command\n"
+			    "\n"
+			    "----\n"
+			    "\n"
+			    "That is all.\n"),
+	    "<h3>Foo Reader</h3>\n"
+	    "<p>  Foo Reader opens the files that the foo tools write, checks them and\n"
+	    "shows their records one to a line, in the order the tools wrote them.\n"
+	    "Its filter is set in one place:</p>\n"
+	    "<pre>    filter {\n        level = 2;\n    }\n\n"
+	    "    foo-reader --filter /usr/local/etc/foo.conf --every-field /var/db/foo |\n"
+	    "sort -u</pre>\n"
+	    "<p>    The second paragraph begins four spaces in, as the code above does,\n"
+	    "and goes on at the margin for a line of the usual width, ending here.</p>\n"
+	    "<pre>  perl -MFoo -e 'print foo_version(), &quot;\\n&quot;' | sort | uniq -c | head \\\n"
+	    "-n 3</pre>\n"
+	    "<p>The same in C.</p>\n"
+	    "<pre>  if (foo_open(name) == 0) {\n"
+	    "return foo_read_all_the_records_of_the_file(name, &amp;records, 0);</pre>\n"
+	    "<p>The same from the shell.</p>\n"
+	    "<pre>  FOO_HOME=/var/db/foo foo-reader --records --every-field\n"
+	    "and a second line of the command</pre>\n"
+	    "<hr>\n"
+	    "<p>That is all.</p>\n");
 }
 
 TEST_F(Readme, DescriptionArtNeedsEvidence)
@@ -1208,8 +1301,8 @@ TEST_F(Readme, DescriptionArtNeedsEvidence)
 			    "\xE2\x94\x82 a \xE2\x94\x82\n"),
 	    "<p>Because &quot;dd&quot; --&gt; &quot;-d&quot; in this encoding, C++ &amp;&amp; C :-)\n"
 	    "work, and so do &lt;=&gt; and -&gt; in the middle of a sentence.</p>\n"
-	    "<p>Title</p>\n"
-	    "<pre>=====\n~~~~~\n+--+--+\n|  |  |\n\xE2\x94\x82 a \xE2\x94\x82</pre>\n");
+	    "<h3>Title</h3>\n"
+	    "<pre>~~~~~\n+--+--+\n|  |  |\n\xE2\x94\x82 a \xE2\x94\x82</pre>\n");
 }
 
 TEST_F(Readme, DescriptionShortLinesKeepTheirBreaks)
@@ -1237,6 +1330,30 @@ TEST_F(Readme, DescriptionShortLinesKeepTheirBreaks)
 	    "<p>-- Jane<br>\n"
 	    "<a href=\"mailto:jane@example.org\">jane@example.org</a></p>\n"
 	    "<p>--<br>\nJoe</p>\n");
+	// A "WWW:" line inside the text stands on a line of its own, and
+	// so does a line between blank lines, before a paragraph begun
+	// indented; "WWW:" without an address is prose.
+	EXPECT_EQ(described("Foo is a tool that reads files hard-wrapped at about seventy columns,\n"
+			    "and this is its home, where the manual and the sources are kept:\n"
+			    "WWW: https://foo.example/projects/foo/index.html?lang=en\n"
+			    "Foo is a tool that reads files hard-wrapped at about seventy columns.\n"
+			    "\n"
+			    "[ excerpt from the project's README ]\n"
+			    "\n"
+			    "    Foo reads what the tools write, checks each record and shows\n"
+			    "it on a line of its own, as the text of the usual width does.\n"
+			    "WWW: its home page, which the manual names in the usual way,\n"
+			    "is linked from every page of the manual.\n"),
+	    "<p>Foo is a tool that reads files hard-wrapped at about seventy columns,\n"
+	    "and this is its home, where the manual and the sources are kept:<br>\n"
+	    "WWW: <a href=\"https://foo.example/projects/foo/index.html?lang=en\">"
+	    "https://foo.example/projects/foo/index.html?lang=en</a></p>\n"
+	    "<p>Foo is a tool that reads files hard-wrapped at about seventy columns.</p>\n"
+	    "<p>[ excerpt from the project's README ]</p>\n"
+	    "<p>    Foo reads what the tools write, checks each record and shows\n"
+	    "it on a line of its own, as the text of the usual width does.\n"
+	    "WWW: its home page, which the manual names in the usual way,\n"
+	    "is linked from every page of the manual.</p>\n");
 }
 
 TEST_F(Readme, DescriptionEmailAddressesBecomeLinks)
@@ -1689,7 +1806,10 @@ TEST_F(Readme, UpdatingNotesOnThePortsTheirAffectsLinesName)
 	d.put("ports/UPDATING",
 	    "Notes for upgrading.\n\n"
 	    "20240105:\n  AFFECTS: users of misc/foo\n  AUTHOR: a@example.org\n\n"
-	    "  Run <this> & that:\n\n  # pkg upgrade foo\n\n"
+	    "  foo 2.0 reads its configuration from /usr/local/etc/foo/foo.conf, no\n"
+	    "  longer from /usr/local/etc/foo.conf; https://foo.example/2.0.html\n"
+	    "  lists the other changes.  Run <this> & that:\n\n"
+	    "  # pkg upgrade foo\n\n"
 	    "20240301:\n  AFFECTS: misc/f*\n\n  Glob.\n\n"
 	    "20230101:\n  AFFECTS: everyone\n\n  Nobody's port.\n\n"
 	    "20240105:\n  AFFECTS: archivers/{zip,unzip}\n\n  Braces.\n\n"
@@ -1700,32 +1820,38 @@ TEST_F(Readme, UpdatingNotesOnThePortsTheirAffectsLinesName)
 	d.put("tpl/README.port", "[%%PKG%%]\n%%UPDATING%%");
 	Result r = run({"-v"});
 	EXPECT_EQ(r.status, 0);
-	EXPECT_NE(r.err.find("Skipping " + top + "/UPDATING line 36: not a YYYYMMDD: line\n"), std::string::npos) << r.err;
+	EXPECT_NE(r.err.find("Skipping " + top + "/UPDATING line 38: not a YYYYMMDD: line\n"), std::string::npos) << r.err;
+	// The bodies as descriptions are: prose, an address as a link, a
+	// command after its prompt as code.
 	auto note = [](const std::string &date, const std::string &affects,
 			const std::string &body) {
 		return "<h3><time datetime=\"" + date + "\">" + date +
 		    "</time></h3>\n<p class=\"affects\">Affects: " + affects +
-		    "</p>\n<pre>" + body + "</pre>\n";
+		    "</p>\n<div class=\"note\">" + body + "</div>\n";
 	};
 	EXPECT_EQ(d.get("ports/misc/foo/README.html"),
 	    "[foo-1.0]\n<section class=\"updating\">\n<h2>Before upgrading</h2>\n" +
-		note("2024-03-01", "misc/f*", "  Glob.") +
+		note("2024-03-01", "misc/f*", "<p>Glob.</p>\n") +
 		note("2024-01-05", "users of misc/foo",
-		    "  Run &lt;this&gt; &amp; that:\n\n  # pkg upgrade foo") +
-		note("2022-02-02", "misc/(foo|bar)", "  Alternation.") +
+		    "<p>foo 2.0 reads its configuration from /usr/local/etc/foo/foo.conf, no\n"
+		    "longer from /usr/local/etc/foo.conf; <a href=\"https://foo.example/2.0.html\">"
+		    "https://foo.example/2.0.html</a>\n"
+		    "lists the other changes.  Run &lt;this&gt; &amp; that:</p>\n"
+		    "<pre># pkg upgrade foo</pre>\n") +
+		note("2022-02-02", "misc/(foo|bar)", "<p>Alternation.</p>\n") +
 		"<details>\n<summary>1 earlier note</summary>\n" +
 		note("2021-03-03", "Users of archivers/zip and misc/foo",
-		    "  A list.") +
+		    "<p>A list.</p>\n") +
 		"</details>\n</section>\n");
 	EXPECT_EQ(d.get("ports/archivers/zip/README.html"),
 	    "[zip-3.0]\n<section class=\"updating\">\n<h2>Before upgrading</h2>\n" +
-		note("2024-01-05", "archivers/{zip,unzip}", "  Braces.") +
+		note("2024-01-05", "archivers/{zip,unzip}", "<p>Braces.</p>\n") +
 		note("2021-03-03", "Users of archivers/zip and misc/foo",
-		    "  A list.") +
+		    "<p>A list.</p>\n") +
 		"</section>\n");
 	EXPECT_EQ(d.get("ports/misc/bar/README.html"),
 	    "[bar-2.3]\n<section class=\"updating\">\n<h2>Before upgrading</h2>\n" +
-		note("2022-02-02", "misc/(foo|bar)", "  Alternation.") +
+		note("2022-02-02", "misc/(foo|bar)", "<p>Alternation.</p>\n") +
 		"</section>\n");
 
 	// Without UPDATING the pages have no section, and nothing is said.
@@ -1738,18 +1864,36 @@ TEST_F(Readme, UpdatingNotesOnThePortsTheirAffectsLinesName)
 
 TEST_F(Readme, PkgMessagesInEveryFormTheyAreWrittenIn)
 {
-	// foo: several objects, a heredoc, quoted strings with escapes,
-	// version bounds and a message without a type over two lines. zip:
-	// plain text. bar: broken, shown whole.
+	// foo: several objects, a heredoc of commands alone, quoted strings
+	// with escapes, version bounds, a message without a type over two
+	// lines, a blank one. zip: plain text, prose with configuration and a
+	// block of a server's configuration after a ':'. bar:
+	// broken, shown whole as it stands. Each as a description is.
 	d.put("ports/misc/foo/pkg-message",
-	    "[\n# comment\n{ type: install\n  message: <<EOM\nRun <foo>.\n"
+	    "[\n# comment\n{ type: install\n  message: <<EOM\n"
+	    "sysrc foo_enable=YES\nservice foo start\n"
 	    "EOM\n}\n{ type: upgrade, minimum_version: \"1.0\",\n"
 	    "  maximum_version = 2.0, message: \"Check \\\"conf\\\".\" }\n"
 	    "{ type: upgrade; maximum_version: 0.9; message: \"Old.\" }\n"
 	    "{ message: \"Always.\\nEvery time.\" }\n"
-	    "{ type: install, message: \"\" }\n"
+	    "{ type: install, message: \"\" }\n{ type: upgrade, minimum_version: 3.0, message: \" \\n\" }\n"
 	    "{ type: remove, message: \"Bye & thanks.\" }\n]\n");
-	d.put("ports/archivers/zip/pkg-message", "Plain <text>.\n");
+	d.put("ports/archivers/zip/pkg-message",
+	    "zip keeps its <settings> in /usr/local/etc/zip.conf.  To run it at\n"
+	    "boot, add this line to /etc/rc.conf:\n"
+	    "zip_enable=\"YES\"\n"
+	    "\n"
+	    "See https://zip.example/ for the rest.\n"
+	    "\n"
+	    "To serve the archives, add to httpd.conf:\n"
+	    "\n"
+	    "LoadModule zip_module libexec/apache24/mod_zip.so\n"
+	    "AddType application/zip .zip\n"
+	    "<IfModule zip_module>\n"
+	    "    ZipRoot /var/db/zip\n"
+	    "</IfModule>\n"
+	    "\n"
+	    "Then restart the server.\n");
 	d.put("ports/misc/bar/pkg-message", "[ { type: install message: \"x }\n");
 	d.put("tpl/README.port", "[%%PKG%%]\n%%PKG_MESSAGE%%");
 	Result r = run({"-q"});
@@ -1759,22 +1903,33 @@ TEST_F(Readme, PkgMessagesInEveryFormTheyAreWrittenIn)
 	    "<section class=\"pkg-message\">\n<h2>Messages of the package</h2>\n";
 	EXPECT_EQ(d.get("ports/misc/foo/README.html"),
 	    "[foo-1.0]\n" + head +
-		"<h3>After installing</h3>\n<pre>Run &lt;foo&gt;.</pre>\n"
-		"<pre>Always.\nEvery time.</pre>\n"
+		"<h3>After installing</h3>\n"
+		"<div class=\"note\"><pre>sysrc foo_enable=YES\nservice foo start</pre>\n</div>\n"
+		"<div class=\"note\"><p>Always.<br>\nEvery time.</p>\n</div>\n"
 		"<h3>When upgrading from a version after 1.0 and before 2.0</h3>\n"
-		"<pre>Check &quot;conf&quot;.</pre>\n"
+		"<div class=\"note\"><p>Check &quot;conf&quot;.</p>\n</div>\n"
 		"<h3>When upgrading from a version before 0.9</h3>\n"
-		"<pre>Old.</pre>\n"
-		"<h3>Before removing</h3>\n<pre>Bye &amp; thanks.</pre>\n"
+		"<div class=\"note\"><p>Old.</p>\n</div>\n"
+		"<h3>Before removing</h3>\n"
+		"<div class=\"note\"><p>Bye &amp; thanks.</p>\n</div>\n"
 		"</section>\n");
 	EXPECT_EQ(d.get("ports/archivers/zip/README.html"),
 	    "[zip-3.0]\n" + head +
-		"<h3>After installing</h3>\n<pre>Plain &lt;text&gt;.\n</pre>\n"
-		"</section>\n");
+		"<h3>After installing</h3>\n<div class=\"note\">"
+		"<p>zip keeps its &lt;settings&gt; in /usr/local/etc/zip.conf.  To run it at\n"
+		"boot, add this line to /etc/rc.conf:</p>\n"
+		"<pre>zip_enable=&quot;YES&quot;</pre>\n"
+		"<p>See <a href=\"https://zip.example/\">https://zip.example/</a> for the rest.</p>\n"
+		"<p>To serve the archives, add to httpd.conf:</p>\n"
+		"<pre>LoadModule zip_module libexec/apache24/mod_zip.so\n"
+		"AddType application/zip .zip\n"
+		"&lt;IfModule zip_module&gt;\n    ZipRoot /var/db/zip\n&lt;/IfModule&gt;</pre>\n"
+		"<p>Then restart the server.</p>\n"
+		"</div>\n</section>\n");
 	EXPECT_EQ(d.get("ports/misc/bar/README.html"),
 	    "[bar-2.3]\n" + head +
-		"<h3>After installing</h3>\n<pre>[ { type: install message: "
-		"&quot;x }\n</pre>\n</section>\n");
+		"<h3>After installing</h3>\n<div class=\"note\"><pre>[ { type: install message: "
+		"&quot;x }\n</pre>\n</div>\n</section>\n");
 
 	// At -v: the broken one is named; a missing one is no news; one that
 	// is too large or no regular file is named and not shown.

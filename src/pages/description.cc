@@ -4,12 +4,15 @@
 // they are in a proportional font, prose wraps twice on a narrow screen and
 // anything laid out with spaces falls apart. So the text is judged by block,
 // as its author laid it out: paragraphs, lists whose items go on over
-// indented lines, and preformatted blocks (indented blocks, tables whose
-// columns line up, art) become <p>, <ul> or <ol>, and <pre>; the browser
-// reflows the first two and keeps the last as it is. Each line is read once
-// for what the judging needs (its indent, an item marker, its gaps, how much
-// of it draws) and judged with at most two lines after it and one before,
-// so the text is rendered in one pass. The judging looks at the raw bytes
+// indented lines, and preformatted blocks (indented blocks, code, tables
+// whose columns line up, art) become <p>, <ul> or <ol>, and <pre>; the
+// browser reflows the first two and keeps the last as it is. Underlined
+// titles become headings. UPDATING notes and pkg-messages are the same
+// kind of text, by the same people, and are judged the same way. Each line
+// is read once for what the judging needs (its indent, an item marker, its
+// gaps, how much of it draws, whether it reads as code) and judged with at
+// most two lines after it and one before, so the text is rendered in one
+// pass. The judging looks at the raw bytes
 // only for ASCII, which reads the same in UTF-8 and ISO-8859-1, so the text
 // is decoded once, while it is escaped on its way out; nothing is copied
 // and nothing is allocated.
@@ -225,8 +228,8 @@ ascii_punct(char c)
 // (with every character beyond ASCII but box drawing), drawing marks (ASCII
 // punctuation) and the bytes that take no column (the later bytes of a
 // UTF-8 character, controls), a field of each; the top bit marks the bytes
-// that need a closer look: blanks, ':' that may begin "://", '@' and the
-// byte that may begin a box-drawing character.
+// that need a closer look: blanks, ':' that may begin "://", '@', '=' that
+// may set a name and the byte that may begin a box-drawing character.
 constexpr int field_bits = 21;
 constexpr std::uint64_t field_mask = (std::uint64_t{1} << field_bits) - 1;
 constexpr std::uint64_t letter_one = 1;
@@ -243,7 +246,7 @@ byte_weights_of(bool latin1)
 	std::array<std::uint64_t, 256> weights{};
 	for (int c = 0; c < 256; c++) {
 		std::uint64_t weight = no_column_one;
-		if (c == ' ' || c == '\t' || c == ':' || c == '@' ||
+		if (c == ' ' || c == '\t' || c == ':' || c == '@' || c == '=' ||
 		    (c == 0xE2 && !latin1))
 			weight = closer_look;
 		else if (ascii_punct(static_cast<char>(c)))
@@ -276,8 +279,12 @@ struct line_info {
 	unsigned number;	// the number of a numbered item
 	std::size_t words;	// where an item's words begin in text
 	bool art;		// mostly drawing characters
-	bool prompt;		// begins with three marks and a blank: ">>> "
+	bool prompt;		// begins with a prompt: ">>> ", "# " before a command
 	bool colon;		// ends with ':'
+	bool assigns;		// sets a name: "name=value", "name = value"
+	bool brace;		// ends with '{' or '\\', begins with '}', a tag
+	bool rule;		// three or more of one of '-', '=' and '~' alone
+	bool www;		// begins with "WWW:" and an address
 	bool addresses;		// holds "://"
 	bool mail;		// holds '@'
 	unsigned gaps;		// tabs or runs of spaces inside it
@@ -332,6 +339,53 @@ after_sentence(std::string_view text, std::size_t from, std::size_t run)
 	return run > from && one_of(sentence_ends, text[run - 1]);
 }
 
+// Whether words, a line less its indent, begin with a shell's prompt and a
+// command: "# ", "$ " or "% " and a lower-case letter, '.', '/' or '~'.
+bool
+shell_prompt(std::string_view words)
+{
+	return words.size() >= 3 &&
+	    (words[0] == '#' || words[0] == '$' || words[0] == '%') &&
+	    words[1] == ' ' &&
+	    ((words[2] >= 'a' && words[2] <= 'z') || words[2] == '.' ||
+		words[2] == '/' || words[2] == '~');
+}
+
+constexpr byte_set name_bytes = bytes_of(
+    "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_.-");
+
+// Whether the '=' at text[at] sets a name, as a shell, a make file or a
+// configuration file does: a name right before it ("+=", "?=" and ":="
+// too) and a value right after it, "name=value"; or, blanks on both sides,
+// the line's first word, "name = value". No comparison ("==", "<=", "!=",
+// "=>", "=~"). The line's words begin at from.
+bool
+assignment_at(std::string_view text, std::size_t from, std::size_t at)
+{
+	if (at + 1 >= text.size() || text[at + 1] == '=' ||
+	    text[at + 1] == '>' || text[at + 1] == '~')
+		return false;
+	std::size_t name_end = at;
+	char before = name_end > from ? text[name_end - 1] : '\0';
+	if (before == '<' || before == '>' || before == '=' || before == '!')
+		return false;
+	if (before == '+' || before == '?' || before == ':')
+		name_end--;
+	bool spaced = false;
+	while (name_end > from &&
+	    (text[name_end - 1] == ' ' || text[name_end - 1] == '\t')) {
+		name_end--;
+		spaced = true;
+	}
+	bool blank_after = text[at + 1] == ' ' || text[at + 1] == '\t';
+	if (spaced != blank_after)
+		return false;
+	std::size_t name = name_end;
+	while (name > from && one_of(name_bytes, text[name - 1]))
+		name--;
+	return name < name_end && (!spaced || name == from);
+}
+
 // Reads what the judging needs from a non-blank line, less its margin.
 void
 read_line(std::string_view line, std::size_t margin, bool latin1,
@@ -353,10 +407,19 @@ read_line(std::string_view line, std::size_t margin, bool latin1,
 	std::size_t marks = i;
 	while (marks < size && ascii_punct(text[marks]))
 		marks++;
-	info->prompt = marks - i >= 3 && marks < size &&
-	    (text[marks] == ' ' || text[marks] == '\t');
+	info->prompt = (marks - i >= 3 && marks < size &&
+			   (text[marks] == ' ' || text[marks] == '\t')) ||
+	    shell_prompt(text.substr(i));
 	info->colon = text[size - 1] == ':';
-	info->addresses = info->mail = false;
+	info->addresses = info->mail = info->assigns = false;
+	info->brace = text[size - 1] == '{' || text[size - 1] == '\\' ||
+	    text[i] == '}';
+	char first = text[i];
+	info->rule = (first == '-' || first == '=' || first == '~') &&
+	    size - i >= 3 &&
+	    text.find_first_not_of(first, i) == std::string_view::npos;
+	info->www = text.substr(i).starts_with(www_prefix) &&
+	    !www_address(text.substr(i)).empty();
 
 	// One pass over the rest: gaps, and the counts that tell art. The
 	// column of a byte is that of base, plus the bytes after it that take
@@ -426,6 +489,13 @@ read_line(std::string_view line, std::size_t margin, bool latin1,
 				}
 				continue;
 			}
+			if (c == '=') {
+				info->assigns = info->assigns ||
+				    assignment_at(text, info->lead, i);
+				counts += drawing_one;
+				i++;
+				continue;
+			}
 			if (c == '@')
 				info->mail = true;
 			// U+2500 to U+259F: box drawing and block elements.
@@ -450,6 +520,11 @@ read_line(std::string_view line, std::size_t margin, bool latin1,
 	info->gaps = gaps;
 	info->art = (drawing >= 3 && drawing > letters) ||
 	    (boxes > 0 && drawing >= letters);
+	// A line that is a tag of markup, "<Directory /usr/local/www>", but
+	// not an address in '<' and '>'.
+	info->brace = info->brace ||
+	    (text[info->lead] == '<' && text[size - 1] == '>' &&
+		!info->addresses && !info->mail);
 }
 
 // Whether a line is indented deeper than the text's margin: by a tab, or by
@@ -554,12 +629,24 @@ struct render_state {
 	std::size_t depth; // lists open, when open is a list
 	std::array<list_level, max_depth> levels;
 	std::size_t short_line;	 // lines shorter than this keep their break
+	std::size_t wide_line;	 // lines as long as this are of the usual width
 	std::size_t last_length; // of the last line in a paragraph or item
 	bool last_colon;	 // the last non-blank line ends with ':'
 	unsigned pre_indent;	 // the least indent in the open <pre>
+	bool pre_code;		 // the open <pre> holds a line of code
+	std::string_view heading, heading_end; // "<h3>", "</h3>\n"
 };
 
-enum class kind : unsigned char { prose, preformatted, item, continuation };
+enum class kind : unsigned char {
+	prose,
+	preformatted,
+	item,
+	continuation,
+	code,	 // preformatted, and what follows it right after goes on
+		 // with it unless it ends a sentence
+	heading, // a title, with the line that underlines it
+	rule
+};
 
 // Whether a line right after an item whose marker is indented by bullet
 // goes on with it: a plain line indented deeper than the marker, or as
@@ -571,6 +658,67 @@ continues_item(const line_info &line, unsigned bullet)
 	    (line.indent > bullet || (line.indent == bullet && bullet > 0));
 }
 
+// Whether a line reads as code: a prompt, an assignment, a brace that opens
+// or closes a block, a '\\' that goes on to the next line, a tag of markup.
+bool
+code_line(const line_info &line)
+{
+	return line.prompt || line.assigns || line.brace;
+}
+
+bool
+ends_sentence(const line_info &line)
+{
+	return after_sentence(line.text, line.lead, line.text.size()) &&
+	    line.text.back() != ':';
+}
+
+// Whether a line ends as prose does: in a word or with punctuation.
+bool
+ends_in_words(const line_info &line)
+{
+	char c = line.text.back();
+	return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+	    (c >= '0' && c <= '9') || static_cast<unsigned char>(c) >= 0x80 ||
+	    one_of(trailing_marks, c) || one_of(closing_marks, c);
+}
+
+std::size_t email_length(
+    std::string_view line, std::size_t from, std::size_t at, std::size_t *start);
+
+// Whether a line holds nothing but one web or e-mail address, perhaps in
+// '<' and '>' or in parentheses.
+bool
+address_only(const line_info &line)
+{
+	if (!line.addresses && !line.mail)
+		return false;
+	std::string_view t = line.text.substr(line.lead);
+	if (t.size() > 2 && ((t.front() == '<' && t.back() == '>') ||
+			       (t.front() == '(' && t.back() == ')')))
+		t = t.substr(1, t.size() - 2);
+	std::size_t at = t.find('@'), start = 1;
+	return link_length(t) == t.size() ||
+	    (at != std::string_view::npos &&
+		email_length(t, 0, at, &start) == t.size() && start == 0);
+}
+
+// Whether a marked line is a signature, "- Jane Doe", rather than a list:
+// a short line marked with '-', outside a list and after no ':', that ends
+// the text or has nothing after it but an address.
+bool
+signature(line_window *w, const render_state &s, const line_info &line,
+    const line_info *next)
+{
+	if (line.item != marker::bullet || line.text[line.lead] != '-' ||
+	    s.open == block::list || s.last_colon ||
+	    line.text.size() >= s.short_line)
+		return false;
+	return next == nullptr ||
+	    (next->blanks_before == 0 && address_only(*next) &&
+		ahead(w, 2) == nullptr);
+}
+
 // What a line is, judged with its neighbours and what is open.
 kind
 judge(line_window *w, const render_state &s, const line_info &line)
@@ -578,17 +726,26 @@ judge(line_window *w, const render_state &s, const line_info &line)
 	if (s.open == block::list && line.blanks_before == 0 &&
 	    continues_item(line, s.levels[s.depth - 1].indent))
 		return kind::continuation;
-	if (line.art)
-		return kind::preformatted;
 	const line_info *next = ahead(w, 1);
 	bool next_touches = next != nullptr && next->blanks_before == 0;
+	bool begins = line.blanks_before > 0 || w->current == 0;
+	// A line of '-', '=' or '~' standing alone is a rule; under a title,
+	// its underline.
+	if (line.rule && begins && !next_touches)
+		return kind::rule;
+	if (begins && next_touches && next->rule && !line.rule && !line.art &&
+	    !line.prompt && line.item == marker::none)
+		return kind::heading;
+	if (line.art)
+		return kind::preformatted;
 	if (line.item != marker::none) {
 		// A lone marked line with a plain line right under it, as
 		// "- Jane" above an address, begins no list.
 		bool lone = s.open != block::list && next_touches &&
 		    next->item == marker::none &&
 		    !continues_item(*next, line.indent);
-		return lone ? kind::prose : kind::item;
+		return lone || signature(w, s, line, next) ? kind::prose
+							   : kind::item;
 	}
 	if (line.prompt)
 		return kind::preformatted;
@@ -599,26 +756,60 @@ judge(line_window *w, const render_state &s, const line_info &line)
 		(next_touches && columns_line_up(line, *next))))
 		return kind::preformatted;
 	bool in_pre = s.open == block::preformatted;
+	// The line after next, when it goes on the same block.
+	const line_info *after = next_touches ? ahead(w, 2) : nullptr;
+	if (after != nullptr && after->blanks_before > 0)
+		after = nullptr;
 	if (indented(line)) {
+		// The first line alone indented: a paragraph's indent, unless
+		// the lines hold code. It ends a block of code before it only
+		// when the lines are of the usual width and end as prose does.
+		bool first_alone = next_touches && !indented(*next) &&
+		    next->item == marker::none;
+		bool code = code_line(line) ||
+		    (next_touches && code_line(*next)) ||
+		    (after != nullptr && code_line(*after));
+		if (first_alone && !code &&
+		    (!in_pre ||
+			(begins && line.text.size() >= s.wide_line &&
+			    ends_in_words(line) && ends_in_words(*next) &&
+			    (after == nullptr ||
+				next->text.size() >= s.wide_line))))
+			return kind::prose;
 		// A block goes on after blank lines at its own indent.
 		if (in_pre && (line.blanks_before == 0 ||
 				  line.indent >= s.pre_indent))
 			return kind::preformatted;
-		// An indented line right before prose is a paragraph's indent.
-		if (next_touches && !indented(*next) && next->item == marker::none)
-			return kind::prose;
+		if (first_alone)
+			return code ? kind::code : kind::prose;
 		// Two indented lines, blank lines between them allowed, unless
 		// the second begins a paragraph.
 		if (next != nullptr && indented(*next) &&
 		    next->item == marker::none) {
-			const line_info *after =
+			const line_info *second =
 			    next_touches ? nullptr : ahead(w, 2);
-			if (after == nullptr || after->blanks_before > 0 ||
-			    indented(*after) || after->item != marker::none)
+			if (second == nullptr || second->blanks_before > 0 ||
+			    indented(*second) || second->item != marker::none)
 				return kind::preformatted;
 		}
+		if (code)
+			return kind::code;
 		return s.last_colon ? kind::preformatted : kind::prose;
 	}
+	// Code at the margin, when the line ends no sentence: right after code
+	// (as the line after a '\\' is); a line of code after a ':'; a block
+	// in whose first lines no sentence ends, that begins with a line of
+	// code or, after a ':', holds one.
+	bool code_block = in_pre && s.pre_code && line.blanks_before == 0;
+	bool holds_code = code_line(line) ||
+	    (s.last_colon && ((next_touches && code_line(*next)) ||
+				 (after != nullptr && code_line(*after))));
+	if (!ends_sentence(line) &&
+	    (code_block || (code_line(line) && s.last_colon) ||
+		(begins && holds_code &&
+		    !(next_touches && ends_sentence(*next)) &&
+		    !(after != nullptr && ends_sentence(*after)))))
+		return kind::code;
 	// One line between two of a block belongs to it.
 	if (in_pre && line.blanks_before == 0 && next_touches &&
 	    next->item == marker::none &&
@@ -787,7 +978,8 @@ line_break(const render_state &s)
 }
 
 char *
-render_body(char *pos, char *end, std::string_view body, bool latin1)
+render_body(char *pos, char *end, std::string_view body, bool latin1,
+    std::string_view heading, std::string_view heading_end)
 {
 	body_measure measure = measure_body(body);
 	line_window w; // its lines are written as they are read
@@ -801,17 +993,24 @@ render_body(char *pos, char *end, std::string_view body, bool latin1)
 	    .depth = 0,
 	    .levels = {},
 	    .short_line = measure.width / 2,
+	    .wide_line = measure.width * 3 / 4,
 	    .last_length = 0,
 	    .last_colon = false,
-	    .pre_indent = 0};
+	    .pre_indent = 0,
+	    .pre_code = false,
+	    .heading = heading,
+	    .heading_end = heading_end};
 	for (const line_info *line; (line = ahead(&w, 0)) != nullptr;
 	     w.current++) {
 		std::string_view text = line->text;
-		switch (judge(&w, s, *line)) {
+		kind judged = judge(&w, s, *line);
+		bool code = judged == kind::code || code_line(*line);
+		switch (judged) {
 		case kind::prose:
 			if (s.open == block::paragraph &&
 			    line->blanks_before == 0) {
-				pos = append(pos, end, line_break(s));
+				pos = append(pos, end,
+				    line->www ? "<br>\n" : line_break(s));
 			} else {
 				pos = close_block(pos, end, &s);
 				pos = append(pos, end, "<p>");
@@ -819,16 +1018,19 @@ render_body(char *pos, char *end, std::string_view body, bool latin1)
 			}
 			break;
 		case kind::preformatted:
+		case kind::code:
 			if (s.open == block::preformatted) {
 				for (std::size_t i = 0; i <= line->blanks_before;
 				     i++)
 					pos = append(pos, end, "\n");
 				s.pre_indent = std::min(s.pre_indent, line->indent);
+				s.pre_code = s.pre_code || code;
 			} else {
 				pos = close_block(pos, end, &s);
 				pos = append(pos, end, "<pre>");
 				s.open = block::preformatted;
 				s.pre_indent = line->indent;
+				s.pre_code = code;
 			}
 			break;
 		case kind::item:
@@ -836,14 +1038,35 @@ render_body(char *pos, char *end, std::string_view body, bool latin1)
 			text = text.substr(line->words);
 			break;
 		case kind::continuation:
-			pos = append(pos, end, line_break(s));
+			pos = append(pos, end,
+			    line->www ? "<br>\n" : line_break(s));
 			text = text.substr(line->lead);
 			break;
+		case kind::heading:
+			pos = close_block(pos, end, &s);
+			pos = append(pos, end, s.heading);
+			pos = render_line(pos, end, text.substr(line->lead), latin1,
+			    line->addresses, line->mail);
+			pos = append(pos, end, s.heading_end);
+			s.last_colon = false;
+			w.current++; // the underline
+			continue;
+		case kind::rule:
+			pos = close_block(pos, end, &s);
+			pos = append(pos, end, "<hr>\n");
+			s.last_colon = false;
+			continue;
 		}
 		s.last_length = line->text.size();
 		s.last_colon = line->colon;
 		pos = render_line(
 		    pos, end, text, latin1, line->addresses, line->mail);
+		// A "WWW:" line stands on a line of its own: what follows it
+		// begins a paragraph, or a line of its item.
+		if (line->www && s.open == block::paragraph)
+			pos = close_block(pos, end, &s);
+		else if (line->www)
+			s.last_length = 0;
 	}
 	return close_block(pos, end, &s);
 }
@@ -872,7 +1095,8 @@ render_description(
 		*website = {};
 	bool latin1 = !valid_utf8(text);
 	std::size_t body = body_length(text);
-	pos = render_body(pos, end, text.substr(0, body), latin1);
+	pos = render_body(
+	    pos, end, text.substr(0, body), latin1, "<h3>", "</h3>\n");
 
 	// The first address is the port's web site; another one stays, as
 	// its own paragraph, unless it repeats the first.
@@ -900,4 +1124,10 @@ std::string_view
 description_body(std::string_view text)
 {
 	return text.substr(0, body_length(text));
+}
+
+char *
+render_free_text(char *pos, char *end, std::string_view text)
+{
+	return render_body(pos, end, text, !valid_utf8(text), "<h4>", "</h4>\n");
 }

@@ -6,13 +6,16 @@
 // Nothing is read unless a template asks: MOVED and UPDATING once per run,
 // when the first page uses their placeholder, and the pkg-message once per
 // page that uses %%PKG_MESSAGE%%. All of it comes from files that anyone
-// with commit access writes, so every text is escaped, and the bodies of
-// notes and messages, laid out by hand for a terminal, stay preformatted.
+// with commit access writes, so every text is escaped. The bodies of notes
+// and messages are written by the people who write descriptions, in the
+// same way, and are rendered as descriptions are: prose reflowed, lists,
+// commands and configuration kept as they stand, addresses as links.
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
 
+#include "pages/description.h"
 #include "pages/pages.h"
 #include "pages/safety_pages.h"
 #include "state/state.h"
@@ -32,12 +35,25 @@ constexpr std::size_t max_notes = 512;
 // The notes shown open; the older ones are folded.
 constexpr std::size_t open_notes = 3;
 
+// The body of a note or a message, in a box of its own; nothing when it
+// holds no text. A text as_written is shown as it stands, preformatted.
 char *
-append_preformatted(char *pos, char *end, std::string_view text)
+append_free_text(
+    char *pos, char *end, std::string_view text, bool as_written = false)
 {
-	pos = append(pos, end, "<pre>");
-	pos = insert(pos, end, tree_text::port_text, text);
-	return append(pos, end, "</pre>\n");
+	char *start = pos;
+	pos = append(pos, end, "<div class=\"note\">");
+	char *body = pos;
+	if (as_written) {
+		pos = append(pos, end, "<pre>");
+		pos = insert(pos, end, tree_text::port_text, text);
+		pos = append(pos, end, "</pre>\n");
+	} else {
+		pos = render_free_text(pos, end, text);
+	}
+	if (pos != nullptr && pos == body)
+		return start;
+	return append(pos, end, "</div>\n");
 }
 
 // A note: its date (YYYYMMDD, shown as YYYY-MM-DD), what it affects and
@@ -57,9 +73,7 @@ append_note(char *pos, char *end, const updating_note &note)
 	pos = append(pos, end, "</h3>\n<p class=\"affects\">Affects: ");
 	pos = insert(pos, end, tree_text::port_text, note.affects);
 	pos = append(pos, end, "</p>\n");
-	if (!note.body.empty())
-		pos = append_preformatted(pos, end, note.body);
-	return pos;
+	return append_free_text(pos, end, note.body);
 }
 
 // The heading of an upgrade message: the versions it is for.
@@ -84,8 +98,20 @@ append_upgrade_heading(char *pos, char *end, const message_part &part)
 	return append(pos, end, "</h3>\n");
 }
 
+// Whether text holds nothing to show: blanks and controls alone.
+bool
+blank_text(std::string_view text)
+{
+	for (char c : text) {
+		if (static_cast<unsigned char>(c) > ' ' && c != '\x7F')
+			return false;
+	}
+	return true;
+}
+
 // The messages of the kinds in kinds, in the file's order, under heading;
-// nothing when there are none.
+// nothing when there are none. A file that did not parse is shown as it
+// stands.
 char *
 append_messages(char *pos, char *end, const pkg_message &message,
     std::initializer_list<message_kind> kinds, std::string_view heading)
@@ -96,14 +122,15 @@ append_messages(char *pos, char *end, const pkg_message &message,
 		bool wanted = false;
 		for (message_kind k : kinds)
 			wanted = wanted || part.kind == k;
-		if (!wanted || part.text.empty())
+		if (!wanted || blank_text(part.text))
 			continue;
 		if (part.kind == message_kind::upgrade)
 			pos = append_upgrade_heading(pos, end, part);
 		else if (first)
 			pos = append(pos, end, heading);
 		first = false;
-		pos = append_preformatted(pos, end, part.text);
+		pos = append_free_text(pos, end, part.text,
+		    message.form == message_form::unparsed);
 	}
 	return pos;
 }
