@@ -11,7 +11,6 @@
 #include "treedata/updating.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -651,10 +650,10 @@ void
 add_found(std::uint32_t g, updating_query *q, std::size_t *found)
 {
 	affects_form &form = updating.forms[updating.globs[g].form];
-	std::atomic_ref<bool>(form.matched).store(
-	    true, std::memory_order_relaxed);
-	std::atomic_ref<bool>(updating.notes[form.note].matched)
-	    .store(true, std::memory_order_relaxed);
+	// Pages made on several threads mark at once: each store is whole.
+	__atomic_store_n(&form.matched, true, __ATOMIC_RELAXED);
+	__atomic_store_n(
+	    &updating.notes[form.note].matched, true, __ATOMIC_RELAXED);
 	q->found[(*found)++] = form.note;
 }
 
