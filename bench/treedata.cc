@@ -140,7 +140,7 @@ main(int argc, char **argv)
 			dir += origin.substr(usr_ports.size());
 			port_file_text file;
 			(void)read_port_file(
-			    dir.c_str(), port_file::makefile, &file);
+			    dir.c_str(), port_file::makefile, &files, &file);
 		}
 		line = nl != nullptr ? nl + 1 : line + l.size();
 	}

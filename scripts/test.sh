@@ -3,8 +3,9 @@
 # (when the FreeBSD header sysroot lies beside the checkout, in
 # ../shared/freebsd-sysroot), the normal build with warnings as errors, the
 # same suite under AddressSanitizer and UndefinedBehaviorSanitizer, the
-# end-to-end tests again with direct I/O forced on, and a short run of every
-# fuzz target over its corpus.
+# threads of -j under ThreadSanitizer, the end-to-end tests again with
+# direct I/O forced on, and a short run of every fuzz target over its
+# corpus.
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
 jobs=$(nproc)
@@ -57,6 +58,14 @@ cmake -S "$repo" -B "$repo/build-asan" -G Ninja -DCMAKE_BUILD_TYPE=Debug \
 cmake --build "$repo/build-asan" -j"$jobs"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 	run_ctest "$repo/build-asan" sanitizer
+
+echo "== the threads of -j under ThreadSanitizer"
+cmake -S "$repo" -B "$repo/build-tsan" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	-DCMAKE_CXX_COMPILER=clang++ -DQUILLMARK_WERROR=ON -DQUILLMARK_TESTS=OFF \
+	-DCMAKE_CXX_FLAGS=-fsanitize=thread -DCMAKE_EXE_LINKER_FLAGS=-fsanitize=thread >/dev/null
+cmake --build "$repo/build-tsan" -j"$jobs" --target quillmark
+bash "$repo/scripts/thread_check.sh" "$repo/build-tsan/quillmark"
+count 1 "thread check"
 
 echo "== end-to-end tests with direct I/O, as FreeBSD builds open files"
 # Linux refuses unaligned direct I/O, as ZFS on FreeBSD does: every read and
