@@ -380,6 +380,20 @@ put_lower(char (&word)[search_word_max], std::size_t length, char32_t cp)
 	return length + n;
 }
 
+
+// An ASCII byte as a search word holds it: lowercased, or 0 when it is no
+// word character; 0x80 and above are looked at as characters.
+constexpr std::array<char, 128> ascii_word = [] {
+	std::array<char, 128> lower{};
+	for (char c = '0'; c <= '9'; c++)
+		lower[static_cast<unsigned char>(c)] = c;
+	for (char c = 'a'; c <= 'z'; c++) {
+		lower[static_cast<unsigned char>(c)] = c;
+		lower[static_cast<unsigned char>(c - 'a' + 'A')] = c;
+	}
+	return lower;
+}();
+
 } // namespace
 
 std::size_t
@@ -387,16 +401,41 @@ next_search_word(std::string_view text, std::size_t *at, bool latin1,
     char (&word)[search_word_max], std::size_t *chars)
 {
 	std::size_t i = *at;
-	while (i < text.size()) {
+	const std::size_t size = text.size();
+	while (i < size) {
+		// Most of a description is ASCII: its bytes are judged by the
+		// table, one at a time, the rest as characters.
+		auto b = static_cast<unsigned char>(text[i]);
 		char32_t cp;
-		std::size_t n = character_at(text, i, latin1, &cp);
-		if (!word_character(cp)) {
-			i += n;
-			continue;
+		std::size_t n = 1;
+		if (b < 0x80) {
+			if (ascii_word[b] == 0) {
+				i++;
+				continue;
+			}
+		} else {
+			n = character_at(text, i, latin1, &cp);
+			if (!word_character(cp)) {
+				i += n;
+				continue;
+			}
 		}
 		std::size_t length = 0;
 		*chars = 0;
-		while (i < text.size()) {
+		while (i < size) {
+			b = static_cast<unsigned char>(text[i]);
+			if (b < 0x80) {
+				char lower = ascii_word[b];
+				if (lower == 0)
+					break;
+				i++;
+				if (length < search_word_max)
+					word[length++] = lower;
+				else
+					length = search_word_max + 1;
+				++*chars;
+				continue;
+			}
 			n = character_at(text, i, latin1, &cp);
 			if (!word_character(cp))
 				break;
