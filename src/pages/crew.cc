@@ -34,7 +34,11 @@ void
 expand(port_job &job)
 {
 	message_log *before = log_messages(&job.log);
-	expand_port_readme(job.path, job.kind, job.port, &job.work, &job.made);
+	if (job.task != nullptr)
+		job.task(job);
+	else
+		expand_port_readme(
+		    job.path, job.kind, job.port, &job.work, &job.made);
 	(void)log_messages(before);
 }
 
@@ -120,6 +124,7 @@ next_job(job_finish finish, void *walk)
 	if (crew.handed - crew.finished == crew.ring)
 		finish_oldest(finish, walk);
 	port_job &job = crew.jobs[crew.handed % crew.ring];
+	job.task = nullptr;
 	job.name = nullptr;
 	job.found = false;
 	job.done = false;
@@ -129,7 +134,7 @@ next_job(job_finish finish, void *walk)
 void
 hand_over(port_job &job, job_finish finish, void *walk)
 {
-	if (job.found && !crew.first_made) {
+	if (job.task == nullptr && job.found && !crew.first_made) {
 		finish_jobs(finish, walk);
 		crew.first_made = true;
 		expand_port_readme(
@@ -163,6 +168,7 @@ release_crew()
 	if (crew.jobs != nullptr) {
 		for (std::size_t i = 0; i < crew.ring; i++) {
 			release_page_work(&crew.jobs[i].work);
+			release_buffer(&crew.jobs[i].out);
 			release_messages(&crew.jobs[i].log);
 		}
 		std::free(crew.jobs);

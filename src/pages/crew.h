@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 #include "catalogue/catalogue.h"
 #include "engine/placeholders.h"
@@ -14,8 +15,18 @@
 #include "state/state.h"
 
 // One port of a category's list on its way: filled by the walk, expanded
-// by a thread, written by the walk.
+// by a thread, written by the walk. Other ordered work of the run (the
+// words of the descriptions) takes the same way, with a function of its
+// own in place of the page's expansion.
 struct port_job {
+	// What a thread does with the job: null for a port page, else this,
+	// which changes nothing of the run's but the job.
+	void (*task)(port_job &job);
+	const char *line;     // for a task: the port's INDEX line
+	std::uint32_t number; // for a task: the line's number
+	run_buffer out;	      // for a task: what it made
+	std::size_t out_length;
+	bool out_whole; // for a task: out holds all it should
 	char path[path_size];
 	const char *name; // its name in the category's list
 	index_record port;

@@ -22,6 +22,7 @@
 
 #include "catalogue/catalogue.h"
 #include "pages/description.h"
+#include "pages/crew.h"
 #include "pages/pages.h"
 #include "site/site.h"
 #include "state/state.h"
@@ -426,7 +427,77 @@ write_words_files(file_writer *writer)
 	return from == index.kept || write_words_file(writer, from, index.kept);
 }
 
-// Reads every description into index. false after a report.
+// A thread's part of the words of a description: the description read and
+// cut into the words the index keeps, each as its length and its bytes,
+// into the job's out; out_whole false when there was no memory for them.
+void
+cut_description(port_job &job)
+{
+	index_record record;
+	(void)split_index_line(job.line, &record, index_field::descr);
+	std::string_view text =
+	    read_port_description(record, &job.work.description, false);
+	bool latin1 = !valid_utf8(text);
+	text = description_body(text);
+	job.out_length = 0;
+	job.out_whole = true;
+	// A byte of the text gives at most two of a word (a letter of
+	// ISO-8859-1 in UTF-8), and a word of three bytes or more one of
+	// length. Nothing is said here: the words are read again where this
+	// memory is missing.
+	std::size_t most = 3 * text.size() + 1;
+	if (job.out.size < most) {
+		std::free(job.out.data);
+		job.out = {static_cast<char *>(std::malloc(most)), most};
+		if (job.out.data == nullptr) {
+			job.out = {};
+			job.out_whole = false;
+			return;
+		}
+	}
+	char word[search_word_max];
+	std::size_t at = 0, chars = 0, length;
+	while (
+	    (length = next_search_word(text, &at, latin1, word, &chars)) != 0) {
+		if (chars < word_least)
+			continue;
+		job.out.data[job.out_length++] = static_cast<char>(length);
+		std::memcpy(job.out.data + job.out_length, word, length);
+		job.out_length += length;
+	}
+}
+
+struct word_walk {
+	word_index *index;
+	bool failed;
+};
+
+// The words a thread cut, noted in the order of the INDEX; a description
+// they could not be cut from for want of memory is read again here.
+void
+note_cut_words(port_job &job, void *context)
+{
+	auto *walk = static_cast<word_walk *>(context);
+	if (walk->failed)
+		return;
+	if (!job.out_whole) {
+		walk->failed = !note_description(walk->index, job.line, job.number);
+		return;
+	}
+	for (std::size_t at = 0; at < job.out_length;) {
+		auto length = static_cast<unsigned char>(job.out.data[at++]);
+		if (!note_word(walk->index, {job.out.data + at, length},
+			job.number)) {
+			walk->failed = true;
+			return;
+		}
+		at += length;
+	}
+}
+
+// Reads every description into index. false after a report. With threads,
+// they read and cut the descriptions, and the words are noted here in the
+// order of the INDEX, as one thread notes them.
 bool
 read_descriptions(word_index *index)
 {
@@ -434,6 +505,21 @@ read_descriptions(word_index *index)
 	index->ports = ports;
 	index->common = std::max(ports / common_share, common_least);
 	std::uint32_t port = 0;
+	if (crew_ready()) {
+		word_walk walk = {index, false};
+		for (const char *line = state.index_text;
+		     line < state.index_end && !walk.failed;
+		     line += std::strlen(line) + 1, port++) {
+			port_job &job = next_job(note_cut_words, &walk);
+			job.task = cut_description;
+			job.line = line;
+			job.number = port;
+			job.found = true;
+			hand_over(job, note_cut_words, &walk);
+		}
+		finish_jobs(note_cut_words, &walk);
+		return !walk.failed;
+	}
 	for (const char *line = state.index_text; line < state.index_end;
 	     line += std::strlen(line) + 1, port++) {
 		if (!note_description(index, line, port))
