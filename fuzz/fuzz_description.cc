@@ -98,8 +98,10 @@ number_at(const std::u32string &page, std::size_t i)
 // items (<li value="N"> in <ol>) in lists, a list nested in an item; text,
 // <br> (in <p> and <li>) and <a href="..."> with text inside; no <pre> or
 // list inside <p>; only the four entities; no raw '<', '>' or '"' in text.
+// Between blocks, a heading <h3> of text or a rule <hr>: *ruled is set
+// then, for the lines of a rule or an underline are left out.
 std::u32string
-check_markup(const std::u32string &page)
+check_markup(const std::u32string &page, bool *ruled)
 {
 	std::u32string seen;
 	std::size_t i = 0;
@@ -148,6 +150,17 @@ check_markup(const std::u32string &page)
 				continue;
 			}
 		}
+		if (t == '\0' && at(U"<hr>\n")) {
+			*ruled = true;
+			i += 5;
+			continue;
+		}
+		if (t == '\0' && at(U"<h3>")) {
+			*ruled = true;
+			open += 'h';
+			i += 4;
+			continue;
+		}
 		if (t == '\0') {
 			check(at(U"<p>") || at(U"<pre>"), "a block opens");
 			open += at(U"<p>") ? 'p' : 'r';
@@ -182,6 +195,7 @@ check_markup(const std::u32string &page)
 			continue;
 		}
 		std::u32string_view close = t == 'p' ? U"</p>\n"
+		    : t == 'h'			     ? U"</h3>\n"
 		    : t == 'r'			     ? U"</pre>\n"
 		    : t == 'l'			     ? U"</li>\n"
 						     : U"</a>";
@@ -303,11 +317,13 @@ LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 	std::string page(room.data(), end);
 	std::u32string page_chars;
 	check(decode_utf8(page, &page_chars), "the page text is UTF-8");
-	std::u32string seen = check_markup(page_chars);
+	bool ruled = false;
+	std::u32string seen = check_markup(page_chars, &ruled);
 
-	// What was taken out is whole "WWW:" lines of the website's address.
+	// What was taken out is whole "WWW:" lines of the website's address,
+	// and the lines of a rule or of a heading's underline.
 	if (website.empty()) {
-		check(shows(seen, visible, false),
+		check(shows(seen, visible, ruled),
 		    "the visible text is kept, less item markers");
 	} else {
 		check(text.find(website) != text.npos,
