@@ -26,6 +26,7 @@
 #include "history/history.h"
 #include "platform/platform.h"
 #include "site/site.h"
+#include "pages/crew.h"
 #include "pages/pages.h"
 #include "sitefiles/sitefiles.h"
 #include "state/pathnames.h"
@@ -357,5 +358,8 @@ run(int argc, char **argv)
 	// loss is reported at the end.
 	platform_ignore_broken_pipe();
 	(void)std::setvbuf(stdout, nullptr, _IOLBF, 0);
-	return check_stdout(run_requests(argc, argv));
+	int status = run_requests(argc, argv);
+	// The threads that made pages end with the run.
+	release_crew();
+	return check_stdout(status);
 }
