@@ -1,8 +1,9 @@
 // The threads that make port pages, and the ring of jobs between them and
 // the walk: jobs are numbered as they are handed over; the threads take
 // them in that order, and the walk finishes them in that order, each when
-// it is done. The run's own thread expands a job itself when it is the
-// oldest and no thread has taken it yet.
+// it is done. While the oldest job is not done, the run's own thread
+// expands the next job no thread has taken rather than wait; it sleeps only
+// when every job handed over is taken, and is woken only then.
 #include "pages/crew.h"
 
 #include <pthread.h>
@@ -23,6 +24,8 @@ struct crew_state {
 	std::size_t handed = 0, taken = 0, finished = 0;
 	bool first_made = false; // a page of the run has been expanded
 	bool stopping = false;
+	int idle = 0;		   // threads waiting for a job
+	bool walk_waiting = false; // the run's thread waits for a job done
 	std::mutex lock;
 	std::condition_variable work; // a job was handed over, or stop
 	std::condition_variable done; // a job is done
@@ -47,8 +50,13 @@ work_on_jobs(void *)
 {
 	std::unique_lock<std::mutex> hold(crew.lock);
 	for (;;) {
-		crew.work.wait(hold,
-		    [] { return crew.stopping || crew.taken < crew.handed; });
+		if (!crew.stopping && crew.taken == crew.handed) {
+			crew.idle++;
+			crew.work.wait(hold, [] {
+				return crew.stopping || crew.taken < crew.handed;
+			});
+			crew.idle--;
+		}
 		if (crew.stopping)
 			return nullptr;
 		port_job &job = crew.jobs[crew.taken++ % crew.ring];
@@ -58,7 +66,8 @@ work_on_jobs(void *)
 		expand(job);
 		hold.lock();
 		job.done = true;
-		crew.done.notify_all();
+		if (crew.walk_waiting)
+			crew.done.notify_one();
 	}
 }
 
@@ -69,14 +78,21 @@ finish_oldest(job_finish finish, void *walk)
 	port_job &job = crew.jobs[crew.finished % crew.ring];
 	{
 		std::unique_lock<std::mutex> hold(crew.lock);
-		if (!job.done && crew.taken == crew.finished) {
-			crew.taken++;
-			hold.unlock();
-			expand(job);
-			hold.lock();
-			job.done = true;
+		while (!job.done) {
+			if (crew.taken < crew.handed) {
+				port_job &next = crew.jobs[crew.taken++ % crew.ring];
+				if (next.done)
+					continue;
+				hold.unlock();
+				expand(next);
+				hold.lock();
+				next.done = true;
+				continue;
+			}
+			crew.walk_waiting = true;
+			crew.done.wait(hold);
+			crew.walk_waiting = false;
 		}
-		crew.done.wait(hold, [&job] { return job.done; });
 	}
 	finish(job, walk);
 	std::lock_guard<std::mutex> hold(crew.lock);
@@ -145,7 +161,8 @@ hand_over(port_job &job, job_finish finish, void *walk)
 	std::lock_guard<std::mutex> hold(crew.lock);
 	job.done = !job.found;
 	crew.handed++;
-	crew.work.notify_one();
+	if (crew.idle > 0)
+		crew.work.notify_one();
 }
 
 void
@@ -179,5 +196,7 @@ release_crew()
 	crew.handed = crew.taken = crew.finished = 0;
 	crew.first_made = false;
 	crew.stopping = false;
+	crew.idle = 0;
+	crew.walk_waiting = false;
 	crew.tried = false;
 }
