@@ -411,7 +411,8 @@ commit_url_after()
 }
 
 std::size_t
-port_history(std::string_view dir, history_commit (&out)[port_commits_shown])
+port_history(std::string_view dir, history_commit (&out)[port_commits_shown],
+    bool new_only)
 {
 	if (!history.read)
 		read_history();
@@ -420,21 +421,7 @@ port_history(std::string_view dir, history_commit (&out)[port_commits_shown])
 	auto [first, last] = entries_of(dir);
 	std::size_t n = 0;
 	for (const port_entry *e = first; e != last && n < port_commits_shown; e++)
-		out[n++] = history.commits[e->commit];
-	return n;
-}
-
-std::size_t
-port_new_commits(std::string_view dir, history_commit (&out)[port_commits_shown])
-{
-	if (!history.read)
-		read_history();
-	if (!history.known)
-		return 0;
-	auto [first, last] = entries_of(dir);
-	std::size_t n = 0;
-	for (const port_entry *e = first; e != last && n < port_commits_shown; e++)
-		if (e->fresh)
+		if (e->fresh || !new_only)
 			out[n++] = history.commits[e->commit];
 	return n;
 }

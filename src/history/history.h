@@ -28,15 +28,12 @@ inline constexpr std::size_t history_first_commits = 50000;
 // The commits that changed the port directory dir ("category/port"), newest
 // first, at most port_commits_shown, into out; their number. Reads the
 // history on the first call of the run (said at -v): none for a tree that
-// is not a git work tree or whose repository cannot be read.
-[[nodiscard]] std::size_t port_history(
-    std::string_view dir, history_commit (&out)[port_commits_shown]);
-
-// Of those, the ones that this run read anew since the last run's record:
-// the commits a feed entry of the port can carry. Reads the history as
-// port_history does; none after a run without a record.
-[[nodiscard]] std::size_t port_new_commits(
-    std::string_view dir, history_commit (&out)[port_commits_shown]);
+// is not a git work tree or whose repository cannot be read. With
+// new_only, only those this run read anew since the last run's record: the
+// commits a feed entry of the port can carry (none after a run without a
+// record).
+[[nodiscard]] std::size_t port_history(std::string_view dir,
+    history_commit (&out)[port_commits_shown], bool new_only = false);
 
 // At the end of a run that read the history: writes its record beside the
 // top page. 0, or 1 after the report; 0 when nothing was read.

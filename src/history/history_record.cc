@@ -12,7 +12,6 @@
 namespace {
 
 constexpr std::string_view record_head = "quillmark-history ";
-constexpr std::string_view end_head = "end ";
 
 bool
 is_hash(std::string_view text)
@@ -51,18 +50,6 @@ next_field(std::string_view *line, std::string_view *field)
 	return true;
 }
 
-std::string_view
-end_line(std::string_view body, char (&buf)[64])
-{
-	char *pos = append(buf, buf + sizeof buf, end_head);
-	pos = append_number(
-	    pos, buf + sizeof buf, static_cast<long long>(body.size()));
-	pos = append(pos, buf + sizeof buf, " ");
-	std::array<char, 16> sum = hex_of(fnv1a(body));
-	pos = append(pos, buf + sizeof buf, std::string_view(sum.data(), 16));
-	pos = append(pos, buf + sizeof buf, "\n");
-	return std::string_view(buf, static_cast<std::size_t>(pos - buf));
-}
 
 char *
 append_field(char *pos, char *end, std::string_view text)
@@ -125,9 +112,8 @@ parse_history_record(
 		return false;
 	r->head = head.substr(20);
 	// The last line closes what comes before it.
-	std::size_t at = text.rfind('\n', text.size() - 2) + 1;
-	char buf[64];
-	if (at <= head_end || text.substr(at) != end_line(text.substr(0, at), buf))
+	std::size_t at = record_body_end(text, head_end);
+	if (at == std::string_view::npos)
 		return false;
 	std::string_view body = text.substr(head_end + 1, at - head_end - 1);
 	std::size_t commits = 0, ports = 0, used = 0;
@@ -222,6 +208,6 @@ format_history_record(char *pos, char *end, const history_record &r)
 		return nullptr;
 	char buf[64];
 	return append(pos, end,
-	    end_line(std::string_view(begin, static_cast<std::size_t>(pos - begin)),
+	    record_end_line(std::string_view(begin, static_cast<std::size_t>(pos - begin)),
 		buf));
 }

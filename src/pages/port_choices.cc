@@ -85,6 +85,13 @@ append_group_head(char *pos, char *end, const port_option &o)
 	return append(pos, end, "</span></th></tr>\n");
 }
 
+// The flavors and options of the page's port, read with its status.
+port_choices
+choices_of(port_page &port)
+{
+	return port_status_choices(port_page_status(port), port.work->choices);
+}
+
 } // namespace
 
 namespace fills {
@@ -93,8 +100,7 @@ char *
 flavors(char *pos, char *end, page_context &page)
 {
 	port_page &port = port_of(page);
-	port_choices choices =
-	    port_status_choices(port_page_status(port), port.work->choices);
+	port_choices choices = choices_of(port);
 	if (choices.flavors.empty())
 		return pos;
 	std::string_view base = flavor_base(port, choices.flavors.front());
@@ -123,9 +129,7 @@ flavors(char *pos, char *end, page_context &page)
 char *
 options(char *pos, char *end, page_context &page)
 {
-	port_page &port = port_of(page);
-	port_choices choices =
-	    port_status_choices(port_page_status(port), port.work->choices);
+	port_choices choices = choices_of(port_of(page));
 	if (choices.options.empty())
 		return pos;
 	pos = append(pos, end,

@@ -12,7 +12,6 @@
 namespace {
 
 constexpr std::string_view record_head = "quillmark-feed ";
-constexpr std::string_view end_head = "end ";
 constexpr std::array<std::string_view, 7> entry_kinds = {"added", "updated",
     "removed", "moved", "unlisted", "note", "moved-here"};
 
@@ -110,19 +109,6 @@ read_line(std::string_view line, feed_record *r, std::size_t counts[4])
 	return true;
 }
 
-// The end line that closes body.
-std::string_view
-end_line(std::string_view body, char (&buf)[64])
-{
-	char *pos = append(buf, buf + sizeof buf, end_head);
-	pos = append_number(
-	    pos, buf + sizeof buf, static_cast<long long>(body.size()));
-	pos = append(pos, buf + sizeof buf, " ");
-	std::array<char, 16> sum = hex_of(fnv1a(body));
-	pos = append(pos, buf + sizeof buf, std::string_view(sum.data(), 16));
-	pos = append(pos, buf + sizeof buf, "\n");
-	return std::string_view(buf, static_cast<std::size_t>(pos - buf));
-}
 
 // A field as the record holds it: a tab or line end would split it.
 char *
@@ -191,10 +177,8 @@ parse_feed_record(std::string_view text, feed_record *r)
 	std::string_view body = text;
 	if (r->version == 2) {
 		// The last line closes what comes before it.
-		std::size_t at = text.rfind('\n', text.size() - 2) + 1;
-		char buf[64];
-		if (at <= head_end ||
-		    text.substr(at) != end_line(text.substr(0, at), buf))
+		std::size_t at = record_body_end(text, head_end);
+		if (at == std::string_view::npos)
 			return false;
 		body = text.substr(0, at);
 	}
@@ -281,6 +265,6 @@ format_feed_record(char *pos, char *end, const feed_record &r)
 		return nullptr;
 	char buf[64];
 	return append(pos, end,
-	    end_line(std::string_view(begin, static_cast<std::size_t>(pos - begin)),
+	    record_end_line(std::string_view(begin, static_cast<std::size_t>(pos - begin)),
 		buf));
 }

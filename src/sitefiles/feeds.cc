@@ -907,7 +907,7 @@ std::size_t
 commit_lines_of(std::string_view origin, char *pos)
 {
 	history_commit commits[port_commits_shown];
-	std::size_t n = port_new_commits(origin, commits);
+	std::size_t n = port_history(origin, commits, true);
 	std::size_t length = 0;
 	for (std::size_t i = 0; i < n; i++) {
 		std::string_view subject = commits[i].subject;

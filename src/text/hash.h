@@ -104,3 +104,15 @@ find_slot(const slot_table &table, std::uint64_t hash, Same same)
 		s = (s + 1) & table.mask;
 	return s;
 }
+
+// The line that closes a record kept beside the site (the feed record, the
+// history record): "end LENGTH SUM\n", the length of body and its fnv1a as
+// 16 hexadecimal digits, made in buf.
+[[nodiscard]] std::string_view record_end_line(
+    std::string_view body, char (&buf)[64]);
+
+// Where the body of a record ends: the start of text's last line when that
+// line is the end line of all before it and starts past from (the end of
+// the record's head); npos when it is not, and the record is not whole.
+[[nodiscard]] std::size_t record_body_end(
+    std::string_view text, std::size_t from);
